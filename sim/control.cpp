@@ -1,0 +1,171 @@
+// Jumps, calls, returns, loops, conditional set, software interrupts, HLT, group 5 and
+// the entry of the trainer's interrupt requests. Every relative target is a 16-bit offset,
+// also with the operand-size prefix.
+#include "cpu86.h"
+
+namespace {
+constexpr uint32_t ShortTarget(uint32_t ip, uint8_t disp) {
+  return (ip + 2 + uint32_t(int8_t(disp))) & 0xFFFF;
+}
+}  // namespace
+
+void TCPU86::JccShort(uint8_t op) {
+  s_.EIP = Condition(op & 15) ? ShortTarget(s_.EIP, uint8_t(Code<1>(1))) : s_.EIP + 2;
+}
+
+// EIP addresses the second opcode byte here; the displacement follows it.
+void TCPU86::JccNear(uint8_t op) {
+  const uint32_t next = s_.EIP + 1 + OpSize;
+  s_.EIP = Condition(op & 15) ? (next + CodeV(1)) & 0xFFFF : next;
+}
+
+void TCPU86::Setcc(uint8_t op) {
+  DecodeModRM();
+  WriteRM<uint8_t>(Condition(op & 15) ? 1 : 0);
+  s_.EIP += InsnLen;
+}
+
+void TCPU86::JmpShort(uint8_t) { s_.EIP = ShortTarget(s_.EIP, uint8_t(Code<1>(1))); }
+
+void TCPU86::JmpNear(uint8_t) { s_.EIP = (s_.EIP + 1 + OpSize + CodeV(1)) & 0xFFFF; }
+
+void TCPU86::JmpFar(uint8_t) {
+  const uint32_t off = CodeV(1);
+  const uint16_t seg = uint16_t(Code<2>(1 + OpSize));
+  s_.EIP = off;
+  s_.CS = seg;
+}
+
+void TCPU86::CallNear(uint8_t) {
+  const uint32_t ret = s_.EIP + 1 + OpSize;
+  const uint32_t target = (ret + CodeV(1)) & 0xFFFF;
+  PushV(ret);
+  s_.EIP = target;
+}
+
+void TCPU86::CallFar(uint8_t) {
+  const uint32_t off = CodeV(1);
+  const uint16_t seg = uint16_t(Code<2>(1 + OpSize));
+  Push<2>(s_.CS);
+  PushV(s_.EIP + 3 + OpSize);
+  s_.CS = seg;
+  s_.EIP = off;
+}
+
+void TCPU86::Ret(uint8_t op) {
+  const uint32_t release = op == 0xC2 ? Code<2>(1) : 0;
+  s_.EIP = PopV();
+  s_.ESP += release;
+}
+
+void TCPU86::Retf(uint8_t op) {
+  const uint32_t release = op == 0xCA ? Code<2>(1) : 0;
+  s_.EIP = PopV();
+  s_.CS = uint16_t(Pop<2>());
+  s_.ESP += release;
+}
+
+// E0 LOOPNE, E1 LOOPE, E2 LOOP, E3 JCXZ; the count is CX, or ECX with 32-bit addressing.
+void TCPU86::LoopOp(uint8_t op) {
+  uint32_t count = AddrSize == 4 ? s_.ECX : (s_.ECX & 0xFFFF);
+  bool jump;
+  if (op == 0xE3) {
+    jump = count == 0;
+  } else {
+    count = AddrSize == 4 ? count - 1 : (count - 1) & 0xFFFF;
+    if (AddrSize == 4) s_.ECX = count;
+    else SetReg<uint16_t>(1, uint16_t(count));
+    const bool zf = s_.EFLAGS & flags::ZF;
+    jump = count != 0 && (op == 0xE2 || (op == 0xE1 ? zf : !zf));
+  }
+  s_.EIP = jump ? ShortTarget(s_.EIP, uint8_t(Code<1>(1))) : s_.EIP + 2;
+}
+
+void TCPU86::Int3Into(uint8_t) { s_.EIP += 1; }
+
+// Only INT 21h does anything. The INT completes only while the program is still running:
+// a console service abandoned by a pause starts again when execution resumes.
+void TCPU86::IntIb(uint8_t) {
+  // Without a user screen nobody can resume a program, so every INT starts out running.
+  if (console_ == &detached_) detached_.SetRunning(true);
+  if (Code<1>(1) == 0x21) ConsoleService();
+  if (console_->Running()) s_.EIP += 2;
+}
+
+void TCPU86::Iret(uint8_t) {
+  const uint32_t keepIF = s_.EFLAGS & flags::IF;
+  s_.EIP = PopV();
+  s_.CS = uint16_t(Pop<2>());
+  s_.EFLAGS = (PopV() & ~flags::IF) | keepIF;
+}
+
+void TCPU86::Hlt(uint8_t) {}  // EIP stays: every later step meets the HLT again
+
+void TCPU86::Group5(uint8_t) {
+  const unsigned kind = (Code<1>(1) >> 3) & 7;
+  switch (kind) {
+    case 0:
+    case 1:
+      IncDecEv(kind == 1);
+      return;
+    case 2: {  // CALL Ev
+      const uint32_t target = OpSize == 4 ? ReadRM<uint32_t>() : ReadRM<uint16_t>();
+      PushV(s_.EIP + InsnLen);
+      s_.EIP = target;
+      return;
+    }
+    case 3:
+    case 5: {  // CALL far Ep, JMP far Ep; a register operand leaves CS as it is
+      FarOperand = true;
+      const uint32_t target = OpSize == 4 ? ReadRM<uint32_t>() : ReadRM<uint16_t>();
+      const uint16_t seg = eaIsReg_ ? s_.CS : FarSeg;
+      if (kind == 3) {
+        Push<2>(s_.CS);
+        PushV(s_.EIP + InsnLen);
+      }
+      s_.CS = seg;
+      s_.EIP = target;
+      return;
+    }
+    case 4:  // JMP Ev
+      s_.EIP = OpSize == 4 ? ReadRM<uint32_t>() : ReadRM<uint16_t>();
+      return;
+    case 6:  // PUSH Ev
+      PushV(OpSize == 4 ? ReadRM<uint32_t>() : ReadRM<uint16_t>());
+      s_.EIP += InsnLen;
+      return;
+    default:  // FF /7 completes the step without consuming anything
+      return;
+  }
+}
+
+void TCPU86::TrainerInterrupt() {
+  if (!(s_.EFLAGS & flags::IF)) return;
+  const uint16_t request = bridge_->PollInterrupt();
+  if ((request & 0xFF) == 0) return;
+  const unsigned type = request >> 8;
+  // The entry belongs to no instruction: words on SS:SP, the plain data segment.
+  OpSize = 2;
+  DataSeg = s_.DS;
+  StackSeg = s_.SS;
+  Push<2>(s_.EFLAGS);
+  Push<2>(s_.CS);
+  Push<2>(s_.EIP);
+  s_.EIP = Rd<2>(0, uint16_t(4 * type));
+  s_.CS = uint16_t(Rd<2>(0, uint16_t(4 * type + 2)));
+}
+
+void TCPU86::RegisterControl(Tables& t) {
+  for (unsigned op = 0x70; op <= 0x7F; ++op) t.oneByte[op] = &Thunk<&TCPU86::JccShort>;
+  for (unsigned op = 0x80; op <= 0x8F; ++op) t.twoByte[op] = &Thunk<&TCPU86::JccNear>;
+  for (unsigned op = 0x90; op <= 0x9F; ++op) t.twoByte[op] = &Thunk<&TCPU86::Setcc>;
+  for (unsigned op = 0xE0; op <= 0xE3; ++op) t.oneByte[op] = &Thunk<&TCPU86::LoopOp>;
+  Put(t.oneByte, {{0xEB, &Thunk<&TCPU86::JmpShort>}, {0xE9, &Thunk<&TCPU86::JmpNear>},
+                  {0xEA, &Thunk<&TCPU86::JmpFar>}, {0xE8, &Thunk<&TCPU86::CallNear>},
+                  {0x9A, &Thunk<&TCPU86::CallFar>},
+                  {0xC2, &Thunk<&TCPU86::Ret>}, {0xC3, &Thunk<&TCPU86::Ret>},
+                  {0xCA, &Thunk<&TCPU86::Retf>}, {0xCB, &Thunk<&TCPU86::Retf>},
+                  {0xCC, &Thunk<&TCPU86::Int3Into>}, {0xCE, &Thunk<&TCPU86::Int3Into>},
+                  {0xCD, &Thunk<&TCPU86::IntIb>}, {0xCF, &Thunk<&TCPU86::Iret>},
+                  {0xF4, &Thunk<&TCPU86::Hlt>}, {0xFF, &Thunk<&TCPU86::Group5>}});
+}
