@@ -250,7 +250,8 @@ class TCPU86 {
   void FlagOp(uint8_t op);
 
   // ---- data movement and stack (datamove.cpp) ------------------------------------------
-  void MovRM(uint8_t op);
+  template <uint8_t OP>
+  void MovRM(uint8_t);
   void MovEwSreg(uint8_t op);
   void MovSregEw(uint8_t op);
   void MovMoffs(uint8_t op);

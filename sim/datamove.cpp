@@ -1,10 +1,11 @@
 // Moves, exchanges, conversions, far-pointer loads and the stack instructions.
 #include "cpu86.h"
 
-void TCPU86::MovRM(uint8_t op) {
+template <uint8_t OP>
+void TCPU86::MovRM(uint8_t) {
   DecodeModRM();
   const unsigned reg = RegField();
-  switch (op) {
+  switch (OP) {
     case 0x88: WriteRM<uint8_t>(GetReg<uint8_t>(reg)); break;
     case 0x8A: SetReg<uint8_t>(reg, ReadRM<uint8_t>()); break;
     case 0x89:
@@ -288,8 +289,8 @@ void TCPU86::RegisterDataMove(Tables& t) {
   for (unsigned op = 0x50; op <= 0x57; ++op) t.oneByte[op] = &Thunk<&TCPU86::PushReg>;
   for (unsigned op = 0x58; op <= 0x5F; ++op) t.oneByte[op] = &Thunk<&TCPU86::PopReg>;
   for (unsigned op = 0x91; op <= 0x97; ++op) t.oneByte[op] = &Thunk<&TCPU86::XchgAcc>;
-  Put(t.oneByte, {{0x88, &Thunk<&TCPU86::MovRM>}, {0x89, &Thunk<&TCPU86::MovRM>},
-                  {0x8A, &Thunk<&TCPU86::MovRM>}, {0x8B, &Thunk<&TCPU86::MovRM>},
+  Put(t.oneByte, {{0x88, &Thunk<&TCPU86::MovRM<0x88>>}, {0x89, &Thunk<&TCPU86::MovRM<0x89>>},
+                  {0x8A, &Thunk<&TCPU86::MovRM<0x8A>>}, {0x8B, &Thunk<&TCPU86::MovRM<0x8B>>},
                   {0x8C, &Thunk<&TCPU86::MovEwSreg>}, {0x8E, &Thunk<&TCPU86::MovSregEw>},
                   {0xA0, &Thunk<&TCPU86::MovMoffs>}, {0xA1, &Thunk<&TCPU86::MovMoffs>},
                   {0xA2, &Thunk<&TCPU86::MovMoffs>}, {0xA3, &Thunk<&TCPU86::MovMoffs>},
