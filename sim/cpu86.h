@@ -112,9 +112,19 @@ class TCPU86 {
       BridgeWrite(off, N);
   }
   // Instruction bytes at CS:(IP + k), IP + k taken in 16 bits.
+  // Each byte wraps within the segment on its own, so an immediate or displacement that
+  // straddles CS:FFFF continues at CS:0000.
   template <int N>
   uint32_t Code(unsigned k) {
-    return Rd<N>(s_.CS, uint16_t(s_.EIP + k));
+    uint16_t off = uint16_t(s_.EIP + k);
+    if constexpr (N > 1) {
+      if (off > 0x10000 - N) [[unlikely]] {
+        uint32_t v = 0;
+        for (int i = 0; i < N; ++i) v |= Rd<1>(s_.CS, uint16_t(off + i)) << (8 * i);
+        return v;
+      }
+    }
+    return Rd<N>(s_.CS, off);
   }
   uint32_t CodeV(unsigned k) { return OpSize == 4 ? Code<4>(k) : Code<2>(k); }
 

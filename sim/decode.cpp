@@ -101,7 +101,7 @@ void TCPU86::TwoByte(uint8_t) {
 bool TCPU86::AtProgramEnd() {
   RefreshMode();
   DataSeg = s_.DS;
-  uint32_t w = Rd<2>(s_.CS, uint16_t(s_.EIP));
+  uint32_t w = Code<2>(0);
   return (w == 0x21CD && uint8_t(s_.EAX >> 8) == 0x4C) || w == 0x20CD;
 }
 
