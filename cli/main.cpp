@@ -1,0 +1,127 @@
+// corvale-run: runs a program in the simulator without the workbench, its INT 21h console
+// on standard input and output; or steps machine states given as JSON.
+#include <charconv>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <fmt/format.h>
+
+#include "cpu86.h"
+#include "program_run.h"
+#include "state_json.h"
+#include "stdio_console.h"
+
+namespace {
+
+constexpr int kExitProgramEnded = 0;
+constexpr int kExitBadUsage = 2;
+constexpr int kExitStepLimit = 3;
+constexpr int kExitInputEnded = 4;
+
+constexpr std::string_view kUsage =
+    "usage: corvale-run PROGRAM.BIN [--max-steps N]\n"
+    "       corvale-run --state-json FILE\n"
+    "       corvale-run --help\n"
+    "\n"
+    "Runs a raw program image loaded at 1000:0000 (CS = DS = ES = SS = 1000h, SP = 0080h,\n"
+    "IP = 0) until it ends with INT 21h AH=4Ch or INT 20h. Its INT 21h console output goes\n"
+    "to standard output and its keys come from standard input.\n"
+    "\n"
+    "  --max-steps N     stop after N steps (default: no limit)\n"
+    "  --state-json FILE run the JSON array of machine states in FILE ('-': standard input)\n"
+    "                    and print the states after them; cases are numbered from 0\n"
+    "\n"
+    "Exit status: 0 the program ended; 2 bad arguments, unreadable file or bad JSON;\n"
+    "3 the step limit was reached; 4 input ended while the program waited for a key.\n";
+
+struct TOptions {
+  std::string program;
+  std::string stateJson;
+  std::optional<uint64_t> maxSteps;
+  bool help = false;
+};
+
+int Usage(std::string_view problem) {
+  fmt::print(stderr, "corvale-run: {} (try --help)\n", problem);
+  return kExitBadUsage;
+}
+
+std::optional<uint64_t> ParseCount(std::string_view text) {
+  uint64_t n = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  return n;
+}
+
+// Returns an empty string when the arguments make sense, otherwise what is wrong.
+std::string ParseArguments(int argc, char** argv, TOptions& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (arg == "--help" || arg == "-h") {
+      o.help = true;
+    } else if (arg == "--max-steps") {
+      if (!hasValue) return "--max-steps needs a number";
+      o.maxSteps = ParseCount(argv[++i]);
+      if (!o.maxSteps) return fmt::format("--max-steps: '{}' is not a step count", argv[i]);
+    } else if (arg == "--state-json") {
+      if (!hasValue) return "--state-json needs a file";
+      o.stateJson = argv[++i];
+    } else if (arg.size() > 1 && arg.front() == '-') {
+      return fmt::format("unknown option {}", arg);
+    } else if (!o.program.empty()) {
+      return fmt::format("one program only, got {} and {}", o.program, arg);
+    } else {
+      o.program = arg;
+    }
+  }
+  if (o.help) return {};
+  if (!o.stateJson.empty() && (!o.program.empty() || o.maxSteps))
+    return "--state-json takes no program and no --max-steps";
+  if (o.stateJson.empty() && o.program.empty()) return "no program given";
+  if (o.program == "-") return "the program cannot come from standard input, its keyboard";
+  return {};
+}
+
+int RunProgramFile(const TOptions& o) {
+  TCPUState state;
+  TMemImage mem;
+  if (const std::string error = LoadRawProgram(o.program, mem); !error.empty()) {
+    fmt::print(stderr, "corvale-run: {}\n", error);
+    return kExitBadUsage;
+  }
+  ResetRegisters(state, /*hasDataPart=*/false, /*entryOffset=*/0);
+  TCPU86 cpu(state, mem);
+  TStdioConsole console(stdin, stdout, StdinIsTerminal());
+  cpu.SetConsole(&console);
+  const TRunResult result = RunProgram(cpu, console, o.maxSteps);
+  console.Flush();
+  switch (result.outcome) {
+    case TRunOutcome::ProgramEnded: return kExitProgramEnded;
+    case TRunOutcome::StepLimit:
+      fmt::print(stderr, "corvale-run: stopped after {} steps at {:04X}:{:04X}\n", result.steps,
+                 state.CS, state.EIP);
+      return kExitStepLimit;
+    case TRunOutcome::InputEnded:
+      fmt::print(stderr, "corvale-run: input ended while the program waited for a key\n");
+      return kExitInputEnded;
+  }
+  return kExitBadUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  UseBinaryStdio();
+  TOptions options;
+  if (const std::string problem = ParseArguments(argc, argv, options); !problem.empty())
+    return Usage(problem);
+  if (options.help) {
+    fmt::print("{}", kUsage);
+    return 0;
+  }
+  if (!options.stateJson.empty()) return RunStateJsonFile(options.stateJson, stdout, stderr);
+  return RunProgramFile(options);
+}

@@ -1,0 +1,162 @@
+// The stdio console and the run loop of corvale-run, driven through the simulator's own
+// INT 21h services: key delivery from a byte stream, the echo rule for terminals, the end
+// of input, and the loader's limits.
+#include <cstdio>
+#include <initializer_list>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "program_run.h"
+#include "stdio_console.h"
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+File StreamWith(const std::string& bytes) {
+  File f(std::tmpfile());
+  std::fwrite(bytes.data(), 1, bytes.size(), f.get());
+  std::rewind(f.get());
+  return f;
+}
+
+std::string Contents(std::FILE* f) {
+  std::fflush(f);
+  std::rewind(f);
+  std::string s;
+  for (int c; (c = std::fgetc(f)) != EOF;) s += char(c);
+  return s;
+}
+
+// A program at 1000:0000 with DS = SS = 1000h, as corvale-run loads one; the console reads
+// `input` and writes to a temporary file.
+class Machine {
+ public:
+  Machine(std::initializer_list<uint8_t> code, const std::string& input, bool terminal = false)
+      : in_(StreamWith(input)), out_(std::tmpfile()), console_(in_.get(), out_.get(), terminal) {
+    ResetRegisters(state_, false, 0);
+    uint32_t at = TMemImage::Linear(kCodeSegment, 0);
+    for (uint8_t b : code) mem_.SetByte(at++, b);
+    cpu_.SetConsole(&console_);
+  }
+  TRunResult Run(std::optional<uint64_t> maxSteps = std::nullopt) {
+    return RunProgram(cpu_, console_, maxSteps);
+  }
+  std::string Output() { return Contents(out_.get()); }
+  uint8_t Byte(uint16_t offset) const { return mem_.Byte(TMemImage::Linear(kCodeSegment, offset)); }
+  TCPUState& State() { return state_; }
+  TStdioConsole& Console() { return console_; }
+
+ private:
+  File in_, out_;
+  TCPUState state_;
+  TMemImage mem_;
+  TCPU86 cpu_{state_, mem_};
+  TStdioConsole console_;
+};
+
+// mov ah,01h / int 21h / mov dl,al / mov ah,02h / int 21h / mov ax,4C00h / int 21h:
+// reads one key with echo and writes it back.
+constexpr std::initializer_list<uint8_t> kKeyTwice = {
+    0xB4, 0x01, 0xCD, 0x21, 0x88, 0xC2, 0xB4, 0x02, 0xCD, 0x21, 0xB8, 0x00, 0x4C, 0xCD, 0x21};
+
+// mov dx,0100h / mov ah,0Ah / int 21h / mov ah,01h / int 21h / mov ah,4Ch / int 21h:
+// reads a line into the buffer at 0100h (capacity FFh, as memory starts), then one more
+// key, which stays in AL.
+constexpr std::initializer_list<uint8_t> kLineThenKey = {
+    0xBA, 0x00, 0x01, 0xB4, 0x0A, 0xCD, 0x21, 0xB4, 0x01, 0xCD, 0x21, 0xB4, 0x4C, 0xCD, 0x21};
+
+}  // namespace
+
+TEST(StdioConsole, PipedKeyIsEchoedByTheSimulator) {
+  Machine m(kKeyTwice, "x");
+  const TRunResult r = m.Run();
+  EXPECT_EQ(r.outcome, TRunOutcome::ProgramEnded);
+  EXPECT_EQ(r.steps, 6u);
+  // The echo of function 01h, then the program's own write of the same key.
+  EXPECT_EQ(m.Output(), "xx");
+}
+
+TEST(StdioConsole, TerminalKeyIsNotEchoedTwice) {
+  // The terminal showed the key already; the program's own output still appears.
+  Machine m(kKeyTwice, "x\n", /*terminal=*/true);
+  EXPECT_EQ(m.Run().outcome, TRunOutcome::ProgramEnded);
+  EXPECT_EQ(m.Output(), "x");
+}
+
+TEST(StdioConsole, LineEndingsAllBecomeEnter) {
+  for (const char* input : {"ab\nc", "ab\rc", "ab\r\nc"}) {
+    SCOPED_TRACE(testing::PrintToString(std::string(input)));
+    Machine m(kLineThenKey, input);
+    EXPECT_EQ(m.Run().outcome, TRunOutcome::ProgramEnded);
+    // Count 2, "ab", Enter.
+    EXPECT_EQ(m.Byte(0x101), 2);
+    EXPECT_EQ(m.Byte(0x102), 'a');
+    EXPECT_EQ(m.Byte(0x103), 'b');
+    EXPECT_EQ(m.Byte(0x104), 0x0D);
+    // The key after the line is 'c': a CR LF pair is one Enter, not two.
+    EXPECT_EQ(uint8_t(m.State().EAX), 'c');
+    EXPECT_EQ(m.Output(), "abc");
+  }
+}
+
+TEST(StdioConsole, BackspaceEchoErasesOnTheScreenOnly) {
+  Machine m(kLineThenKey, "a\bz\nq");
+  EXPECT_EQ(m.Run().outcome, TRunOutcome::ProgramEnded);
+  EXPECT_EQ(m.Output(), "a\b \bzq");
+  EXPECT_EQ(m.Byte(0x101), 3);
+  EXPECT_EQ(m.Byte(0x103), 0x08);
+}
+
+TEST(StdioConsole, TerminalLineIsStoredButNotEchoed) {
+  Machine m(kLineThenKey, "ab\nc", /*terminal=*/true);
+  EXPECT_EQ(m.Run().outcome, TRunOutcome::ProgramEnded);
+  EXPECT_EQ(m.Byte(0x101), 2);
+  EXPECT_EQ(m.Byte(0x102), 'a');
+  EXPECT_EQ(uint8_t(m.State().EAX), 'c');
+  EXPECT_EQ(m.Output(), "");
+}
+
+TEST(StdioConsole, InputEndingMidLineAbandonsTheReadAndLeavesTheBuffer) {
+  Machine m(kLineThenKey, "ab");
+  const TRunResult r = m.Run();
+  EXPECT_EQ(r.outcome, TRunOutcome::InputEnded);
+  EXPECT_EQ(r.steps, 3u);
+  // The INT 21h did not complete: EIP still points at it, the count byte is untouched.
+  EXPECT_EQ(m.State().EIP, 5u);
+  EXPECT_EQ(m.Byte(0x101), 0xFF);
+  EXPECT_FALSE(m.Console().Running());
+}
+
+TEST(StdioConsole, KeyWaitAtEndOfInputLeavesFFhInAL) {
+  Machine m(kKeyTwice, "");
+  EXPECT_EQ(m.Run().outcome, TRunOutcome::InputEnded);
+  EXPECT_EQ(uint8_t(m.State().EAX), 0xFF);
+  EXPECT_EQ(m.State().EIP, 2u);
+  EXPECT_EQ(m.Output(), "");
+}
+
+TEST(RunProgram, StepLimitStopsBeforeTheProgramEnd) {
+  Machine m(kKeyTwice, "x");
+  const TRunResult r = m.Run(2);
+  EXPECT_EQ(r.outcome, TRunOutcome::StepLimit);
+  EXPECT_EQ(r.steps, 2u);
+  EXPECT_EQ(m.State().EIP, 4u);
+}
+
+TEST(RunProgram, EndReachedExactlyAtTheLimitCountsAsEnded) {
+  Machine m(kKeyTwice, "x");
+  EXPECT_EQ(m.Run(6).outcome, TRunOutcome::ProgramEnded);
+}
+
+TEST(RunProgram, IntTwentyEndsWithoutAStep) {
+  Machine m({0xCD, 0x20}, "");
+  const TRunResult r = m.Run(0);
+  EXPECT_EQ(r.outcome, TRunOutcome::ProgramEnded);
+  EXPECT_EQ(r.steps, 0u);
+}

@@ -1,0 +1,208 @@
+// INT 21h console services against the scripted user screen.
+#include "sim_fixture.h"
+
+namespace {
+
+using State = TConsoleState;
+using Captions = std::vector<TConsoleState>;
+
+class ConsoleTest : public SimTest {
+ protected:
+  ConsoleTest() { s.DS = 0x2000, s.EDX = 0x0200; }
+  // INT 21h with the given function at CS:IP.
+  void Int21(uint8_t ah) {
+    s.EAX = (s.EAX & 0xFFFF00FF) | uint32_t(ah) << 8;
+    Exec({0xCD, 0x21});
+  }
+  uint8_t AL() const { return uint8_t(s.EAX); }
+  std::string Buffer(int n) const {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += char(B(0x2000, uint16_t(0x0200 + i)));
+    return out;
+  }
+};
+
+TEST_F(ConsoleTest, WriteStringStopsBeforeTheDollarAndTakesBytesUnchanged) {
+  Put(0x2000, 0x0200, std::string_view("A\r\n\b\0B$there", 12));
+  Int21(0x09);
+  EXPECT_EQ(con.text, std::string("A\r\n\b\0B", 6));
+  EXPECT_EQ(con.shows, 1);
+  EXPECT_GE(con.scrolls, 1);
+  EXPECT_TRUE(con.captions.empty());
+  EXPECT_EQ(s.EIP, kIP + 2u);
+}
+
+TEST_F(ConsoleTest, WriteStringUsesTheDSRegisterAndStopsAfter256Bytes) {
+  s.ES = 0x4000, s.EDX = 0xFFFE, s.EAX = 0x0900;
+  Put(0x2000, 0xFFFE, "AB");
+  Put(0x2000, 0x0000, "wrapped$");
+  mem.Data()[0x30000] = 'C';
+  mem.Data()[0x30001] = '$';
+  Put(0x4000, 0xFFFE, "es$");
+  Exec({0x26, 0xCD, 0x21});
+  EXPECT_EQ(con.text, "ABC");
+
+  s.EDX = 0x0200;  // without a dollar: 256 bytes
+  Put(0x2000, 0x0200, std::string(300, 'x'));
+  con.text.clear();
+  Int21(0x09);
+  EXPECT_EQ(con.text.size(), 256u);
+  s.DS = 0xFFFF, s.EDX = 0xFFF0;  // nothing beyond FFFF:FFFF is read
+  con.text.clear();
+  Int21(0x09);
+  EXPECT_EQ(con.text.size(), 16u);
+}
+
+TEST_F(ConsoleTest, WriteCharacterEchoesAndBackspaceDeletes) {
+  s.EDX = 'x';
+  Int21(0x02);
+  EXPECT_EQ(con.text, "x");
+  con.text = "ABC";
+  s.EDX = 0x08;
+  Int21(0x02);
+  Int21(0x06);  // direct output echoes the same way
+  EXPECT_EQ(con.text, "A");
+}
+
+TEST_F(ConsoleTest, ReadKey) {
+  const struct {
+    uint8_t fn;
+    std::string echo;
+  } cases[] = {{0x01, "x"}, {0x07, ""}, {0x08, ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(int(c.fn));
+    TMachine m;
+    m.s.EAX = 0xABCD0000 | c.fn << 8;
+    m.con.key = 'z';  // typed before the service started: not taken
+    m.con.script = {TConsoleDouble::kQuiet, TConsoleDouble::kQuiet, 'x'};
+    m.Exec({0xCD, 0x21});
+    EXPECT_EQ(m.s.EAX, 0xABCD0078u | c.fn << 8);
+    EXPECT_EQ(m.con.text, c.echo);
+    EXPECT_EQ(m.con.events, 3);
+    EXPECT_EQ(m.con.captions, (Captions{State::WaitingKey, State::Idle}));
+    EXPECT_GE(m.con.focuses, 1);
+    EXPECT_EQ(m.con.key, kNoKey);
+    EXPECT_EQ(m.s.EIP, TMachine::kIP + 2u);
+  }
+}
+
+TEST_F(ConsoleTest, PauseAbandonsAKeyWaitAndTheServiceRunsAgain) {
+  s.EAX = 0x12340041;
+  con.script = {TConsoleDouble::kQuiet, TConsoleDouble::kPause};
+  Int21(0x01);
+  EXPECT_EQ(s.EAX, 0x123401FFu);
+  EXPECT_EQ(s.EIP, kIP) << "EIP stays on the INT";
+  EXPECT_EQ(con.text, "");
+  EXPECT_EQ(con.captions.back(), State::Idle);
+
+  con.running = true;
+  con.Type("k");
+  Step();
+  EXPECT_EQ(AL(), 'k');
+  EXPECT_EQ(con.text, "k");
+  EXPECT_EQ(s.EIP, kIP + 2u);
+}
+
+TEST_F(ConsoleTest, DirectConsoleInputNeverWaitsAndTakesAKeyOnce) {
+  con.Type("x");
+  Int21(0x01);
+  s.EDX = 0xFF, s.EAX = 0, s.EFLAGS = 0;
+  con.captions.clear();
+  Int21(0x06);  // the key read above is not delivered again
+  EXPECT_FLAGS(ZF, 0u);
+  EXPECT_EQ(AL(), 0);
+  EXPECT_EQ(con.events, 1);
+  EXPECT_TRUE(con.running);
+  EXPECT_EQ(con.captions, (Captions{State::WaitingKey, State::Idle}));
+
+  con.key = 'k';
+  Int21(0x06);
+  EXPECT_EQ(AL(), 'k');
+  EXPECT_FLAGS(0u, ZF);
+  EXPECT_EQ(con.key, kNoKey);
+  con.key = 0x00;  // no character either
+  s.EAX = 0x0641;
+  Int21(0x06);
+  EXPECT_FLAGS(ZF, 0u);
+  EXPECT_EQ(AL(), 0x41);
+}
+
+TEST_F(ConsoleTest, ReadLine) {
+  const struct {
+    uint8_t capacity;
+    std::string keys, buffer, echo;
+  } cases[] = {
+      {5, "abcdef\r",
+       std::string("\x05\x04"
+                   "abcd\r\xFF"),
+       "abcd"},
+      {1, "ab\r", std::string("\x01\x00\r\xFF", 4), ""},
+      {10, "a\bb\r",
+       std::string("\x0A\x03"
+                   "a\bb\r"),
+       "b"},  // Backspace is kept in the line
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.keys);
+    TMachine m;
+    m.s.DS = 0x2000, m.s.EDX = 0x0200, m.s.EAX = 0x0A00;
+    m.Put(0x2000, 0x0200, {c.capacity});
+    m.con.Type(c.keys);
+    m.Exec({0xCD, 0x21});
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(m.mem.Data()) + 0x20200, c.buffer.size()),
+              c.buffer);
+    EXPECT_EQ(m.con.text, c.echo);
+    EXPECT_EQ(m.con.captions, (Captions{State::WaitingLine, State::Idle}));
+    EXPECT_EQ(m.s.EIP, kIP + 2u);
+  }
+}
+
+TEST_F(ConsoleTest, PauseDuringReadLineLeavesTheBufferAndEIP) {
+  Put(0x2000, 0x0200, {5});
+  con.Type("ab");
+  con.script.push_back(TConsoleDouble::kPause);
+  Int21(0x0A);
+  EXPECT_EQ(Buffer(4), "\x05\xFF\xFF\xFF");
+  EXPECT_EQ(s.EIP, kIP);
+  EXPECT_EQ(con.key, kNoKey);
+
+  con.running = true;
+  con.Type("x\r");
+  Step();
+  EXPECT_EQ(Buffer(4), "\x05\x01x\r");
+  EXPECT_EQ(s.EIP, kIP + 2u);
+}
+
+TEST_F(ConsoleTest, ReadLineBufferDoesNotWrapAndStaysInTheImage) {
+  s.EDX = 0xFFFE;
+  mem.Data()[0x2FFFE] = 4;
+  con.Type("ab\r");
+  Int21(0x0A);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(mem.Data()) + 0x2FFFF, 4),
+            "\x02"
+            "ab\r");
+
+  s.DS = 0xFFFF, s.EDX = 0xFFFC;  // capacity FFh two bytes below the top
+  con.Type("abcdefgh\r");
+  Int21(0x0A);
+  EXPECT_EQ(mem.Data()[TMemImage::kSize - 3], 8);
+  EXPECT_EQ(mem.Data()[TMemImage::kSize - 1], 'b');
+}
+
+TEST_F(ConsoleTest, UnsupportedFunctionOnlyShowsTheScreen) {
+  ScrambleRegisters();
+  s.EAX = 0x3000;
+  ExpectOnlyEIPMovesBy({0xCD, 0x21}, 2);
+  EXPECT_EQ(con.shows, 1);
+  EXPECT_EQ(con.text, "");
+  EXPECT_TRUE(con.captions.empty());
+}
+
+TEST_F(ConsoleTest, WithoutAConsoleAWaitEndsAsAPause) {
+  cpu.SetConsole(nullptr);
+  Int21(0x01);
+  EXPECT_EQ(s.EIP, kIP);
+  EXPECT_EQ(AL(), 0xFF);
+}
+
+}  // namespace
