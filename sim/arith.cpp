@@ -516,11 +516,11 @@ void TCPU86::DecimalAdjust(uint8_t op) {  // 27h DAA, 2Fh DAS
     al = uint8_t(sub ? al - 6 : al + 6);
     f |= flags::AF | ((oldCF || carry) ? flags::CF : 0);
   }
+  // A borrow out of the low adjustment stays in CF (DAS with AL below 6 and AF set); for
+  // DAA a carry out of it implies AL above 99h, so the second step sets CF anyway.
   if (old > 0x99 || oldCF) {
     al = uint8_t(sub ? al - 0x60 : al + 0x60);
     f |= flags::CF;
-  } else {
-    f &= ~flags::CF;
   }
   SetReg<uint8_t>(0, al);
   SetStatus(f | SZP(al));  // OF, undefined, is cleared
@@ -528,20 +528,16 @@ void TCPU86::DecimalAdjust(uint8_t op) {  // 27h DAA, 2Fh DAS
 }
 
 void TCPU86::AsciiAdjust(uint8_t op) {  // 37h AAA, 3Fh AAS
-  uint8_t al = uint8_t(s_.EAX), ah = uint8_t(s_.EAX >> 8);
+  // As on the 80386, the adjustment is made to all of AX: AL's carry or borrow from the
+  // 6 reaches AH, which only matters for an AL that is no unpacked digit to begin with.
+  uint16_t ax = uint16_t(s_.EAX);
   uint32_t f = 0;
-  if ((al & 0x0F) > 9 || (s_.EFLAGS & flags::AF)) {
-    if (op == 0x37) {
-      al = uint8_t(al + 6);
-      ah = uint8_t(ah + 1);
-    } else {
-      al = uint8_t(al - 6);
-      ah = uint8_t(ah - 1);
-    }
+  if ((ax & 0x0F) > 9 || (s_.EFLAGS & flags::AF)) {
+    ax = op == 0x37 ? uint16_t(ax + 0x106) : uint16_t(ax - 0x106);
     f = flags::AF | flags::CF;
   }
-  al &= 0x0F;
-  SetReg<uint16_t>(0, uint16_t(ah << 8 | al));
+  uint8_t al = ax & 0x0F;
+  SetReg<uint16_t>(0, uint16_t((ax & 0xFF00) | al));
   SetStatus(f | SZP(al));
   s_.EIP += 1;
 }
