@@ -15,12 +15,14 @@ enum class TWorkingMode : uint8_t {
 };
 
 // The trainer side of bridged execution. Every call is one serial exchange and reports
-// failure only through its result.
+// failure only through its result. The working mode is a plain field, not a call: the
+// simulator looks at it on every step.
 class ITrainerBridge {
  public:
   virtual ~ITrainerBridge() = default;
 
-  virtual TWorkingMode Mode() const = 0;
+  TWorkingMode Mode() const { return mode_; }
+  void SetMode(TWorkingMode mode) { mode_ = mode; }
 
   // Fetch dest.size() bytes at this offset of the program's data segment into dest,
   // which is the image at DS * 16 + offset. A block that got no reply is left as FFh bytes.
@@ -39,6 +41,9 @@ class ITrainerBridge {
 
   // Low byte non-zero: a request is pending, of the type in the high byte. 0 on failure.
   virtual uint16_t PollInterrupt() = 0;
+
+ private:
+  TWorkingMode mode_ = TWorkingMode::Offline;
 };
 
 // The three states of the user screen's caption.

@@ -118,7 +118,7 @@ TEST_F(BridgeTest, PortsGoToTheTrainer) {
 }
 
 TEST_F(BridgeTest, OnlineWithoutBridgingHasPortsButNoWindowOrInterrupts) {
-  trainer.mode = TWorkingMode::Online;
+  trainer.SetMode(TWorkingMode::Online);
   trainer.polls = {0x0B01};
   trainer.trainerData[0x2000] = 0x99;
   trainer.ports[0x60] = 0x5A;

@@ -13,7 +13,6 @@ namespace {
 class TNoisyTrainer : public ITrainerBridge {
  public:
   explicit TNoisyTrainer(std::mt19937_64& rng) : rng_(rng) {}
-  TWorkingMode Mode() const override { return mode; }
   void ReadDataWindow(uint16_t, std::span<uint8_t> dest) override {
     for (uint8_t& b : dest) b = uint8_t(rng_());
   }
@@ -28,7 +27,6 @@ class TNoisyTrainer : public ITrainerBridge {
   bool OutPort32(uint16_t, uint32_t) override { return false; }
   uint16_t PollInterrupt() override { return rng_() % 8 == 0 ? uint16_t(rng_() | 1) : 0; }
 
-  TWorkingMode mode = TWorkingMode::Bridged;
 
  private:
   bool Noise(uint32_t& v) {
@@ -85,7 +83,7 @@ TEST(Robustness, RandomCodeNeverCrashesOrHangs) {
     s.GS = uint16_t(rng());
     console.SetRunning(true);
     console.SetPendingKey(uint8_t(rng()));
-    trainer.mode = pick(3) == 0 ? TWorkingMode::Online : TWorkingMode::Bridged;
+    trainer.SetMode(pick(3) == 0 ? TWorkingMode::Online : TWorkingMode::Bridged);
     cpu.SetBridge(pick(8) == 0 ? &trainer : nullptr);
     for (int k = 0; k < 6; ++k) {
       cpu.Step();

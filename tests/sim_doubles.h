@@ -71,9 +71,8 @@ class TBridgeDouble : public ITrainerBridge {
     int64_t linear;  // window exchanges: where the bytes are in the image
   };
 
-  TBridgeDouble(const TMemImage& image, TWorkingMode m) : mode(m), base_(image.Data()) {}
+  TBridgeDouble(const TMemImage& image, TWorkingMode m) : base_(image.Data()) { SetMode(m); }
 
-  TWorkingMode Mode() const override { return mode; }
   void ReadDataWindow(uint16_t offset, std::span<uint8_t> dest) override {
     log.push_back({Kind::ReadWindow, offset, int(dest.size()), 0, Linear(dest.data())});
     for (size_t i = 0; i < dest.size(); ++i)
@@ -104,7 +103,6 @@ class TBridgeDouble : public ITrainerBridge {
         std::count_if(log.begin(), log.end(), [k](const Exchange& e) { return e.kind == k; }));
   }
 
-  TWorkingMode mode;
   std::map<uint16_t, uint8_t> trainerData;
   std::map<uint16_t, uint32_t> ports;
   bool portReadsSucceed = true;
