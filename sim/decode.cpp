@@ -107,12 +107,14 @@ bool TCPU86::AtProgramEnd() {
 
 // ---- memory and ports ------------------------------------------------------------------
 
+// The window's bytes live in the image where the access goes, DataSeg:offset, so a segment
+// prefix that moves the window reads what the trainer sent and sends what was written.
 void TCPU86::BridgeRead(uint16_t off, int len) {
-  bridge_->ReadDataWindow(off, {m_ + TMemImage::Linear(s_.DS, off), size_t(len)});
+  bridge_->ReadDataWindow(off, {m_ + TMemImage::Linear(DataSeg, off), size_t(len)});
 }
 
 void TCPU86::BridgeWrite(uint16_t off, int len) {
-  bridge_->WriteDataWindow(off, {m_ + TMemImage::Linear(s_.DS, off), size_t(len)});
+  bridge_->WriteDataWindow(off, {m_ + TMemImage::Linear(DataSeg, off), size_t(len)});
 }
 
 uint32_t TCPU86::ReadMem(uint16_t seg, uint16_t off, int len) {

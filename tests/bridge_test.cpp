@@ -69,9 +69,16 @@ TEST_F(BridgeTest, TheWindowFollowsTheDataSegmentOfTheInstruction) {
   Exec({0xAA});              // STOSB writes ES:DI
   Exec({0x8B, 0x46, 0x00});  // MOV AX,[BP] reads SS
   EXPECT_TRUE(trainer.log.empty());
+  trainer.trainerData = {{0x2400, 0x34}, {0x2401, 0x12}};
   Exec({0x26, 0x8B, 0x46, 0x00});  // ES:[BP] with ES named: the window moved
   ASSERT_EQ(trainer.log.size(), 1u);
   EXPECT_EQ(trainer.log[0].where, 0x2400);
+  EXPECT_EQ(AX(), 0x1234) << "the trainer's bytes are the ones read, at ES:offset";
+  s.EAX = 0xBEEF;
+  Exec({0x26, 0x89, 0x46, 0x02});  // MOV ES:[BP+2],AX sends the bytes it wrote
+  ASSERT_EQ(trainer.log.size(), 2u);
+  EXPECT_EQ(trainer.log[1].value, 0xBEEFu);
+  EXPECT_EQ(trainer.log[1].linear, 0x42402);
 
   // Any access through the same segment value is carried: the stack, and code.
   trainer.log.clear();
