@@ -24,10 +24,12 @@ class ITrainerBridge {
   TWorkingMode Mode() const { return mode_; }
   void SetMode(TWorkingMode mode) { mode_ = mode; }
 
-  // Fetch dest.size() bytes at this offset of the program's data segment into dest,
-  // which is the image at DS * 16 + offset. A block that got no reply is left as FFh bytes.
+  // Fetch dest.size() bytes at this offset of the program's data segment into dest, the
+  // image at the accessed segment and offset. A block that got no reply is left as FFh
+  // bytes.
   virtual void ReadDataWindow(uint16_t offset, std::span<uint8_t> dest) = 0;
-  // Send src (the image at DS * 16 + offset) to this offset of the data segment.
+  // Send src (the image at the accessed segment and offset) to this offset of the data
+  // segment.
   virtual void WriteDataWindow(uint16_t offset, std::span<const uint8_t> src) = 0;
 
   // Port reads store the value delivered into ioValue and return true when the exchange
