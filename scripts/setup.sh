@@ -11,6 +11,10 @@ PACKAGES=(
   libbenchmark-dev
   nlohmann-json3-dev
   libfmt-dev
+  qt6-base-dev
+  qt6-base-dev-tools
+  libqt6svg6
+  fonts-wqy-microhei
 )
 
 missing=()

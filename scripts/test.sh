@@ -21,7 +21,7 @@ build_and_test build -DCMAKE_BUILD_TYPE=Release || failed+=(build)
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
-build_and_test build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVALE_SANITIZE=ON ||
+build_and_test build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVALE_SANITIZE=ON -DCORVALE_WITH_QT=OFF ||
   failed+=(build-asan)
 
 if ((${#failed[@]} > 0)); then

@@ -1,0 +1,64 @@
+// Start of the workbench window to its first paint, without the splash: construction
+// (state, settings at creation), show (settings at show) and the first frame painted.
+// Process start and library loading come on top; measure those with the whole program.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPaintEvent>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <benchmark/benchmark.h>
+
+#include "frm_main_win.h"
+#include "prompts.h"
+
+namespace {
+
+// Answers nothing: the start-up asks no question when the settings are fresh.
+class TSilentPrompts final : public IPrompts {
+ public:
+  int Ask(QWidget*, const QString&, const QString&, unsigned, TPromptIcon) override {
+    return paCancel;
+  }
+  TFileDialogResult OpenFile(QWidget*, const TFileDialogRequest&) override { return {}; }
+  TFileDialogResult SaveFile(QWidget*, const TFileDialogRequest&) override { return {}; }
+};
+
+// Notes when the window under it has painted once.
+class TPaintWatch : public QObject {
+ public:
+  bool painted = false;
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) painted = true;
+    return false;
+  }
+};
+
+void BM_MainWindowToFirstPaint(benchmark::State& state) {
+  QTemporaryDir dir;
+  const std::filesystem::path settings = (dir.path() + "/corvale.INI").toStdString();
+  TSilentPrompts prompts;
+  for (auto _ : state) {
+    TfrmMainWin window(prompts, settings);
+    TPaintWatch watch;
+    window.installEventFilter(&watch);
+    window.show();
+    while (!watch.painted) QApplication::processEvents(QEventLoop::AllEvents, 5);
+    state.PauseTiming();
+    window.hide();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_MainWindowToFirstPaint)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("CORVALE_NO_SPLASH", "1");
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

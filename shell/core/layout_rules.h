@@ -1,0 +1,27 @@
+// Arithmetic of the main window's layout: the tab-row arrow buttons and the positions and
+// widths kept in step when the window or the message panel is resized.
+#pragma once
+
+enum class TTabControl { Workspace, Message };
+
+// The tab an arrow button selects, or activeIndex when it selects nothing new. The
+// workspace row has two tabs (left arrow: 0, right arrow: 1); the message row has six,
+// 0 to 5, and its arrows step one tab without wrapping.
+int TabScrollTarget(TTabControl control, bool rightArrow, int activeIndex);
+
+inline constexpr int kMessageTabCount = 6;
+inline constexpr int kHintMinWidth = 350;
+
+// The hint field takes what the fixed fields leave (640 px), but never less than its minimum.
+int HintFieldWidth(int statusBarWidth);
+// The disassembly panel docks right of the bottom dock's middle.
+int DisassemblyDockX(int bottomDockWidth);
+
+// The I/O panel's buttons stay at the panel's right edge.
+struct TIoButtonX {
+  int write, read, clear;
+};
+TIoButtonX IoButtonPositions(int panelWidth);
+
+// The editor tab bar is 5 px narrower than the top dock (never negative).
+int MdiBarWidth(int topDockWidth);

@@ -1,0 +1,138 @@
+#include "dlg_config_box.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <array>
+
+#include "dialog_placement.h"
+#include "radio_group.h"
+
+namespace {
+
+constexpr int kClientWidth = 441;
+constexpr int kClientHeight = 345;
+
+struct TSeriesItems {
+  const char* series;
+  std::array<const char*, 2> types;
+};
+
+constexpr std::array<TSeriesItems, 3> kSeries{{
+    {"80X86系列", {"8086/8088", "80386/80486"}},
+    {"MCS51系列", {"8032(EA=0)", "8952(EA=1)"}},
+    {"MCS96系列", {"80C196KB", "80C196KC"}},
+}};
+
+// Item order of rgX86; the index is what the settings call the assembler.
+constexpr std::array<const char*, 2> kAssemblers{"TASM", "MASM"};
+
+// Settings from an older or foreign file may hold anything; show those as the first choice.
+int ValidIndex(int value, int count) { return value >= 0 && value < count ? value : 0; }
+
+}  // namespace
+
+TdlgConfigBox::TdlgConfigBox(QWidget* mainWindow, const TWorkingModeChoice& current)
+    : QDialog(mainWindow), mainWindow_(mainWindow) {
+  setObjectName("dlgConfigBox");
+  setWindowTitle(QStringLiteral("设置工作方式"));
+  if (mainWindow_) setFont(mainWindow_->font());
+  setFixedSize(kClientWidth, kClientHeight);
+  BuildControls();
+  ShowChoice(current);
+}
+
+void TdlgConfigBox::BuildControls() {
+  rgCPUSeries_ = new TRadioGroup("rgCPUSeries", QStringLiteral("目标CPU系列"), this);
+  QStringList seriesItems;
+  for (const TSeriesItems& s : kSeries) seriesItems << QString::fromUtf8(s.series);
+  rgCPUSeries_->SetItems(seriesItems);
+  rgCPUSeries_->setEnabled(false);
+
+  rgCPUType_ = new TRadioGroup("rgCPUType", QStringLiteral("目标CPU型号"), this);
+  rgX86_ = new TRadioGroup("rgX86", QStringLiteral("80X86 编译器设置"), this);
+  rgX86_->SetItems({QStringLiteral("Turbo C/C++编译器, TASM汇编器 (推荐)"),
+                    QStringLiteral("Turbo C/C++编译器, MASM汇编器")});
+  rgM51_ = new TRadioGroup("rgM51", QStringLiteral("MCS51 编译器设置"), this);
+  rgM51_->SetItems({QStringLiteral("Keil C51编译器, Keil A51汇编器")});
+  rgM51_->SetItemIndex(0);
+  rgM96_ = new TRadioGroup("rgM96", QStringLiteral("MCS96 编译器设置"), this);
+  rgM96_->SetItems({QStringLiteral("Intel C96编译器, Intel A96汇编器")});
+  rgM96_->SetItemIndex(0);
+
+  auto* gbOther = new QGroupBox(QStringLiteral("编译及调试设置"), this);
+  gbOther->setObjectName("gbOther");
+  cbCreateBINFile_ = new QCheckBox(QStringLiteral("装载后保留生成的代码"), gbOther);
+  cbCreateBINFile_->setObjectName("cbCreateBINFile");
+  cbAutoDisassembly_ = new QCheckBox(QStringLiteral("装载后开启反汇编窗口"), gbOther);
+  cbAutoDisassembly_->setObjectName("cbAutoDisassembly");
+  auto* otherLayout = new QHBoxLayout(gbOther);
+  otherLayout->addWidget(cbCreateBINFile_);
+  otherLayout->addWidget(cbAutoDisassembly_);
+
+  btnOk_ = new QPushButton(QStringLiteral("确定"), this);
+  btnOk_->setObjectName("btnOk");
+  btnOk_->setDefault(true);
+  btnCancel_ = new QPushButton(QStringLiteral("取消"), this);
+  btnCancel_->setObjectName("btnCancel");
+  connect(btnOk_, &QPushButton::clicked, this, &QDialog::accept);
+  connect(btnCancel_, &QPushButton::clicked, this, &QDialog::reject);
+
+  auto* left = new QVBoxLayout;
+  left->addWidget(rgCPUSeries_);
+  left->addWidget(rgCPUType_);
+  auto* right = new QVBoxLayout;
+  right->addWidget(rgX86_);
+  right->addWidget(rgM51_);
+  right->addWidget(rgM96_);
+  auto* groups = new QHBoxLayout;
+  groups->addLayout(left, 2);
+  groups->addLayout(right, 3);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(btnOk_);
+  buttons->addWidget(btnCancel_);
+  auto* page = new QVBoxLayout(this);
+  page->addLayout(groups, 1);
+  page->addWidget(gbOther);
+  page->addLayout(buttons);
+}
+
+void TdlgConfigBox::ShowChoice(const TWorkingModeChoice& current) {
+  const int series = ValidIndex(current.CPUSeries, static_cast<int>(kSeries.size()));
+  rgCPUSeries_->SetItemIndex(series);
+  // Anything but MASM keeps the first (recommended) assembler.
+  rgX86_->SetItemIndex(current.Assembler == QLatin1String(kAssemblers[1]) ? 1 : 0);
+  cbCreateBINFile_->setChecked(current.SaveEXEFile);
+  cbAutoDisassembly_->setChecked(current.Disassembly);
+  ApplySeries(series);
+  rgCPUType_->SetItemIndex(ValidIndex(current.CPUType, rgCPUType_->ItemCount()));
+}
+
+void TdlgConfigBox::ApplySeries(int series) {
+  rgX86_->setEnabled(false);
+  rgM51_->setEnabled(false);
+  rgM96_->setEnabled(false);
+  const TSeriesItems& items = kSeries[static_cast<size_t>(series)];
+  rgCPUType_->SetItems({QString::fromUtf8(items.types[0]), QString::fromUtf8(items.types[1])});
+  TRadioGroup* const compilers[] = {rgX86_, rgM51_, rgM96_};
+  compilers[series]->setEnabled(true);
+}
+
+TWorkingModeChoice TdlgConfigBox::Choice() const {
+  TWorkingModeChoice choice;
+  choice.CPUSeries = rgCPUSeries_->ItemIndex();
+  choice.CPUType = rgCPUType_->ItemIndex();
+  choice.Assembler = QString::fromLatin1(kAssemblers[rgX86_->ItemIndex() == 1 ? 1 : 0]);
+  choice.SaveEXEFile = cbCreateBINFile_->isChecked();
+  choice.Disassembly = cbAutoDisassembly_->isChecked();
+  return choice;
+}
+
+void TdlgConfigBox::showEvent(QShowEvent* event) {
+  CentreOn(this, mainWindow_);
+  QDialog::showEvent(event);
+}

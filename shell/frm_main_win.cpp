@@ -1,0 +1,259 @@
+#include "frm_main_win.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QDockWidget>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QStatusTipEvent>
+#include <QTableWidget>
+#include <QTreeWidget>
+
+#include "dlg_about_box.h"
+#include "editor_fonts.h"
+#include "ini_file.h"
+#include "prompts.h"
+#include "skins.h"
+#include "workbench_settings.h"
+
+namespace {
+
+const char* const kHelpReminder = "按 F1 获取帮助";
+const char* const kRunningText = "正在运行";
+const char* const kIdleText = "待命";
+const char* const kOnlineText = "联机调试";
+const char* const kOfflineText = "脱机模拟";
+const char* const kCloseWhileRunning =
+    "程序正在运行，是否暂停后退出？\r\n\r\n　是：暂停程序运行并退出。\r\n"
+    "　否：允许程序运行并退出。\r\n取消：不执行任何操作。";
+
+// The commands that can only run while no program runs, and the one that only runs while one does.
+constexpr const char* kIdleCommands[] = {
+    "arRun", "arRunIgnoreBreakpoint", "arRunToCursor", "arSetIP", "arTrace", "arStep", "arReset"};
+
+void SetFieldColour(QLabel* field, const QColor& colour) {
+  QPalette palette = field->palette();
+  palette.setColor(QPalette::WindowText, colour);
+  field->setPalette(palette);
+}
+
+}  // namespace
+
+TfrmMainWin::TfrmMainWin(IPrompts& prompts, std::filesystem::path settingsPath, QWidget* parent)
+    : QMainWindow(parent), prompts_(prompts), settingsPath_(std::move(settingsPath)) {
+  Q_INIT_RESOURCE(icons);  // the icons live in a static library
+  setObjectName("frmMainWin");
+  setWindowTitle("Corvale 集成开发环境");
+  resize(1024, 640);
+  setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks);
+
+  BuildActions();
+  BuildMenus();
+  BuildToolbar();
+  BuildCentralArea();
+  BuildWorkspaceDock();
+  BuildMessageDock();
+  BuildDisassemblyDock();
+  BuildStatusBar();
+  ConnectHandlers();
+  FormCreate();
+}
+
+TfrmMainWin::~TfrmMainWin() = default;
+
+QAction* TfrmMainWin::Action(const char* name) const { return actions_.value(name, nullptr); }
+
+void TfrmMainWin::FormCreate() {
+  if (QFontDatabase::hasFamily("微软雅黑")) {
+    setFont(QFont("微软雅黑", 9));
+  } else if (QFontDatabase::hasFamily("WenQuanYi Micro Hei")) {
+    setFont(QFont("WenQuanYi Micro Hei", 9));  // the same look where that font is missing
+  } else if (QFontDatabase::hasFamily("宋体")) {
+    QFont song("宋体");
+    song.setPixelSize(12);
+    setFont(song);
+  }
+  // Hints reach the status bar through status-tip events, which arrive without delay.
+
+  tvFile_->clear();
+  new QTreeWidgetItem(tvFile_, QStringList{"最近使用的文件"});
+  new QTreeWidgetItem(tvFile_, QStringList{"快捷代码助手"});
+  // The machine state, the serial link and the debug tables join the window with their
+  // subsystems; the grids get their fixed headers now.
+  FillGridHeaders();
+
+  TIniFile ini;
+  ini.Load(settingsPath_);  // a missing file reads as all defaults
+  recentMenu_.Load(ini);
+  recentToolbar_.Load(ini);
+  RebuildRecentMenus();
+
+  const TCreationSettings created = ReadCreationSettings(ini);
+  cpuSeries_ = created.CPUSeries;
+  cpuType_ = created.CPUType;
+  assembler_ = QString::fromStdString(created.Assembler);
+  commType_ = created.CommType;
+  portName_ = created.CommPort;
+  saveExeFile_ = created.SaveEXEFile;
+  disassembly_ = created.Disassembly;
+  skipDisassembly_ = created.SkipDisassembly;
+  bridgUsb_ = created.BridgUSB;
+  baudRate_ = created.CommBaud;
+
+  ApplyCpuType();
+  SetConnected(false);
+  SetRunState(false);
+  lastAnswer_ = 0;
+}
+
+void TfrmMainWin::FormShow() {
+  if (!qEnvironmentVariableIsSet("CORVALE_NO_SPLASH")) RunSplash();
+  pnlDisassembly_->hide();
+
+  TIniFile ini;
+  ini.Load(settingsPath_);
+  const TShowSettings shown = ReadShowSettings(ini);
+  if (shown.WindowState == "Normal") {
+    setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowMinimized));
+    resize(1024, 738);
+    move(0, 0);
+  } else {
+    setWindowState(windowState() | Qt::WindowMaximized);
+  }
+  // Reopening the files of "FileList" comes with the editor windows.
+
+  QTreeWidgetItem* recentRoot = tvFile_->topLevelItem(0);
+  for (const std::string& path : recentMenu_.Items()) {
+    auto* item = new QTreeWidgetItem(recentRoot, QStringList{QString::fromStdString(path)});
+    item->setIcon(0, QIcon(":/icons/new.svg"));
+  }
+  // The code templates under the second root come with the editor windows.
+  tvFile_->expandAll();
+
+  skinName_ = QString::fromStdString(shown.Skin);
+  if (const auto skin = SkinFromSettingName(skinName_)) {
+    constexpr const char* kSkinCommands[] = {"assSystem", "assBlue", "assSilver"};
+    Action(kSkinCommands[static_cast<int>(*skin)])->trigger();
+  }
+  editorFontName_ = QString::fromStdString(shown.Font);
+  if (const auto font = EditorFontFromSettingName(editorFontName_)) {
+    Action(*font == TEditorFont::CourierNew ? "asfCourierNew" : "asfFixedsys")->trigger();
+  }
+  autoCommPort_ = shown.AutoCommPort;
+
+  // The trainer connection (and the CPU type the trainer reports) joins here with the link.
+  ApplyCpuType();
+  SetRunState(false);
+}
+
+bool TfrmMainWin::FormCloseQuery() {
+  // Editor windows answer their own close query first once they exist.
+  if (!running_) return true;
+  lastAnswer_ = prompts_.Ask(this, kCloseWhileRunning, kRunningText, pbYes | pbNo | pbCancel,
+                             TPromptIcon::Warning);
+  if (lastAnswer_ == paCancel) return false;
+  // On Yes the program is paused by the run control before the close goes on.
+  return true;
+}
+
+void TfrmMainWin::FormClose() {
+  TIniFile ini;
+  ini.Load(settingsPath_);  // keeps the keys that are only ever edited by hand
+
+  TCloseSettings closing;
+  if (Action("asfCourierNew")->isChecked()) closing.Font = "Courier New";
+  else if (Action("asfFixedsys")->isChecked()) closing.Font = "Fixedsys";
+  if (const QAction* skin = skinGroup_->checkedAction()) {
+    const TSkin skins[] = {TSkin::Default, TSkin::Blue, TSkin::Silver};
+    const int index = skinGroup_->actions().indexOf(skin);
+    closing.Skin = SkinSettingName(skins[index]).toStdString();
+  }
+  closing.Normal = !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized));
+  recentMenu_.Save(ini);
+
+  std::vector<std::string> captions;
+  for (QMdiSubWindow* window : mdiArea_->subWindowList(QMdiArea::StackingOrder)) {
+    captions.insert(captions.begin(), window->windowTitle().toStdString());
+  }
+  WriteFileList(ini, captions);
+
+  if (!online_) portName_.clear();
+  closing.CPUSeries = cpuSeries_;
+  closing.CPUType = cpuType_;
+  closing.Assembler = assembler_.toStdString();
+  closing.CommType = commType_;
+  closing.CommPort = portName_;
+  closing.SaveEXEFile = saveExeFile_;
+  closing.Disassembly = disassembly_;
+  closing.AutoCommPort = autoCommPort_;
+  WriteCloseSettings(ini, closing);
+  // A settings file that cannot be written must not keep the window open.
+  ini.Save(settingsPath_);
+  // The trainer link says farewell and closes its port here once it exists.
+}
+
+void TfrmMainWin::ShowHint(const QString& hint) {
+  sHint_->setText(hint.isEmpty() ? QString(kHelpReminder) : hint);
+}
+
+void TfrmMainWin::ActivateExisting() {
+  if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
+  raise();
+  activateWindow();
+}
+
+void TfrmMainWin::SetCpuType(int series, int type) {
+  cpuSeries_ = series;
+  cpuType_ = type;
+}
+
+void TfrmMainWin::SetRunState(bool running) {
+  running_ = running;
+  sStatus_->setText(running ? kRunningText : kIdleText);
+  SetFieldColour(sStatus_, running ? QColor(Qt::red) : palette().color(QPalette::WindowText));
+  for (const char* name : kIdleCommands) Action(name)->setEnabled(!running);
+  Action("arPause")->setEnabled(running);
+  sgRegs_->setEnabled(!running);
+  sgMemory_->setEnabled(!running);
+}
+
+void TfrmMainWin::SetConnected(bool online) {
+  online_ = online;
+  sConnect_->setText(online ? kOnlineText : kOfflineText);
+  SetFieldColour(sConnect_, online ? QColor(Qt::blue) : QColor(Qt::red));
+  Action("asConnect")->setEnabled(!online);
+}
+
+bool TfrmMainWin::event(QEvent* event) {
+  if (event->type() == QEvent::StatusTip) {
+    ShowHint(static_cast<QStatusTipEvent*>(event)->tip());
+    return true;
+  }
+  return QMainWindow::event(event);
+}
+
+void TfrmMainWin::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (shown_) return;
+  shown_ = true;
+  FormShow();
+}
+
+void TfrmMainWin::closeEvent(QCloseEvent* event) {
+  if (!FormCloseQuery()) {
+    event->ignore();
+    return;
+  }
+  if (!closed_) FormClose();
+  closed_ = true;
+  event->accept();
+}
+
+void TfrmMainWin::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  FormResize();
+}

@@ -1,0 +1,186 @@
+// TfrmMainWin: the workbench's main window. It owns what lives as long as the process (the
+// settings, the recent files, the working mode) and offers the command set; the panels and
+// commands of the debugger, the editor and the trainer link attach to it.
+#pragma once
+
+#include <QHash>
+#include <QMainWindow>
+#include <QString>
+#include <filesystem>
+#include <string>
+
+#include "recent_files.h"
+
+class IPrompts;
+class QAction;
+class QActionGroup;
+class QDockWidget;
+class QLabel;
+class QListWidget;
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTabBar;
+class QTabWidget;
+class QTableWidget;
+class QToolBar;
+class QToolButton;
+class QTreeWidget;
+struct TCommandSpec;
+
+class TfrmMainWin : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  TfrmMainWin(IPrompts& prompts, std::filesystem::path settingsPath, QWidget* parent = nullptr);
+  ~TfrmMainWin() override;
+
+  // The action of a command ("afNew" ...), nullptr for an unknown name.
+  QAction* Action(const char* name) const;
+
+  // Working mode. ApplyCpuType brings the user interface in line with the two values.
+  int CPUSeries() const { return cpuSeries_; }
+  int CPUType() const { return cpuType_; }
+  void SetCpuType(int series, int type);
+  void ApplyCpuType();
+
+  // Run state ("正在运行" / "待命") and working mode ("联机调试" / "脱机模拟").
+  bool IsRunning() const { return running_; }
+  void SetRunState(bool running);
+  bool IsOnline() const { return online_; }
+  void SetConnected(bool online);
+
+  // Shows a hint in the status bar; an empty hint shows the help reminder.
+  void ShowHint(const QString& hint);
+  // Puts a path on top of both recent-file lists and rebuilds their menus.
+  void AddRecentFile(const QString& path);
+  int LastAnswer() const { return lastAnswer_; }
+
+  bool FormCloseQuery();
+  void FormClose();
+
+ public slots:
+  // A second instance asked this one to come forward.
+  void ActivateExisting();
+  void FormResize();
+
+ protected:
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  // Start-up and shutdown.
+  void FormCreate();
+  void FormShow();
+  void FillGridHeaders();
+
+  // Layout (frm_main_win_layout.cpp).
+  void BuildCentralArea();
+  void BuildWorkspaceDock();
+  void BuildMessageDock();
+  void BuildDisassemblyDock();
+  QWidget* BuildIoPanel();
+  QWidget* BuildUserScreen();
+  void BuildStatusBar();
+  void AddTabArrows(QTabWidget* tabs, const char* baseName);
+  void LayoutIoPanel();
+  void tabScrollClick();
+
+  // Commands (frm_main_win_commands.cpp).
+  void BuildActions();
+  QAction* CreateAction(const TCommandSpec& spec);
+  void ConnectHandlers();
+  void BuildMenus();
+  void FillMenu(QMenu* menu, const struct TMenuSpec& spec);
+  QAction* MenuItemFor(QAction* command, QObject* owner, const QString& objectName,
+                       const QString& text);
+  void BuildToolbar();
+  void RebuildRecentMenus();
+  void RebuildWindowMenu();
+  void UpdateWindowCommands(QMdiSubWindow* active);
+  void TileEditors(bool sideBySide);
+  void ArrangeMinimized();
+  void UpdateEditCommands();
+  void afOpenExecute();
+  void afOpenAccept(const QString& path);
+  void avViewTabExecute(QAction* command);
+  void assSkinExecute(QAction* command);
+  void asfFontExecute(QAction* command);
+  void asOptionsExecute();
+  void ahAboutExecute();
+  void EditCommandExecute(QAction* command);
+
+  IPrompts& prompts_;
+  std::filesystem::path settingsPath_;
+  QHash<QString, QAction*> actions_;
+  QActionGroup* fontGroup_ = nullptr;
+  QActionGroup* skinGroup_ = nullptr;
+
+  // Working state.
+  int cpuSeries_ = 0;
+  int cpuType_ = 0;
+  QString assembler_ = "TASM";
+  int commType_ = 1;
+  std::string portName_;
+  int baudRate_ = 57600;
+  bool saveExeFile_ = false;
+  bool disassembly_ = false;
+  bool skipDisassembly_ = false;
+  bool bridgUsb_ = true;
+  bool autoCommPort_ = true;
+  QString skinName_;
+  QString editorFontName_;
+  bool running_ = false;
+  bool online_ = false;
+  int lastAnswer_ = 0;
+  bool shown_ = false;
+  bool closed_ = false;
+  TRecentFiles recentMenu_;     // the File menu's list, saved at close
+  TRecentFiles recentToolbar_;  // the Open drop-down's list, always the same entries
+
+  // Widgets.
+  QMdiArea* mdiArea_ = nullptr;
+  QLabel* lblCorvale_ = nullptr;
+  QToolBar* tbMenuBar_ = nullptr;
+  QToolBar* tbToolbar_ = nullptr;
+  QToolBar* tbMDIBar_ = nullptr;
+  QTabBar* TabMDI_ = nullptr;
+  QMenu* mnuFile_ = nullptr;
+  QMenu* mnuWindow_ = nullptr;
+  QMenu* openDropDown_ = nullptr;
+  QAction* recentSeparator_ = nullptr;  // in the File menu, before afExit
+  QDockWidget* pnlWorkspace_ = nullptr;
+  QDockWidget* pnlMessage_ = nullptr;
+  QDockWidget* pnlDisassembly_ = nullptr;
+  QTabWidget* TabWorkspace_ = nullptr;
+  QTabWidget* tabMessage_ = nullptr;
+  QTreeWidget* tvFile_ = nullptr;
+  QTableWidget* sgRegs_ = nullptr;
+  QTableWidget* sgMemory_ = nullptr;
+  QTableWidget* sgWatch_ = nullptr;
+  QTableWidget* sgBreakpoint_ = nullptr;
+  QListWidget* lbMessage_ = nullptr;
+  QListWidget* lbIORecord_ = nullptr;
+  QListWidget* lbDisassembly_ = nullptr;
+  QWidget* ioPanel_ = nullptr;
+  QPushButton* btnWrite_ = nullptr;
+  QPushButton* btnRead_ = nullptr;
+  QPushButton* btnClear_ = nullptr;
+  QLabel* lblINT21_ = nullptr;
+  QPlainTextEdit* mmINT21_ = nullptr;
+  QProgressBar* pbLoad_ = nullptr;
+  QLabel* sHint_ = nullptr;
+  QLabel* sConnect_ = nullptr;
+  QLabel* sStatus_ = nullptr;
+  QLabel* sLineLineColumn_ = nullptr;
+  QLabel* sModified_ = nullptr;
+  QLabel* sInsertOverwrite_ = nullptr;
+  QLabel* sCPUType_ = nullptr;
+  QMetaObject::Connection focusSelection_;
+};

@@ -1,0 +1,312 @@
+// Command handlers of the main window that need no editor window: view, window, skin, font,
+// working-mode and About commands, the edit commands on input fields, and the CPU type.
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QClipboard>
+#include <QDockWidget>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <array>
+#include <span>
+#include <string_view>
+
+#include "cpu_types.h"
+#include "dlg_about_box.h"
+#include "dlg_config_box.h"
+#include "editor_fonts.h"
+#include "frm_main_win.h"
+#include "prompts.h"
+#include "skins.h"
+
+namespace {
+
+enum class TPanel { Workspace, Message, Disassembly };
+struct TViewTarget {
+  const char* command;
+  TPanel panel;
+  int tab;  // -1: the panel has no tab control
+};
+constexpr TViewTarget kViewTargets[] = {
+    {"avFile", TPanel::Workspace, 0},           {"avRegisters", TPanel::Workspace, 1},
+    {"avDisassembly", TPanel::Disassembly, -1}, {"avCompile", TPanel::Message, 0},
+    {"avMemory", TPanel::Message, 1},           {"avIO", TPanel::Message, 2},
+    {"avWatches", TPanel::Message, 3},          {"avBreakpoint", TPanel::Message, 4},
+    {"avUserScreen", TPanel::Message, 5},
+};
+
+// Register grid rows below the header, per CPU series and type.
+constexpr std::array<std::string_view, 21> k8086Registers = {
+    "AX", "BX", "CX",    "DX",    "SP",    "BP",    "SI",    "DI",    "DS",    "ES",   "SS",
+    "CS", "IP", "FL.OF", "FL.DF", "FL.IF", "FL.SF", "FL.ZF", "FL.AF", "FL.PF", "FL.CF"};
+constexpr std::array<std::string_view, 23> k80386Registers = {
+    "EAX",    "EBX",    "ECX",    "EDX",    "ESP",    "EBP",    "ESI",   "EDI",
+    "EIP",    "DS",     "ES",     "SS",     "CS",     "FS",     "GS",    "EFL.OF",
+    "EFL.DF", "EFL.IF", "EFL.SF", "EFL.ZF", "EFL.AF", "EFL.PF", "EFL.CF"};
+constexpr std::array<std::string_view, 38> kMcs51Registers = {
+    "PC",     "ACC",     "PSW",     "DPTR",   "SP",      "R0",     "R1",     "R2",
+    "R3",     "R4",      "R5",      "R6",     "R7",      "P0",     "P1",     "P2",
+    "P3",     "B",       "PCON",    "TCON",   "TMOD",    "TIMER0", "TIMER1", "IE",
+    "IP",     "SCON",    "SBUF",    "T2CON",  "RCAP2",   "TIMER2", "PSW.CY", "PSW.AC",
+    "PSW.F0", "PSW.RS1", "PSW.RS0", "PSW.OV", "PSW.SAV", "PSW.P"};
+constexpr std::array<std::string_view, 11> kMcs96Registers = {
+    "PC", "SP", "PSW", "PSW.Z", "PSW.N", "PSW.V", "PSW.VT", "PSW.C", "PSW.RE", "PSW.I", "PSW.ST"};
+
+std::span<const std::string_view> RegisterNames(int series, int type) {
+  switch (series) {
+    case 0:
+      if (type == 1) return k80386Registers;
+      return k8086Registers;
+    case 1: return kMcs51Registers;
+    default: return kMcs96Registers;
+  }
+}
+
+QString Text(std::string_view text) { return QString::fromUtf8(text.data(), text.size()); }
+
+}  // namespace
+
+void TfrmMainWin::ConnectHandlers() {
+  for (const TViewTarget& target : kViewTargets) {
+    QAction* command = Action(target.command);
+    connect(command, &QAction::triggered, this, [this, command] { avViewTabExecute(command); });
+  }
+  for (QAction* skin : skinGroup_->actions()) {
+    connect(skin, &QAction::triggered, this, [this, skin] { assSkinExecute(skin); });
+  }
+  for (QAction* font : fontGroup_->actions()) {
+    connect(font, &QAction::triggered, this, [this, font] { asfFontExecute(font); });
+  }
+  for (const char* name : {"aeCut", "aeCopy", "aePaste", "aeDelete", "aeSelectAll"}) {
+    QAction* command = Action(name);
+    connect(command, &QAction::triggered, this, [this, command] { EditCommandExecute(command); });
+  }
+  connect(Action("afOpen"), &QAction::triggered, this, &TfrmMainWin::afOpenExecute);
+  connect(Action("afClose"), &QAction::triggered, mdiArea_, &QMdiArea::closeActiveSubWindow);
+  connect(Action("afExit"), &QAction::triggered, this, &QWidget::close);
+  connect(Action("asOptions"), &QAction::triggered, this, &TfrmMainWin::asOptionsExecute);
+  connect(Action("ahAbout"), &QAction::triggered, this, &TfrmMainWin::ahAboutExecute);
+  connect(Action("awCascade"), &QAction::triggered, mdiArea_, &QMdiArea::cascadeSubWindows);
+  connect(Action("awHorizontal"), &QAction::triggered, this, [this] { TileEditors(false); });
+  connect(Action("awVertical"), &QAction::triggered, this, [this] { TileEditors(true); });
+  connect(Action("awMinimizeAll"), &QAction::triggered, this, [this] {
+    for (QMdiSubWindow* window : mdiArea_->subWindowList()) window->showMinimized();
+  });
+  connect(Action("awArrange"), &QAction::triggered, this, &TfrmMainWin::ArrangeMinimized);
+  connect(mdiArea_, &QMdiArea::subWindowActivated, this, &TfrmMainWin::UpdateWindowCommands);
+  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    disconnect(focusSelection_);
+    if (auto* line = qobject_cast<QLineEdit*>(now)) {
+      focusSelection_ =
+          connect(line, &QLineEdit::selectionChanged, this, &TfrmMainWin::UpdateEditCommands);
+    } else if (auto* text = qobject_cast<QPlainTextEdit*>(now)) {
+      focusSelection_ =
+          connect(text, &QPlainTextEdit::selectionChanged, this, &TfrmMainWin::UpdateEditCommands);
+    }
+    UpdateEditCommands();
+  });
+  connect(QApplication::clipboard(), &QClipboard::dataChanged, this,
+          &TfrmMainWin::UpdateEditCommands);
+}
+
+void TfrmMainWin::UpdateWindowCommands(QMdiSubWindow* active) {
+  const bool anyWindow = !mdiArea_->subWindowList().isEmpty();
+  for (const char* name :
+       {"awCascade", "awHorizontal", "awVertical", "awMinimizeAll", "awArrange", "afClose"}) {
+    Action(name)->setEnabled(anyWindow);
+  }
+  // Activation enables the commands that work on any editor; a closing editor disables them
+  // until the next one comes to the front.
+  for (const char* name :
+       {"afSaveAs", "afSaveAll", "afCloseAll", "aeFind", "aeFindNext", "aeReplace", "aeGoto"}) {
+    Action(name)->setEnabled(active != nullptr);
+  }
+}
+
+void TfrmMainWin::TileEditors(bool sideBySide) {
+  QList<QMdiSubWindow*> windows;
+  for (QMdiSubWindow* window : mdiArea_->subWindowList()) {
+    if (!window->isMinimized()) windows << window;
+  }
+  if (windows.isEmpty()) return;
+  const QRect area = mdiArea_->viewport()->rect();
+  const int n = static_cast<int>(windows.size());
+  for (int i = 0; i < n; ++i) {
+    windows[i]->showNormal();
+    if (sideBySide) {
+      const int w = area.width() / n;
+      windows[i]->setGeometry(i * w, 0, w, area.height());
+    } else {
+      const int h = area.height() / n;
+      windows[i]->setGeometry(0, i * h, area.width(), h);
+    }
+  }
+}
+
+void TfrmMainWin::ArrangeMinimized() {
+  const int bottom = mdiArea_->viewport()->height();
+  int x = 0;
+  for (QMdiSubWindow* window : mdiArea_->subWindowList()) {
+    if (!window->isMinimized()) continue;
+    window->move(x, bottom - window->height());
+    x += window->width();
+  }
+}
+
+void TfrmMainWin::UpdateEditCommands() {
+  QWidget* focus = QApplication::focusWidget();
+  bool text = false, selection = false, readOnly = false;
+  if (auto* line = qobject_cast<QLineEdit*>(focus)) {
+    text = true;
+    selection = line->hasSelectedText();
+    readOnly = line->isReadOnly();
+  } else if (auto* memo = qobject_cast<QPlainTextEdit*>(focus)) {
+    text = true;
+    selection = memo->textCursor().hasSelection();
+    readOnly = memo->isReadOnly();
+  }
+  const bool clipboard = !QApplication::clipboard()->text().isEmpty();
+  Action("aeCut")->setEnabled(text && selection && !readOnly);
+  Action("aeCopy")->setEnabled(text && selection);
+  Action("aePaste")->setEnabled(text && clipboard && !readOnly);
+  Action("aeDelete")->setEnabled(text && selection && !readOnly);
+  Action("aeSelectAll")->setEnabled(text);
+}
+
+void TfrmMainWin::EditCommandExecute(QAction* command) {
+  const QString name = command->objectName();
+  QWidget* focus = QApplication::focusWidget();
+  if (auto* line = qobject_cast<QLineEdit*>(focus)) {
+    if (name == "aeCut") line->cut();
+    else if (name == "aeCopy") line->copy();
+    else if (name == "aePaste") line->paste();
+    else if (name == "aeDelete") line->del();
+    else line->selectAll();
+  } else if (auto* memo = qobject_cast<QPlainTextEdit*>(focus)) {
+    if (name == "aeCut") memo->cut();
+    else if (name == "aeCopy") memo->copy();
+    else if (name == "aePaste") memo->paste();
+    else if (name == "aeDelete" && !memo->isReadOnly()) memo->textCursor().removeSelectedText();
+    else if (name == "aeSelectAll") memo->selectAll();
+  }
+  UpdateEditCommands();
+}
+
+void TfrmMainWin::afOpenExecute() {
+  TFileDialogRequest request;
+  request.caption = "打开";
+  // The shown text keeps its own pattern list; the patterns that filter follow it, in
+  // both letter cases since POSIX file names are case-sensitive.
+  const auto filter = [](const QString& text, const QString& patterns) {
+    return QString("%1 (%2 %3)").arg(text, patterns, patterns.toLower());
+  };
+  request.filters = {
+      filter("所有源程序 (*.ASM; *.INC; *.C; *.H)", "*.ASM *.INC *.C *.H *.CPP *.HPP"),
+      filter("汇编源程序 (*.ASM; *.INC)", "*.ASM *.INC"),
+      filter("C/C++源程序 (*.C; *.H; *.CPP; *.HPP)", "*.C *.H *.CPP *.HPP"), "所有文件 (*.*) (*)"};
+  const TFileDialogResult result = prompts_.OpenFile(this, request);
+  if (result.accepted) afOpenAccept(result.path);
+}
+
+void TfrmMainWin::afOpenAccept(const QString& path) {
+  // The editor window for the file comes with the editor windows; the path joins the
+  // recent lists already.
+  AddRecentFile(path);
+}
+
+void TfrmMainWin::avViewTabExecute(QAction* command) {
+  for (const TViewTarget& target : kViewTargets) {
+    if (command->objectName() != target.command) continue;
+    QDockWidget* dock = target.panel == TPanel::Workspace ? pnlWorkspace_
+                        : target.panel == TPanel::Message ? pnlMessage_
+                                                          : pnlDisassembly_;
+    dock->show();
+    dock->raise();
+    QTabWidget* tabs = target.panel == TPanel::Workspace ? TabWorkspace_ : tabMessage_;
+    if (target.tab >= 0) tabs->setCurrentIndex(target.tab);
+  }
+}
+
+void TfrmMainWin::assSkinExecute(QAction* command) {
+  constexpr TSkin kSkins[] = {TSkin::Default, TSkin::Blue, TSkin::Silver};
+  const TSkin skin = kSkins[skinGroup_->actions().indexOf(command)];
+  command->setChecked(true);
+  ApplySkin(skin);
+  skinName_ = SkinSettingName(skin);
+  const QString sheet =
+      QString("QHeaderView::section { background-color: %1; }").arg(SkinHeaderColor(skin).name());
+  for (QTableWidget* grid : {sgRegs_, sgMemory_, sgWatch_, sgBreakpoint_}) {
+    grid->horizontalHeader()->setStyleSheet(sheet);
+    grid->verticalHeader()->setStyleSheet(sheet);
+  }
+  // Open editors take the gutter colour here once they exist.
+}
+
+void TfrmMainWin::asfFontExecute(QAction* command) {
+  const TEditorFont choice =
+      command == Action("asfCourierNew") ? TEditorFont::CourierNew : TEditorFont::Fixedsys;
+  command->setChecked(true);
+  editorFontName_ = EditorFontSettingName(choice);
+  const QFont font = EditorFont(choice);
+  sgRegs_->setFont(font);
+  sgMemory_->setFont(font);
+  mmINT21_->setFont(font);
+  lbDisassembly_->setFont(font);
+  // Open editors take the font and keyword style here once they exist.
+}
+
+void TfrmMainWin::asOptionsExecute() {
+  if (running_) {
+    prompts_.Tell(this, "程序正在运行，请先暂停再执行此操作！", "正在运行", TPromptIcon::Warning);
+    return;
+  }
+  TWorkingModeChoice current;
+  current.CPUSeries = cpuSeries_;
+  current.CPUType = cpuType_;
+  current.Assembler = assembler_;
+  current.SaveEXEFile = saveExeFile_;
+  current.Disassembly = disassembly_;
+  TdlgConfigBox dialog(this, current);
+  if (dialog.exec() != QDialog::Accepted) return;
+  const TWorkingModeChoice chosen = dialog.Choice();
+  cpuSeries_ = chosen.CPUSeries;
+  cpuType_ = chosen.CPUType;
+  assembler_ = chosen.Assembler;
+  saveExeFile_ = chosen.SaveEXEFile;
+  disassembly_ = chosen.Disassembly;
+  ApplyCpuType();
+  // The program reset that follows comes with the run control.
+}
+
+void TfrmMainWin::ahAboutExecute() {
+  TdlgAboutBox about(this);
+  about.exec();
+}
+
+void TfrmMainWin::ApplyCpuType() {
+  if (!CpuSeries(cpuSeries_)) return;
+  const int type = cpuType_ == 1 ? 1 : 0;
+  QAction* setIp = Action("arSetIP");
+  setIp->setText(Text(SetIpCaption(cpuSeries_, type)));
+  setIp->setStatusTip(Text(SetIpHint(cpuSeries_, type)));
+  setIp->setToolTip(setIp->statusTip());
+  sCPUType_->setText(Text(CpuStatusText(cpuSeries_, type)));
+
+  const int rows = CpuSeries(cpuSeries_)->registerRows[type];
+  const std::span<const std::string_view> names = RegisterNames(cpuSeries_, type);
+  sgRegs_->clearContents();
+  sgRegs_->setRowCount(rows - 1);  // the grid's header row is its own
+  for (int row = 0; row + 1 < rows; ++row) {
+    const QString name = row < static_cast<int>(names.size()) ? " " + Text(names[row]) : "";
+    sgRegs_->setItem(row, 0, new QTableWidgetItem(name));
+    sgRegs_->setItem(row, 1, new QTableWidgetItem(QString()));
+  }
+  // The memory popup's FS/GS entries and its CS selection come with the memory view.
+}

@@ -1,0 +1,362 @@
+// The frame of the main window: the multi-document area with its background label, the
+// docked panels and their tab controls, and the status bar.
+#include <QAction>
+#include <QComboBox>
+#include <QDockWidget>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMdiArea>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "frm_main_win.h"
+#include "layout_rules.h"
+
+namespace {
+
+constexpr int kLeftDockWidth = 200;
+constexpr int kBottomDockHeight = 201;
+constexpr int kIoRowHeight = 30;
+
+QTableWidget* NewGrid(const char* name, int rowHeight, bool wholeRows) {
+  auto* grid = new QTableWidget;
+  grid->setObjectName(name);
+  grid->verticalHeader()->setDefaultSectionSize(rowHeight);
+  grid->verticalHeader()->setMinimumSectionSize(rowHeight);
+  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid->setSelectionBehavior(wholeRows ? QAbstractItemView::SelectRows
+                                       : QAbstractItemView::SelectItems);
+  grid->setSelectionMode(QAbstractItemView::SingleSelection);
+  return grid;
+}
+
+QListWidget* NewList(const char* name) {
+  auto* list = new QListWidget;
+  list->setObjectName(name);
+  return list;
+}
+
+QDockWidget* NewDock(const char* name, const char* title, QWidget* content) {
+  auto* dock = new QDockWidget(title);
+  dock->setObjectName(name);
+  dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable |
+                    QDockWidget::DockWidgetFloatable);
+  dock->setWidget(content);
+  return dock;
+}
+
+}  // namespace
+
+void TfrmMainWin::BuildCentralArea() {
+  mdiArea_ = new QMdiArea;
+  mdiArea_->setObjectName("mdiArea");
+  mdiArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  mdiArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  setCentralWidget(mdiArea_);
+
+  // The label lives on the area's viewport below every editor window and fills it, so the
+  // text stays centred however the area is sized.
+  lblCorvale_ = new QLabel("Corvale", mdiArea_->viewport());
+  lblCorvale_->setObjectName("lblCorvale");
+  QFont font("Tahoma");
+  font.setPixelSize(96);
+  font.setBold(true);
+  font.setItalic(true);
+  lblCorvale_->setFont(font);
+  lblCorvale_->setAlignment(Qt::AlignCenter);
+  lblCorvale_->setStyleSheet("color: #C0C0C0; background: transparent;");
+  lblCorvale_->lower();
+  mdiArea_->viewport()->installEventFilter(this);
+  lblCorvale_->installEventFilter(this);
+}
+
+void TfrmMainWin::BuildWorkspaceDock() {
+  TabWorkspace_ = new QTabWidget;
+  TabWorkspace_->setObjectName("TabWorkspace");
+  TabWorkspace_->setTabPosition(QTabWidget::South);
+
+  tvFile_ = new QTreeWidget;
+  tvFile_->setObjectName("tvFile");
+  tvFile_->setHeaderHidden(true);
+  tvFile_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tvFile_->setMouseTracking(true);
+  sgRegs_ = NewGrid("sgRegs", 20, true);
+  sgRegs_->verticalHeader()->hide();
+  TabWorkspace_->addTab(tvFile_, "文件管理");
+  TabWorkspace_->addTab(sgRegs_, "寄存器");
+  AddTabArrows(TabWorkspace_, "Workspace");
+
+  pnlWorkspace_ = NewDock("pnlWorkspace", "工作窗口", TabWorkspace_);
+  addDockWidget(Qt::LeftDockWidgetArea, pnlWorkspace_);
+  resizeDocks({pnlWorkspace_}, {kLeftDockWidth}, Qt::Horizontal);
+}
+
+void TfrmMainWin::BuildMessageDock() {
+  tabMessage_ = new QTabWidget;
+  tabMessage_->setObjectName("tabMessage");
+  tabMessage_->setTabPosition(QTabWidget::South);
+
+  lbMessage_ = NewList("lbMessage");
+  sgMemory_ = NewGrid("sgMemory", 20, false);
+  sgWatch_ = NewGrid("sgWatch", 17, true);
+  sgBreakpoint_ = NewGrid("sgBreakpoint", 20, true);
+  tabMessage_->addTab(lbMessage_, "编译");
+  tabMessage_->addTab(sgMemory_, "内存");
+  const int ioTab = tabMessage_->addTab(BuildIoPanel(), "I/O读写");
+  tabMessage_->setTabToolTip(ioTab, "显示I/O窗口");
+  tabMessage_->addTab(sgWatch_, "观察");
+  tabMessage_->addTab(sgBreakpoint_, "断点");
+  tabMessage_->addTab(BuildUserScreen(), "用户屏幕");
+  AddTabArrows(tabMessage_, "Message");
+  tabMessage_->tabBar()->setMouseTracking(true);
+  tabMessage_->tabBar()->installEventFilter(this);
+
+  pnlMessage_ = NewDock("pnlMessage", "信息窗口", tabMessage_);
+  addDockWidget(Qt::BottomDockWidgetArea, pnlMessage_);
+  resizeDocks({pnlMessage_}, {kBottomDockHeight}, Qt::Vertical);
+  pnlMessage_->installEventFilter(this);
+}
+
+void TfrmMainWin::BuildDisassemblyDock() {
+  auto* content = new QWidget;
+  auto* column = new QVBoxLayout(content);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  auto* flags = new QHBoxLayout;
+  flags->setContentsMargins(4, 2, 4, 2);
+  flags->setSpacing(8);
+  static constexpr const char* kFlags[8][2] = {
+      {"CF", "进位标志"}, {"ZF", "零标志"},   {"SF", "符号标志"}, {"OF", "溢出标志"},
+      {"PF", "奇偶标志"}, {"AF", "辅助进位"}, {"IF", "中断允许"}, {"DF", "方向控制"}};
+  for (const auto& [flag, hint] : kFlags) {
+    auto* label = new QLabel(QString(flag) + "=0");
+    label->setObjectName(QString("lbl") + flag);
+    label->setToolTip(hint);
+    label->setStatusTip(hint);
+    label->setAlignment(Qt::AlignCenter);
+    flags->addWidget(label);
+  }
+  column->addLayout(flags);
+  lbDisassembly_ = NewList("lbDisassembly");
+  column->addWidget(lbDisassembly_, 1);
+
+  pnlDisassembly_ = NewDock("pnlDisassembly", "反汇编窗口", content);
+  addDockWidget(Qt::BottomDockWidgetArea, pnlDisassembly_);
+  splitDockWidget(pnlMessage_, pnlDisassembly_, Qt::Horizontal);
+  pnlDisassembly_->hide();
+  // Showing the panel docks it at its place beside the message panel.
+  connect(pnlDisassembly_, &QDockWidget::visibilityChanged, this, [this](bool visible) {
+    if (visible) QMetaObject::invokeMethod(this, &TfrmMainWin::FormResize, Qt::QueuedConnection);
+  });
+}
+
+QWidget* TfrmMainWin::BuildIoPanel() {
+  ioPanel_ = new QWidget;
+  ioPanel_->setObjectName("shtIO");
+  ioPanel_->setStatusTip("显示I/O窗口");
+  auto* addrLabel = new QLabel("端口地址:", ioPanel_);
+  auto* edtIOAddr = new QLineEdit(ioPanel_);
+  edtIOAddr->setObjectName("edtIOAddr");
+  edtIOAddr->setStatusTip("请输入16进制格式");
+  edtIOAddr->setToolTip("请输入16进制格式");
+  auto* cbIOWidth = new QComboBox(ioPanel_);
+  cbIOWidth->setObjectName("cbIOWidth");
+  cbIOWidth->addItems({"8-bit", "16-bit", "32-bit"});
+  auto* dataLabel = new QLabel("写入数据:", ioPanel_);
+  auto* edtWriteData = new QLineEdit(ioPanel_);
+  edtWriteData->setObjectName("edtWriteData");
+  edtWriteData->setStatusTip("请输入16进制格式");
+  edtWriteData->setToolTip("请输入16进制格式");
+  btnWrite_ = new QPushButton("写入", ioPanel_);
+  btnWrite_->setObjectName("btnWrite");
+  btnRead_ = new QPushButton("读出", ioPanel_);
+  btnRead_->setObjectName("btnRead");
+  btnClear_ = new QPushButton("清空", ioPanel_);
+  btnClear_->setObjectName("btnClear");
+  lbIORecord_ = NewList("lbIORecord");
+  lbIORecord_->setParent(ioPanel_);
+
+  // Fixed positions on the left; the buttons follow the right edge (LayoutIoPanel).
+  int x = 4;
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{addrLabel, edtIOAddr, cbIOWidth, dataLabel, edtWriteData}) {
+    const int width = w == edtIOAddr || w == edtWriteData ? 80 : w->sizeHint().width();
+    w->setGeometry(x, 4, width, kIoRowHeight - 8);
+    x += width + 6;
+  }
+  for (QPushButton* b : {btnWrite_, btnRead_, btnClear_}) b->resize(46, kIoRowHeight - 8);
+  ioPanel_->installEventFilter(this);
+  return ioPanel_;
+}
+
+QWidget* TfrmMainWin::BuildUserScreen() {
+  auto* page = new QWidget;
+  page->setObjectName("shtUserScreen");
+  auto* column = new QVBoxLayout(page);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  lblINT21_ = new QLabel("人机交互窗口(单击此处清屏)                          ");
+  lblINT21_->setObjectName("lblINT21");
+  lblINT21_->setFixedHeight(20);
+  lblINT21_->setAlignment(Qt::AlignCenter);
+  lblINT21_->setCursor(Qt::PointingHandCursor);
+  lblINT21_->setStyleSheet("color: white; background: #3A6EA5;");
+  mmINT21_ = new QPlainTextEdit;
+  mmINT21_->setObjectName("mmINT21");
+  mmINT21_->setReadOnly(true);
+  mmINT21_->setFrameShape(QFrame::NoFrame);
+  mmINT21_->setContextMenuPolicy(Qt::NoContextMenu);
+  mmINT21_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  column->addWidget(lblINT21_);
+  column->addWidget(mmINT21_, 1);
+  return page;
+}
+
+void TfrmMainWin::BuildStatusBar() {
+  QStatusBar* bar = statusBar();
+  bar->setObjectName("StatusBar");
+  pbLoad_ = new QProgressBar;
+  pbLoad_->setObjectName("pbLoad");
+  pbLoad_->setRange(0, 5);
+  pbLoad_->setMinimumWidth(kHintMinWidth);
+  bar->addWidget(pbLoad_);
+  pbLoad_->hide();
+
+  const auto field = [bar](const char* name, int minWidth, const QString& text, int stretch) {
+    auto* label = new QLabel(text);
+    label->setObjectName(name);
+    label->setMinimumWidth(minWidth);
+    label->setAlignment(stretch ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignCenter);
+    bar->addWidget(label, stretch);
+    return label;
+  };
+  sHint_ = field("sHint", kHintMinWidth, "按 F1 获取帮助", 1);
+  sConnect_ = field("sConnect", 60, "脱机模拟", 0);
+  sStatus_ = field("sStatus", 60, "待命", 0);
+  sLineLineColumn_ = field("sLineLineColumn", 92, "", 0);
+  sModified_ = field("sModified", 50, "", 0);
+  sInsertOverwrite_ = field("sInsertOverwrite", 36, "", 0);
+  sCPUType_ = field("sCPUType", 120, "", 0);
+  field("sInfo", 180, QString("Corvale V") + CORVALE_VERSION, 0);
+}
+
+void TfrmMainWin::AddTabArrows(QTabWidget* tabs, const char* baseName) {
+  auto* corner = new QWidget;
+  auto* row = new QHBoxLayout(corner);
+  row->setContentsMargins(0, 0, 2, 0);
+  row->setSpacing(0);
+  for (const bool right : {false, true}) {
+    auto* button = new QToolButton;
+    button->setObjectName(QString("btn%1%2").arg(baseName, right ? "Right" : "Left"));
+    button->setArrowType(right ? Qt::RightArrow : Qt::LeftArrow);
+    button->setAutoRaise(true);
+    button->setFixedSize(16, 16);
+    connect(button, &QToolButton::clicked, this, &TfrmMainWin::tabScrollClick);
+    row->addWidget(button);
+  }
+  tabs->setCornerWidget(corner, Qt::BottomRightCorner);
+}
+
+void TfrmMainWin::tabScrollClick() {
+  const auto* button = qobject_cast<QToolButton*>(sender());
+  if (!button) return;
+  const bool right = button->arrowType() == Qt::RightArrow;
+  const bool workspace = button->objectName().startsWith("btnWorkspace");
+  QTabWidget* tabs = workspace ? TabWorkspace_ : tabMessage_;
+  const TTabControl control = workspace ? TTabControl::Workspace : TTabControl::Message;
+  tabs->setCurrentIndex(TabScrollTarget(control, right, tabs->currentIndex()));
+}
+
+void TfrmMainWin::FormResize() {
+  if (!sHint_) return;
+  // The hint field takes what the fixed fields leave. Held as its largest width, so that
+  // it never keeps the window from being narrowed; its 350 px minimum stays.
+  const int hintWidth = HintFieldWidth(statusBar()->width());
+  sHint_->setMaximumWidth(hintWidth);
+  pbLoad_->setMaximumWidth(hintWidth);
+  if (pnlDisassembly_->isVisible() && !pnlDisassembly_->isFloating() &&
+      !pnlMessage_->isFloating()) {
+    const int bottomWidth = pnlMessage_->width() + pnlDisassembly_->width();
+    const int split = DisassemblyDockX(bottomWidth);
+    resizeDocks({pnlMessage_, pnlDisassembly_}, {split, bottomWidth - split}, Qt::Horizontal);
+  }
+  // A largest width, not a fixed one, so that the tab bar never holds the window wide.
+  if (TabMDI_) TabMDI_->setMaximumWidth(MdiBarWidth(width()));
+  LayoutIoPanel();
+}
+
+void TfrmMainWin::LayoutIoPanel() {
+  const int width = ioPanel_->width();
+  const TIoButtonX x = IoButtonPositions(width);
+  btnWrite_->move(x.write, 4);
+  btnRead_->move(x.read, 4);
+  btnClear_->move(x.clear, 4);
+  lbIORecord_->setGeometry(0, kIoRowHeight, width, std::max(0, ioPanel_->height() - kIoRowHeight));
+}
+
+bool TfrmMainWin::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (watched == mdiArea_->viewport() && type == QEvent::Resize) {
+    lblCorvale_->setGeometry(mdiArea_->viewport()->rect());
+    lblCorvale_->lower();
+  } else if (watched == lblCorvale_ && type == QEvent::MouseButtonDblClick) {
+    afOpenExecute();
+    return true;
+  } else if ((watched == ioPanel_ || watched == pnlMessage_) && type == QEvent::Resize) {
+    FormResize();
+  } else if (tabMessage_ && watched == tabMessage_->tabBar() && type == QEvent::MouseMove) {
+    const auto* move = static_cast<QMouseEvent*>(event);
+    const int tab = tabMessage_->tabBar()->tabAt(move->position().toPoint());
+    ShowHint(tab >= 0 ? tabMessage_->tabToolTip(tab) : QString());
+  } else if (tabMessage_ && watched == tabMessage_->tabBar() && type == QEvent::Leave) {
+    ShowHint({});
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmMainWin::FillGridHeaders() {
+  sgRegs_->setColumnCount(2);
+  sgRegs_->setHorizontalHeaderLabels({" Register", " Value"});
+  sgRegs_->setColumnWidth(0, 85);
+  sgRegs_->setColumnWidth(1, 85);
+
+  QStringList columns{};
+  for (int c = 0; c < 16; ++c) columns << QString("%1").arg(c, 2, 16, QChar('0')).toUpper();
+  columns << "0123456789ABCDEF";
+  sgMemory_->setColumnCount(17);
+  sgMemory_->setHorizontalHeaderLabels(columns);
+  for (int c = 0; c < 16; ++c) sgMemory_->setColumnWidth(c, 22);
+  sgMemory_->setColumnWidth(16, 136);
+  QStringList rows;
+  for (int r = 0; r < 4096; ++r) rows << QString("%1").arg(r * 16, 4, 16, QChar('0')).toUpper();
+  sgMemory_->setRowCount(4096);
+  sgMemory_->setVerticalHeaderLabels(rows);
+  sgMemory_->verticalHeader()->setFixedWidth(44);
+
+  sgWatch_->setColumnCount(6);
+  sgWatch_->setHorizontalHeaderLabels(
+      {"变量名", "数据类型", "内存地址", "16进制值", "10进制值", "2进制值"});
+  const int watchWidths[] = {100, 60, 100, 60, 75, 205};
+  for (int c = 0; c < 6; ++c) sgWatch_->setColumnWidth(c, watchWidths[c]);
+  sgWatch_->verticalHeader()->hide();
+
+  sgBreakpoint_->setColumnCount(4);
+  sgBreakpoint_->setHorizontalHeaderLabels({"文件名", "源程序", "行号", "地址"});
+  const int breakpointWidths[] = {200, 300, 50, 50};
+  for (int c = 0; c < 4; ++c) sgBreakpoint_->setColumnWidth(c, breakpointWidths[c]);
+  sgBreakpoint_->setRowCount(1);
+  sgBreakpoint_->verticalHeader()->hide();
+}

@@ -1,0 +1,72 @@
+#include "prompts.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace {
+
+QMessageBox::Icon BoxIcon(TPromptIcon icon) {
+  switch (icon) {
+    case TPromptIcon::Information: return QMessageBox::Information;
+    case TPromptIcon::Warning: return QMessageBox::Warning;
+    case TPromptIcon::Error: return QMessageBox::Critical;
+    case TPromptIcon::Question: return QMessageBox::Question;
+    case TPromptIcon::None: break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+struct TButtonMap {
+  TPromptButton ours;
+  QMessageBox::StandardButton theirs;
+  TPromptAnswer answer;
+};
+constexpr TButtonMap kButtons[] = {
+    {pbYes, QMessageBox::Yes, paYes},          {pbNo, QMessageBox::No, paNo},
+    {pbOk, QMessageBox::Ok, paOk},             {pbRetry, QMessageBox::Retry, paRetry},
+    {pbCancel, QMessageBox::Cancel, paCancel},
+};
+
+TFileDialogResult RunFileDialog(QWidget* parent, const TFileDialogRequest& request,
+                                QFileDialog::AcceptMode mode) {
+  QFileDialog dialog(parent, request.caption, request.directory);
+  dialog.setAcceptMode(mode);
+  dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
+                                                     : QFileDialog::AnyFile);
+  dialog.setNameFilters(request.filters);
+  if (request.filterIndex >= 0 && request.filterIndex < request.filters.size())
+    dialog.selectNameFilter(request.filters[request.filterIndex]);
+  if (!request.fileName.isEmpty()) dialog.selectFile(request.fileName);
+  TFileDialogResult result;
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return result;
+  result.accepted = true;
+  result.path = dialog.selectedFiles().front();
+  result.filterIndex = int(request.filters.indexOf(dialog.selectedNameFilter()));
+  return result;
+}
+
+}  // namespace
+
+int TMessagePrompts::Ask(QWidget* parent, const QString& text, const QString& caption,
+                         unsigned buttons, TPromptIcon icon) {
+  QMessageBox box(BoxIcon(icon), caption, text, QMessageBox::NoButton, parent);
+  for (const TButtonMap& b : kButtons)
+    if (buttons & b.ours) box.addButton(b.theirs);
+  box.exec();
+  const auto clicked = box.standardButton(box.clickedButton());
+  for (const TButtonMap& b : kButtons)
+    if (clicked == b.theirs) return b.answer;
+  // Closed with the window's own button: the most cautious answer offered.
+  for (TPromptAnswer a : {paCancel, paNo, paOk})
+    for (const TButtonMap& b : kButtons)
+      if (b.answer == a && (buttons & b.ours)) return a;
+  return paCancel;
+}
+
+TFileDialogResult TMessagePrompts::OpenFile(QWidget* parent, const TFileDialogRequest& request) {
+  return RunFileDialog(parent, request, QFileDialog::AcceptOpen);
+}
+
+TFileDialogResult TMessagePrompts::SaveFile(QWidget* parent, const TFileDialogRequest& request) {
+  return RunFileDialog(parent, request, QFileDialog::AcceptSave);
+}

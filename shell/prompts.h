@@ -1,0 +1,67 @@
+// Every message box, question and file dialog of the workbench goes through one IPrompts
+// object, so tests can answer them and the window code never opens one directly.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+enum class TPromptIcon { None, Information, Warning, Error, Question };
+
+// Buttons of a question, combinable.
+enum TPromptButton : unsigned {
+  pbOk = 1,
+  pbCancel = 2,
+  pbYes = 4,
+  pbNo = 8,
+  pbRetry = 16,
+};
+
+// Answers keep the numbers the workbench stores in LastAnswer.
+enum TPromptAnswer : int {
+  paOk = 1,
+  paCancel = 2,
+  paRetry = 4,
+  paYes = 6,
+  paNo = 7,
+};
+
+struct TFileDialogRequest {
+  QString caption;
+  QString directory;
+  QString fileName;        // preset file name (save dialogs)
+  QStringList filters;     // "描述 (*.asm *.inc)" entries, in order
+  int filterIndex = 0;     // preselected filter
+};
+
+struct TFileDialogResult {
+  bool accepted = false;
+  QString path;
+  int filterIndex = 0;     // the filter chosen when accepted
+};
+
+class IPrompts {
+ public:
+  virtual ~IPrompts() = default;
+  // Shows text under caption with the buttons (TPromptButton bits) and returns the answer;
+  // closing the box without a button counts as Cancel (or No, or OK, whichever exists).
+  virtual int Ask(QWidget* parent, const QString& text, const QString& caption, unsigned buttons,
+                  TPromptIcon icon) = 0;
+  virtual TFileDialogResult OpenFile(QWidget* parent, const TFileDialogRequest& request) = 0;
+  virtual TFileDialogResult SaveFile(QWidget* parent, const TFileDialogRequest& request) = 0;
+
+  // A plain message with an OK button.
+  void Tell(QWidget* parent, const QString& text, const QString& caption, TPromptIcon icon) {
+    Ask(parent, text, caption, pbOk, icon);
+  }
+};
+
+// The real dialogs: QMessageBox and QFileDialog.
+class TMessagePrompts final : public IPrompts {
+ public:
+  int Ask(QWidget* parent, const QString& text, const QString& caption, unsigned buttons,
+          TPromptIcon icon) override;
+  TFileDialogResult OpenFile(QWidget* parent, const TFileDialogRequest& request) override;
+  TFileDialogResult SaveFile(QWidget* parent, const TFileDialogRequest& request) override;
+};

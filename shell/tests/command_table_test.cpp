@@ -1,0 +1,295 @@
+// The command set of the main window against the command tables: captions, hints,
+// shortcuts and start states, the menus and the toolbar built from them.
+#include <QAction>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+#include <set>
+
+#include "command_table.h"
+#include "frm_main_win.h"
+#include "prompts.h"
+
+namespace {
+
+// name|caption|hint|shortcut|start state ("focus": follows the focused text control).
+const char* const kExpectedCommands = R"(afNew|新建(&N)|建立新文件|Ctrl+N|enabled
+afOpen|打开(&O)...|打开已存在的文件|Ctrl+O|enabled
+afSave|保存(&S)|保存当前文件|Ctrl+S|disabled
+afSaveAs|另存为(&A)...|将当前文件以新文件名保存||disabled
+afSaveAll|全部保存(&V)|保存所有已修改的文件||disabled
+afClose|关闭(&C)|关闭当前文件||disabled
+afCloseAll|全部关闭(&L)|关闭所有文件||disabled
+afExit|退出(&X)|退出Corvale集成开发环境|Alt+F4|enabled
+aeUndo|撤消(&U)|撤消上次的动作|Ctrl+Z|disabled
+aeRedo|重复(&R)|重复上次撤消的动作|Ctrl+Shift+Z|disabled
+aeCut|剪切(&T)|剪切选定区并放入剪贴板|Ctrl+X|focus
+aeCopy|复制(&C)|复制选定区并放入剪贴板|Ctrl+C|focus
+aePaste|粘贴(&P)|插入剪贴板内容|Ctrl+V|focus
+aeDelete|清除(&E)|清除选定区内容|Ctrl+Del|focus
+aeSelectAll|全选(&A)|选定整个编辑窗口内容|Ctrl+A|focus
+aeFind|查找(&F)...|查找指定的字符串|Ctrl+F|disabled
+aeFindNext|查找下一个(&N)|查找下一个出现的字符串|F3|disabled
+aeReplace|替换(&R)...|以新的字符串替换原有的字符串|Ctrl+H|disabled
+aeGoto|转到指定行(&G)...|转到指定行号|Ctrl+G|disabled
+avFile|文件管理窗口(&F)|显示文件管理窗口||enabled
+avRegisters|寄存器窗口(&R)|显示寄存器窗口||enabled
+avDisassembly|反汇编窗口(&D)|显示反汇编窗口||enabled
+avCompile|编译窗口(&C)|显示编译窗口||enabled
+avMemory|内存窗口(&M)|显示内存窗口||enabled
+avIO|I/O读写窗口(&I)|显示I/O读写窗口||enabled
+avWatches|观察窗口(&W)|显示观察窗口||enabled
+avBreakpoint|断点窗口(&B)|显示断点窗口||enabled
+avUserScreen|用户窗口(&U)|用户程序的人机界面||enabled
+avOsc|示波器窗口(&O)...|打开示波器窗口||enabled
+apDebug|编译并调试(&C)|编译、链接，并进入调试|Ctrl+F9|enabled
+apTD|编译并启用DEBUG调试(&D)...|编译、链接，并启用DEBUG调试||enabled
+apTDN|无加载启用DEBUG(&N)...|无加载启用DEBUG||enabled
+arRun|全速运行(&R)|全速运行|F9|enabled
+arRunIgnoreBreakpoint|忽略断点全速运行|忽略断点全速运行||enabled
+arRunToCursor|全速运行到光标行(&U)|全速运行到光标行|F4|enabled
+arSetIP|设置IP到光标行(&P)|设置IP到光标行||enabled
+arToggleBreakpoint|切换断点(&B)|切换断点|Ctrl+F8|disabled
+arClearAllBreakpoint|清除所有断点(&C)|清除所有断点||enabled
+arTrace|单步跟踪(&T)|单步跟踪，进入过程|F7|enabled
+arStep|单步跨越(&S)|单步跨越，不进过程|F8|enabled
+arPause|程序暂停(&S)|暂停正在运行的程序|Esc|disabled
+arReset|程序复位(&E)|程序复位|Ctrl+F2|enabled
+asOptions|设置工作方式(&M)...|设置工作方式||enabled
+asComm|设置通信端口(&C)...|设置通信端口||enabled
+asConnect|重新联机(&R)|重新与实验系统联机||enabled
+asfCourierNew|&Courier New|Delphi / C++ Builder 风格||enabled
+asfFixedsys|&Fixedsys|Visual C++ 风格||enabled
+assSystem|系统风格(&S)|使用 Windows 系统的风格||enabled
+assBlue|天空蓝(&B)|使用“天空蓝”界面风格||enabled
+assSilver|金属银(&G)|使用“金属银”界面风格||enabled
+awCascade|层叠(&C)|重叠排列窗口||disabled
+awHorizontal|水平平铺(&H)|水平排列窗口||disabled
+awVertical|垂直平铺(&V)|垂直排列窗口||disabled
+awMinimizeAll|全部最小化(&M)|最小化所有窗口||disabled
+awArrange|排列图标(&A)|排列最小化的窗口||disabled
+ahHelp|查看帮助(&H)...|打开帮助文件|F1|disabled
+ahAbout|关于Corvale(&A)...|显示版本信息||enabled
+aRefreshIcon|||Ctrl+Alt+F12|enabled)";
+
+class TNoPrompts final : public IPrompts {
+ public:
+  int Ask(QWidget*, const QString&, const QString&, unsigned, TPromptIcon) override {
+    return paCancel;
+  }
+  TFileDialogResult OpenFile(QWidget*, const TFileDialogRequest&) override { return {}; }
+  TFileDialogResult SaveFile(QWidget*, const TFileDialogRequest&) override { return {}; }
+};
+
+// Entry names of a menu, "-" for a separator, submenus by their title.
+QStringList EntryNames(const QMenu* menu) {
+  QStringList names;
+  for (const QAction* entry : menu->actions()) {
+    if (entry->isSeparator()) names << "-";
+    else if (entry->menu()) names << entry->menu()->title();
+    else names << entry->objectName();
+  }
+  return names;
+}
+
+}  // namespace
+
+class TCommandTableTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { qputenv("CORVALE_NO_SPLASH", "1"); }
+  void init() {
+    settings_ = QDir::temp().filePath("corvale_command_table_test.INI");
+    QFile::remove(settings_);
+    window_ = std::make_unique<TfrmMainWin>(prompts_, settings_.toStdString());
+  }
+  void cleanup() { window_.reset(); }
+
+  void everyCommandHasItsTextsShortcutAndStartState() {
+    const QStringList rows = QString::fromUtf8(kExpectedCommands).split('\n');
+    QCOMPARE(Commands().size(), size_t(rows.size()));
+    for (const QString& row : rows) {
+      const QStringList c = row.split('|');
+      QAction* action = window_->Action(c[0].toUtf8().constData());
+      QVERIFY2(action, qPrintable(c[0]));
+      QCOMPARE(action->text(), c[1]);
+      QCOMPARE(action->statusTip(), c[2]);
+      QCOMPARE(action->shortcut().toString(QKeySequence::PortableText), c[3]);
+      // No text control has the focus at start, so the focus-bound commands are off too.
+      QCOMPARE(action->isEnabled(), c[4] == "enabled");
+    }
+  }
+
+  void noTwoCommandsShareAShortcut() {
+    std::set<QString> seen;
+    for (const TCommandSpec& spec : Commands()) {
+      const QString keys = window_->Action(spec.name.data())->shortcut().toString();
+      if (keys.isEmpty()) continue;
+      QVERIFY2(seen.insert(keys).second, qPrintable(keys));
+    }
+  }
+
+  void radioCommandsAreCheckableAndOthersAreNot() {
+    const QStringList radio{"asfCourierNew", "asfFixedsys", "assSystem", "assBlue", "assSilver"};
+    for (const TCommandSpec& spec : Commands()) {
+      const QString name = QString::fromUtf8(spec.name.data(), spec.name.size());
+      QCOMPARE(window_->Action(spec.name.data())->isCheckable(), radio.contains(name));
+    }
+  }
+
+  void menuBarHoldsTheEightMenusInOrder() {
+    auto* bar = window_->findChild<QToolBar*>("tbMenuBar");
+    QVERIFY(bar);
+    QStringList captions;
+    for (QToolButton* button : bar->findChildren<QToolButton*>()) {
+      if (button->menu()) captions << button->text();
+    }
+    QCOMPARE(captions, (QStringList{"文件(&F)", "编辑(&E)", "视图(&V)", "编译(&C)", "运行(&R)",
+                                    "设置(&S)", "窗口(&W)", "帮助(&H)"}));
+  }
+
+  void menusListTheirEntriesWithSeparators() {
+    const auto menu = [this](const char* name) { return window_->findChild<QMenu*>(name); };
+    QCOMPARE(EntryNames(menu("mnuFile")),
+             (QStringList{"mfNew", "mfOpen", "mfSave", "mfSaveAs", "mfSaveAll", "-", "mfClose",
+                          "mfCloseAll", "-", "-", "mfExit"}));
+    QCOMPARE(EntryNames(menu("mnuEdit")),
+             (QStringList{"meUndo", "meRedo", "-", "meCut", "meCopy", "mePaste", "meDelete",
+                          "meSelectAll", "-", "meFind", "meFindNext", "meReplace", "-", "meGoto"}));
+    QCOMPARE(
+        EntryNames(menu("mnuView")),
+        (QStringList{"mvFile", "mvRegisters", "-", "mvDisassembly", "-", "mvCompile", "mvMemory",
+                     "mvIO", "mvWatches", "mvBreakpoint", "mvUserScreen", "-", "mvOsc"}));
+    QCOMPARE(EntryNames(menu("mnuCompile")), (QStringList{"mpDebug", "-", "mpTD", "mpTDN"}));
+    QCOMPARE(EntryNames(menu("mnuRun")),
+             (QStringList{"mrRun", "mrRunIgnoreBreakpoint", "mrRunToCursor", "mrSetIP", "-",
+                          "mrToggleBreakpoint", "mrClearAllBreakpoint", "-", "mrTrace", "mrStep",
+                          "-", "mrPause", "mrReset"}));
+    QCOMPARE(EntryNames(menu("mnuSetup")),
+             (QStringList{"msOptions", "-", "msComm", "msConnect", "-", "设置编辑器字体(&F)",
+                          "设置主界面风格(&S)"}));
+    QCOMPARE(EntryNames(menu("mnuEditorFont")), (QStringList{"msfCourierNew", "msfFixedsys"}));
+    QCOMPARE(EntryNames(menu("mnuSkin")), (QStringList{"mssSystem", "mssBlue", "mssSilver"}));
+    QCOMPARE(EntryNames(menu("mnuWindow")), (QStringList{"mwCascade", "mwHorizontal", "mwVertical",
+                                                         "mwMinimizeAll", "mwArrange", "-"}));
+    QCOMPARE(EntryNames(menu("mnuHelp")), (QStringList{"mhHelp", "-", "mhAbout"}));
+    QCOMPARE(menu("mnuEditorFont")->menuAction()->statusTip(), QString("设置编辑器字体"));
+    QCOMPARE(menu("mnuSkin")->menuAction()->statusTip(), QString("设置主界面风格"));
+  }
+
+  void menuEntriesFollowAndTriggerTheirCommand() {
+    auto* entry = window_->findChild<QAction*>("mfSave");
+    QAction* command = window_->Action("afSave");
+    QCOMPARE(entry->text(), command->text());
+    QCOMPARE(entry->statusTip(), command->statusTip());
+    QVERIFY(!entry->isEnabled());
+    command->setEnabled(true);
+    QVERIFY(entry->isEnabled());
+    QSignalSpy triggered(command, &QAction::triggered);
+    entry->trigger();
+    QCOMPARE(triggered.count(), 1);
+
+    // A caption that changes at run time reaches the menu entry.
+    command = window_->Action("arSetIP");
+    command->setText("设置EIP到光标行(&P)");
+    QCOMPARE(window_->findChild<QAction*>("mrSetIP")->text(), QString("设置EIP到光标行(&P)"));
+  }
+
+  void toolbarShowsCommandsInOrder() {
+    auto* bar = window_->findChild<QToolBar*>("tbToolbar");
+    QStringList names;
+    for (const QAction* entry : bar->actions())
+      names << (entry->isSeparator() ? "-" : entry->objectName());
+    QCOMPARE(names, (QStringList{"afNew",
+                                 "afOpen",
+                                 "afSave",
+                                 "-",
+                                 "aeUndo",
+                                 "aeRedo",
+                                 "-",
+                                 "aeCut",
+                                 "aeCopy",
+                                 "aePaste",
+                                 "-",
+                                 "tbaeFind",
+                                 "aeFindNext",
+                                 "aeReplace",
+                                 "-",
+                                 "tbapDebug",
+                                 "-",
+                                 "arReset",
+                                 "arPause",
+                                 "arRun",
+                                 "arRunIgnoreBreakpoint",
+                                 "arTrace",
+                                 "arStep",
+                                 "arToggleBreakpoint",
+                                 "arClearAllBreakpoint",
+                                 "arRunToCursor",
+                                 "arSetIP",
+                                 "-",
+                                 "tbavOsc",
+                                 "-",
+                                 "tbasConnect",
+                                 "-",
+                                 "awCascade",
+                                 "awHorizontal",
+                                 "awVertical",
+                                 "awMinimizeAll",
+                                 "awArrange",
+                                 "-",
+                                 "tbafExit"}));
+  }
+
+  void captionedToolbarButtonsShowTheirText() {
+    auto* bar = window_->findChild<QToolBar*>("tbToolbar");
+    const QList<QPair<QString, QString>> captioned = {{"tbaeFind", "查找"},
+                                                      {"tbapDebug", "编译"},
+                                                      {"tbavOsc", "示波器"},
+                                                      {"tbasConnect", "联机"},
+                                                      {"tbafExit", "退出"}};
+    for (const auto& [name, text] : captioned) {
+      auto* entry = bar->findChild<QAction*>(name);
+      QVERIFY2(entry, qPrintable(name));
+      auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(entry));
+      QCOMPARE(button->text(), text);
+      QCOMPARE(button->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
+    }
+    // The stand-in keeps its own caption while following the command's state.
+    QAction* find = window_->Action("aeFind");
+    find->setEnabled(true);
+    auto* findButton =
+        qobject_cast<QToolButton*>(bar->widgetForAction(bar->findChild<QAction*>("tbaeFind")));
+    QVERIFY(findButton->isEnabled());
+    QCOMPARE(findButton->text(), QString("查找"));
+    QCOMPARE(findButton->toolTip(), QString("查找指定的字符串"));
+
+    auto* run = qobject_cast<QToolButton*>(bar->widgetForAction(window_->Action("arRun")));
+    QCOMPARE(run->toolButtonStyle(), Qt::ToolButtonIconOnly);
+    QCOMPARE(run->toolTip(), QString("全速运行"));
+    QVERIFY(!run->icon().isNull());
+  }
+
+  void openButtonDropsDownToItself() {
+    auto* bar = window_->findChild<QToolBar*>("tbToolbar");
+    auto* open = qobject_cast<QToolButton*>(bar->widgetForAction(window_->Action("afOpen")));
+    QCOMPARE(open->popupMode(), QToolButton::MenuButtonPopup);
+    const QList<QAction*> entries = open->menu()->actions();
+    QVERIFY(entries.size() >= 2);
+    QVERIFY(entries[entries.size() - 2]->isSeparator());
+    QSignalSpy triggered(window_->Action("afOpen"), &QAction::triggered);
+    entries.last()->trigger();
+    QCOMPARE(triggered.count(), 1);
+  }
+
+ private:
+  TNoPrompts prompts_;
+  QString settings_;
+  std::unique_ptr<TfrmMainWin> window_;
+};
+
+QTEST_MAIN(TCommandTableTest)
+#include "command_table_test.moc"

@@ -1,0 +1,568 @@
+// The main window without editor windows: its frame, the enabling rules, the tab arrows, the
+// view commands, the CPU type, the skin and font commands, the settings written at close
+// and the close refused while a program runs.
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QDockWidget>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <deque>
+
+#include "editor_fonts.h"
+#include "frm_main_win.h"
+#include "ini_file.h"
+#include "prompts.h"
+
+namespace {
+
+// Answers questions from a script and records what was asked.
+class TScriptedPrompts final : public IPrompts {
+ public:
+  struct TQuestion {
+    QString text, caption;
+    unsigned buttons;
+    TPromptIcon icon;
+  };
+  std::deque<int> answers;
+  QList<TQuestion> asked;
+  std::deque<TFileDialogResult> files;
+  int fileDialogs = 0;
+
+  int Ask(QWidget*, const QString& text, const QString& caption, unsigned buttons,
+          TPromptIcon icon) override {
+    asked << TQuestion{text, caption, buttons, icon};
+    if (answers.empty()) return paCancel;
+    const int answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  TFileDialogRequest lastRequest;
+  TFileDialogResult OpenFile(QWidget*, const TFileDialogRequest& request) override {
+    ++fileDialogs;
+    lastRequest = request;
+    if (files.empty()) return {};
+    const TFileDialogResult result = files.front();
+    files.pop_front();
+    return result;
+  }
+  TFileDialogResult SaveFile(QWidget*, const TFileDialogRequest&) override { return {}; }
+};
+
+}  // namespace
+
+class TMainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  template <typename T>
+  T* Find(const char* name) {
+    T* child = window_->findChild<T*>(name);
+    if (!child) qFatal("missing child %s", name);
+    return child;
+  }
+  QString SettingsPath() const { return dir_.filePath("Corvale.INI"); }
+  void WriteSettings(const QByteArray& text) {
+    QFile file(SettingsPath());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+  }
+  void Open() {
+    window_ = std::make_unique<TfrmMainWin>(prompts_, SettingsPath().toStdString());
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  }
+  void ClickArrow(const char* name) { Find<QToolButton>(name)->click(); }
+
+ private slots:
+  void initTestCase() { qputenv("CORVALE_NO_SPLASH", "1"); }
+  void init() {
+    prompts_ = TScriptedPrompts{};
+    QFile::remove(SettingsPath());
+  }
+  void cleanup() {
+    if (window_) {
+      window_->SetRunState(false);
+      window_->close();
+    }
+    window_.reset();
+  }
+
+  void frameHasItsPanelsTabsAndFields() {
+    Open();
+    QCOMPARE(window_->windowTitle(), QString("Corvale 集成开发环境"));
+    auto* label = Find<QLabel>("lblCorvale");
+    QCOMPARE(label->text(), QString("Corvale"));
+    QCOMPARE(label->font().pixelSize(), 96);
+    QVERIFY(label->font().bold() && label->font().italic());
+    QCOMPARE(label->geometry(), Find<QMdiArea>("mdiArea")->viewport()->rect());
+
+    QCOMPARE(Find<QDockWidget>("pnlWorkspace")->windowTitle(), QString("工作窗口"));
+    QCOMPARE(Find<QDockWidget>("pnlMessage")->windowTitle(), QString("信息窗口"));
+    QCOMPARE(Find<QDockWidget>("pnlDisassembly")->windowTitle(), QString("反汇编窗口"));
+    QVERIFY(Find<QDockWidget>("pnlMessage")->isVisible());
+    QVERIFY(!Find<QDockWidget>("pnlDisassembly")->isVisible());
+
+    auto* message = Find<QTabWidget>("tabMessage");
+    QStringList tabs;
+    for (int i = 0; i < message->count(); ++i) tabs << message->tabText(i);
+    QCOMPARE(tabs, (QStringList{"编译", "内存", "I/O读写", "观察", "断点", "用户屏幕"}));
+    QCOMPARE(message->tabPosition(), QTabWidget::South);
+    auto* workspace = Find<QTabWidget>("TabWorkspace");
+    QCOMPARE(workspace->tabText(0), QString("文件管理"));
+    QCOMPARE(workspace->tabText(1), QString("寄存器"));
+
+    QCOMPARE(Find<QLabel>("sHint")->text(), QString("按 F1 获取帮助"));
+    QCOMPARE(Find<QLabel>("sConnect")->text(), QString("脱机模拟"));
+    QCOMPARE(Find<QLabel>("sConnect")->palette().color(QPalette::WindowText), QColor(Qt::red));
+    QCOMPARE(Find<QLabel>("sStatus")->text(), QString("待命"));
+    QCOMPARE(Find<QLabel>("sCPUType")->text(), QString("CPU: 8086/8088"));
+    QVERIFY(!Find<QWidget>("pbLoad")->isVisible());
+    const QList<QPair<const char*, int>> widths = {
+        {"sConnect", 60},         {"sStatus", 60},   {"sLineLineColumn", 92}, {"sModified", 50},
+        {"sInsertOverwrite", 36}, {"sCPUType", 120}, {"sInfo", 180}};
+    for (const auto& [name, width] : widths) QCOMPARE(Find<QWidget>(name)->minimumWidth(), width);
+  }
+
+  void hintFieldFollowsTheStatusBarWidth() {
+    Open();
+    window_->setWindowState(Qt::WindowNoState);
+    window_->resize(1400, 700);
+    auto* hint = Find<QLabel>("sHint");
+    QTRY_COMPARE(hint->maximumWidth(), window_->statusBar()->width() - 640);
+    QTRY_VERIFY(hint->width() > 350 && hint->width() <= hint->maximumWidth());
+    window_->resize(600, 500);
+    QTRY_COMPARE(hint->maximumWidth(), 350);
+    QTRY_COMPARE(hint->width(), 350);
+    for (const char* name : {"sConnect", "sStatus", "sCPUType"}) {
+      QVERIFY(Find<QWidget>(name)->width() >= Find<QWidget>(name)->minimumWidth());
+    }
+
+    QStatusTipEvent tip("全速运行");
+    QCoreApplication::sendEvent(window_.get(), &tip);
+    QCOMPARE(Find<QLabel>("sHint")->text(), QString("全速运行"));
+    QStatusTipEvent none(QString{});
+    QCoreApplication::sendEvent(window_.get(), &none);
+    QCOMPARE(Find<QLabel>("sHint")->text(), QString("按 F1 获取帮助"));
+  }
+
+  void windowCommandsNeedAnEditorWindow() {
+    Open();
+    const QStringList windowCommands{"awCascade",     "awHorizontal", "awVertical",
+                                     "awMinimizeAll", "awArrange",    "afClose"};
+    const QStringList editorCommands{"afSaveAs",   "afSaveAll", "afCloseAll", "aeFind",
+                                     "aeFindNext", "aeReplace", "aeGoto"};
+    for (const QString& name : windowCommands + editorCommands) {
+      QVERIFY2(!window_->Action(qPrintable(name))->isEnabled(), qPrintable(name));
+    }
+    auto* area = Find<QMdiArea>("mdiArea");
+    QMdiSubWindow* editor = area->addSubWindow(new QWidget);
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    editor->show();
+    area->setActiveSubWindow(editor);
+    for (const QString& name : windowCommands + editorCommands) {
+      QVERIFY2(window_->Action(qPrintable(name))->isEnabled(), qPrintable(name));
+    }
+    editor->setWindowTitle("/home/u/a.asm");
+    auto* windowMenu = Find<QMenu>("mnuWindow");
+    emit windowMenu->aboutToShow();
+    QAction* listed = windowMenu->actions().last();
+    QCOMPARE(listed->text(), QString("&1 /home/u/a.asm"));
+    QVERIFY(listed->isChecked());
+    emit windowMenu->aboutToShow();  // listing again replaces the entries
+    QCOMPARE(windowMenu->actions().size(), 7);
+
+    window_->Action("afClose")->trigger();
+    QTRY_VERIFY(area->subWindowList().isEmpty());
+    for (const QString& name : windowCommands + editorCommands) {
+      QVERIFY2(!window_->Action(qPrintable(name))->isEnabled(), qPrintable(name));
+    }
+  }
+
+  void helpKeyDoesNothing() {
+    Open();
+    QSignalSpy help(window_->Action("ahHelp"), &QAction::triggered);
+    QTest::keyClick(window_.get(), Qt::Key_F1);
+    QCOMPARE(help.count(), 0);
+    QVERIFY(!window_->Action("ahHelp")->isEnabled());
+  }
+
+  void editCommandsFollowTheFocusedField() {
+    Open();
+    auto* field = Find<QLineEdit>("edtIOAddr");
+    window_->Action("avIO")->trigger();
+    window_->activateWindow();
+    field->setFocus();
+    QTRY_VERIFY(field->hasFocus());
+    field->setText("3F8");
+    QVERIFY(window_->Action("aeSelectAll")->isEnabled());
+    QVERIFY(!window_->Action("aeCopy")->isEnabled());
+    window_->Action("aeSelectAll")->trigger();
+    QVERIFY(window_->Action("aeCopy")->isEnabled());
+    QVERIFY(window_->Action("aeCut")->isEnabled());
+    window_->Action("aeCut")->trigger();
+    QCOMPARE(field->text(), QString());
+    QVERIFY(window_->Action("aePaste")->isEnabled());
+    window_->Action("aePaste")->trigger();
+    QCOMPARE(field->text(), QString("3F8"));
+  }
+
+  void tabArrowsStopAtTheEnds() {
+    Open();
+    auto* message = Find<QTabWidget>("tabMessage");
+    message->setCurrentIndex(0);
+    ClickArrow("btnMessageLeft");
+    QCOMPARE(message->currentIndex(), 0);
+    ClickArrow("btnMessageRight");
+    QCOMPARE(message->currentIndex(), 1);
+    message->setCurrentIndex(4);
+    ClickArrow("btnMessageRight");
+    QCOMPARE(message->currentIndex(), 5);
+    ClickArrow("btnMessageRight");
+    QCOMPARE(message->currentIndex(), 5);
+    ClickArrow("btnMessageLeft");
+    QCOMPARE(message->currentIndex(), 4);
+
+    auto* workspace = Find<QTabWidget>("TabWorkspace");
+    ClickArrow("btnWorkspaceRight");
+    QCOMPARE(workspace->currentIndex(), 1);
+    ClickArrow("btnWorkspaceRight");
+    QCOMPARE(workspace->currentIndex(), 1);
+    ClickArrow("btnWorkspaceLeft");
+    QCOMPARE(workspace->currentIndex(), 0);
+    QCOMPARE(message->currentIndex(), 4);  // each row's arrows move only their own tabs
+  }
+
+  void viewCommandsBringBackPanelAndTab_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("dock");
+    QTest::addColumn<QString>("tabs");
+    QTest::addColumn<QString>("tab");
+    QTest::newRow("file") << "avFile"
+                          << "pnlWorkspace"
+                          << "TabWorkspace"
+                          << "文件管理";
+    QTest::newRow("registers") << "avRegisters"
+                               << "pnlWorkspace"
+                               << "TabWorkspace"
+                               << "寄存器";
+    QTest::newRow("compile") << "avCompile"
+                             << "pnlMessage"
+                             << "tabMessage"
+                             << "编译";
+    QTest::newRow("memory") << "avMemory"
+                            << "pnlMessage"
+                            << "tabMessage"
+                            << "内存";
+    QTest::newRow("io") << "avIO"
+                        << "pnlMessage"
+                        << "tabMessage"
+                        << "I/O读写";
+    QTest::newRow("watches") << "avWatches"
+                             << "pnlMessage"
+                             << "tabMessage"
+                             << "观察";
+    QTest::newRow("breakpoints") << "avBreakpoint"
+                                 << "pnlMessage"
+                                 << "tabMessage"
+                                 << "断点";
+    QTest::newRow("user screen") << "avUserScreen"
+                                 << "pnlMessage"
+                                 << "tabMessage"
+                                 << "用户屏幕";
+    QTest::newRow("disassembly") << "avDisassembly"
+                                 << "pnlDisassembly"
+                                 << ""
+                                 << "";
+  }
+  void viewCommandsBringBackPanelAndTab() {
+    QFETCH(QString, command);
+    QFETCH(QString, dock);
+    QFETCH(QString, tabs);
+    QFETCH(QString, tab);
+    Open();
+    auto* panel = Find<QDockWidget>(qPrintable(dock));
+    panel->close();
+    QVERIFY(!panel->isVisible());
+    if (!tabs.isEmpty()) {
+      auto* control = Find<QTabWidget>(qPrintable(tabs));
+      control->setCurrentIndex(control->count() - 1 - control->currentIndex() % 2);
+    }
+    window_->Action(qPrintable(command))->trigger();
+    QVERIFY(panel->isVisible());
+    if (!tabs.isEmpty()) {
+      auto* control = Find<QTabWidget>(qPrintable(tabs));
+      QCOMPARE(control->tabText(control->currentIndex()), tab);
+    }
+  }
+
+  void cpuTypeSetsCaptionStatusAndRegisterRows_data() {
+    QTest::addColumn<int>("series");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("last");
+    QTest::newRow("8086") << 0 << 0 << "设置IP到光标行(&P)"
+                          << "CPU: 8086/8088" << 22 << " AX"
+                          << " FL.CF";
+    QTest::newRow("80386") << 0 << 1 << "设置EIP到光标行(&P)"
+                           << "CPU: 80386/80486" << 24 << " EAX"
+                           << " EFL.CF";
+    QTest::newRow("8032") << 1 << 0 << "设置PC到光标行(&P)"
+                          << "CPU: 8032(EA=0)" << 39 << " PC"
+                          << " PSW.P";
+    QTest::newRow("8952") << 1 << 1 << "设置PC到光标行(&P)"
+                          << "CPU: 8952(EA=1)" << 39 << " PC"
+                          << " PSW.P";
+    QTest::newRow("80C196KB") << 2 << 0 << "设置PC到光标行(&P)"
+                              << "CPU: 80C196KB" << 12 << " PC"
+                              << " PSW.ST";
+    QTest::newRow("80C196KC") << 2 << 1 << "设置PC到光标行(&P)"
+                              << "CPU: 80C196KC" << 12 << " PC"
+                              << " PSW.ST";
+  }
+  void cpuTypeSetsCaptionStatusAndRegisterRows() {
+    QFETCH(int, series);
+    QFETCH(int, type);
+    QFETCH(QString, caption);
+    QFETCH(QString, status);
+    QFETCH(int, rows);
+    QFETCH(QString, first);
+    QFETCH(QString, last);
+    Open();
+    window_->SetCpuType(series, type);
+    window_->ApplyCpuType();
+    QAction* setIp = window_->Action("arSetIP");
+    QCOMPARE(setIp->text(), caption);
+    QCOMPARE(setIp->statusTip(), QString(caption).remove("(&P)"));
+    QCOMPARE(Find<QLabel>("sCPUType")->text(), status);
+    auto* grid = Find<QTableWidget>("sgRegs");
+    QCOMPARE(grid->rowCount() + 1, rows);  // plus the header row
+    QCOMPARE(grid->item(0, 0)->text(), first);
+    QCOMPARE(grid->item(grid->rowCount() - 1, 0)->text(), last);
+
+    // A series the workbench does not know leaves everything as it was.
+    window_->SetCpuType(7, 0);
+    window_->ApplyCpuType();
+    QCOMPARE(setIp->text(), caption);
+    QCOMPARE(grid->rowCount() + 1, rows);
+  }
+
+  void skinAndFontCommandsAreRadioItems() {
+    Open();
+    const QStringList skins{"assSystem", "assBlue", "assSilver"};
+    const QStringList colours{"", "#a6caf0", "#c0c0c0"};
+    for (int i = 0; i < skins.size(); ++i) {
+      window_->Action(qPrintable(skins[i]))->trigger();
+      for (const QString& other : skins) {
+        QCOMPARE(window_->Action(qPrintable(other))->isChecked(), other == skins[i]);
+      }
+      if (!colours[i].isEmpty()) {
+        QVERIFY(
+            Find<QTableWidget>("sgWatch")->horizontalHeader()->styleSheet().contains(colours[i]));
+      }
+    }
+    window_->Action("asfFixedsys")->trigger();
+    QVERIFY(!window_->Action("asfCourierNew")->isChecked());
+    QCOMPARE(Find<QTableWidget>("sgRegs")->font(), EditorFont(TEditorFont::Fixedsys));
+    window_->Action("asfCourierNew")->trigger();
+    QVERIFY(!window_->Action("asfFixedsys")->isChecked());
+    QCOMPARE(Find<QWidget>("mmINT21")->font(), EditorFont(TEditorFont::CourierNew));
+    window_->Action("asfCourierNew")->trigger();  // choosing the checked one keeps it checked
+    QVERIFY(window_->Action("asfCourierNew")->isChecked());
+  }
+
+  void settingsAreRestoredAndWrittenAtClose() {
+    WriteSettings(
+        "[Config]\r\nCPUSeries=0\r\nCPUType=1\r\nCommPort=/dev/ttyS3\r\nCommBaud=9600\r\n"
+        "dasm=1\r\nWindowState=Normal\r\nSkin=Office 2007 Silver\r\nFont=Fixedsys\r\n"
+        "[MRUList]\r\n1=/home/u/b.asm\r\n2=/home/u/a.asm\r\n");
+    Open();
+    QCOMPARE(window_->Action("arSetIP")->text(), QString("设置EIP到光标行(&P)"));
+    QVERIFY(window_->Action("assSilver")->isChecked());
+    QVERIFY(window_->Action("asfFixedsys")->isChecked());
+    QVERIFY(!window_->isMaximized());
+    QCOMPARE(window_->size(), QSize(1024, 738));
+    auto* entry = window_->findChild<QAction*>("mfMRU1");
+    QVERIFY(entry);
+    QCOMPARE(entry->text(), QString("&1 b.asm"));
+    QCOMPARE(entry->statusTip(), QString("/home/u/b.asm"));
+    QVERIFY(window_->findChild<QAction*>("tbMRU2"));
+    QVERIFY(!window_->findChild<QAction*>("mfMRU3"));
+    QTreeWidgetItem* recent = Find<QTreeWidget>("tvFile")->topLevelItem(0);
+    QCOMPARE(recent->text(0), QString("最近使用的文件"));
+    QCOMPARE(recent->childCount(), 2);
+    QCOMPARE(recent->child(0)->text(0), QString("/home/u/b.asm"));
+    QVERIFY(recent->isExpanded());
+
+    window_->Action("assBlue")->trigger();
+    window_->Action("asfCourierNew")->trigger();
+    QVERIFY(window_->close());
+    window_.reset();
+
+    TIniFile ini;
+    QVERIFY(ini.Load(SettingsPath().toStdString()));
+    QCOMPARE(ini.ReadString("Config", "Skin", "?"), std::string("Office 2007 Blue"));
+    QCOMPARE(ini.ReadString("Config", "Font", "?"), std::string("Courier New"));
+    QCOMPARE(ini.ReadString("Config", "WindowState", "?"), std::string("Normal"));
+    QCOMPARE(ini.ReadInteger("Config", "CPUType", -1), 1);
+    QCOMPARE(ini.ReadString("Config", "CommPort", "?"), std::string());  // closed offline
+    QCOMPARE(ini.ReadInteger("Config", "CommBaud", -1), 9600);           // never written, kept
+    QCOMPARE(ini.ReadString("Config", "dasm", "?"), std::string("1"));
+    QCOMPARE(ini.ReadString("MRUList", "1", "?"), std::string("/home/u/b.asm"));
+    QCOMPARE(ini.ReadString("MRUList", "2", "?"), std::string("/home/u/a.asm"));
+    QCOMPARE(ini.ReadString("FileList", "1", "?"), std::string("?"));
+  }
+
+  void unknownSkinAndFontAreWrittenBackEmpty() {
+    WriteSettings("[Config]\r\nSkin=Purple\r\nFont=Comic\r\nWindowState=\r\n");
+    Open();
+    for (const char* name : {"assSystem", "assBlue", "assSilver", "asfCourierNew", "asfFixedsys"}) {
+      QVERIFY(!window_->Action(name)->isChecked());
+    }
+    QVERIFY(window_->isMaximized());
+    QVERIFY(window_->close());
+    window_.reset();
+    TIniFile ini;
+    QVERIFY(ini.Load(SettingsPath().toStdString()));
+    QCOMPARE(ini.ReadString("Config", "Skin", "?"), std::string());
+    QCOMPARE(ini.ReadString("Config", "Font", "?"), std::string());
+    QCOMPARE(ini.ReadString("Config", "WindowState", "?"), std::string("Maximized"));
+  }
+
+  void closeWhileRunningAsksAndCancelKeepsTheWindow() {
+    Open();
+    window_->SetRunState(true);
+    QVERIFY(window_->Action("arPause")->isEnabled());
+    QVERIFY(!window_->Action("arRun")->isEnabled());
+    prompts_.answers = {paCancel};
+    QVERIFY(!window_->close());
+    QVERIFY(window_->isVisible());
+    QCOMPARE(window_->LastAnswer(), int(paCancel));
+    QCOMPARE(prompts_.asked.size(), 1);
+    QCOMPARE(prompts_.asked[0].caption, QString("正在运行"));
+    QVERIFY(prompts_.asked[0].text.startsWith("程序正在运行，是否暂停后退出？\r\n\r\n　是："));
+    QCOMPARE(prompts_.asked[0].buttons, unsigned(pbYes | pbNo | pbCancel));
+    QCOMPARE(prompts_.asked[0].icon, TPromptIcon::Warning);
+    QVERIFY(!QFile::exists(SettingsPath()));  // nothing written by a refused close
+
+    prompts_.answers = {paNo};
+    QVERIFY(window_->close());
+    QVERIFY(QFile::exists(SettingsPath()));
+    window_.reset();
+  }
+
+  void closeWhileIdleAsksNothing() {
+    Open();
+    QVERIFY(window_->close());
+    QVERIFY(prompts_.asked.isEmpty());
+    window_.reset();
+  }
+
+  void secondInstanceBringsTheWindowBack() {
+    Open();
+    window_->showMinimized();
+    QTRY_VERIFY(window_->isMinimized());
+    window_->ActivateExisting();
+    QTRY_VERIFY(!window_->isMinimized());
+    QVERIFY(window_->isVisible());
+  }
+
+  void optionsDialogAppliesTheCpuTypeOnOkOnly() {
+    Open();
+    for (const bool accept : {false, true}) {
+      window_->SetCpuType(0, 1);  // chosen but not applied yet
+      QTimer::singleShot(0, this, [accept] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        accept ? dialog->accept() : dialog->reject();
+      });
+      window_->Action("asOptions")->trigger();
+      QCOMPARE(window_->Action("arSetIP")->text(),
+               accept ? QString("设置EIP到光标行(&P)") : QString("设置IP到光标行(&P)"));
+      window_->SetCpuType(0, 0);
+      window_->ApplyCpuType();
+    }
+    QVERIFY(prompts_.asked.isEmpty());
+  }
+
+  void optionsAreRefusedWhileRunning() {
+    Open();
+    window_->SetRunState(true);
+    window_->Action("asOptions")->trigger();
+    QCOMPARE(prompts_.asked.size(), 1);
+    QCOMPARE(prompts_.asked[0].text, QString("程序正在运行，请先暂停再执行此操作！"));
+    QCOMPARE(prompts_.asked[0].caption, QString("正在运行"));
+    QCOMPARE(prompts_.asked[0].icon, TPromptIcon::Warning);
+  }
+
+  void doubleClickOnTheLabelOpensAndListsTheFile() {
+    Open();
+    prompts_.files = {TFileDialogResult{true, "/work/x/hello.asm", 0}};
+    auto* label = Find<QLabel>("lblCorvale");
+    QTest::mouseDClick(label, Qt::LeftButton);
+    QCOMPARE(prompts_.fileDialogs, 1);
+    QCOMPARE(prompts_.lastRequest.filters.size(), 4);
+    QVERIFY(prompts_.lastRequest.filters[0].startsWith("所有源程序 (*.ASM; *.INC; *.C; *.H) ("));
+    QVERIFY(prompts_.lastRequest.filters[0].contains("*.hpp"));
+    QVERIFY(prompts_.lastRequest.filters[3].startsWith("所有文件 (*.*)"));
+    auto* entry = window_->findChild<QAction*>("mfMRU1");
+    QVERIFY(entry);
+    QCOMPARE(entry->text(), QString("&1 hello.asm"));
+    QCOMPARE(entry->statusTip(), QString("/work/x/hello.asm"));
+    auto* dropDown = Find<QMenu>("pmOpen");
+    const QList<QAction*> items = dropDown->actions();
+    QCOMPARE(items.size(), 3);
+    QCOMPARE(items[0]->text(), QString("&1 hello.asm"));
+    QVERIFY(items[1]->isSeparator());
+    QCOMPARE(items[2]->text(), window_->Action("afOpen")->text());
+
+    // A cancelled dialog leaves the lists alone.
+    window_->Action("afOpen")->trigger();
+    QCOMPARE(prompts_.fileDialogs, 2);
+    QVERIFY(!window_->findChild<QAction*>("mfMRU2"));
+  }
+
+  void screenshot() {
+    Open();
+    window_->setWindowState(Qt::WindowNoState);
+    window_->resize(1024, 640);
+    window_->Action("avDisassembly")->trigger();
+    auto* message = Find<QDockWidget>("pnlMessage");
+    auto* disassembly = Find<QDockWidget>("pnlDisassembly");
+    // The disassembly panel docks right of the middle of the bottom dock, 68 px further.
+    QTRY_VERIFY(std::abs(disassembly->x() - ((message->width() + disassembly->width()) / 2 + 68)) <=
+                8);
+    const QString path = qEnvironmentVariable("CORVALE_SCREENSHOT");
+    if (path.isEmpty()) QSKIP("set CORVALE_SCREENSHOT to a PNG path to save the look");
+    QVERIFY(window_->grab().save(path));
+    window_->Action("avIO")->trigger();
+    QVERIFY(window_->grab().save(QString(path).replace(".png", "_io.png")));
+  }
+
+ private:
+  QTemporaryDir dir_;
+  TScriptedPrompts prompts_;
+  std::unique_ptr<TfrmMainWin> window_;
+};
+
+QTEST_MAIN(TMainWindowTest)
+#include "main_window_test.moc"
