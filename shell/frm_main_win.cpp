@@ -76,7 +76,9 @@ void TfrmMainWin::FormCreate() {
     song.setPixelSize(12);
     setFont(song);
   }
-  // Hints reach the status bar through status-tip events, which arrive without delay.
+  // Hints reach the status bar through status-tip events, which arrive without delay;
+  // tooltips are made to wake at once too.
+  RemoveHintPause();
 
   tvFile_->clear();
   new QTreeWidgetItem(tvFile_, QStringList{"最近使用的文件"});

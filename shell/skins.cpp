@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QPalette>
 #include <QStyle>
+#include <QProxyStyle>
 #include <QStyleFactory>
 
 #include <array>
@@ -92,6 +93,22 @@ QString SkinStyleSheet(const TSkinTones& tones) {
       .arg(bar, edge, light, highlight, name(tones.dockTitle));
 }
 
+// Every look the workbench installs goes through this wrapper, so tooltips wake at once.
+class THintStyle final : public QProxyStyle {
+  Q_OBJECT
+ public:
+  explicit THintStyle(QStyle* base) : QProxyStyle(base) {}
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* returnData) const override {
+    if (hint == SH_ToolTip_WakeUpDelay || hint == SH_ToolTip_FallAsleepDelay) return 0;
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+  }
+};
+
+void SetStyleWithoutHintPause(const QString& name) {
+  if (QStyle* style = QStyleFactory::create(name)) QApplication::setStyle(new THintStyle(style));
+}
+
 }  // namespace
 
 QString SkinSettingName(TSkin skin) { return QString::fromLatin1(Tones(skin).settingName); }
@@ -109,19 +126,31 @@ void ApplySkin(TSkin skin) {
   if (!app) return;
   if (skin == TSkin::Default) {
     app->setStyleSheet(QString());
-    if (QStyle* style = QStyleFactory::create(platform.styleName)) QApplication::setStyle(style);
+    SetStyleWithoutHintPause(platform.styleName);
     QApplication::setPalette(platform.palette);
     return;
   }
   const TSkinTones& tones = Tones(skin);
-  if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) {
-    QApplication::setStyle(style);
-  }
+  SetStyleWithoutHintPause(QStringLiteral("Fusion"));
   QApplication::setPalette(SkinPalette(tones));
   app->setStyleSheet(SkinStyleSheet(tones));
+}
+
+void RemoveHintPause() {
+  PlatformLook();  // remember the platform's look before it is wrapped
+  if (qobject_cast<const THintStyle*>(QApplication::style())) return;
+  SetStyleWithoutHintPause(CurrentStyleName());
+}
+
+QString CurrentStyleName() {
+  const QStyle* style = QApplication::style();
+  if (const auto* wrapped = qobject_cast<const THintStyle*>(style)) style = wrapped->baseStyle();
+  return style ? style->name() : QString();
 }
 
 QColor SkinHeaderColor(TSkin skin) {
   if (skin == TSkin::Default) return PlatformLook().palette.color(QPalette::Button);
   return QColor::fromRgb(Tones(skin).header);
 }
+
+#include "skins.moc"

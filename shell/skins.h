@@ -15,5 +15,10 @@ std::optional<TSkin> SkinFromSettingName(const QString& name);
 // Restyles the whole application: menus, toolbars, panels, tabs and the status bar.
 void ApplySkin(TSkin skin);
 
+// Keeps the current look but lets tooltips show at once: the workbench has no hint pause.
+void RemoveHintPause();
+// The name of the application's style, looking through the wrapper that removes the pause.
+QString CurrentStyleName();
+
 // Header colour of the grids and gutter colour of the editors under the skin.
 QColor SkinHeaderColor(TSkin skin);

@@ -433,7 +433,7 @@ void TDialogsTest::skinNames() {
 }
 
 void TDialogsTest::skinsRestyleTheApplication() {
-  const QString platformStyle = QApplication::style()->name();
+  const QString platformStyle = CurrentStyleName();
   const QPalette platformPalette = QApplication::palette();
 
   ApplySkin(TSkin::Blue);
@@ -442,7 +442,7 @@ void TDialogsTest::skinsRestyleTheApplication() {
   QVERIFY(blueSheet.contains("QStatusBar"));
   // A style sheet wraps the style; without it the style underneath shows.
   qApp->setStyleSheet(QString());
-  QCOMPARE(QApplication::style()->name(), QString("fusion"));
+  QCOMPARE(CurrentStyleName(), QString("fusion"));
   qApp->setStyleSheet(blueSheet);
   const QColor blueWindow = QApplication::palette().color(QPalette::Window);
   QVERIFY(blueWindow.blue() > blueWindow.red());
@@ -455,7 +455,7 @@ void TDialogsTest::skinsRestyleTheApplication() {
   QVERIFY(qAbs(silverWindow.red() - silverWindow.blue()) < 16);
 
   ApplySkin(TSkin::Default);
-  QCOMPARE(QApplication::style()->name(), platformStyle);
+  QCOMPARE(CurrentStyleName(), platformStyle);
   QVERIFY(qApp->styleSheet().isEmpty());
   QCOMPARE(QApplication::palette().color(QPalette::Window),
            platformPalette.color(QPalette::Window));

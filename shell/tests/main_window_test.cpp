@@ -379,6 +379,8 @@ class TMainWindowTest : public QObject {
         QVERIFY(
             Find<QTableWidget>("sgWatch")->horizontalHeader()->styleSheet().contains(colours[i]));
       }
+      // Every look keeps hints free of a pause.
+      QCOMPARE(QApplication::style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay), 0);
     }
     window_->Action("asfFixedsys")->trigger();
     QVERIFY(!window_->Action("asfCourierNew")->isChecked());
