@@ -23,6 +23,7 @@
 #include <QVBoxLayout>
 
 #include "frm_main_win.h"
+#include "extent_list.h"
 #include "layout_rules.h"
 
 namespace {
@@ -43,8 +44,9 @@ QTableWidget* NewGrid(const char* name, int rowHeight, bool wholeRows) {
   return grid;
 }
 
-QListWidget* NewList(const char* name) {
-  auto* list = new QListWidget;
+// extent: how far the list scrolls sideways, in pixels, however short its lines are.
+QListWidget* NewList(const char* name, int extent = 0) {
+  QListWidget* list = extent > 0 ? new TExtentList(extent) : new QListWidget;
   list->setObjectName(name);
   return list;
 }
@@ -109,7 +111,7 @@ void TfrmMainWin::BuildMessageDock() {
   tabMessage_->setObjectName("tabMessage");
   tabMessage_->setTabPosition(QTabWidget::South);
 
-  lbMessage_ = NewList("lbMessage");
+  lbMessage_ = NewList("lbMessage", 1024);
   sgMemory_ = NewGrid("sgMemory", 20, false);
   sgWatch_ = NewGrid("sgWatch", 17, true);
   sgBreakpoint_ = NewGrid("sgBreakpoint", 20, true);
@@ -150,7 +152,7 @@ void TfrmMainWin::BuildDisassemblyDock() {
     flags->addWidget(label);
   }
   column->addLayout(flags);
-  lbDisassembly_ = NewList("lbDisassembly");
+  lbDisassembly_ = NewList("lbDisassembly", 2048);
   column->addWidget(lbDisassembly_, 1);
 
   pnlDisassembly_ = NewDock("pnlDisassembly", "反汇编窗口", content);

@@ -3,6 +3,8 @@
 // and the close refused while a program runs.
 #include <QAction>
 #include <QApplication>
+#include <QListWidget>
+#include <QScrollBar>
 #include <QDialog>
 #include <QDockWidget>
 #include <QFile>
@@ -192,6 +194,20 @@ class TMainWindowTest : public QObject {
     QTRY_VERIFY(area->subWindowList().isEmpty());
     for (const QString& name : windowCommands + editorCommands) {
       QVERIFY2(!window_->Action(qPrintable(name))->isEnabled(), qPrintable(name));
+    }
+  }
+
+  void messageAndDisassemblyListsScrollSideways() {
+    Open();
+    const struct { const char* name; int extent; } lists[] = {{"lbMessage", 1024},
+                                                                {"lbDisassembly", 2048}};
+    window_->Action("avDisassembly")->trigger();
+    for (const auto& l : lists) {
+      auto* list = Find<QListWidget>(l.name);
+      list->addItem("short");
+      list->resize(300, 120);
+      QApplication::processEvents();
+      QTRY_COMPARE(list->horizontalScrollBar()->maximum(), l.extent - list->viewport()->width());
     }
   }
 
