@@ -89,8 +89,7 @@ void TfrmMainWin::FormCreate() {
 
   TIniFile ini;
   ini.Load(settingsPath_);  // a missing file reads as all defaults
-  recentMenu_.Load(ini);
-  recentToolbar_.Load(ini);
+  recentFiles_.Load(ini);
   RebuildRecentMenus();
 
   const TCreationSettings created = ReadCreationSettings(ini);
@@ -128,7 +127,7 @@ void TfrmMainWin::FormShow() {
   // Reopening the files of "FileList" comes with the editor windows.
 
   QTreeWidgetItem* recentRoot = tvFile_->topLevelItem(0);
-  for (const std::string& path : recentMenu_.Items()) {
+  for (const std::string& path : recentFiles_.Items()) {
     auto* item = new QTreeWidgetItem(recentRoot, QStringList{QString::fromStdString(path)});
     item->setIcon(0, QIcon(":/icons/new.svg"));
   }
@@ -174,7 +173,7 @@ void TfrmMainWin::FormClose() {
     closing.Skin = SkinSettingName(skins[index]).toStdString();
   }
   closing.Normal = !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized));
-  recentMenu_.Save(ini);
+  recentFiles_.Save(ini);
 
   std::vector<std::string> captions;
   for (QMdiSubWindow* window : mdiArea_->subWindowList(QMdiArea::StackingOrder)) {

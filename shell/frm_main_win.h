@@ -141,8 +141,7 @@ class TfrmMainWin : public QMainWindow {
   int lastAnswer_ = 0;
   bool shown_ = false;
   bool closed_ = false;
-  TRecentFiles recentMenu_;     // the File menu's list, saved at close
-  TRecentFiles recentToolbar_;  // the Open drop-down's list, always the same entries
+  TRecentFiles recentFiles_;  // shown by the File menu and the Open drop-down alike
 
   // Widgets.
   QMdiArea* mdiArea_ = nullptr;

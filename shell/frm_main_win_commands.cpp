@@ -186,31 +186,26 @@ void TfrmMainWin::RebuildRecentMenus() {
     if (item->objectName().startsWith("mfMRU")) delete item;
   }
   openDropDown_->clear();
-  const auto& menuItems = recentMenu_.Items();
-  for (size_t i = 0; i < menuItems.size(); ++i) {
-    const QString path = QString::fromStdString(menuItems[i]);
-    auto* item =
-        new QAction(QString("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()), mnuFile_);
-    item->setObjectName(QString("mfMRU%1").arg(i + 1));
-    item->setStatusTip(path);
-    mnuFile_->insertAction(recentSeparator_, item);
+  // The File menu and the Open drop-down show the same list: one entry of each per path.
+  const auto& items = recentFiles_.Items();
+  for (size_t i = 0; i < items.size(); ++i) {
+    const QString path = QString::fromStdString(items[i]);
+    const QString caption = QString("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName());
+    auto* menuItem = new QAction(caption, mnuFile_);
+    menuItem->setObjectName(QString("mfMRU%1").arg(i + 1));
+    menuItem->setStatusTip(path);
+    mnuFile_->insertAction(recentSeparator_, menuItem);
+    QAction* toolbarItem = openDropDown_->addAction(caption);
+    toolbarItem->setObjectName(QString("tbMRU%1").arg(i + 1));
+    toolbarItem->setStatusTip(path);
     // Opening a recent file comes with the editor windows.
-  }
-  const auto& toolbarItems = recentToolbar_.Items();
-  for (size_t i = 0; i < toolbarItems.size(); ++i) {
-    const QString path = QString::fromStdString(toolbarItems[i]);
-    QAction* item =
-        openDropDown_->addAction(QString("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()));
-    item->setObjectName(QString("tbMRU%1").arg(i + 1));
-    item->setStatusTip(path);
   }
   openDropDown_->addSeparator();
   openDropDown_->addAction(MenuItemFor(Action("afOpen"), openDropDown_, "tbfOpen", {}));
 }
 
 void TfrmMainWin::AddRecentFile(const QString& path) {
-  recentMenu_.Add(path.toStdString());
-  recentToolbar_.Add(path.toStdString());
+  recentFiles_.Add(path.toStdString());
   RebuildRecentMenus();
 }
 
