@@ -14,6 +14,7 @@ PACKAGES=(
   qt6-base-dev
   qt6-base-dev-tools
   libqt6svg6
+  libqscintilla2-qt6-dev
   fonts-wqy-microhei
 )
 

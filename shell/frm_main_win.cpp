@@ -14,6 +14,7 @@
 
 #include "dlg_about_box.h"
 #include "editor_fonts.h"
+#include "frm_edit_win.h"
 #include "ini_file.h"
 #include "prompts.h"
 #include "skins.h"
@@ -89,7 +90,8 @@ void TfrmMainWin::FormCreate() {
 
   TIniFile ini;
   ini.Load(settingsPath_);  // a missing file reads as all defaults
-  recentFiles_.Load(ini);
+  menuRecent_.Load(ini);
+  toolbarRecent_.Load(ini);
   RebuildRecentMenus();
 
   const TCreationSettings created = ReadCreationSettings(ini);
@@ -124,14 +126,14 @@ void TfrmMainWin::FormShow() {
   } else {
     setWindowState(windowState() | Qt::WindowMaximized);
   }
-  // Reopening the files of "FileList" comes with the editor windows.
+  RestoreFileList();
 
   QTreeWidgetItem* recentRoot = tvFile_->topLevelItem(0);
-  for (const std::string& path : recentFiles_.Items()) {
+  for (const std::string& path : menuRecent_.Items()) {
     auto* item = new QTreeWidgetItem(recentRoot, QStringList{QString::fromStdString(path)});
-    item->setIcon(0, QIcon(":/icons/new.svg"));
+    item->setIcon(0, FileKindIcon(FileKindOf(path)));
   }
-  // The code templates under the second root come with the editor windows.
+  FillCodeTemplates();
   tvFile_->expandAll();
 
   skinName_ = QString::fromStdString(shown.Skin);
@@ -151,7 +153,9 @@ void TfrmMainWin::FormShow() {
 }
 
 bool TfrmMainWin::FormCloseQuery() {
-  // Editor windows answer their own close query first once they exist.
+  for (TfrmEditWin* editor : EditorWindows()) {
+    if (!editor->FormCloseQuery()) return false;
+  }
   if (!running_) return true;
   lastAnswer_ = prompts_.Ask(this, kCloseWhileRunning, kRunningText, pbYes | pbNo | pbCancel,
                              TPromptIcon::Warning);
@@ -173,12 +177,10 @@ void TfrmMainWin::FormClose() {
     closing.Skin = SkinSettingName(skins[index]).toStdString();
   }
   closing.Normal = !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized));
-  recentFiles_.Save(ini);
+  menuRecent_.Save(ini);
 
   std::vector<std::string> captions;
-  for (QMdiSubWindow* window : mdiArea_->subWindowList(QMdiArea::StackingOrder)) {
-    captions.insert(captions.begin(), window->windowTitle().toStdString());
-  }
+  for (TfrmEditWin* editor : EditorWindows()) captions.push_back(editor->Caption().toStdString());
   WriteFileList(ini, captions);
 
   if (!online_) portName_.clear();

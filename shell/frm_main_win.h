@@ -4,11 +4,14 @@
 #pragma once
 
 #include <QHash>
+#include <QList>
 #include <QMainWindow>
 #include <QString>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
+#include "editor_rules.h"
 #include "recent_files.h"
 
 class IPrompts;
@@ -29,6 +32,8 @@ class QTableWidget;
 class QToolBar;
 class QToolButton;
 class QTreeWidget;
+class QTreeWidgetItem;
+class TfrmEditWin;
 struct TCommandSpec;
 
 class TfrmMainWin : public QMainWindow {
@@ -57,7 +62,35 @@ class TfrmMainWin : public QMainWindow {
   void ShowHint(const QString& hint);
   // Puts a path on top of both recent-file lists and rebuilds their menus.
   void AddRecentFile(const QString& path);
+  // The recent lists of the File menu (the one that is saved) and of the Open drop-down.
+  const TRecentFiles& MenuRecentFiles() const { return menuRecent_; }
+  const TRecentFiles& ToolbarRecentFiles() const { return toolbarRecent_; }
   int LastAnswer() const { return lastAnswer_; }
+  IPrompts& Prompts() { return prompts_; }
+
+  // Editor windows (frm_main_win_editors.cpp).
+  TfrmEditWin* ActiveEditor() const;
+  // Front-most first.
+  QList<TfrmEditWin*> EditorWindows() const;
+  TfrmEditWin* afNewExecute();
+  // Brings the window whose caption is the path (exactly) to the front, or opens one.
+  TfrmEditWin* OpenEditor(const QString& path);
+  void afOpenAccept(const QString& path);
+  // Writes the window to the path and names it after it; false (after a message) on failure.
+  bool SaveEditor(TfrmEditWin* window, const QString& path);
+  // Save: to the caption's path, or through Save As for an untitled window. False when
+  // nothing was written.
+  bool SaveWindow(TfrmEditWin* window);
+  bool SaveAsWindow(TfrmEditWin* window);
+  void afSaveAllExecute();
+  void afCloseAllExecute();
+  // A recent-file entry chosen from the File menu (or the Open drop-down).
+  void mfMRUClick(const QString& path, bool fromToolbar);
+  void UpdateEditorStatus();
+  void tvFileChange(QTreeWidgetItem* current);
+  // The tab bar's side of a closing editor, and the commands it disables.
+  void EditorClosing(TfrmEditWin* window);
+  std::uint8_t NewFileCounter() const { return newFileCounter_; }
 
   bool FormCloseQuery();
   void FormClose();
@@ -108,7 +141,18 @@ class TfrmMainWin : public QMainWindow {
   void ArrangeMinimized();
   void UpdateEditCommands();
   void afOpenExecute();
-  void afOpenAccept(const QString& path);
+  TfrmEditWin* CreateEditor();
+  void ApplyEditorLook(TfrmEditWin* window);
+  void AddEditorTab(const QString& caption, TFileKind kind);
+  int TabIndexOfHint(const QString& caption) const;
+  void TabMDIClick(int index);
+  void TabMDIClose(int index);
+  void ConnectEditorHandlers();
+  void FillCodeTemplates();
+  void RestoreFileList();
+  // A maximised editor shows its window buttons at the end of the menu bar, not in a title bar.
+  void BuildMergedButtons();
+  void UpdateMergedButtons();
   void avViewTabExecute(QAction* command);
   void assSkinExecute(QAction* command);
   void asfFontExecute(QAction* command);
@@ -141,16 +185,21 @@ class TfrmMainWin : public QMainWindow {
   int lastAnswer_ = 0;
   bool shown_ = false;
   bool closed_ = false;
-  TRecentFiles recentFiles_;  // shown by the File menu and the Open drop-down alike
+  // Both lists always hold the same paths; choosing an entry reorders only its own list.
+  TRecentFiles menuRecent_;
+  TRecentFiles toolbarRecent_;
+  std::uint8_t newFileCounter_ = 1;  // wraps after 255
 
   // Widgets.
   QMdiArea* mdiArea_ = nullptr;
   QLabel* lblCorvale_ = nullptr;
   QToolBar* tbMenuBar_ = nullptr;
+  QAction* mergedButtons_ = nullptr;
   QToolBar* tbToolbar_ = nullptr;
   QToolBar* tbMDIBar_ = nullptr;
   QTabBar* TabMDI_ = nullptr;
   QMenu* mnuFile_ = nullptr;
+  QMenu* mnuEdit_ = nullptr;
   QMenu* mnuWindow_ = nullptr;
   QMenu* openDropDown_ = nullptr;
   QAction* recentSeparator_ = nullptr;  // in the File menu, before afExit

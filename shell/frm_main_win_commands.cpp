@@ -129,9 +129,11 @@ void TfrmMainWin::BuildMenus() {
     tbMenuBar_->addWidget(button);
     tbMenuBar_->addWidget(Spacer());
     if (spec.objectName == "mnuFile") mnuFile_ = menu;
+    if (spec.objectName == "mnuEdit") mnuEdit_ = menu;
     if (spec.objectName == "mnuWindow") mnuWindow_ = menu;
   }
   connect(mnuWindow_, &QMenu::aboutToShow, this, &TfrmMainWin::RebuildWindowMenu);
+  BuildMergedButtons();
   addToolBar(Qt::TopToolBarArea, tbMenuBar_);
   addToolBarBreak(Qt::TopToolBarArea);
 }
@@ -186,26 +188,29 @@ void TfrmMainWin::RebuildRecentMenus() {
     if (item->objectName().startsWith("mfMRU")) delete item;
   }
   openDropDown_->clear();
-  // The File menu and the Open drop-down show the same list: one entry of each per path.
-  const auto& items = recentFiles_.Items();
-  for (size_t i = 0; i < items.size(); ++i) {
-    const QString path = QString::fromStdString(items[i]);
-    const QString caption = QString("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName());
-    auto* menuItem = new QAction(caption, mnuFile_);
-    menuItem->setObjectName(QString("mfMRU%1").arg(i + 1));
-    menuItem->setStatusTip(path);
-    mnuFile_->insertAction(recentSeparator_, menuItem);
-    QAction* toolbarItem = openDropDown_->addAction(caption);
-    toolbarItem->setObjectName(QString("tbMRU%1").arg(i + 1));
-    toolbarItem->setStatusTip(path);
-    // Opening a recent file comes with the editor windows.
-  }
+  const auto addEntries = [this](const TRecentFiles& list, QMenu* menu, const QString& prefix,
+                                 QAction* before, bool fromToolbar) {
+    const auto& items = list.Items();
+    for (size_t i = 0; i < items.size(); ++i) {
+      const QString path = QString::fromStdString(items[i]);
+      auto* item = new QAction(QString("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()), menu);
+      item->setObjectName(QString("%1%2").arg(prefix).arg(i + 1));
+      item->setStatusTip(path);
+      menu->insertAction(before, item);
+      // Queued: the click rebuilds the very menu the entry lives in.
+      connect(item, &QAction::triggered, this,
+              [this, path, fromToolbar] { mfMRUClick(path, fromToolbar); }, Qt::QueuedConnection);
+    }
+  };
+  addEntries(menuRecent_, mnuFile_, "mfMRU", recentSeparator_, false);
+  addEntries(toolbarRecent_, openDropDown_, "tbMRU", nullptr, true);
   openDropDown_->addSeparator();
   openDropDown_->addAction(MenuItemFor(Action("afOpen"), openDropDown_, "tbfOpen", {}));
 }
 
 void TfrmMainWin::AddRecentFile(const QString& path) {
-  recentFiles_.Add(path.toStdString());
+  menuRecent_.Add(path.toStdString());
+  toolbarRecent_.Add(path.toStdString());
   RebuildRecentMenus();
 }
 

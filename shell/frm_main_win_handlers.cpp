@@ -22,6 +22,8 @@
 #include "dlg_about_box.h"
 #include "dlg_config_box.h"
 #include "editor_fonts.h"
+#include "editor_memo.h"
+#include "frm_edit_win.h"
 #include "frm_main_win.h"
 #include "prompts.h"
 #include "skins.h"
@@ -109,11 +111,15 @@ void TfrmMainWin::ConnectHandlers() {
     } else if (auto* text = qobject_cast<QPlainTextEdit*>(now)) {
       focusSelection_ =
           connect(text, &QPlainTextEdit::selectionChanged, this, &TfrmMainWin::UpdateEditCommands);
+    } else if (auto* memo = qobject_cast<QsciScintilla*>(now)) {
+      focusSelection_ =
+          connect(memo, &QsciScintilla::selectionChanged, this, &TfrmMainWin::UpdateEditCommands);
     }
     UpdateEditCommands();
   });
   connect(QApplication::clipboard(), &QClipboard::dataChanged, this,
           &TfrmMainWin::UpdateEditCommands);
+  ConnectEditorHandlers();
 }
 
 void TfrmMainWin::UpdateWindowCommands(QMdiSubWindow* active) {
@@ -124,10 +130,8 @@ void TfrmMainWin::UpdateWindowCommands(QMdiSubWindow* active) {
   }
   // Activation enables the commands that work on any editor; a closing editor disables them
   // until the next one comes to the front.
-  for (const char* name :
-       {"afSaveAs", "afSaveAll", "afCloseAll", "aeFind", "aeFindNext", "aeReplace", "aeGoto"}) {
-    Action(name)->setEnabled(active != nullptr);
-  }
+  if (active) UpdateEditorStatus();
+  UpdateMergedButtons();
 }
 
 void TfrmMainWin::TileEditors(bool sideBySide) {
@@ -171,6 +175,10 @@ void TfrmMainWin::UpdateEditCommands() {
     text = true;
     selection = memo->textCursor().hasSelection();
     readOnly = memo->isReadOnly();
+  } else if (auto* editor = qobject_cast<QsciScintilla*>(focus)) {
+    text = true;
+    selection = editor->hasSelectedText();
+    readOnly = editor->isReadOnly();
   }
   const bool clipboard = !QApplication::clipboard()->text().isEmpty();
   Action("aeCut")->setEnabled(text && selection && !readOnly);
@@ -195,6 +203,12 @@ void TfrmMainWin::EditCommandExecute(QAction* command) {
     else if (name == "aePaste") memo->paste();
     else if (name == "aeDelete" && !memo->isReadOnly()) memo->textCursor().removeSelectedText();
     else if (name == "aeSelectAll") memo->selectAll();
+  } else if (auto* editor = qobject_cast<QsciScintilla*>(focus)) {
+    if (name == "aeCut") editor->cut();
+    else if (name == "aeCopy") editor->copy();
+    else if (name == "aePaste") editor->paste();
+    else if (name == "aeDelete" && !editor->isReadOnly()) editor->removeSelectedText();
+    else if (name == "aeSelectAll") editor->selectAll();
   }
   UpdateEditCommands();
 }
@@ -213,12 +227,6 @@ void TfrmMainWin::afOpenExecute() {
       filter("C/C++源程序 (*.C; *.H; *.CPP; *.HPP)", "*.C *.H *.CPP *.HPP"), "所有文件 (*.*) (*)"};
   const TFileDialogResult result = prompts_.OpenFile(this, request);
   if (result.accepted) afOpenAccept(result.path);
-}
-
-void TfrmMainWin::afOpenAccept(const QString& path) {
-  // The editor window for the file comes with the editor windows; the path joins the
-  // recent lists already.
-  AddRecentFile(path);
 }
 
 void TfrmMainWin::avViewTabExecute(QAction* command) {
@@ -246,7 +254,7 @@ void TfrmMainWin::assSkinExecute(QAction* command) {
     grid->horizontalHeader()->setStyleSheet(sheet);
     grid->verticalHeader()->setStyleSheet(sheet);
   }
-  // Open editors take the gutter colour here once they exist.
+  for (TfrmEditWin* editor : EditorWindows()) editor->Memo()->SetGutterColor(SkinHeaderColor(skin));
 }
 
 void TfrmMainWin::asfFontExecute(QAction* command) {
@@ -259,7 +267,9 @@ void TfrmMainWin::asfFontExecute(QAction* command) {
   sgMemory_->setFont(font);
   mmINT21_->setFont(font);
   lbDisassembly_->setFont(font);
-  // Open editors take the font and keyword style here once they exist.
+  for (TfrmEditWin* editor : EditorWindows()) {
+    editor->Memo()->SetEditorFont(font, EditorKeywordsBold(choice));
+  }
 }
 
 void TfrmMainWin::asOptionsExecute() {

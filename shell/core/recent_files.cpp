@@ -12,6 +12,10 @@ void TRecentFiles::Add(const std::string& path) {
   if (items_.size() > size_t(kMax)) items_.resize(kMax);
 }
 
+void TRecentFiles::Remove(const std::string& path) {
+  items_.erase(std::remove(items_.begin(), items_.end(), path), items_.end());
+}
+
 void TRecentFiles::Load(const TIniFile& ini) {
   items_.clear();
   for (int key = kMax; key >= 1; --key) Add(ini.ReadString(kSection, std::to_string(key), ""));

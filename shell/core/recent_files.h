@@ -15,6 +15,8 @@ class TRecentFiles {
   // Moves a path already in the list to the top, or inserts it on top and drops the entries
   // beyond kMax. Paths compare byte for byte; an empty path is not a file and is ignored.
   void Add(const std::string& path);
+  // Takes the path out of the list; a path not in it changes nothing.
+  void Remove(const std::string& path);
   const std::vector<std::string>& Items() const { return items_; }
   void Clear() { items_.clear(); }
 

@@ -31,43 +31,8 @@
 #include "frm_main_win.h"
 #include "ini_file.h"
 #include "prompts.h"
+#include "scripted_prompts.h"
 
-namespace {
-
-// Answers questions from a script and records what was asked.
-class TScriptedPrompts final : public IPrompts {
- public:
-  struct TQuestion {
-    QString text, caption;
-    unsigned buttons;
-    TPromptIcon icon;
-  };
-  std::deque<int> answers;
-  QList<TQuestion> asked;
-  std::deque<TFileDialogResult> files;
-  int fileDialogs = 0;
-
-  int Ask(QWidget*, const QString& text, const QString& caption, unsigned buttons,
-          TPromptIcon icon) override {
-    asked << TQuestion{text, caption, buttons, icon};
-    if (answers.empty()) return paCancel;
-    const int answer = answers.front();
-    answers.pop_front();
-    return answer;
-  }
-  TFileDialogRequest lastRequest;
-  TFileDialogResult OpenFile(QWidget*, const TFileDialogRequest& request) override {
-    ++fileDialogs;
-    lastRequest = request;
-    if (files.empty()) return {};
-    const TFileDialogResult result = files.front();
-    files.pop_front();
-    return result;
-  }
-  TFileDialogResult SaveFile(QWidget*, const TFileDialogRequest&) override { return {}; }
-};
-
-}  // namespace
 
 class TMainWindowTest : public QObject {
   Q_OBJECT
@@ -174,18 +139,14 @@ class TMainWindowTest : public QObject {
       QVERIFY2(!window_->Action(qPrintable(name))->isEnabled(), qPrintable(name));
     }
     auto* area = Find<QMdiArea>("mdiArea");
-    QMdiSubWindow* editor = area->addSubWindow(new QWidget);
-    editor->setAttribute(Qt::WA_DeleteOnClose);
-    editor->show();
-    area->setActiveSubWindow(editor);
+    window_->OpenEditor("/nonexistent/u/a.asm");
     for (const QString& name : windowCommands + editorCommands) {
       QVERIFY2(window_->Action(qPrintable(name))->isEnabled(), qPrintable(name));
     }
-    editor->setWindowTitle("/home/u/a.asm");
     auto* windowMenu = Find<QMenu>("mnuWindow");
     emit windowMenu->aboutToShow();
     QAction* listed = windowMenu->actions().last();
-    QCOMPARE(listed->text(), QString("&1 /home/u/a.asm"));
+    QCOMPARE(listed->text(), QString("&1 /nonexistent/u/a.asm"));
     QVERIFY(listed->isChecked());
     emit windowMenu->aboutToShow();  // listing again replaces the entries
     QCOMPARE(windowMenu->actions().size(), 7);

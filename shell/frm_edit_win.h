@@ -1,0 +1,93 @@
+// TfrmEditWin: one editor window of the workbench, a child of the main window's document
+// area. Its caption is its identity: the full path of its file, or "新文件 - n" while it has
+// none. It owns its text control, its Find and Replace boxes and the search it remembers.
+#pragma once
+
+#include <QMdiSubWindow>
+#include <QPointer>
+#include <QString>
+#include <vector>
+
+#include "dlg_search.h"
+#include "editor_rules.h"
+
+class TEditorMemo;
+class TfrmMainWin;
+
+class TfrmEditWin : public QMdiSubWindow {
+  Q_OBJECT
+
+ public:
+  explicit TfrmEditWin(TfrmMainWin& mainWin);
+  ~TfrmEditWin() override;
+
+  TEditorMemo* Memo() const { return memo_; }
+  QString Caption() const { return windowTitle(); }
+  bool IsUntitled() const;
+  TFileKind Kind() const { return kind_; }
+  bool Modified() const;
+
+  // Replaces the text with the file's; a path that does not exist gives an empty text.
+  // False (and the reason) when the file exists but cannot be read; the window is unchanged.
+  bool LoadFile(const QString& path, QString* error);
+  // Writes the text to the path, each line ending in CR LF. False (and the reason) when the
+  // file cannot be written; the window, its caption and its modified flag stay unchanged.
+  bool WriteFile(const QString& path, QString* error) const;
+  // False when some character of the text has no form in the files' code page (it would be
+  // written as '?').
+  bool FitsCodePage() const;
+  // Caption, highlighter (by the extension, the assembly keywords of the CPU series now),
+  // icon and the per-line tables of the debugger.
+  void SetEditorFileName(const QString& path, int cpuSeries);
+
+  // Per-line tables of the debugger, one entry per line of the file.
+  const std::vector<bool>& CodeLines() const { return codeLines_; }
+  std::vector<bool>& Breakpoints() { return breakpoints_; }
+  bool IsCodeLine(int line) const;  // 1-based
+
+  // Search and go to line.
+  void ShowFind();
+  void ShowReplace();
+  void FindNext();
+  void GotoLine();
+  QString LastFindText() const { return lastFindText_; }
+  TSearchOptions LastFindOptions() const { return lastFindOptions_; }
+  QString LastReplaceText() const { return lastReplaceText_; }
+  TdlgSearch* FindDialog() const { return dlgFind_; }
+  TdlgSearch* ReplaceDialog() const { return dlgReplace_; }
+
+  // A template of the file tree: the whole-file ones go before the text, the snippets
+  // replace the selection; one undoable step, and the text counts as changed.
+  void InsertCodeTemplate(int index);
+
+  // Runs the question about unsaved changes; false when the window must stay open.
+  bool FormCloseQuery();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  QString ProposedSearchText() const;
+  void dlgFindFind(TdlgSearch* source);
+  void dlgReplaceReplace(bool all);
+  // One search from the caret or the selection in the direction of the options; the match
+  // becomes the selection.
+  bool Search(const QString& text, const TSearchOptions& options);
+  void TellNotFound();
+  void FormClose();
+
+  TfrmMainWin& mainWin_;
+  TEditorMemo* memo_;
+  TFileKind kind_ = TFileKind::Plain;
+  std::vector<bool> codeLines_;
+  std::vector<bool> breakpoints_;
+  QPointer<TdlgSearch> dlgFind_;
+  QPointer<TdlgSearch> dlgReplace_;
+  QString lastFindText_;
+  TSearchOptions lastFindOptions_{false, false, false, false};
+  QString lastReplaceText_;
+};
+
+// The icon of a file kind, for windows, tabs and tree nodes.
+class QIcon;
+QIcon FileKindIcon(TFileKind kind);

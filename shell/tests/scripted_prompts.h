@@ -1,0 +1,44 @@
+// A prompts double for the workbench tests: questions are answered from a script, file
+// dialogs return queued results, and everything asked is recorded.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <deque>
+
+#include "prompts.h"
+
+// Answers questions from a script and records what was asked.
+class TScriptedPrompts final : public IPrompts {
+ public:
+  struct TQuestion {
+    QString text, caption;
+    unsigned buttons;
+    TPromptIcon icon;
+  };
+  std::deque<int> answers;
+  QList<TQuestion> asked;
+  std::deque<TFileDialogResult> files;
+  int fileDialogs = 0;
+
+  int Ask(QWidget*, const QString& text, const QString& caption, unsigned buttons,
+          TPromptIcon icon) override {
+    asked << TQuestion{text, caption, buttons, icon};
+    if (answers.empty()) return paCancel;
+    const int answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  TFileDialogRequest lastRequest;
+  TFileDialogResult OpenFile(QWidget*, const TFileDialogRequest& request) override {
+    ++fileDialogs;
+    lastRequest = request;
+    if (files.empty()) return {};
+    const TFileDialogResult result = files.front();
+    files.pop_front();
+    return result;
+  }
+  TFileDialogResult SaveFile(QWidget* parent, const TFileDialogRequest& request) override {
+    return OpenFile(parent, request);
+  }
+};
