@@ -88,6 +88,7 @@ TdlgSearch::TdlgSearch(TMode mode, QWidget* parent)
   auto* page = new QHBoxLayout(this);
   page->addLayout(left, 1);
   page->addLayout(buttons);
+  page->setSizeConstraint(QLayout::SetFixedSize);
 
   connect(btnFindNext_, &QPushButton::clicked, this, [this] {
     replaceAllPressed_ = false;

@@ -62,6 +62,12 @@ TEditorMemo::TEditorMemo(QWidget* parent) : QsciScintilla(parent), font_(Default
   setFolding(NoFoldStyle);
   setWrapMode(WrapNone);
   SendScintilla(SCI_USEPOPUP, static_cast<unsigned long>(SC_POPUP_NEVER));
+  // Bytes of a file that are no GBK arrive as U+F780..U+F7FF; show each as the byte it is.
+  for (int byte = 0x80; byte <= 0xFF; ++byte) {
+    const QByteArray character = QString(QChar(0xF700 + byte)).toUtf8();
+    const QByteArray shown = QByteArray("x") + QByteArray::number(byte, 16).toUpper();
+    SendScintilla(SCI_SETREPRESENTATION, character.constData(), shown.constData());
+  }
 
   // Margin 0 keeps its line-number type, but paintEvent draws it: Scintilla cannot fill a
   // margin with a gradient. The symbol and fold margins are not used.

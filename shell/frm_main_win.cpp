@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDockWidget>
 #include <QFontDatabase>
@@ -11,6 +12,7 @@
 #include <QStatusTipEvent>
 #include <QTableWidget>
 #include <QTreeWidget>
+#include <QWindow>
 
 #include "dlg_about_box.h"
 #include "editor_fonts.h"
@@ -63,7 +65,11 @@ TfrmMainWin::TfrmMainWin(IPrompts& prompts, std::filesystem::path settingsPath, 
   FormCreate();
 }
 
-TfrmMainWin::~TfrmMainWin() = default;
+TfrmMainWin::~TfrmMainWin() {
+  // The editors report to this window while they go; let them go while it is still whole.
+  disconnect(qApp, nullptr, this, nullptr);
+  for (TfrmEditWin* editor : EditorWindows()) delete editor;
+}
 
 QAction* TfrmMainWin::Action(const char* name) const { return actions_.value(name, nullptr); }
 
@@ -123,6 +129,12 @@ void TfrmMainWin::FormShow() {
     setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowMinimized));
     resize(1024, 738);
     move(0, 0);
+    // Window managers may place a window on its first mapping as they like (a position of
+    // 0,0 often counts as "no position"); once the window is on screen, a move is honoured.
+    if (QWindow* handle = windowHandle()) {
+      placeOnExpose_ = true;
+      handle->installEventFilter(this);
+    }
   } else {
     setWindowState(windowState() | Qt::WindowMaximized);
   }

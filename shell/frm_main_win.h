@@ -185,6 +185,7 @@ class TfrmMainWin : public QMainWindow {
   int lastAnswer_ = 0;
   bool shown_ = false;
   bool closed_ = false;
+  bool placeOnExpose_ = false;  // a normal-state window still to be put at the top left
   // Both lists always hold the same paths; choosing an entry reorders only its own list.
   TRecentFiles menuRecent_;
   TRecentFiles toolbarRecent_;

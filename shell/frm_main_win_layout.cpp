@@ -21,9 +21,10 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QWindow>
 
-#include "frm_main_win.h"
 #include "extent_list.h"
+#include "frm_main_win.h"
 #include "layout_rules.h"
 
 namespace {
@@ -325,6 +326,11 @@ bool TfrmMainWin::eventFilter(QObject* watched, QEvent* event) {
     ShowHint(tab >= 0 ? tabMessage_->tabToolTip(tab) : QString());
   } else if (tabMessage_ && watched == tabMessage_->tabBar() && type == QEvent::Leave) {
     ShowHint({});
+  } else if (placeOnExpose_ && watched == windowHandle() && type == QEvent::Expose &&
+             windowHandle()->isExposed()) {
+    placeOnExpose_ = false;
+    windowHandle()->removeEventFilter(this);
+    if (!(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized))) move(0, 0);
   }
   return QMainWindow::eventFilter(watched, event);
 }
