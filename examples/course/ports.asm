@@ -1,0 +1,26 @@
+; ports.asm - writes a running pattern to the output port at 8000H and reads the input
+; port back, the way the trainer's I/O experiments do. Offline, IN gives 0.
+PORTOUT EQU 8000H
+PORTIN  EQU 8000H
+
+SSTACK  SEGMENT STACK
+        DW 64 DUP(?)
+SSTACK  ENDS
+
+CODE    SEGMENT
+        ASSUME CS:CODE, SS:SSTACK
+START:  MOV AL, 01H
+        MOV CX, 8
+NEXT:   MOV DX, PORTOUT
+        OUT DX, AL
+        ROL AL, 1
+        LOOP NEXT
+        MOV DX, PORTIN
+        IN AL, DX
+        MOV DX, PORTOUT
+        IN AX, DX
+        OUT DX, AX
+        MOV AX, 4C00H
+        INT 21H
+CODE    ENDS
+        END START

@@ -1,0 +1,64 @@
+// The assembler's source reader: it reads the main file and its INCLUDE files and hands the
+// front end one logical line at a time, with macros (MACRO/ENDM, LOCAL, EXITM, PURGE),
+// repeat blocks (REPT, IRP, IRPC), conditional assembly (IF..., ELSE, ELSEIF..., ENDIF) and
+// COMMENT blocks already dealt with. Conditions need the symbols of the pass, which only
+// the front end knows, so it asks the front end through IAssemblyHost.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace comp86 {
+
+struct TSourceLine {
+  std::string text;        // after macro parameter substitution; no line end
+  std::string file;        // path of the file, as given on the command line or in INCLUDE
+  int line = 0;            // 1-based line in that file; lines of an expansion carry the
+                           // line of the macro call (or of the REPT/IRP block's end)
+  int includeLevel = 0;    // 0 for the main file
+  int macroDepth = 0;      // 0 for lines read from a file, >0 inside expansions
+};
+
+class IAssemblyHost {
+ public:
+  virtual ~IAssemblyHost() = default;
+  // Value of a constant expression with the symbols defined so far in this pass; nullopt
+  // and a message when it cannot be evaluated (undefined symbol, not a constant...).
+  virtual std::optional<int64_t> EvaluateConstant(std::string_view expression,
+                                                  std::string* error) = 0;
+  virtual bool IsSymbolDefined(std::string_view name) = 0;
+  // An error found by the reader, charged to a source line.
+  virtual void ReportError(const TSourceLine& where, const std::string& message) = 0;
+};
+
+struct TReaderLimits {
+  size_t maxSourceBytes = 4u << 20;     // per file; larger files are refused
+  int maxIncludeDepth = 16;
+  int maxMacroDepth = 64;               // nested expansions (recursive macros end here)
+  uint64_t maxExpandedLines = 2000000;  // all expansions of one pass together
+};
+
+class TSourceReader {
+ public:
+  TSourceReader(std::string mainFile, std::vector<std::string> includeDirs, IAssemblyHost& host,
+                TReaderLimits limits = {});
+  ~TSourceReader();
+  // Starts a pass from the first line of the main file: macros defined in the previous
+  // pass are forgotten, so each pass sees the same definitions in the same order.
+  void Restart();
+  // The next line; false at the end of the main file. Missing or unreadable files are
+  // reported through the host (the main file's too) and read as empty.
+  bool Next(TSourceLine& line);
+  // The front end met END: the rest of the main file is not read.
+  void Stop();
+
+ private:
+  struct TImpl;
+  std::unique_ptr<TImpl> impl_;
+};
+
+}  // namespace comp86
