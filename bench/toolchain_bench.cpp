@@ -1,0 +1,95 @@
+// The toolchain as the workbench uses it: the virtual-DOS runner on a build script for a
+// 100-line program (assemble and link), and assembling and linking a 20,000-line program.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "run_process.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kBin = COMP86_BIN_DIR;
+
+// A program of about `lines` lines: a data segment, then procedures of arithmetic, loops,
+// string instructions and calls, each with its own labels and forward jumps.
+std::string Program(int lines) {
+  std::string text =
+      "SSTACK SEGMENT STACK\r\n DW 128 DUP(?)\r\nSSTACK ENDS\r\n"
+      "DATA SEGMENT\r\nBUF DB 256 DUP(0)\r\nMSG DB 'done$'\r\nCOUNT DW 0\r\nDATA ENDS\r\n"
+      "CODE SEGMENT\r\n ASSUME CS:CODE,DS:DATA,ES:DATA,SS:SSTACK\r\n"
+      "START: MOV AX,DATA\r\n MOV DS,AX\r\n MOV ES,AX\r\n";
+  int written = 14;
+  int block = 0;
+  while (written + 16 < lines) {
+    const std::string n = std::to_string(block++);
+    text += " CALL P" + n + "\r\n JMP N" + n + "\r\nP" + n + " PROC NEAR\r\n MOV CX,10\r\nL" + n +
+            ": MOV AL,BUF[BX+SI]\r\n ADD AL,CL\r\n MOV BUF[BX+SI],AL\r\n INC WORD PTR COUNT\r\n"
+            " CMP CX,5\r\n JNE S" +
+            n + "\r\n XOR AX,AX\r\nS" + n + ": LOOP L" + n + "\r\n RET\r\nP" + n + " ENDP\r\nN" +
+            n + ": LEA SI,BUF\r\n";
+    written += 16;
+  }
+  text +=
+      " LEA DX,MSG\r\n MOV AH,9\r\n INT 21H\r\n MOV AX,4C00H\r\n INT 21H\r\nCODE ENDS\r\n"
+      " END START\r\n";
+  return text;
+}
+
+struct TWorkDir {
+  fs::path path;
+  explicit TWorkDir(const char* name)
+      : path(fs::temp_directory_path() / (std::string(name) + std::to_string(::getpid()))) {
+    fs::remove_all(path);
+    fs::create_directories(path);
+  }
+  ~TWorkDir() { fs::remove_all(path); }
+};
+
+void Write(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+void BM_RunnerBuildsA100LineProgram(benchmark::State& state) {
+  TWorkDir dir("comp86-bench-100-");
+  const fs::path source = dir.path / "prog.asm";
+  Write(source, Program(100));
+  const std::string script = "CLS\r\nSET PATH=" + kBin.string() + "\r\nCD " + dir.path.string() +
+                             "\r\n" + (kBin / "TASM.EXE").string() + " /zd /l " + source.string() +
+                             "\r\n" + (kBin / "TLINK.EXE").string() + " /l " +
+                             (dir.path / "prog.OBJ").string() + "\r\nEXIT\r\n";
+  for (auto _ : state) {
+    Write(dir.path / "AUTOEXEC.INI", script);
+    const TProcessResult result = RunProcess({(kBin / "QXVDOS.EXE").string()}, dir.path.string());
+    if (result.status != 0 || !fs::exists(dir.path / "prog.EXE")) {
+      state.SkipWithError(("build failed: " + result.output).c_str());
+      break;
+    }
+  }
+}
+BENCHMARK(BM_RunnerBuildsA100LineProgram)->Unit(benchmark::kMillisecond);
+
+void BM_AssembleAndLink20000Lines(benchmark::State& state) {
+  TWorkDir dir("comp86-bench-20k-");
+  const fs::path source = dir.path / "big.asm";
+  Write(source, Program(20000));
+  for (auto _ : state) {
+    const TProcessResult assembled =
+        RunProcess({(kBin / "TASM.EXE").string(), "/zd", "/l", source.string()}, dir.path.string());
+    const TProcessResult linked = RunProcess(
+        {(kBin / "TLINK.EXE").string(), "/l", (dir.path / "big.OBJ").string()}, dir.path.string());
+    if (assembled.status != 0 || linked.status != 0) {
+      state.SkipWithError(("build failed: " + assembled.output + linked.output).c_str());
+      break;
+    }
+  }
+}
+BENCHMARK(BM_AssembleAndLink20000Lines)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,113 @@
+#include "build_script.h"
+
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+
+namespace {
+
+std::string Upper(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return result;
+}
+
+size_t NameStart(std::string_view path) {
+  const size_t slash = path.find_last_of("/\\");
+  return slash == std::string_view::npos ? 0 : slash + 1;
+}
+
+// A path with a blank would fall apart at the runner's argument split.
+std::string Quoted(std::string_view path) {
+  if (path.find(' ') == std::string_view::npos) return std::string(path);
+  return "\"" + std::string(path) + "\"";
+}
+
+}  // namespace
+
+std::string TBuildPaths::Tool(std::string_view name) const {
+  return ToolchainDir() + Separator() + std::string(name);
+}
+
+TSourceKind SourceKindOf(std::string_view sourcePath) {
+  const std::string_view name = sourcePath.substr(NameStart(sourcePath));
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return TSourceKind::Other;
+  const std::string ext = Upper(name.substr(dot));
+  if (ext == ".ASM") return TSourceKind::Assembly;
+  if (ext == ".C") return TSourceKind::C;
+  return TSourceKind::Other;
+}
+
+std::string BasePath(std::string_view sourcePath, std::string_view extension) {
+  const size_t nameStart = NameStart(sourcePath);
+  const size_t dot = sourcePath.rfind('.');
+  const size_t end = dot != std::string_view::npos && dot >= nameStart ? dot : sourcePath.size();
+  return std::string(sourcePath.substr(0, end)) + std::string(extension);
+}
+
+std::vector<std::string> DriveMappingLines(IBuildHost& host, TPathStyle style) {
+  std::vector<std::string> lines;
+  if (style != TPathStyle::Dos) return lines;
+  for (char letter = 'C'; letter <= 'Y'; ++letter) {
+    const TDriveType type = host.DriveType(letter);
+    if (type == TDriveType::Removable || type == TDriveType::Fixed) {
+      lines.push_back(std::string("USE ") + letter + ": " + letter + ":\\");
+    }
+  }
+  return lines;
+}
+
+std::vector<std::string> ComposeBuildScript(IBuildHost& host, const TBuildPaths& paths,
+                                            std::string_view sourcePath,
+                                            std::string_view assembler) {
+  std::vector<std::string> lines = DriveMappingLines(host, paths.style);
+  lines.push_back("CLS");
+  lines.push_back("SET PATH=" + paths.ToolchainDir());
+  // The folder of the source without its separator; a root keeps it ("D:\", "/").
+  std::string folder(sourcePath.substr(0, NameStart(sourcePath)));
+  const bool root = folder.size() <= 1 || (paths.style == TPathStyle::Dos && folder.size() == 3);
+  if (!folder.empty() && !root) folder.pop_back();
+  if (paths.style == TPathStyle::Dos && sourcePath.size() >= 2 && sourcePath[1] == ':') {
+    lines.push_back(std::string(sourcePath.substr(0, 2)));
+  }
+  lines.push_back("CD " + Quoted(folder));
+
+  const std::string source = Quoted(sourcePath);
+  const auto base = [&](std::string_view ext) { return Quoted(BasePath(sourcePath, ext)); };
+  switch (SourceKindOf(sourcePath)) {
+    case TSourceKind::Assembly:
+      if (assembler == "TASM") {
+        lines.push_back(paths.Tool("TASM.EXE") + " /zd /l " + source);
+        lines.push_back(paths.Tool("TLINK.EXE") + " /l " + base(".OBJ"));
+      } else {
+        lines.push_back(paths.Tool("MASM.EXE") + " " + source + ",,,NUL.CRF /Zd");
+        lines.push_back(paths.Tool("LINK.EXE") + " " + base(".OBJ") + ",,, /LINENUMBERS");
+      }
+      break;
+    case TSourceKind::C:
+      lines.push_back("REN " + base(".ASM") + " " + base(".SAV"));
+      // The listing's name keeps the blank that follows it: Turbo C's output goes there.
+      lines.push_back(paths.Tool("TCC.EXE") + " -mt -v -c -o" + base(".OBJ") + " " + source +
+                      " > " + BasePath(sourcePath, ".LST "));
+      lines.push_back(paths.Tool("TLINK.EXE") + " /m /l " + base(".OBJ") + ", " + base(".EXE"));
+      lines.push_back("REN " + base(".SAV") + " " + base(".ASM"));
+      break;
+    case TSourceKind::Other: break;
+  }
+  lines.push_back("EXIT");
+  return lines;
+}
+
+bool WriteScript(const std::string& path, const std::vector<std::string>& lines) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  for (const std::string& line : lines) out << line << "\r\n";
+  out.close();
+  return static_cast<bool>(out);
+}
+
+void RunVirtualDos(IBuildHost& host, const TBuildPaths& paths, bool visible) {
+  host.ChangeDirectory(paths.ToolchainDir());
+  host.RunAndWait(paths.Tool("QXVDOS.EXE"), visible);
+  std::remove(paths.Tool("AUTOEXEC.INI").c_str());
+}

@@ -1,0 +1,57 @@
+// The build script the workbench writes for the virtual-DOS runner, and the host services
+// a build needs: drive types, starting a program and waiting for it, the current folder.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class TDriveType { None, Removable, Fixed, Remote, CdRom, RamDisk, Unknown };
+
+// What the build asks of the operating system; one implementation per platform.
+class IBuildHost {
+ public:
+  virtual ~IBuildHost() = default;
+  // Type of the root of drive `letter` ("L:\"); None where there is no such drive.
+  virtual TDriveType DriveType(char letter) = 0;
+  // Starts the program in the current folder, hidden or shown, and waits for it without a
+  // time-out. False when it could not be started.
+  virtual bool RunAndWait(const std::string& program, bool visible) = 0;
+  virtual bool ChangeDirectory(const std::string& folder) = 0;
+};
+
+// How paths are written: DOS drive paths with '\' or POSIX paths with '/'.
+enum class TPathStyle { Dos, Posix };
+
+struct TBuildPaths {
+  TPathStyle style = TPathStyle::Posix;
+  std::string programDir;  // the workbench's folder, ending in its separator
+  char Separator() const { return style == TPathStyle::Dos ? '\\' : '/'; }
+  std::string ToolchainDir() const { return programDir + "COMP86"; }
+  std::string Tool(std::string_view name) const;  // programDir + "COMP86" + sep + name
+};
+
+enum class TSourceKind { Assembly, C, Other };
+// By the upper-cased extension: ".ASM", ".C", anything else.
+TSourceKind SourceKindOf(std::string_view sourcePath);
+// The source path with its extension (from the last '.' of the file name) replaced by
+// `extension`; a name without one gets it appended.
+std::string BasePath(std::string_view sourcePath, std::string_view extension);
+
+// One "USE L: L:\" line per removable or fixed drive from C to Y (DOS paths only; a POSIX
+// host has no drives and yields none).
+std::vector<std::string> DriveMappingLines(IBuildHost& host, TPathStyle style);
+
+// The script lines for a build, without line ends. `assembler` "TASM" selects the Borland
+// tools, any other value the Microsoft ones; C sources always use Turbo C and TLINK. Paths
+// holding a blank are quoted, so our runner keeps them together.
+std::vector<std::string> ComposeBuildScript(IBuildHost& host, const TBuildPaths& paths,
+                                            std::string_view sourcePath,
+                                            std::string_view assembler);
+
+// Writes lines with CR LF; false when the file cannot be written.
+bool WriteScript(const std::string& path, const std::vector<std::string>& lines);
+
+// Makes the toolchain folder current (it stays so), runs the virtual-DOS program on the
+// script already written, waits, and deletes the script whether or not the run started.
+void RunVirtualDos(IBuildHost& host, const TBuildPaths& paths, bool visible);

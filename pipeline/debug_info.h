@@ -1,0 +1,66 @@
+// The debug information of a build: the linker's map read into the line table, the code
+// lines of the source's editor and the load information; the lookups between lines and
+// addresses; the listing's symbol table as watch rows; the protected-mode parameters.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "build_script.h"
+
+// One entry per line-number record of the map, in map order, as fixed-layout text:
+// "SSSS:OOOO" (segment moved to the simulator's layout), the line number right-aligned in
+// six characters and a blank, then the module name.
+using TLineTable = std::vector<std::string>;
+
+struct TLoadInfo {
+  uint16_t EntrySegment = 0;
+  uint16_t EntryOffset = 0;
+  uint16_t CodeLength = 0;
+  uint16_t DataStart = 0;
+  uint16_t DataLength = 0;
+  uint16_t SegmentDisplacement = 0;
+  // A program without a data part keeps the stack its executable asks for (relocated),
+  // so that its calls do not overwrite its own code at 1000h:0080h.
+  bool HasInitialStack = false;
+  uint16_t StackSegment = 0;
+  uint16_t StackPointer = 0;
+};
+
+// Reads the map into `table` (cleared first), the code lines (slots of `codeLines` filled
+// from index 0 in map order, as many as it holds) and `info`. False, with the file's line
+// number and the reason in `error`, when a line that matches an entry-point or segment-row
+// pattern holds no hex number where its value is read; nothing is then to be loaded.
+bool ReadMap(const std::vector<std::string>& map, TSourceKind kind, TLineTable& table,
+             std::vector<int>& codeLines, TLoadInfo& info, std::string* error);
+
+struct TLineAtAddress {
+  int line = 0;
+  std::string module;
+};
+// The first entry at CS:IP (a CS below 1000h counts as 1000h).
+std::optional<TLineAtAddress> LineAtAddress(const TLineTable& table, uint16_t cs, uint16_t ip);
+// The offset of the entry after the first one at IP (any segment); FFFFh when there is none.
+uint16_t NextLineAddress(const TLineTable& table, uint16_t ip);
+// The offset of the first entry of the line; FFFFh when the line has none.
+uint16_t LineAddress(const TLineTable& table, int line);
+// "SSSS:" is the segment of some entry (the loader's code/data test).
+bool TableHasSegment(const TLineTable& table, uint16_t segment);
+
+struct TWatchRow {
+  std::string name;     // column 0
+  std::string type;     // "BYTE", "WORD" or "DWORD"
+  std::string address;  // "SEGMENT:OOOO"
+};
+// The variables of the listing's symbol table, by the layout of the assembler that wrote it.
+std::vector<TWatchRow> ReadWatchRows(const std::vector<std::string>& listing,
+                                     std::string_view assembler);
+
+// DATA1, BUF1, DATA2, BUF2, DATAS_SEL, MLEN, 0, 1000h.
+using TProtectedModeParameters = std::array<uint16_t, 8>;
+TProtectedModeParameters ReadProtectedModeParameters(const std::vector<std::string>& map,
+                                                     const std::vector<std::string>& listing);

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include "loader.h"
+#include "mem_image.h"
+
+namespace {
+
+// A minimal executable: a 32-byte header with the relocation table at 1Ch, then the image.
+std::vector<uint8_t> Exe(uint16_t initialCs, std::vector<uint8_t> image,
+                         std::vector<std::pair<uint16_t, uint16_t>> relocations, uint16_t ss = 0,
+                         uint16_t sp = 0) {
+  std::vector<uint8_t> file(32, 0);
+  const auto put = [&](size_t at, uint16_t v) {
+    file[at] = static_cast<uint8_t>(v);
+    file[at + 1] = static_cast<uint8_t>(v >> 8);
+  };
+  file[0] = 'M';
+  file[1] = 'Z';
+  put(0x06, static_cast<uint16_t>(relocations.size()));
+  put(0x08, 2);
+  put(0x0E, ss);
+  put(0x10, sp);
+  put(0x16, initialCs);
+  put(0x18, 0x1C);
+  for (size_t i = 0; i < relocations.size() && i < 1; ++i) {
+    put(0x1C, relocations[i].first);
+    put(0x1E, relocations[i].second);
+  }
+  file.insert(file.end(), image.begin(), image.end());
+  return file;
+}
+
+TEST(Loader, DataBeforeCodeGoesTo2000h) {
+  std::vector<uint8_t> image(0x20, 0xAA);                            // DATA, 20h bytes
+  const std::vector<uint8_t> code = {0xB8, 0x00, 0x00, 0x8E, 0xD8};  // MOV AX,DATA; MOV DS,AX
+  image.insert(image.end(), code.begin(), code.end());
+  TLoadInfo info;
+  info.EntrySegment = 2;
+  info.SegmentDisplacement = 0x0FFE;
+  TMemImage memory;
+  const TLoadResult r =
+      LoadExecutable(Exe(2, image, {{0x0001, 0x0002}}), TSourceKind::Assembly, info, {}, memory);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(info.DataLength, 0x20);
+  EXPECT_EQ(info.CodeLength, 5);
+  EXPECT_EQ(memory.Byte(TMemImage::Linear(0x2000, 0x1F)), 0xAA);
+  EXPECT_EQ(memory.Byte(TMemImage::Linear(0x1000, 1)), 0x00);
+  EXPECT_EQ(memory.Byte(TMemImage::Linear(0x1000, 2)), 0x20);  // patched to 2000h
+  EXPECT_EQ(r.codeImage.size(), 5u);
+  EXPECT_FALSE(info.HasInitialStack);
+}
+
+TEST(Loader, CodeFirstDataTravelsWithTheCodeAndKeepsItsStack) {
+  // CODE (16 bytes: MOV AX,DATA at 0) then DATA at paragraph 1.
+  std::vector<uint8_t> image = {0xB8, 0x01, 0x00};
+  image.resize(0x20, 0x90);
+  TLoadInfo info;
+  info.EntrySegment = 0;
+  info.SegmentDisplacement = 0x1000;
+  TMemImage memory;
+  const TLoadResult r = LoadExecutable(Exe(0, image, {{0x0001, 0x0000}}, 0x0001, 0x0100),
+                                       TSourceKind::Assembly, info, {}, memory);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(info.DataLength, 0);
+  // A relocation whose segment word is 0 is not applied.
+  EXPECT_EQ(memory.Byte(TMemImage::Linear(0x1000, 2)), 0x00);
+  EXPECT_TRUE(info.HasInitialStack);
+  EXPECT_EQ(info.StackSegment, 0x1001);
+  EXPECT_EQ(info.StackPointer, 0x0100);
+}
+
+TEST(Loader, BrokenExecutablesAreRefusedUntouched) {
+  TLoadInfo info;
+  TMemImage memory;
+  EXPECT_FALSE(
+      LoadExecutable(std::vector<uint8_t>(10, 0), TSourceKind::Assembly, info, {}, memory).ok);
+  std::vector<uint8_t> file = Exe(0, {0x90}, {{0x0000, 0x0001}});
+  file[0x06] = 0xFF;  // relocation table past the end
+  EXPECT_FALSE(LoadExecutable(file, TSourceKind::Assembly, info, {}, memory).ok);
+  file = Exe(0, {0x90, 0x90}, {{0x0010, 0x0001}});  // relocation outside the code
+  EXPECT_FALSE(LoadExecutable(file, TSourceKind::Assembly, info, {}, memory).ok);
+  file = Exe(0x0100, {0x90}, {});  // code start past the end
+  EXPECT_FALSE(LoadExecutable(file, TSourceKind::Assembly, info, {}, memory).ok);
+  file = Exe(0, std::vector<uint8_t>(0x10001, 0x90), {});
+  const TLoadResult tooBig = LoadExecutable(file, TSourceKind::Assembly, info, {}, memory);
+  EXPECT_FALSE(tooBig.ok);
+  EXPECT_EQ(memory.Byte(TMemImage::Linear(0x1000, 0)), 0xFF);
+}
+
+TEST(ProtectedMode, ModeSwitchesAndNeutralisedInstructions) {
+  std::vector<uint8_t> set = {0x0F, 0x20, 0xC0, 0x66, 0x83, 0xC8, 0x01, 0x0F,
+                              0x22, 0xC0, 0xEA, 0x34, 0x12, 0x08, 0x00};
+  EXPECT_TRUE(RewriteProtectedMode(set.data(), set.size()));
+  EXPECT_EQ(set, (std::vector<uint8_t>{0x0F, 0x20, 0xC0, 0x66, 0x83, 0xC8, 0x01, 0x66, 0x0B, 0xED,
+                                       0xCD, 0x21, 0xBD, 0x34, 0x12}));
+  std::vector<uint8_t> clear = {0x0F, 0x20, 0xC0, 0x24, 0xFE, 0x0F, 0x22, 0xC0,
+                                0xEA, 0x78, 0x56, 0x10, 0x00, 0x90, 0x90};
+  RewriteProtectedMode(clear.data(), clear.size());
+  EXPECT_EQ(std::vector<uint8_t>(clear.begin(), clear.begin() + 13),
+            (std::vector<uint8_t>{0x66, 0x8B, 0xC5, 0x24, 0xFE, 0x66, 0x0B, 0xED, 0xCD, 0x21, 0xBD,
+                                  0x78, 0x56}));
+  // Without MOV EAX,CR0 nothing changes; with it only in the last 14 bytes, nothing there.
+  std::vector<uint8_t> plain(20, 0x90);
+  plain[0] = 0xCD;
+  plain[1] = 0x20;
+  EXPECT_FALSE(RewriteProtectedMode(plain.data(), plain.size()));
+  EXPECT_EQ(plain[0], 0xCD);
+  std::vector<uint8_t> late(20, 0x90);
+  late[0] = 0x66;
+  late[1] = 0xCF;
+  late[10] = 0x0F;
+  late[11] = 0x20;
+  late[12] = 0xC0;
+  EXPECT_TRUE(RewriteProtectedMode(late.data(), late.size()));
+  EXPECT_EQ(late[1], 0xCB);  // IRETD became RETF
+  EXPECT_EQ(late[10], 0x0F);
+  std::vector<uint8_t> shortCode = {0x0F, 0x20, 0xC0, 0xCD, 0x20};
+  EXPECT_TRUE(RewriteProtectedMode(shortCode.data(), shortCode.size()));
+  EXPECT_EQ(shortCode[3], 0xCD);
+}
+
+}  // namespace
