@@ -1,0 +1,64 @@
+// BuildProgram: from the source in the active editor to a program loaded in memory. It runs
+// the toolchain through the build script, reads the listing's messages, the map's debug
+// information and the executable, and reports progress to whoever shows it.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "build_script.h"
+#include "debug_info.h"
+
+class TMemImage;
+struct TCPUState;
+
+// Where the build's texts and progress go: the workbench's message list and progress bar,
+// or the headless runner's output.
+class IBuildReport {
+ public:
+  virtual ~IBuildReport() = default;
+  virtual void AppendMessage(const std::string& line) = 0;
+  virtual void SetProgress(int step) = 0;
+};
+
+// What a build leaves for the debugger; it lives as long as the main window and is
+// replaced build by build.
+struct TBuildState {
+  std::string sourcePath;
+  TSourceKind sourceKind = TSourceKind::Other;
+  std::string assembler = "TASM";
+  bool BuildSucceeded = false;
+  TLineTable LineTable;
+  TLoadInfo LoadInfo;
+  std::vector<TWatchRow> WatchRows;
+  bool UsesProtectedMode = false;
+  TProtectedModeParameters ProtectedModeParameters{};
+  std::string problem;  // why the build stopped when it returned false, for the log
+};
+
+struct TBuildRequest {
+  TBuildPaths paths;
+  std::string sourcePath;
+  std::string assembler = "TASM";
+  // Slots for the source editor's code lines (-1 = none); filled from the map.
+  std::vector<int>* codeLines = nullptr;
+  // Step 7: the disassembly of the loaded code (given the code image file's path).
+  std::function<void(const std::string& codeImagePath)> disassemble;
+};
+
+// True when the listing existed and, on the error-free path, the map and the executable
+// existed and loaded; whether the source was free of errors is state.BuildSucceeded.
+bool BuildProgram(const TBuildRequest& request, IBuildHost& host, IBuildReport& report,
+                  TBuildState& state, TMemImage& memory, TCPUState& cpu);
+
+// The build's outside programs on this platform.
+class TPosixBuildHost final : public IBuildHost {
+ public:
+  TDriveType DriveType(char letter) override;
+  bool RunAndWait(const std::string& program, bool visible) override;
+  bool ChangeDirectory(const std::string& folder) override;
+};
+
+// Reads a whole file; false when it is missing or unreadable.
+bool ReadWholeFile(const std::string& path, std::string& bytes);

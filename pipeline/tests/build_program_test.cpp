@@ -1,0 +1,110 @@
+// BuildProgram's steps with a host whose "toolchain" leaves prepared files beside the source.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "build_program.h"
+#include "cpu_state.h"
+#include "mem_image.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TPreparedHost final : public IBuildHost {
+ public:
+  std::vector<std::pair<fs::path, std::string>> outputs;  // written when the runner "runs"
+  std::string scriptSeen;
+  fs::path toolchain;
+  TDriveType DriveType(char) override { return TDriveType::None; }
+  bool ChangeDirectory(const std::string&) override { return true; }
+  bool RunAndWait(const std::string&, bool) override {
+    std::ifstream script(toolchain / "AUTOEXEC.INI", std::ios::binary);
+    scriptSeen.assign(std::istreambuf_iterator<char>(script), {});
+    for (const auto& [path, text] : outputs) std::ofstream(path, std::ios::binary) << text;
+    return true;
+  }
+};
+
+class TRecordingReport final : public IBuildReport {
+ public:
+  std::vector<std::string> lines;
+  int progress = 0;
+  void AppendMessage(const std::string& line) override { lines.push_back(line); }
+  void SetProgress(int step) override { progress = step; }
+};
+
+class BuildProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("corvale-build-" + std::to_string(::getpid()));
+    fs::create_directories(root_ / "COMP86");
+    host_.toolchain = root_ / "COMP86";
+    request_.paths = {TPathStyle::Posix, root_.string() + "/"};
+    request_.sourcePath = (root_ / "hello.asm").string();
+  }
+  void TearDown() override { fs::remove_all(root_); }
+  std::string Base(const char* ext) const { return BasePath(request_.sourcePath, ext); }
+
+  fs::path root_;
+  TPreparedHost host_;
+  TRecordingReport report_;
+  TBuildRequest request_;
+  TBuildState state_;
+  TMemImage memory_;
+  TCPUState cpu_;
+};
+
+TEST_F(BuildProgramTest, MissingListingReturnsFalseAndDeletesTheScript) {
+  EXPECT_FALSE(BuildProgram(request_, host_, report_, state_, memory_, cpu_));
+  EXPECT_NE(host_.scriptSeen.find("TASM.EXE /zd /l " + request_.sourcePath + "\r\n"),
+            std::string::npos);
+  EXPECT_FALSE(fs::exists(root_ / "COMP86" / "AUTOEXEC.INI"));
+  EXPECT_TRUE(report_.lines.empty());
+}
+
+TEST_F(BuildProgramTest, ErrorsAreListedAndTheIntermediatesGo) {
+  host_.outputs = {{Base(".LST"), "Error Summary\r\n**Error** " + request_.sourcePath +
+                                      "(3) Undefined symbol: X\r\n"},
+                   {Base(".OBJ"), "x"}};
+  EXPECT_TRUE(BuildProgram(request_, host_, report_, state_, memory_, cpu_));
+  EXPECT_FALSE(state_.BuildSucceeded);
+  ASSERT_EQ(report_.lines.size(), 2u);
+  EXPECT_EQ(report_.lines[0], request_.sourcePath + "(3) Undefined symbol: X");
+  EXPECT_EQ(report_.lines[1], "发现语法错误！双击错误信息可定位到该行。");
+  EXPECT_FALSE(fs::exists(Base(".OBJ")));
+  EXPECT_FALSE(fs::exists(Base(".LST")));
+}
+
+TEST_F(BuildProgramTest, CleanBuildLoadsAtTheEntryPoint) {
+  std::string exe(32, '\0');
+  exe[0] = 'M';
+  exe[1] = 'Z';
+  exe[8] = 2;  // header paragraphs
+  exe[0x18] = 0x1C;
+  exe += std::string("\x90\x90\xB4\x4C\xCD\x21", 6);
+  host_.outputs = {{Base(".LST"), "   1 0000 90  NOP\r\n"},
+                   {Base(".MAP"), "Line numbers for hello.OBJ(" + request_.sourcePath +
+                                      ") segment CODE\r\n\r\n     3 0000:0002\r\n"
+                                      "Program entry point at 0000:0002\r\n"},
+                   {Base(".EXE"), exe}};
+  std::vector<int> codeLines(5, -1);
+  request_.codeLines = &codeLines;
+  std::string disassembled;
+  request_.disassemble = [&](const std::string& path) { disassembled = path; };
+  ASSERT_TRUE(BuildProgram(request_, host_, report_, state_, memory_, cpu_)) << state_.problem;
+  EXPECT_TRUE(state_.BuildSucceeded);
+  EXPECT_EQ(cpu_.EIP, 2u);
+  EXPECT_EQ(codeLines[0], 3);
+  EXPECT_EQ(state_.LineTable.at(0).substr(0, 9), "1000:0002");
+  EXPECT_EQ(memory_.Byte(TMemImage::Linear(0x1000, 2)), 0xB4);
+  EXPECT_EQ(disassembled, Base(".A$M"));
+  EXPECT_FALSE(fs::exists(Base(".A$M")));
+  EXPECT_TRUE(fs::exists(Base(".EXE")));  // kept or deleted by the command, not here
+  EXPECT_EQ(report_.lines.back(), "调试信息加载完毕！");
+  EXPECT_EQ(report_.progress, 4);
+}
+
+}  // namespace
