@@ -10,34 +10,47 @@
 
 #include "cpu86.h"
 #include "program_run.h"
+#include "source_build.h"
 #include "state_json.h"
 #include "stdio_console.h"
 
 namespace {
 
 constexpr int kExitProgramEnded = 0;
+constexpr int kExitSourceErrors = 1;
 constexpr int kExitBadUsage = 2;
 constexpr int kExitStepLimit = 3;
 constexpr int kExitInputEnded = 4;
 
 constexpr std::string_view kUsage =
-    "usage: corvale-run PROGRAM.BIN [--max-steps N]\n"
+    "usage: corvale-run PROGRAM.BIN|PROGRAM.EXE [--max-steps N]\n"
     "       corvale-run --state-json FILE\n"
     "       corvale-run --help\n"
     "\n"
     "Runs a raw program image loaded at 1000:0000 (CS = DS = ES = SS = 1000h, SP = 0080h,\n"
     "IP = 0) until it ends with INT 21h AH=4Ch or INT 20h. Its INT 21h console output goes\n"
     "to standard output and its keys come from standard input.\n"
+    "A DOS executable (.EXE) is loaded at 1000:0000 instead, relocated for that segment,\n"
+    "and starts at the CS:IP and SS:SP of its header with DS = ES = 0FF0h, its PSP.\n"
     "\n"
+    "A SOURCE.ASM is first built with the toolchain in COMP86 beside this program, as the\n"
+    "workbench builds it (TASM and TLINK, or MASM and LINK with --masm), and the loaded\n"
+    "program then runs; the build's messages go to standard error. 'build' only builds\n"
+    "and prints the messages and the load.\n"
+    "\n"
+    "  --masm            build with MASM and LINK instead of TASM and TLINK\n"
     "  --max-steps N     stop after N steps (default: no limit)\n"
     "  --state-json FILE run the JSON array of machine states in FILE ('-': standard input)\n"
     "                    and print the states after them; cases are numbered from 0\n"
     "\n"
-    "Exit status: 0 the program ended; 2 bad arguments, unreadable file or bad JSON;\n"
-    "3 the step limit was reached; 4 input ended while the program waited for a key.\n";
+    "Exit status: 0 the program ended (or was built); 1 the source has errors; 2 bad\n"
+    "arguments, unreadable file, bad JSON or a failed build; 3 the step limit was reached;\n"
+    "4 input ended while the program waited for a key.\n";
 
 struct TOptions {
   std::string program;
+  bool buildOnly = false;
+  bool masm = false;
   std::string stateJson;
   std::optional<uint64_t> maxSteps;
   bool help = false;
@@ -66,6 +79,10 @@ std::string ParseArguments(int argc, char** argv, TOptions& o) {
       if (!hasValue) return "--max-steps needs a number";
       o.maxSteps = ParseCount(argv[++i]);
       if (!o.maxSteps) return fmt::format("--max-steps: '{}' is not a step count", argv[i]);
+    } else if (arg == "--masm") {
+      o.masm = true;
+    } else if (arg == "build" && i == 1) {
+      o.buildOnly = true;
     } else if (arg == "--state-json") {
       if (!hasValue) return "--state-json needs a file";
       o.stateJson = argv[++i];
@@ -82,17 +99,46 @@ std::string ParseArguments(int argc, char** argv, TOptions& o) {
     return "--state-json takes no program and no --max-steps";
   if (o.stateJson.empty() && o.program.empty()) return "no program given";
   if (o.program == "-") return "the program cannot come from standard input, its keyboard";
+  if ((o.buildOnly || o.masm) && !IsAssemblySourcePath(o.program))
+    return "build and --masm take an assembly source (.ASM)";
+  if (o.buildOnly && o.maxSteps) return "build runs nothing: --max-steps does not apply";
   return {};
+}
+
+// Builds an assembly source; 0 when it is loaded and ready to run.
+int BuildSourceFile(const TOptions& o, TCPUState& state, TMemImage& mem) {
+  TBuildState build;
+  const TSourceBuildStatus status = BuildSource(o.program, o.masm ? "MASM" : "TASM",
+                                                o.buildOnly ? stdout : stderr, build, mem, state);
+  switch (status) {
+    case sbLoaded: return kExitProgramEnded;
+    case sbSourceErrors: return kExitSourceErrors;
+    case sbBuildFailed: return kExitBadUsage;
+  }
+  return kExitBadUsage;
 }
 
 int RunProgramFile(const TOptions& o) {
   TCPUState state;
   TMemImage mem;
-  if (const std::string error = LoadRawProgram(o.program, mem); !error.empty()) {
-    fmt::print(stderr, "corvale-run: {}\n", error);
-    return kExitBadUsage;
+  if (IsAssemblySourcePath(o.program)) {
+    const int built = BuildSourceFile(o, state, mem);
+    if (built != kExitProgramEnded || o.buildOnly) return built;
+  } else {
+    const bool executable = IsDosExecutablePath(o.program);
+    TDosStart start;
+    const std::string error =
+        executable ? LoadDosExecutableFile(o.program, mem, start) : LoadRawProgram(o.program, mem);
+    if (!error.empty()) {
+      fmt::print(stderr, "corvale-run: {}\n", error);
+      return kExitBadUsage;
+    }
+    if (executable) {
+      ResetRegistersForExecutable(state, start);
+    } else {
+      ResetRegisters(state, /*hasDataPart=*/false, /*entryOffset=*/0);
+    }
   }
-  ResetRegisters(state, /*hasDataPart=*/false, /*entryOffset=*/0);
   TCPU86 cpu(state, mem);
   TStdioConsole console(stdin, stdout, StdinIsTerminal());
   cpu.SetConsole(&console);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "cpu86.h"
 #include "stdio_console.h"
@@ -16,6 +17,34 @@ inline constexpr uint32_t kMaxRawProgramSize = 0x10000;
 // otherwise a one-line reason (unreadable, empty, larger than a segment); mem is then
 // unchanged.
 std::string LoadRawProgram(const std::string& path, TMemImage& mem);
+
+// A DOS executable (MZ format) is loaded the simple way: no memory allocation, no command
+// line. Its load module (the file after the header) goes to 1000:0000 and each relocated
+// word gets 1000h added. A minimal program segment prefix lies just below, at 0FF0:0000;
+// its first bytes are INT 20h, so the classic far return to PSP:0000 ends the program.
+inline constexpr uint16_t kPspSegment = kCodeSegment - 0x10;
+// Files past this size are refused before they are read in full.
+inline constexpr uint32_t kMaxDosExecutableSize = 4u << 20;
+
+// Where a loaded executable starts: CS:IP and SS:SP, already moved to the load segment.
+struct TDosStart {
+  uint16_t cs = 0, ip = 0, ss = 0, sp = 0;
+};
+
+// True for a path whose extension is .EXE in any case.
+bool IsDosExecutablePath(const std::string& path);
+
+// Checks the header of the executable in bytes (named name in messages) and loads it into
+// mem. Returns an empty string on success, otherwise a one-line reason; mem is then
+// unchanged. Nothing outside bytes is read, whatever the header says.
+std::string LoadDosExecutable(std::string_view bytes, const std::string& name, TMemImage& mem,
+                              TDosStart& start);
+// The same for a file.
+std::string LoadDosExecutableFile(const std::string& path, TMemImage& mem, TDosStart& start);
+
+// The registers after loading an executable: reset as for a raw image, then CS:IP and SS:SP
+// from the header and DS = ES = the prefix's segment, as DOS leaves them.
+void ResetRegistersForExecutable(TCPUState& state, const TDosStart& start);
 
 enum class TRunOutcome {
   ProgramEnded,  // the next instruction terminates the program

@@ -12,6 +12,7 @@
 #include "messages.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -121,18 +122,29 @@ bool BuildProgram(const TBuildRequest& request, IBuildHost& host, IBuildReport& 
 
 TDriveType TPosixBuildHost::DriveType(char) { return TDriveType::None; }
 
-bool TPosixBuildHost::RunAndWait(const std::string& program, bool) {
+bool TPosixBuildHost::RunAndWait(const std::string& program, bool visible) {
 #ifndef _WIN32
   // The runner needs no input; a visible run keeps the terminal it was started from.
+  // A hidden run shows nothing and reads nothing: its console is the null device.
   char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!visible) {
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  }
   pid_t pid = 0;
-  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ) != 0) return false;
+  const int started = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (started != 0) return false;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   return true;
 #else
   (void)program;
+  (void)visible;
   return false;
 #endif
 }

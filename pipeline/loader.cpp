@@ -65,7 +65,8 @@ TLoadResult LoadExecutable(std::span<const uint8_t> file, TSourceKind kind, TLoa
   for (size_t r = 0; r < relocations; ++r) {
     const uint16_t offset = Word(file, tableAt + 4 * r);
     const uint16_t segment = Word(file, tableAt + 4 * r + 2);
-    if (segment == 0) continue;
+    // Entries in the first paragraph's segment count too: in a program whose code comes
+    // first they are exactly its references to its own data.
     const size_t place = size_t{segment} * 16 + offset;
     if (place >= codeStart) {
       if (place - codeStart + 2 > codeLength) return refuse("a relocation lies outside the code");

@@ -26,6 +26,9 @@ expect_run(2 "cannot open .*missing.bin" "${WORK_DIR}/missing.bin")
 expect_run(2 "cannot come from standard input" -)
 expect_run(2 "cannot read" "${WORK_DIR}")
 
+file(WRITE "${WORK_DIR}/not-mz.EXE" "this is not an executable, only text")
+expect_run(2 "not-mz.EXE is not a DOS executable" "${WORK_DIR}/not-mz.EXE")
+
 file(WRITE "${WORK_DIR}/empty.bin" "")
 expect_run(2 "empty" "${WORK_DIR}/empty.bin")
 

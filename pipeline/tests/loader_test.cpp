@@ -62,8 +62,10 @@ TEST(Loader, CodeFirstDataTravelsWithTheCodeAndKeepsItsStack) {
                                        TSourceKind::Assembly, info, {}, memory);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(info.DataLength, 0);
-  // A relocation whose segment word is 0 is not applied.
-  EXPECT_EQ(memory.Byte(TMemImage::Linear(0x1000, 2)), 0x00);
+  // The data segment after the code travels with it: 0001h becomes 1001h, although the
+  // entry's segment word is 0.
+  EXPECT_EQ(memory.Byte(TMemImage::Linear(0x1000, 1)), 0x01);
+  EXPECT_EQ(memory.Byte(TMemImage::Linear(0x1000, 2)), 0x10);
   EXPECT_TRUE(info.HasInitialStack);
   EXPECT_EQ(info.StackSegment, 0x1001);
   EXPECT_EQ(info.StackPointer, 0x0100);

@@ -93,6 +93,22 @@ TEST_P(ExampleBuild, BuildsAndPrints) {
   EXPECT_EQ(run.output, example.output);
 }
 
+// The headless runner builds the source itself, the way the workbench does, and runs it.
+TEST_P(ExampleBuild, HeadlessRunnerBuildsAndRunsTheSource) {
+  const auto& [example, masm] = GetParam();
+  const fs::path source = dir_ / (std::string(example.name) + ".asm");
+  fs::copy_file(kExamples / source.filename(), source);
+  std::vector<std::string> args{CORVALE_RUN, source.string(), "--max-steps", "1000000"};
+  if (masm) args.push_back("--masm");
+  const TProcessResult run = RunProcess(args, dir_.string(), example.input);
+  EXPECT_EQ(run.status, 0) << run.output;
+  // Build messages (standard error) come first; the program's output ends the text.
+  EXPECT_NE(run.output.find("编译链接完成，无语法错误！"), std::string::npos) << run.output;
+  EXPECT_TRUE(run.output.ends_with(example.output)) << run.output;
+  EXPECT_FALSE(fs::exists(dir_ / (std::string(example.name) + ".OBJ")));
+  EXPECT_FALSE(fs::exists(dir_ / (std::string(example.name) + ".EXE")));
+}
+
 INSTANTIATE_TEST_SUITE_P(Course, ExampleBuild,
                          ::testing::Combine(::testing::ValuesIn(kExamplesToRun), ::testing::Bool()),
                          [](const auto& info) {

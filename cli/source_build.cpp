@@ -1,0 +1,76 @@
+#include "source_build.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "cpu_state.h"
+#include "load_commands.h"
+#include "mem_image.h"
+
+namespace {
+
+class TStreamReport final : public IBuildReport {
+ public:
+  explicit TStreamReport(std::FILE* out) : out_(out) {}
+  void AppendMessage(const std::string& line) override { fmt::print(out_, "{}\n", line); }
+  void SetProgress(int) override {}
+
+ private:
+  std::FILE* out_;
+};
+
+}  // namespace
+
+std::string ProgramDirectory() {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return "./";
+  return self.parent_path().string() + "/";
+}
+
+bool IsAssemblySourcePath(const std::string& path) {
+  return SourceKindOf(path) == TSourceKind::Assembly;
+}
+
+TSourceBuildStatus BuildSource(const std::string& sourcePath, const std::string& assembler,
+                               std::FILE* messages, TBuildState& state, TMemImage& memory,
+                               TCPUState& cpu) {
+  // The tools run in the source's folder and are given full paths, as the workbench does.
+  const std::string source = std::filesystem::absolute(sourcePath).lexically_normal().string();
+  TBuildRequest request;
+  request.paths = {TPathStyle::Posix, ProgramDirectory()};
+  request.sourcePath = source;
+  request.assembler = assembler;
+  std::vector<int> codeLines(65536, -1);
+  request.codeLines = &codeLines;
+  TStreamReport report(messages);
+  TPosixBuildHost host;
+  fmt::print(messages, "文件 {} 已准备编译...\n", source);
+  const std::string cwd = std::filesystem::current_path().string();
+  const bool built = BuildProgram(request, host, report, state, memory, cpu);
+  host.ChangeDirectory(cwd);  // the runner, unlike the workbench, goes back where it was
+  if (!built) {
+    fmt::print(messages, "编译链接出现异常！{}\n",
+               state.problem.empty() ? "" : "(" + state.problem + ")");
+    return sbBuildFailed;
+  }
+  if (!state.BuildSucceeded) return sbSourceErrors;
+  // As the workbench does by default, the executable does not stay beside the source.
+  std::remove(BasePath(source, ".EXE").c_str());
+  ResetForLoadedProgram(cpu, state.LoadInfo);
+  fmt::print(messages, "{}\n",
+             LoadedMessage(state.LoadInfo.CodeLength + state.LoadInfo.DataLength));
+  return sbLoaded;
+}
+
+void ResetForLoadedProgram(TCPUState& cpu, const TLoadInfo& info) {
+  ResetRegisters(cpu, info.DataLength > 0, info.EntryOffset);
+  if (info.DataLength == 0 && info.HasInitialStack) {
+    cpu.SS = info.StackSegment;
+    cpu.ESP = info.StackPointer;
+  }
+}

@@ -1,0 +1,30 @@
+// corvale-run's build of a source: the workbench's build pipeline with the runner's own
+// folder as the program folder (its COMP86 beside it), messages on a stream, and the
+// machine reset the way the debugger resets a freshly loaded program.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "build_program.h"
+
+class TMemImage;
+struct TCPUState;
+
+enum TSourceBuildStatus : int { sbLoaded = 0, sbSourceErrors = 1, sbBuildFailed = 2 };
+
+// The folder of the running program, ending in '/'.
+std::string ProgramDirectory();
+
+// Builds the source with the assembler ("TASM" or "MASM"), writes the message lines to
+// `messages` and, when it loaded, the size line. The registers are reset for the program.
+TSourceBuildStatus BuildSource(const std::string& sourcePath, const std::string& assembler,
+                               std::FILE* messages, TBuildState& state, TMemImage& memory,
+                               TCPUState& cpu);
+
+// CS = 1000h, SS = DS = ES = 2000h with a data part (else 1000h), SP = 0080h, IP = the entry;
+// a program without a data part whose executable names a stack gets that stack instead.
+void ResetForLoadedProgram(TCPUState& cpu, const TLoadInfo& info);
+
+// True for a path ending in .ASM (any case).
+bool IsAssemblySourcePath(const std::string& path);
