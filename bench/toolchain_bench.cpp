@@ -7,6 +7,9 @@
 #include <fstream>
 #include <string>
 
+#include "build_program.h"
+#include "cpu_state.h"
+#include "mem_image.h"
 #include "run_process.h"
 
 namespace fs = std::filesystem;
@@ -89,6 +92,35 @@ void BM_AssembleAndLink20000Lines(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_AssembleAndLink20000Lines)->Unit(benchmark::kMillisecond);
+
+// The workbench's whole build: script, runner, assembler, linker, listing, map and load.
+void BM_BuildProgram100Lines(benchmark::State& state) {
+  TWorkDir dir("corvale-bench-build-");
+  fs::create_directory_symlink(kBin, dir.path / "COMP86");
+  fs::create_directories(dir.path / "work");
+  const fs::path source = dir.path / "work" / "prog.asm";
+  Write(source, Program(100));
+  struct TQuiet final : IBuildReport {
+    void AppendMessage(const std::string&) override {}
+    void SetProgress(int) override {}
+  } report;
+  TPosixBuildHost host;
+  TBuildRequest request;
+  request.paths = {TPathStyle::Posix, dir.path.string() + "/"};
+  request.sourcePath = source.string();
+  TMemImage memory;
+  TCPUState cpu;
+  const fs::path cwd = fs::current_path();
+  for (auto _ : state) {
+    TBuildState build;
+    if (!BuildProgram(request, host, report, build, memory, cpu) || !build.BuildSucceeded) {
+      state.SkipWithError(("build failed: " + build.problem).c_str());
+      break;
+    }
+  }
+  fs::current_path(cwd);
+}
+BENCHMARK(BM_BuildProgram100Lines)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
