@@ -96,7 +96,7 @@ BENCHMARK(BM_AssembleAndLink20000Lines)->Unit(benchmark::kMillisecond);
 // The workbench's whole build: script, runner, assembler, linker, listing, map and load.
 void BM_BuildProgram100Lines(benchmark::State& state) {
   TWorkDir dir("corvale-bench-build-");
-  fs::create_directory_symlink(kBin, dir.path / "COMP86");
+  const TPrivateToolchain toolchain(kBin.string());
   fs::create_directories(dir.path / "work");
   const fs::path source = dir.path / "work" / "prog.asm";
   Write(source, Program(100));
@@ -106,7 +106,7 @@ void BM_BuildProgram100Lines(benchmark::State& state) {
   } report;
   TPosixBuildHost host;
   TBuildRequest request;
-  request.paths = {TPathStyle::Posix, dir.path.string() + "/"};
+  request.paths = {TPathStyle::Posix, toolchain.ProgramDir()};
   request.sourcePath = source.string();
   TMemImage memory;
   TCPUState cpu;

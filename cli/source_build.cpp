@@ -41,8 +41,12 @@ TSourceBuildStatus BuildSource(const std::string& sourcePath, const std::string&
                                TCPUState& cpu) {
   // The tools run in the source's folder and are given full paths, as the workbench does.
   const std::string source = std::filesystem::absolute(sourcePath).lexically_normal().string();
+  // Runners side by side must not share the script: each builds from a folder of its own
+  // that links to the toolchain beside this program.
+  const TPrivateToolchain privateToolchain(ProgramDirectory() + "COMP86");
   TBuildRequest request;
-  request.paths = {TPathStyle::Posix, ProgramDirectory()};
+  request.paths = {TPathStyle::Posix,
+                   privateToolchain.ok() ? privateToolchain.ProgramDir() : ProgramDirectory()};
   request.sourcePath = source;
   request.assembler = assembler;
   std::vector<int> codeLines(65536, -1);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -11,7 +12,10 @@
 #include "mem_image.h"
 #include "messages.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -118,6 +122,36 @@ bool BuildProgram(const TBuildRequest& request, IBuildHost& host, IBuildReport& 
   report.SetProgress(4);
   DeleteIntermediates(source);
   return true;
+}
+
+TPrivateToolchain::TPrivateToolchain(const std::string& sharedToolchainDir) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path base = fs::temp_directory_path(error);
+  if (error) return;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path dir =
+        base / ("corvale-build-" + std::to_string(::getpid()) + "-" + std::to_string(attempt));
+    if (!fs::create_directory(dir, error)) continue;  // taken, or not makeable
+    fs::create_directory(dir / "COMP86", error);
+    for (const fs::directory_entry& entry : fs::directory_iterator(sharedToolchainDir, error)) {
+      if (entry.path().filename() == "AUTOEXEC.INI") continue;
+      fs::create_symlink(fs::absolute(entry.path()), dir / "COMP86" / entry.path().filename(),
+                         error);
+    }
+    if (error) {
+      fs::remove_all(dir, error);
+      return;
+    }
+    programDir_ = dir.string() + "/";
+    return;
+  }
+}
+
+TPrivateToolchain::~TPrivateToolchain() {
+  if (programDir_.empty()) return;
+  std::error_code error;
+  std::filesystem::remove_all(programDir_, error);
 }
 
 TDriveType TPosixBuildHost::DriveType(char) { return TDriveType::None; }

@@ -60,5 +60,22 @@ class TPosixBuildHost final : public IBuildHost {
   bool ChangeDirectory(const std::string& folder) override;
 };
 
+// A program folder of its own whose COMP86 links to the programs of a shared toolchain
+// folder, so that builds running side by side (several runners, parallel tests) each
+// write their script in a folder no other build uses. Removed again on destruction.
+class TPrivateToolchain {
+ public:
+  explicit TPrivateToolchain(const std::string& sharedToolchainDir);
+  ~TPrivateToolchain();
+  TPrivateToolchain(const TPrivateToolchain&) = delete;
+  TPrivateToolchain& operator=(const TPrivateToolchain&) = delete;
+  bool ok() const { return !programDir_.empty(); }
+  // Ends in '/'; empty when the folder could not be made.
+  const std::string& ProgramDir() const { return programDir_; }
+
+ private:
+  std::string programDir_;
+};
+
 // Reads a whole file; false when it is missing or unreadable.
 bool ReadWholeFile(const std::string& path, std::string& bytes);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ struct TMemOperand {
   int8_t index = -1;                    // register number of the index, -1 none
   uint8_t scale = 1;                    // 1, 2, 4 or 8 (32-bit addressing only)
   uint8_t addressSize = 0;              // 16 or 32; 0: by the registers, else by the segment
+                                        // (set it whenever base or index is given: the
+                                        // numbers alone do not tell 16- from 32-bit ones)
   int8_t segmentPrefix = -1;            // segment register to emit as an override, -1 none
   TValue displacement;
 };
@@ -76,6 +79,7 @@ struct TFixupRequest {
   omf::TFixupKind kind = omf::TFixupKind::Offset16;
   bool selfRelative = false;
   TValue value;                         // target and frame; the addend is in the bytes
+                                        // (the value's constant; 0 for a Segment16 fixup)
 };
 
 struct TEncodeResult {
@@ -89,5 +93,8 @@ TEncodeResult Encode(const TInstruction& insn, const TEncodeContext& context);
 
 // True for every mnemonic the encoder knows (upper case), prefixes included.
 bool IsMnemonic(const std::string& upperName);
+
+// Every mnemonic IsMnemonic accepts, sorted (for tests and completion lists).
+std::vector<std::string> AllMnemonics();
 
 }  // namespace comp86

@@ -3,6 +3,28 @@
 // repeat blocks (REPT, IRP, IRPC), conditional assembly (IF..., ELSE, ELSEIF..., ENDIF) and
 // COMMENT blocks already dealt with. Conditions need the symbols of the pass, which only
 // the front end knows, so it asks the front end through IAssemblyHost.
+//
+// What the front end gets and does not get:
+// - Lines of files keep their original text; lines of expansions carry the substituted text.
+// - Statements the reader deals with are not handed on (unless asked for, as listOnly
+//   lines, through SetListHandledLines): MACRO definitions with their bodies,
+//   macro calls (their expansion is), REPT/IRP/IRPC blocks, IF.../ELSE.../ENDIF and the lines
+//   of branches not taken, COMMENT blocks, INCLUDE, EXITM, PURGE.
+// - "lbl: mac args" and "lbl: REPT n" give a line "lbl:" of their own before the expansion;
+//   "NAME mac args" (a name without colon before a macro, as data-defining macros are used)
+//   puts "NAME " in front of the first line the expansion produces.
+// - Macro arguments are separated by commas or blanks (an argument with blanks or commas
+//   goes in <...>; blanks inside (...) and [...] are kept); extra arguments are ignored
+//   silently, missing ones are empty. LOCAL labels are ??0000, ??0001... (hex), counted across the pass.
+// - IF1 and IF2 are both true: the front end repeats whole passes, so every pass must see the
+//   same text.
+// - Conditionals must close in the file or expansion that opened them.
+// - WHILE cond ... ENDM (and FOR/FORC as other names of IRP/IRPC) are understood too; the
+//   condition is evaluated before each iteration, after the front end has seen the lines of
+//   the previous one. REPT and WHILE repeat at most 65535 times.
+// - Expanded lines are cut at 16384 characters, and a pass generates at most
+//   maxExpandedLines lines and 64 MB of text; after that expansions are dropped with one
+//   message.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +43,8 @@ struct TSourceLine {
                            // line of the macro call (or of the REPT/IRP block's end)
   int includeLevel = 0;    // 0 for the main file
   int macroDepth = 0;      // 0 for lines read from a file, >0 inside expansions
+  bool listOnly = false;   // only for a listing: a line the reader handled itself (given
+                           // only after SetListHandledLines(true))
 };
 
 class IAssemblyHost {
@@ -55,6 +79,11 @@ class TSourceReader {
   bool Next(TSourceLine& line);
   // The front end met END: the rest of the main file is not read.
   void Stop();
+  // Also hand on, marked listOnly, the lines the reader handles itself (MACRO definitions
+  // with their bodies, macro calls before their expansion, REPT/IRP blocks, IF/ELSE/ENDIF,
+  // lines of branches not taken, COMMENT blocks, INCLUDE...), so a listing can show every
+  // source line. Off by default: such lines must not be assembled.
+  void SetListHandledLines(bool on);
 
  private:
   struct TImpl;
