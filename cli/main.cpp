@@ -23,21 +23,29 @@ constexpr int kExitStepLimit = 3;
 constexpr int kExitInputEnded = 4;
 
 constexpr std::string_view kUsage =
-    "usage: corvale-run PROGRAM.BIN|PROGRAM.EXE [--max-steps N]\n"
+    "usage: corvale-run PROGRAM.BIN [--max-steps N]\n"
+    "       corvale-run PROGRAM.EXE [--dos] [--max-steps N]\n"
+    "       corvale-run SOURCE.ASM [--masm] [--max-steps N]\n"
+    "       corvale-run build SOURCE.ASM [--masm]\n"
     "       corvale-run --state-json FILE\n"
     "       corvale-run --help\n"
     "\n"
     "Runs a raw program image loaded at 1000:0000 (CS = DS = ES = SS = 1000h, SP = 0080h,\n"
     "IP = 0) until it ends with INT 21h AH=4Ch or INT 20h. Its INT 21h console output goes\n"
     "to standard output and its keys come from standard input.\n"
-    "A DOS executable (.EXE) is loaded at 1000:0000 instead, relocated for that segment,\n"
-    "and starts at the CS:IP and SS:SP of its header with DS = ES = 0FF0h, its PSP.\n"
+    "A PROGRAM.EXE is loaded as the workbench loads a built program: its code (from the\n"
+    "header's CS on) at 1000:0000, what comes before the code at 2000:0000, segment\n"
+    "references moved to where their segments landed, DS = ES = SS = 2000h when there is\n"
+    "such a data part (else the executable's own stack), SP = 0080h, IP from the header.\n"
+    "With --dos it is loaded as DOS would: the image at 1000:0000, relocated for that\n"
+    "segment, CS:IP and SS:SP from the header, DS = ES = 0FF0h, its PSP.\n"
     "\n"
     "A SOURCE.ASM is first built with the toolchain in COMP86 beside this program, as the\n"
     "workbench builds it (TASM and TLINK, or MASM and LINK with --masm), and the loaded\n"
     "program then runs; the build's messages go to standard error. 'build' only builds\n"
     "and prints the messages and the load.\n"
     "\n"
+    "  --dos             load a .EXE as DOS would, with a PSP\n"
     "  --masm            build with MASM and LINK instead of TASM and TLINK\n"
     "  --max-steps N     stop after N steps (default: no limit)\n"
     "  --state-json FILE run the JSON array of machine states in FILE ('-': standard input)\n"
@@ -50,6 +58,7 @@ constexpr std::string_view kUsage =
 struct TOptions {
   std::string program;
   bool buildOnly = false;
+  bool dosLoad = false;
   bool masm = false;
   std::string stateJson;
   std::optional<uint64_t> maxSteps;
@@ -79,6 +88,8 @@ std::string ParseArguments(int argc, char** argv, TOptions& o) {
       if (!hasValue) return "--max-steps needs a number";
       o.maxSteps = ParseCount(argv[++i]);
       if (!o.maxSteps) return fmt::format("--max-steps: '{}' is not a step count", argv[i]);
+    } else if (arg == "--dos") {
+      o.dosLoad = true;
     } else if (arg == "--masm") {
       o.masm = true;
     } else if (arg == "build" && i == 1) {
@@ -102,6 +113,7 @@ std::string ParseArguments(int argc, char** argv, TOptions& o) {
   if ((o.buildOnly || o.masm) && !IsAssemblySourcePath(o.program))
     return "build and --masm take an assembly source (.ASM)";
   if (o.buildOnly && o.maxSteps) return "build runs nothing: --max-steps does not apply";
+  if (o.dosLoad && !IsDosExecutablePath(o.program)) return "--dos takes a DOS executable (.EXE)";
   return {};
 }
 
@@ -127,16 +139,19 @@ int RunProgramFile(const TOptions& o) {
   } else {
     const bool executable = IsDosExecutablePath(o.program);
     TDosStart start;
-    const std::string error =
-        executable ? LoadDosExecutableFile(o.program, mem, start) : LoadRawProgram(o.program, mem);
+    std::string error;
+    if (executable && !o.dosLoad) {
+      error = LoadExecutableLikeTheWorkbench(o.program, mem, state);
+    } else if (executable) {
+      error = LoadDosExecutableFile(o.program, mem, start);
+      if (error.empty()) ResetRegistersForExecutable(state, start);
+    } else {
+      error = LoadRawProgram(o.program, mem);
+      if (error.empty()) ResetRegisters(state, /*hasDataPart=*/false, /*entryOffset=*/0);
+    }
     if (!error.empty()) {
       fmt::print(stderr, "corvale-run: {}\n", error);
       return kExitBadUsage;
-    }
-    if (executable) {
-      ResetRegistersForExecutable(state, start);
-    } else {
-      ResetRegisters(state, /*hasDataPart=*/false, /*entryOffset=*/0);
     }
   }
   TCPU86 cpu(state, mem);

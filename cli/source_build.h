@@ -26,5 +26,12 @@ TSourceBuildStatus BuildSource(const std::string& sourcePath, const std::string&
 // a program without a data part whose executable names a stack gets that stack instead.
 void ResetForLoadedProgram(TCPUState& cpu, const TLoadInfo& info);
 
+// Loads an executable the workbench's way, as if built from an assembly source without a
+// map: the code from its initial CS on at 1000h:0000, what precedes it at 2000h:0000, the
+// segments relocated to where they landed; registers reset for it. An empty string on
+// success, else the reason (memory then unchanged).
+std::string LoadExecutableLikeTheWorkbench(const std::string& path, TMemImage& memory,
+                                           TCPUState& cpu);
+
 // True for a path ending in .ASM (any case).
 bool IsAssemblySourcePath(const std::string& path);

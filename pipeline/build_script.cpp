@@ -99,6 +99,19 @@ std::vector<std::string> ComposeBuildScript(IBuildHost& host, const TBuildPaths&
   return lines;
 }
 
+std::vector<std::string> ComposeDebuggerScript(IBuildHost& host, const TBuildPaths& paths,
+                                               std::string_view executablePath) {
+  std::vector<std::string> lines = DriveMappingLines(host, paths.style);
+  for (const char* line : {"@ECHO OFF", "CLS", "VER", "ECHO Command: Q - Quit; ? - Help"}) {
+    lines.emplace_back(line);
+  }
+  std::string debugger = paths.Tool("QXDEBUG.COM");
+  if (!executablePath.empty()) debugger += " " + Quoted(executablePath);
+  lines.push_back(debugger);
+  lines.push_back("EXIT");
+  return lines;
+}
+
 bool WriteScript(const std::string& path, const std::vector<std::string>& lines) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   for (const std::string& line : lines) out << line << "\r\n";

@@ -49,6 +49,11 @@ std::vector<std::string> ComposeBuildScript(IBuildHost& host, const TBuildPaths&
                                             std::string_view sourcePath,
                                             std::string_view assembler);
 
+// The script that opens the DOS debugger in a visible run: on the built executable, or on
+// nothing when `executablePath` is empty.
+std::vector<std::string> ComposeDebuggerScript(IBuildHost& host, const TBuildPaths& paths,
+                                               std::string_view executablePath);
+
 // Writes lines with CR LF; false when the file cannot be written.
 bool WriteScript(const std::string& path, const std::vector<std::string>& lines);
 

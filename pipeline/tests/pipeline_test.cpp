@@ -56,6 +56,16 @@ TEST(BuildScript, PosixPathsHaveNoDrivesAndQuoteBlanks) {
   EXPECT_EQ(BasePath("/a.b/prog", ".OBJ"), "/a.b/prog.OBJ");
 }
 
+TEST(BuildScript, DebuggerScriptWithAndWithoutAProgram) {
+  TFakeHost host;
+  host.drives = {{'C', TDriveType::Fixed}};
+  const TBuildPaths paths{TPathStyle::Dos, "C:\\IDE\\"};
+  EXPECT_EQ(ComposeDebuggerScript(host, paths, "D:\\WORK\\HELLO.EXE"),
+            (Lines{"USE C: C:\\", "@ECHO OFF", "CLS", "VER", "ECHO Command: Q - Quit; ? - Help",
+                   "C:\\IDE\\COMP86\\QXDEBUG.COM D:\\WORK\\HELLO.EXE", "EXIT"}));
+  EXPECT_EQ(ComposeDebuggerScript(host, paths, "")[5], "C:\\IDE\\COMP86\\QXDEBUG.COM");
+}
+
 TEST(Messages, TasmSummaryOnlyAndItsWarnings) {
   const Lines noSummary{"*Warning* x.asm(3) odd", "ok"};
   EXPECT_FALSE(ReadListingMessages(noSummary, TSourceKind::Assembly, "TASM").errors);

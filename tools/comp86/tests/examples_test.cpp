@@ -91,6 +91,12 @@ TEST_P(ExampleBuild, BuildsAndPrints) {
                  example.input);
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(run.output, example.output);
+  // Loaded as DOS would load it, the program behaves the same.
+  const TProcessResult dos =
+      RunProcess({CORVALE_RUN, base.string() + ".EXE", "--dos", "--max-steps", "1000000"},
+                 dir_.string(), example.input);
+  EXPECT_EQ(dos.status, 0) << dos.output;
+  EXPECT_EQ(dos.output, example.output);
 }
 
 // The headless runner builds the source itself, the way the workbench does, and runs it.
