@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "build_program.h"
+#include "compile_command.h"
 #include "cpu_state.h"
 #include "mem_image.h"
 
@@ -34,6 +35,41 @@ class TRecordingReport final : public IBuildReport {
   int progress = 0;
   void AppendMessage(const std::string& line) override { lines.push_back(line); }
   void SetProgress(int step) override { progress = step; }
+};
+
+// The window and the trainer link as the compile commands see them: a log of calls.
+class TRecordingTarget final : public ICompileTarget {
+ public:
+  std::vector<std::string> log;
+  bool confirm = true;
+  bool trainer = false;
+  int progress = 0;
+  void AppendMessage(const std::string& line) override { log.push_back(line); }
+  void SetProgress(int step) override { progress = step; }
+  bool ConfirmLoadWhileRunning() override {
+    log.push_back("confirm?");
+    return confirm;
+  }
+  void ShowProgress(bool shown) override { log.push_back(shown ? "progress on" : "progress off"); }
+  void ClearMessages() override { log.push_back("clear"); }
+  void SaveSourceIfModified() override { log.push_back("save"); }
+  void ClearDebuggerState() override { log.push_back("clear debugger"); }
+  void ShowBuildError() override { log.push_back("build error"); }
+  void Reset() override { log.push_back("reset"); }
+  void ShowDisassembly() override { log.push_back("disassembly"); }
+  bool RunsOnTrainer() override { return trainer; }
+  void WriteToTrainer(TSegmentRegister reg, uint16_t offset, uint16_t length) override {
+    log.push_back((reg == TSegmentRegister::CS ? "CS:" : "SS:") + std::to_string(offset) + "+" +
+                  std::to_string(length));
+  }
+  void SendProtectedModeParameters(const TProtectedModeParameters&) override {
+    log.push_back("parameters");
+  }
+  void ClearUserScreen() override { log.push_back("user screen"); }
+  void WhileMinimized(const std::function<void()>& run) override {
+    log.push_back("minimized");
+    run();
+  }
 };
 
 class BuildProgramTest : public ::testing::Test {
@@ -105,6 +141,87 @@ TEST_F(BuildProgramTest, CleanBuildLoadsAtTheEntryPoint) {
   EXPECT_TRUE(fs::exists(Base(".EXE")));  // kept or deleted by the command, not here
   EXPECT_EQ(report_.lines.back(), "调试信息加载完毕！");
   EXPECT_EQ(report_.progress, 4);
+}
+
+// A program image of 4 bytes of data before 6 bytes of code (initial CS = 0 keeps it
+// simple: everything is code).
+std::string SmallExe() {
+  std::string exe(32, '\0');
+  exe[0] = 'M';
+  exe[1] = 'Z';
+  exe[8] = 2;
+  exe[0x18] = 0x1C;
+  return exe + std::string("\x90\x90\xB4\x4C\xCD\x21", 6);
+}
+
+TEST_F(BuildProgramTest, CompileAndDebugRunsEveryStepInOrder) {
+  host_.outputs = {{Base(".LST"), "ok\r\n"},
+                   {Base(".MAP"), "Program entry point at 0000:0000\r\n"},
+                   {Base(".EXE"), SmallExe()}};
+  TRecordingTarget target;
+  target.trainer = true;
+  TCompileSettings settings;
+  settings.disassembly = true;
+  RunCompileCommand(TCompileCommand::Debug, request_, settings, host_, target, state_, memory_,
+                    cpu_);
+  const std::vector<std::string> expected = {
+      "progress on",
+      "clear",
+      "save",
+      "文件 " + request_.sourcePath + " 已准备编译...",
+      "clear debugger",
+      "编译链接完成，无语法错误！",
+      "正在加载调试信息...",
+      "调试信息加载完毕！",
+      "reset",
+      "disassembly",
+      "正在装载程序代码...",
+      "CS:0+6",
+      "程序代码装载完毕，共计 0.01 KB (6 bytes)，已进入调试状态！",
+      "user screen",
+      "progress off",
+      "reset"};
+  EXPECT_EQ(target.log, expected);
+  EXPECT_EQ(target.progress, 5);
+  EXPECT_FALSE(fs::exists(Base(".EXE")));  // SaveEXEFile is off
+}
+
+TEST_F(BuildProgramTest, CompileCommandsThatStopEarly) {
+  TRecordingTarget target;
+  TCompileSettings settings;
+  request_.sourcePath = (root_ / "notes.txt").string();
+  RunCompileCommand(TCompileCommand::Debug, request_, settings, host_, target, state_, memory_,
+                    cpu_);
+  EXPECT_TRUE(target.log.empty());
+  request_.sourcePath = (root_ / "hello.asm").string();
+  settings.programRunning = true;
+  target.confirm = false;
+  RunCompileCommand(TCompileCommand::Debug, request_, settings, host_, target, state_, memory_,
+                    cpu_);
+  EXPECT_EQ(target.log, std::vector<std::string>{"confirm?"});
+  target.log.clear();
+  settings = {};
+  settings.cpuSeries = 1;  // MCS51 has no build
+  RunCompileCommand(TCompileCommand::Debug, request_, settings, host_, target, state_, memory_,
+                    cpu_);
+  EXPECT_EQ(target.log.back(), "reset");
+  EXPECT_NE(std::find(target.log.begin(), target.log.end(), "build error"), target.log.end());
+  EXPECT_TRUE(host_.scriptSeen.empty());  // nothing was built
+}
+
+TEST_F(BuildProgramTest, DosDebuggerGetsTheExecutableAndItMayStay) {
+  host_.outputs = {{Base(".LST"), "ok\r\n"},
+                   {Base(".MAP"), "Program entry point at 0000:0000\r\n"},
+                   {Base(".EXE"), SmallExe()}};
+  TRecordingTarget target;
+  TCompileSettings settings;
+  settings.saveExeFile = true;
+  RunCompileCommand(TCompileCommand::DebugInDos, request_, settings, host_, target, state_, memory_,
+                    cpu_);
+  EXPECT_NE(std::find(target.log.begin(), target.log.end(), "minimized"), target.log.end());
+  EXPECT_NE(host_.scriptSeen.find("QXDEBUG.COM " + Base(".EXE") + "\r\nEXIT"), std::string::npos);
+  EXPECT_TRUE(fs::exists(Base(".EXE")));
+  EXPECT_EQ(target.log.back(), "progress off");  // no reset for the DOS debugger
 }
 
 }  // namespace

@@ -1,0 +1,78 @@
+#include "compile_command.h"
+
+#include <cstdio>
+
+#include "load_commands.h"
+
+namespace {
+
+void RunDosDebugger(const TBuildRequest& request, const std::string& executable, IBuildHost& host,
+                    ICompileTarget& target) {
+  WriteScript(request.paths.Tool("AUTOEXEC.INI"),
+              ComposeDebuggerScript(host, request.paths, executable));
+  target.WhileMinimized([&] { RunVirtualDos(host, request.paths, true); });
+}
+
+}  // namespace
+
+void RunCompileCommand(TCompileCommand command, const TBuildRequest& request,
+                       const TCompileSettings& settings, IBuildHost& host, ICompileTarget& target,
+                       TBuildState& state, TMemImage& memory, TCPUState& cpu) {
+  if (command == TCompileCommand::DosDebuggerOnly) {
+    RunDosDebugger(request, {}, host, target);
+    return;
+  }
+  const std::string& source = request.sourcePath;
+  const TSourceKind kind = SourceKindOf(source);
+  if (source.empty() || kind == TSourceKind::Other) return;
+  if (settings.programRunning && !target.ConfirmLoadWhileRunning()) return;
+
+  target.ShowProgress(true);
+  target.ClearMessages();
+  target.SaveSourceIfModified();
+  target.AppendMessage("文件 " + source + " 已准备编译...");
+  target.SetProgress(1);
+  target.ClearDebuggerState();
+
+  const auto finish = [&] {
+    target.ShowProgress(false);
+    if (command == TCompileCommand::Debug) target.Reset();
+  };
+  if (settings.cpuSeries != 0 || !BuildProgram(request, host, target, state, memory, cpu)) {
+    target.ShowBuildError();
+    finish();
+    return;
+  }
+  if (!state.BuildSucceeded) {
+    finish();
+    return;
+  }
+
+  const std::string executable = BasePath(source, ".EXE");
+  if (command == TCompileCommand::Debug) {
+    target.Reset();
+    if (settings.disassembly) target.ShowDisassembly();
+    target.AppendMessage("正在装载程序代码...");
+    target.SetProgress(2);
+    const TLoadInfo& info = state.LoadInfo;
+    const bool trainer = target.RunsOnTrainer();
+    if (trainer && info.CodeLength > 0) {
+      target.WriteToTrainer(TSegmentRegister::CS, 0, info.CodeLength);
+    }
+    target.SetProgress(3);
+    if (trainer && info.DataLength > 0) {
+      target.WriteToTrainer(TSegmentRegister::SS, info.DataStart & 0x000F, info.DataLength);
+    }
+    target.SetProgress(4);
+    if (trainer && state.UsesProtectedMode) {
+      target.SendProtectedModeParameters(state.ProtectedModeParameters);
+    }
+    target.AppendMessage(LoadedMessage(info.CodeLength + info.DataLength));
+    target.SetProgress(5);
+    target.ClearUserScreen();
+  } else {
+    RunDosDebugger(request, executable, host, target);
+  }
+  if (!settings.saveExeFile) std::remove(executable.c_str());
+  finish();
+}
