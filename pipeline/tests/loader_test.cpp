@@ -71,6 +71,26 @@ TEST(Loader, CodeFirstDataTravelsWithTheCodeAndKeepsItsStack) {
   EXPECT_EQ(info.StackPointer, 0x0100);
 }
 
+TEST(Loader, CProgramTakesItsPartsFromTheMap) {
+  // _TEXT: 0x12 bytes of code; _DATA at 0x13 (not paragraph aligned), 5 bytes.
+  std::vector<uint8_t> image(0x12, 0x90);
+  image.push_back(0x00);
+  for (uint8_t b : {'a', 'b', 'c', 'd', 'e'}) image.push_back(b);
+  TLoadInfo info;
+  info.CodeLength = 0x12;
+  info.DataStart = 0x13;
+  info.DataLength = 5;
+  TMemImage memory;
+  const TLoadResult r = LoadExecutable(Exe(0, image, {}), TSourceKind::C, info, {}, memory);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.codeImage.size(), 0x12u);
+  // The data keeps its offset within its paragraph: 2000h:0003.
+  EXPECT_EQ(memory.Byte(TMemImage::Linear(0x2000, 0x0003)), 'a');
+  EXPECT_EQ(memory.Byte(TMemImage::Linear(0x2000, 0x0002)), 0xFF);
+  info.DataLength = 50;  // past the end of the file
+  EXPECT_FALSE(LoadExecutable(Exe(0, image, {}), TSourceKind::C, info, {}, memory).ok);
+}
+
 TEST(Loader, BrokenExecutablesAreRefusedUntouched) {
   TLoadInfo info;
   TMemImage memory;
