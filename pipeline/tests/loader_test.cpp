@@ -50,6 +50,22 @@ TEST(Loader, DataBeforeCodeGoesTo2000h) {
   EXPECT_FALSE(info.HasInitialStack);
 }
 
+TEST(Loader, FarPointersInTheDataPartArePatchedWhereTheyLie) {
+  // DATA (10h bytes) holds DD CODE:0000 at offset 4; CODE follows at paragraph 1.
+  std::vector<uint8_t> image(0x10, 0x00);
+  image[6] = 0x01;  // the pointer's segment word: CODE's paragraph
+  image.push_back(0xC3);
+  TLoadInfo info;
+  info.EntrySegment = 1;
+  info.SegmentDisplacement = 0x0FFF;
+  TMemImage memory;
+  const TLoadResult r =
+      LoadExecutable(Exe(1, image, {{0x0006, 0x0000}}), TSourceKind::Assembly, info, {}, memory);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(memory.Byte(TMemImage::Linear(0x2000, 6)), 0x00);
+  EXPECT_EQ(memory.Byte(TMemImage::Linear(0x2000, 7)), 0x10);  // 0001h became 1000h
+}
+
 TEST(Loader, CodeFirstDataTravelsWithTheCodeAndKeepsItsStack) {
   // CODE (16 bytes: MOV AX,DATA at 0) then DATA at paragraph 1.
   std::vector<uint8_t> image = {0xB8, 0x01, 0x00};
