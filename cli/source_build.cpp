@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 
 #include "cpu_state.h"
+#include "input_file.h"
 #include "load_commands.h"
 #include "loader.h"
 #include "mem_image.h"
@@ -16,7 +17,7 @@ namespace {
 
 // The workbench's loader keeps whole files in memory; an executable can hold 64 KB of
 // code and 64 KB of data and a header.
-constexpr uintmax_t kMaxExecutableBytes = 1u << 20;
+constexpr size_t kMaxExecutableBytes = 1u << 20;
 
 class TStreamReport final : public IBuildReport {
  public:
@@ -78,28 +79,20 @@ TSourceBuildStatus BuildSource(const std::string& sourcePath, const std::string&
 
 std::string LoadExecutableLikeTheWorkbench(const std::string& path, TMemImage& memory,
                                            TCPUState& cpu) {
-  std::error_code error;
-  const auto size = std::filesystem::file_size(path, error);
-  if (error) return fmt::format("cannot read {}: {}", path, error.message());
-  if (size > kMaxExecutableBytes) return fmt::format("{} is larger than {} bytes", path, size);
-  std::string bytes;
-  if (!ReadWholeFile(path, bytes)) return fmt::format("cannot read {}", path);
+  const TInputFile file = ReadInputFile(path, kMaxExecutableBytes + 1);
+  if (!file.error.empty()) return file.error;
+  if (file.bytes.size() > kMaxExecutableBytes) {
+    return fmt::format("{} is larger than {} bytes", path, kMaxExecutableBytes);
+  }
+  const std::string& bytes = file.bytes;
   // The workbench trusts its linker; a file handed to the runner may be anything.
   if (bytes.size() < 0x1C || !(bytes.starts_with("MZ") || bytes.starts_with("ZM"))) {
     return fmt::format("{} is not a DOS executable (no MZ header)", path);
   }
-  const auto word = [&](size_t at) {
-    return static_cast<uint16_t>(static_cast<uint8_t>(bytes[at]) |
-                                 static_cast<uint8_t>(bytes[at + 1]) << 8);
-  };
-  // Without a map, the header's entry point stands in for the map's.
   TLoadInfo info;
-  info.EntryOffset = word(0x14);
-  info.EntrySegment = word(0x16);
-  info.SegmentDisplacement = static_cast<uint16_t>(0x1000 - info.EntrySegment);
-  const TLoadResult loaded = LoadExecutable(
-      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
-      TSourceKind::Assembly, info, {}, memory);
+  const TLoadResult loaded = LoadExecutableWithoutMap(
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), info,
+      memory);
   if (!loaded.ok) return fmt::format("{}: {}", path, loaded.error);
   ResetForLoadedProgram(cpu, info);
   return {};

@@ -1,21 +1,13 @@
 #include "build_script.h"
 
-#include <cctype>
 #include <cstdio>
 #include <fstream>
 
+#include "dos_names.h"
+
 namespace {
 
-std::string Upper(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return result;
-}
-
-size_t NameStart(std::string_view path) {
-  const size_t slash = path.find_last_of("/\\");
-  return slash == std::string_view::npos ? 0 : slash + 1;
-}
+size_t NameStart(std::string_view path) { return path.size() - FileNamePart(path).size(); }
 
 // A path with a blank would fall apart at the runner's argument split.
 std::string Quoted(std::string_view path) {
@@ -30,10 +22,7 @@ std::string TBuildPaths::Tool(std::string_view name) const {
 }
 
 TSourceKind SourceKindOf(std::string_view sourcePath) {
-  const std::string_view name = sourcePath.substr(NameStart(sourcePath));
-  const size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos) return TSourceKind::Other;
-  const std::string ext = Upper(name.substr(dot));
+  const std::string ext = UpperExtension(sourcePath);
   if (ext == ".ASM") return TSourceKind::Assembly;
   if (ext == ".C") return TSourceKind::C;
   return TSourceKind::Other;

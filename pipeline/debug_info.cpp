@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "dos_names.h"
 #include "number_text.h"
 
 namespace {
@@ -175,8 +176,7 @@ std::vector<TWatchRow> ReadWatchRows(const std::vector<std::string>& listing,
       type = std::string(mark.substr(3, mark.size() - 4));
     }
     if (value.find(':') == std::string::npos) continue;
-    for (char& c : type) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    row.type = type;
+    row.type = UpperAscii(type);
     row.address = value;
     rows.push_back(std::move(row));
   }

@@ -117,6 +117,17 @@ TLoadResult LoadExecutable(std::span<const uint8_t> file, TSourceKind kind, TLoa
   return result;
 }
 
+TLoadResult LoadExecutableWithoutMap(std::span<const uint8_t> file, TLoadInfo& info,
+                                     TMemImage& memory) {
+  info = TLoadInfo{};
+  if (file.size() >= 0x1C) {
+    info.EntryOffset = Word(file, 0x14);
+    info.EntrySegment = Word(file, 0x16);
+    info.SegmentDisplacement = static_cast<uint16_t>(0x1000 - info.EntrySegment);
+  }
+  return LoadExecutable(file, TSourceKind::Assembly, info, {}, memory);
+}
+
 bool RewriteProtectedMode(uint8_t* code, size_t length) {
   const auto movEaxCr0 = [&](size_t i) {
     return code[i] == 0x0F && code[i + 1] == 0x20 && code[i + 2] == 0xC0;

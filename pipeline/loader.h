@@ -26,6 +26,11 @@ struct TLoadResult {
 TLoadResult LoadExecutable(std::span<const uint8_t> file, TSourceKind kind, TLoadInfo& info,
                            const TLineTable& table, TMemImage& memory);
 
+// An executable built from an assembly source whose map is not at hand: the header's
+// entry point stands in for the map's.
+TLoadResult LoadExecutableWithoutMap(std::span<const uint8_t> file, TLoadInfo& info,
+                                     TMemImage& memory);
+
 // Finds MOV EAX,CR0 in the code and, if it is there, rewrites the mode switches, the
 // descriptor-table and task-register loads, INT 20h and IRETD so the program runs in real
 // mode. Returns whether the program uses protected mode.

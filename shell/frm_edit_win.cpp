@@ -87,10 +87,12 @@ bool TfrmEditWin::LoadFile(const QString& path, QString* error) {
   return true;
 }
 
-bool TfrmEditWin::WriteFile(const QString& path, QString* error) const {
+std::string TfrmEditWin::FileBytes(bool* lossy) const {
   const QByteArray text = memo_->text().toUtf8();
-  const std::string bytes =
-      FileBytesFromEditorText(std::string_view(text.constData(), text.size()));
+  return FileBytesFromEditorText(std::string_view(text.constData(), text.size()), lossy);
+}
+
+bool TfrmEditWin::WriteFile(const QString& path, const std::string& bytes, QString* error) {
   // The old file stays whole until the new one is complete.
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly) ||
@@ -101,13 +103,6 @@ bool TfrmEditWin::WriteFile(const QString& path, QString* error) const {
     return false;
   }
   return true;
-}
-
-bool TfrmEditWin::FitsCodePage() const {
-  const QByteArray text = memo_->text().toUtf8();
-  bool lossy = false;
-  FileBytesFromEditorText(std::string_view(text.constData(), text.size()), &lossy);
-  return !lossy;
 }
 
 void TfrmEditWin::SetEditorFileName(const QString& path, int cpuSeries) {

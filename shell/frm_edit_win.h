@@ -6,6 +6,7 @@
 #include <QMdiSubWindow>
 #include <QPointer>
 #include <QString>
+#include <string>
 #include <vector>
 
 #include "dlg_search.h"
@@ -30,12 +31,12 @@ class TfrmEditWin : public QMdiSubWindow {
   // Replaces the text with the file's; a path that does not exist gives an empty text.
   // False (and the reason) when the file exists but cannot be read; the window is unchanged.
   bool LoadFile(const QString& path, QString* error);
-  // Writes the text to the path, each line ending in CR LF. False (and the reason) when the
-  // file cannot be written; the window, its caption and its modified flag stay unchanged.
-  bool WriteFile(const QString& path, QString* error) const;
-  // False when some character of the text has no form in the files' code page (it would be
-  // written as '?').
-  bool FitsCodePage() const;
+  // The text as the file's bytes, each line ending in CR LF. `lossy` tells whether some
+  // character has no form in the files' code page (it is written as '?').
+  std::string FileBytes(bool* lossy) const;
+  // Writes bytes to the path. False (and the reason) when the file cannot be written; the
+  // window, its caption and its modified flag stay unchanged.
+  static bool WriteFile(const QString& path, const std::string& bytes, QString* error);
   // Caption, highlighter (by the extension, the assembly keywords of the CPU series now),
   // icon and the per-line tables of the debugger.
   void SetEditorFileName(const QString& path, int cpuSeries);

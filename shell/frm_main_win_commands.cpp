@@ -14,10 +14,9 @@
 
 #include "command_table.h"
 #include "frm_main_win.h"
+#include "qt_text.h"
 
 namespace {
-
-QString Text(std::string_view text) { return QString::fromUtf8(text.data(), text.size()); }
 
 QWidget* Spacer() {
   auto* spacer = new QWidget;
@@ -198,8 +197,9 @@ void TfrmMainWin::RebuildRecentMenus() {
       item->setStatusTip(path);
       menu->insertAction(before, item);
       // Queued: the click rebuilds the very menu the entry lives in.
-      connect(item, &QAction::triggered, this,
-              [this, path, fromToolbar] { mfMRUClick(path, fromToolbar); }, Qt::QueuedConnection);
+      connect(
+          item, &QAction::triggered, this,
+          [this, path, fromToolbar] { mfMRUClick(path, fromToolbar); }, Qt::QueuedConnection);
     }
   };
   addEntries(menuRecent_, mnuFile_, "mfMRU", recentSeparator_, false);

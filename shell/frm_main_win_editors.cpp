@@ -20,6 +20,7 @@
 #include "frm_main_win.h"
 #include "ini_file.h"
 #include "prompts.h"
+#include "qt_text.h"
 #include "skins.h"
 #include "workbench_settings.h"
 
@@ -33,10 +34,6 @@ const char* const kLossySave =
 constexpr const char* kEditorCommands[] = {"afSaveAs",   "afSaveAll", "afCloseAll", "aeFind",
                                            "aeFindNext", "aeReplace", "aeGoto"};
 constexpr const char* kCaretLineCommands[] = {"arToggleBreakpoint", "arRunToCursor", "arSetIP"};
-
-QString Text(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 }  // namespace
 
@@ -197,12 +194,14 @@ void TfrmMainWin::afOpenAccept(const QString& path) {
 }
 
 bool TfrmMainWin::SaveEditor(TfrmEditWin* editor, const QString& path) {
-  if (!editor->FitsCodePage() && prompts_.Ask(this, QString(kLossySave).arg(path), "提示",
-                                              pbYes | pbNo, TPromptIcon::Warning) != paYes) {
+  bool lossy = false;
+  const std::string bytes = editor->FileBytes(&lossy);
+  if (lossy && prompts_.Ask(this, QString(kLossySave).arg(path), "提示", pbYes | pbNo,
+                            TPromptIcon::Warning) != paYes) {
     return false;
   }
   QString error;
-  if (!editor->WriteFile(path, &error)) {
+  if (!TfrmEditWin::WriteFile(path, bytes, &error)) {
     prompts_.Tell(this, QString("文件 %1 无法保存：%2").arg(path, error), "错误",
                   TPromptIcon::Error);
     return false;

@@ -26,6 +26,7 @@
 #include "frm_edit_win.h"
 #include "frm_main_win.h"
 #include "prompts.h"
+#include "qt_text.h"
 #include "skins.h"
 
 namespace {
@@ -70,8 +71,6 @@ std::span<const std::string_view> RegisterNames(int series, int type) {
     default: return kMcs96Registers;
   }
 }
-
-QString Text(std::string_view text) { return QString::fromUtf8(text.data(), text.size()); }
 
 }  // namespace
 

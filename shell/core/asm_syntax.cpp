@@ -1,5 +1,7 @@
 #include "asm_syntax.h"
 
+#include "dos_names.h"
+
 #include <algorithm>
 #include <array>
 
@@ -47,8 +49,6 @@ std::vector<std::string> BuildList(std::string_view words) {
   return list;
 }
 
-char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 bool IsBlank(unsigned char c) { return c <= 0x20; }
 
 // ASCII punctuation that opens a Symbol; the characters that may begin a name in assembler
@@ -77,10 +77,8 @@ bool IsAsmKeyword(std::string_view word, int cpuSeries) {
   // No instruction word is longer than this; longer words need no look-up.
   constexpr size_t kLongest = 8;
   if (word.empty() || word.size() > kLongest) return false;
-  std::string upper(word);
-  std::transform(upper.begin(), upper.end(), upper.begin(), AsciiUpper);
   const std::vector<std::string>& list = AsmKeywords(cpuSeries);
-  return std::binary_search(list.begin(), list.end(), upper);
+  return std::binary_search(list.begin(), list.end(), UpperAscii(word));
 }
 
 std::vector<TAsmToken> TokenizeAsmLine(std::string_view line, int cpuSeries) {

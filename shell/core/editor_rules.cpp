@@ -2,17 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 
 #include "workbench_settings.h"
 
 namespace {
-
-std::string Upper(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return result;
-}
 
 struct TCodeTemplate {
   std::string_view caption;
@@ -51,16 +44,8 @@ constexpr std::array<TCodeTemplate, kCodeTemplateCount> kTemplates{{
 
 }  // namespace
 
-std::string_view FileNamePart(std::string_view path) {
-  const size_t slash = path.find_last_of("/\\");
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 TFileKind FileKindOf(std::string_view path) {
-  const std::string_view name = FileNamePart(path);
-  const size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos) return TFileKind::Plain;
-  const std::string ext = Upper(name.substr(dot));
+  const std::string ext = UpperExtension(path);
   if (ext == ".ASM" || ext == ".INC") return TFileKind::Assembly;
   if (ext == ".C" || ext == ".H") return TFileKind::C;
   if (ext == ".CPP" || ext == ".HPP") return TFileKind::Cpp;

@@ -7,15 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "dos_names.h"
+
 // Chooses the highlighter and the icon of a window, its tab and its tree node.
 enum class TFileKind { Plain, Assembly, C, Cpp };
 
 // By the extension of the file name (from its last '.'), without regard to letter case:
 // .ASM/.INC assembly, .C/.H C, .CPP/.HPP C++, anything else plain text.
 TFileKind FileKindOf(std::string_view path);
-
-// The name part of a path (after the last '/' or '\\').
-std::string_view FileNamePart(std::string_view path);
 
 // "新文件 - " and the counter's value; the counter is one byte and wraps after 255.
 std::string UntitledCaption(std::uint8_t counter);

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "dos_names.h"
+
 namespace comp86::asmx {
 
 namespace {
@@ -32,12 +34,6 @@ TExpr Number(int64_t value, bool unknown) {
 }
 
 }  // namespace
-
-std::string Upper(std::string_view s) {
-  std::string r(s);
-  for (char& c : r) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return r;
-}
 
 std::vector<TToken> Tokenize(std::string_view line, std::string* error) {
   std::vector<TToken> out;
@@ -79,7 +75,7 @@ std::vector<TToken> Tokenize(std::string_view line, std::string* error) {
       while (i < line.size() && std::isalnum(static_cast<unsigned char>(line[i]))) ++i;
       tok.kind = TTokKind::Number;
       tok.text = std::string(line.substr(s, i - s));
-      tok.upper = Upper(tok.text);
+      tok.upper = UpperAscii(tok.text);
     } else if (c == '.' && !out.empty() && !tok.spaceBefore &&
                (out.back().kind == TTokKind::Ident || out.back().kind == TTokKind::Number ||
                 (out.back().kind == TTokKind::Punct &&
@@ -93,7 +89,7 @@ std::vector<TToken> Tokenize(std::string_view line, std::string* error) {
       while (i < line.size() && IsIdentChar(line[i])) ++i;
       tok.kind = TTokKind::Ident;
       tok.text = std::string(line.substr(s, i - s));
-      tok.upper = Upper(tok.text);
+      tok.upper = UpperAscii(tok.text);
     } else {
       tok.kind = TTokKind::Punct;
       tok.punct = c;
@@ -105,7 +101,7 @@ std::vector<TToken> Tokenize(std::string_view line, std::string* error) {
 }
 
 std::optional<int64_t> ParseNumber(std::string_view text, int radix) {
-  std::string u = Upper(text);
+  std::string u = UpperAscii(text);
   if (u.empty()) return std::nullopt;
   int base = radix;
   char last = u.back();

@@ -31,8 +31,6 @@ struct TToken {
 // is reported through `error` and taken up to the end of the line.
 std::vector<TToken> Tokenize(std::string_view line, std::string* error);
 
-std::string Upper(std::string_view s);
-
 // Parses a number token ("123", "0FFh", "1010b", "17o", "17q", "99d") in the given default
 // radix; nullopt when it is not a valid number.
 std::optional<int64_t> ParseNumber(std::string_view text, int radix);

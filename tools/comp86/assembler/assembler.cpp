@@ -11,6 +11,7 @@
 
 #include "asm_expr.h"
 #include "assembly.h"
+#include "dos_names.h"
 #include "encoder.h"
 #include "source_reader.h"
 
@@ -166,7 +167,7 @@ class TAsm final : public IExprContext, public IAssemblyHost {
  private:
   bool Masm() const { return opt_.dialect == TDialect::Masm; }
   std::string Key(std::string_view s) const {
-    std::string k = opt_.caseSensitive ? std::string(s) : Upper(s);
+    std::string k = opt_.caseSensitive ? std::string(s) : UpperAscii(s);
     // With LOCALS, @@ labels belong to the stretch between two ordinary labels.
     if (locals_ && k.size() > 2 && k[0] == '@' && k[1] == '@')
       k += "\x01" + std::to_string(localScope_);
@@ -399,7 +400,7 @@ TSym* TAsm::Define(const TToken& tok, TSymbolKind kind, bool redefinable) {
 TSym* TAsm::DefineName(const std::string& name, TSymbolKind kind) {
   TToken tok;
   tok.text = name;
-  tok.upper = Upper(name);
+  tok.upper = UpperAscii(name);
   return Define(tok, kind);
 }
 

@@ -14,20 +14,20 @@ namespace comp86 {
 enum class TDialect { Tasm, Masm };
 
 struct TAssembleOptions {
-  std::string sourcePath;               // as given on the command line (kept in messages,
-                                        // the listing and the object's module name)
+  std::string sourcePath;  // as given on the command line (kept in messages,
+                           // the listing and the object's module name)
   TDialect dialect = TDialect::Tasm;
   std::vector<std::string> includeDirs;
-  bool caseSensitive = false;           // /ml: all symbols case-sensitive
-  bool lineNumbers = true;              // /zd, /Zd: LINNUM records for lines with code
+  bool caseSensitive = false;  // /ml: all symbols case-sensitive
+  bool lineNumbers = true;     // /zd, /Zd: LINNUM records for lines with code
   int maxPasses = 16;
 };
 
 struct TMessage {
   bool warning = false;
-  std::string file;                     // as the reader names it
+  std::string file;  // as the reader names it
   int line = 0;
-  std::string text;                     // e.g. "Undefined symbol: BUFF"
+  std::string text;  // e.g. "Undefined symbol: BUFF"
 };
 
 struct TListedLine {
@@ -35,28 +35,44 @@ struct TListedLine {
   int line = 0;
   int includeLevel = 0;
   int macroDepth = 0;
-  std::string text;                     // the source text of the line
-  bool hasLocation = false;             // the line has an offset column
-  int segment = 0;                      // 1-based index into TAssembly::segments
+  std::string text;          // the source text of the line
+  bool hasLocation = false;  // the line has an offset column
+  int segment = 0;           // 1-based index into TAssembly::segments
   uint32_t offset = 0;
-  std::vector<uint8_t> bytes;           // what the line put into its segment
-  bool uninitialised = false;           // DB ?, DUP(?): bytes are reserved, not given
-  std::string equateText;               // "=0010" style value column of EQU and =
-  std::vector<size_t> messages;         // indexes into TAssembly::messages
+  std::vector<uint8_t> bytes;    // what the line put into its segment
+  bool uninitialised = false;    // DB ?, DUP(?): bytes are reserved, not given
+  std::string equateText;        // "=0010" style value column of EQU and =
+  std::vector<size_t> messages;  // indexes into TAssembly::messages
 };
 
-enum class TSymbolKind : uint8_t { Near, Far, Byte, Word, Dword, Fword, Qword, Tbyte, Number,
-                                   Text, Segment, Group, Struc, Proc, Macro, External };
+enum class TSymbolKind : uint8_t {
+  Near,
+  Far,
+  Byte,
+  Word,
+  Dword,
+  Fword,
+  Qword,
+  Tbyte,
+  Number,
+  Text,
+  Segment,
+  Group,
+  Struc,
+  Proc,
+  Macro,
+  External
+};
 struct TSymbolInfo {
-  std::string name;                     // as first written (upper-cased unless /ml)
+  std::string name;  // as first written (upper-cased unless /ml)
   TSymbolKind kind = TSymbolKind::Number;
-  int segment = 0;                      // 1-based into segments, 0 none/absolute
-  uint32_t offset = 0;                  // offset in its segment, or the value of a number
-  uint32_t length = 1;                  // element count (DUP and lists), for MASM's Length =
+  int segment = 0;      // 1-based into segments, 0 none/absolute
+  uint32_t offset = 0;  // offset in its segment, or the value of a number
+  uint32_t length = 1;  // element count (DUP and lists), for MASM's Length =
   bool isPublic = false;
   bool isExtern = false;
   bool isFarProc = false;
-  std::string text;                     // Text equates
+  std::string text;  // Text equates
 };
 
 struct TSegmentInfo {
@@ -66,15 +82,15 @@ struct TSegmentInfo {
   uint32_t length = 0;
   omf::TAlign align = omf::TAlign::Para;
   omf::TCombine combine = omf::TCombine::Private;
-  std::string group;                    // "" when in no group
+  std::string group;  // "" when in no group
 };
 
 struct TAssembly {
   std::string sourcePath;
   std::vector<TListedLine> lines;
   std::vector<TMessage> messages;
-  std::vector<TSymbolInfo> symbols;     // in definition order
-  std::vector<TSegmentInfo> segments;   // in definition order (= module segment order)
+  std::vector<TSymbolInfo> symbols;    // in definition order
+  std::vector<TSegmentInfo> segments;  // in definition order (= module segment order)
   omf::TModule module;
   int passes = 0;
   int errors() const { return Count(false); }

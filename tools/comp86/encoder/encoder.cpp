@@ -3,12 +3,12 @@
 // prefixes separately, because relative jumps need the final length before they can compute
 // their displacement. Errors unwind with TEncodeError and become the result's message.
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <utility>
 
+#include "dos_names.h"
 #include "encoder.h"
 
 namespace comp86 {
@@ -411,15 +411,12 @@ void TEncoder::Validate() const {
 TEncodeResult TEncoder::Run() {
   TEncodeResult result;
   try {
-    std::string name = insn_.mnemonic;
-    for (char& c : name) c = char(std::toupper(static_cast<unsigned char>(c)));
+    const std::string name = UpperAscii(insn_.mnemonic);
     const TForms& forms = Forms();
     const auto it = forms.find(name);
     if (it == forms.end()) Fail("Unknown instruction: " + insn_.mnemonic);
     for (const std::string& p : insn_.prefixes) {
-      std::string upper = p;
-      for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
-      const auto pit = forms.find(upper);
+      const auto pit = forms.find(UpperAscii(p));
       if (pit == forms.end() || pit->second.encode != &TEncoder::PrefixOnly)
         Fail("Unknown prefix: " + p);
       prefixBytes_.push_back(pit->second.op);

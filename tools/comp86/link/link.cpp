@@ -2,11 +2,11 @@
 // kept linear (bytes from the start of the load image); frames are paragraphs. AT segments
 // have absolute frames and are never loaded, so references to them need no relocation.
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <map>
 #include <optional>
 
+#include "dos_names.h"
 #include "link.h"
 
 namespace comp86 {
@@ -17,12 +17,6 @@ using omf::TCombine;
 using omf::TFixupKind;
 using omf::TRef;
 using omf::TRefKind;
-
-std::string Fold(const std::string& s) {
-  std::string r = s;
-  for (char& c : r) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return r;
-}
 
 std::string Hex(uint32_t v, int digits) {
   char buf[16];
@@ -131,7 +125,7 @@ class TLinker {
   std::string ModuleName(int m) const {
     return in_[m].module.name.empty() ? in_[m].objectName : in_[m].module.name;
   }
-  std::string Key(const std::string& s) const { return opt_.caseSensitive ? s : Fold(s); }
+  std::string Key(const std::string& s) const { return opt_.caseSensitive ? s : UpperAscii(s); }
   void Error(const std::string& e) { r_.errors.push_back(e); }
 
   void Layout() {
@@ -147,7 +141,7 @@ class TLinker {
         std::string key;
         if (!absolute && seg.combine != TCombine::Private) {
           bool common = seg.combine == TCombine::Common;
-          key = Fold(seg.name) + '\n' + Fold(seg.className) + (common ? "\nC" : "\nP");
+          key = UpperAscii(seg.name) + '\n' + UpperAscii(seg.className) + (common ? "\nC" : "\nP");
           auto it = combined.find(key);
           if (it != combined.end()) li = it->second;
         }
@@ -163,8 +157,8 @@ class TLinker {
           logicals_.push_back(l);
           li = static_cast<int>(logicals_.size() - 1);
           if (!key.empty()) combined[key] = li;
-          if (std::find(classes.begin(), classes.end(), Fold(seg.className)) == classes.end())
-            classes.push_back(Fold(seg.className));
+          if (std::find(classes.begin(), classes.end(), UpperAscii(seg.className)) == classes.end())
+            classes.push_back(UpperAscii(seg.className));
         }
         TLogical& l = logicals_[li];
         if (seg.combine == TCombine::Stack) l.combine = TCombine::Stack;
@@ -177,7 +171,7 @@ class TLinker {
     // Segments of one class stay together, at the place where the class first appeared.
     for (const std::string& c : classes)
       for (size_t i = 0; i < logicals_.size(); ++i)
-        if (!logicals_[i].absolute && Fold(logicals_[i].className) == c)
+        if (!logicals_[i].absolute && UpperAscii(logicals_[i].className) == c)
           order_.push_back(static_cast<int>(i));
     uint64_t addr = 0;
     for (int li : order_) {
@@ -231,7 +225,7 @@ class TLinker {
     groupOf_.resize(in_.size());
     for (size_t m = 0; m < in_.size(); ++m) {
       for (const omf::TGroup& g : in_[m].module.groups) {
-        std::string key = Fold(g.name);
+        std::string key = UpperAscii(g.name);
         auto it = byName.find(key);
         int gi;
         if (it == byName.end()) {
@@ -573,7 +567,7 @@ class TLinker {
         o += "  " + Address(s->frame, s->linear) + "       " + s->name + "\n";
       };
       std::stable_sort(syms.begin(), syms.end(), [](const TSymbol* a, const TSymbol* b) {
-        return Fold(a->name) < Fold(b->name);
+        return UpperAscii(a->name) < UpperAscii(b->name);
       });
       o += "\n  Address         Publics by Name\n\n";
       for (const TSymbol* s : syms) row(s);

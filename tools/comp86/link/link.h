@@ -37,8 +37,8 @@ TLinkResult Link(const std::vector<TLinkInput>& inputs, const TLinkOptions& opti
 int RunTlink(const std::vector<std::string>& args, std::ostream& out);
 int RunLink(const std::vector<std::string>& args, std::ostream& out);
 
-// `path` if it exists, else the entry of its folder whose name matches it ignoring case, else
-// "" (DOS names are case-insensitive, the host's are not).
+// The regular file `path` names: itself as written, else the file of its folder whose name
+// matches it ignoring case, else "" (DOS names are case-insensitive, the host's are not).
 std::string ResolveCaseInsensitive(const std::string& path);
 
 }  // namespace comp86

@@ -3,11 +3,11 @@
 // with '/', so a token is taken as a switch only when every part of it is an option this
 // linker knows.
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
+#include "dos_names.h"
 #include "link.h"
 
 namespace comp86 {
@@ -18,11 +18,6 @@ namespace {
 
 constexpr const char* kBanner = "Corvale Linker  Version 1.0";
 constexpr uintmax_t kMaxObjectSize = 16u << 20;
-
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 
 struct TCommand {
   std::vector<std::vector<std::string>> fields{1};
@@ -48,7 +43,7 @@ TCommand Parse(const std::vector<std::string>& args, TSwitchTest isSwitch) {
         while (sw && from <= body.size()) {
           size_t slash = body.find('/', from);
           std::string part = body.substr(from, slash == std::string::npos ? slash : slash - from);
-          sw = !part.empty() && isSwitch(Upper(part));
+          sw = !part.empty() && isSwitch(UpperAscii(part));
           if (slash == std::string::npos) break;
           from = slash + 1;
         }
@@ -56,7 +51,7 @@ TCommand Parse(const std::vector<std::string>& args, TSwitchTest isSwitch) {
           size_t p = 1;
           while (p < token.size()) {
             size_t q = token.find('/', p);
-            c.switches.push_back(Upper(token.substr(p, q == std::string::npos ? q : q - p)));
+            c.switches.push_back(UpperAscii(token.substr(p, q == std::string::npos ? q : q - p)));
             if (q == std::string::npos) break;
             p = q + 1;
           }
@@ -77,7 +72,7 @@ TCommand Parse(const std::vector<std::string>& args, TSwitchTest isSwitch) {
           size_t slash = token.rfind('/', cut - 1);
           if (slash == std::string::npos || slash == 0) break;
           std::string part = token.substr(slash + 1, cut - slash - 1);
-          if (part.empty() || !isSwitch(Upper(part))) break;
+          if (part.empty() || !isSwitch(UpperAscii(part))) break;
           cut = slash;
         }
         if (cut < token.size() && !fs::is_directory(token.substr(0, cut), ec) &&
@@ -86,7 +81,7 @@ TCommand Parse(const std::vector<std::string>& args, TSwitchTest isSwitch) {
           for (size_t p = cut + 1; p <= token.size();) {
             size_t q = token.find('/', p);
             if (q == std::string::npos) q = token.size();
-            c.switches.push_back(Upper(token.substr(p, q - p)));
+            c.switches.push_back(UpperAscii(token.substr(p, q - p)));
             p = q + 1;
           }
           token.resize(cut);
@@ -304,7 +299,7 @@ std::string Beside(const std::string& firstObject, const char* ext) {
 }
 
 bool IsNul(const std::string& name) {
-  std::string u = Upper(fs::path(name).filename().string());
+  std::string u = UpperAscii(fs::path(name).filename().string());
   return u == "NUL" || u == "NUL.MAP";
 }
 
@@ -314,20 +309,7 @@ std::vector<std::string> Objects(const TCommand& c) {
 
 }  // namespace
 
-std::string ResolveCaseInsensitive(const std::string& path) {
-  std::error_code ec;
-  if (path.empty()) return "";
-  if (fs::exists(path, ec)) return path;
-  fs::path p(path);
-  fs::path dir = p.parent_path();
-  std::string want = Upper(p.filename().string());
-  for (fs::directory_iterator it(dir.empty() ? fs::path(".") : dir, ec), end; !ec && it != end;
-       it.increment(ec)) {
-    if (Upper(it->path().filename().string()) == want)
-      return dir.empty() ? it->path().filename().string() : (dir / it->path().filename()).string();
-  }
-  return "";
-}
+std::string ResolveCaseInsensitive(const std::string& path) { return FindFileNoCase(path); }
 
 int RunTlink(const std::vector<std::string>& args, std::ostream& out) {
   out << kBanner << "\n";

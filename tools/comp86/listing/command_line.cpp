@@ -3,17 +3,12 @@
 #include <filesystem>
 #include <system_error>
 
+#include "dos_names.h"
 #include "listing.h"
 
 namespace comp86 {
 namespace {
 namespace fs = std::filesystem;
-
-std::string Lower(std::string_view s) {
-  std::string l(s);
-  for (char& c : l) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return l;
-}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -48,7 +43,7 @@ std::string WithoutExtension(std::string_view path) {
 
 // NUL, with or without an extension, is DOS's "no file".
 bool IsNul(std::string_view field) {
-  const std::string l = Lower(field.substr(NameStart(field)));
+  const std::string l = LowerAscii(field.substr(NameStart(field)));
   return l == "nul" || l.rfind("nul.", 0) == 0;
 }
 
@@ -122,7 +117,7 @@ std::string SortArguments(const std::vector<std::string>& args, bool tasm, TTool
   std::string files;
   for (const std::string& arg : args) {
     if (LooksLikeSwitch(arg)) {
-      const std::string sw = Lower(arg.substr(1));
+      const std::string sw = LowerAscii(arg.substr(1));
       if (KnownSwitch(sw, tasm, c.includeDirs, arg)) {
         c.switches.push_back(sw);
       } else if (!LocateSource(FieldName(arg)).empty() ||
@@ -183,22 +178,6 @@ TToolCommandLine ParseMasmCommandLine(const std::vector<std::string>& args) {
   return ParseFileFields(args, /*tasm=*/false);
 }
 
-std::string LocateSource(const std::string& path) {
-  std::error_code ec;
-  if (fs::is_regular_file(path, ec)) return path;
-  const size_t name = NameStart(path);
-  const std::string folder = path.substr(0, name);
-  const std::string wanted = Lower(path.substr(name));
-  if (wanted.empty()) return {};
-  fs::directory_iterator it(folder.empty() ? fs::path(".") : fs::path(folder),
-                            fs::directory_options::skip_permission_denied, ec);
-  if (ec) return {};
-  for (const fs::directory_entry& entry : it) {
-    const std::string entryName = entry.path().filename().string();
-    if (Lower(entryName) == wanted && fs::is_regular_file(entry.path(), ec))
-      return folder + entryName;
-  }
-  return {};
-}
+std::string LocateSource(const std::string& path) { return FindFileNoCase(path); }
 
 }  // namespace comp86

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "dos_names.h"
+
 namespace comp86 {
 namespace {
 
@@ -160,11 +162,6 @@ const char* CombineWord(omf::TCombine c) {
   return "none";
 }
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // Messages that no listed line carries (a missing END, say) are written after the last line.
 std::vector<size_t> UnplacedMessages(const TAssembly& a) {
   std::vector<bool> placed(a.messages.size(), false);
@@ -232,7 +229,7 @@ std::string TasmMessageLine(const TMessage& m) {
 
 std::string MasmMessageLine(const TMessage& m) {
   std::string text = m.text;
-  const std::string head = Upper(text.substr(0, 8));
+  const std::string head = UpperAscii(text.substr(0, 8));
   // The front end may already have classified the message in MASM's words.
   if (head.rfind("ERROR", 0) != 0 && head.rfind("WARNING", 0) != 0)
     text = (m.warning ? "warning: " : "error: ") + text;
@@ -329,9 +326,10 @@ std::string WriteMasmListing(const TAssembly& a, std::string_view date) {
   AppendLine(out, "                N a m e         \tLength\t Align\tCombine Class");
   AppendLine(out, "");
   auto segmentRow = [&](const TSegmentInfo& s) {
-    std::string combine = Upper(CombineWord(s.combine));
+    std::string combine = UpperAscii(CombineWord(s.combine));
     AppendLine(out, DottedName(s.name) + "\t" + Offset(s.length, s.use32) + "\t" +
-                        Upper(AlignWord(s.align)) + "\t" + combine + "\t'" + s.className + "'");
+                        UpperAscii(AlignWord(s.align)) + "\t" + combine + "\t'" + s.className +
+                        "'");
   };
   ForEachSegmentByGroup(
       a, [&](const std::string& g) { AppendLine(out, DottedName(g) + "\tGROUP"); },

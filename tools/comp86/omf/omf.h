@@ -19,12 +19,12 @@ enum class TCombine : uint8_t { Private = 0, Public = 2, Stack = 5, Common = 6 }
 
 struct TSegment {
   std::string name;
-  std::string className;          // "" when none was given
+  std::string className;  // "" when none was given
   TAlign align = TAlign::Para;
   TCombine combine = TCombine::Private;
   bool use32 = false;
-  uint16_t frame = 0;             // paragraph of an AT segment (align Absolute)
-  uint32_t length = 0;            // bytes, may exceed the data given (uninitialised tail)
+  uint16_t frame = 0;   // paragraph of an AT segment (align Absolute)
+  uint32_t length = 0;  // bytes, may exceed the data given (uninitialised tail)
   // Bytes from offset 0; data.size() <= length. Bytes never given (DUP(?) / RESB style
   // holes) may be zero here; `defined` can mark them when the writer should skip them.
   std::vector<uint8_t> data;
@@ -36,12 +36,12 @@ struct TSegment {
 
 struct TGroup {
   std::string name;
-  std::vector<int> segments;      // indexes into TModule::segments
+  std::vector<int> segments;  // indexes into TModule::segments
 };
 
 struct TPublic {
   std::string name;
-  int segment = 0;                // 0: an absolute symbol (then `frame` holds its paragraph)
+  int segment = 0;  // 0: an absolute symbol (then `frame` holds its paragraph)
   int group = 0;
   uint16_t frame = 0;
   uint32_t offset = 0;
@@ -55,17 +55,17 @@ struct TExtern {
 enum class TRefKind : uint8_t { Segment, Group, External, Frame /* absolute paragraph */ };
 struct TRef {
   TRefKind kind = TRefKind::Segment;
-  int index = 0;                  // 1-based, or the paragraph number for Frame
+  int index = 0;  // 1-based, or the paragraph number for Frame
 };
 
 enum class TFixupKind : uint8_t {
-  Offset16,       // 16-bit offset of the target in its frame
-  Offset32,       // 32-bit offset
-  Segment16,      // the target's frame paragraph (base)
-  Pointer32,      // offset16 then segment16
-  Pointer48,      // offset32 then segment16
-  LowByte,        // low 8 bits of the offset
-  HighByte,       // high 8 bits of the offset
+  Offset16,   // 16-bit offset of the target in its frame
+  Offset32,   // 32-bit offset
+  Segment16,  // the target's frame paragraph (base)
+  Pointer32,  // offset16 then segment16
+  Pointer48,  // offset32 then segment16
+  LowByte,    // low 8 bits of the offset
+  HighByte,   // high 8 bits of the offset
 };
 
 // Bytes a fixup of this kind patches.
@@ -83,10 +83,10 @@ inline uint32_t FixupSize(TFixupKind kind) {
 }
 
 struct TFixup {
-  int segment = 0;                // segment whose data is patched
-  uint32_t offset = 0;            // where in that segment
+  int segment = 0;      // segment whose data is patched
+  uint32_t offset = 0;  // where in that segment
   TFixupKind kind = TFixupKind::Offset16;
-  bool selfRelative = false;      // displacement from the end of the patched field (jumps, calls)
+  bool selfRelative = false;  // displacement from the end of the patched field (jumps, calls)
   TRef target;
   // The frame: the target's own segment or group when std::nullopt (the usual "frame =
   // target" rule), otherwise the given segment or group (ASSUME-based references).
@@ -104,8 +104,8 @@ struct TLineNumber {
 };
 
 struct TModule {
-  std::string name;               // THEADR: the source path as given to the assembler
-  std::string translator;         // COMENT class 0, e.g. "Corvale assembler 0.1"
+  std::string name;        // THEADR: the source path as given to the assembler
+  std::string translator;  // COMENT class 0, e.g. "Corvale assembler 0.1"
   std::vector<TSegment> segments;
   std::vector<TGroup> groups;
   std::vector<TExtern> externs;

@@ -1,6 +1,5 @@
 #include "qxvdos.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -8,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 #include <system_error>
+
+#include "dos_names.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -30,19 +31,6 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-std::string Upper(std::string_view s) {
-  std::string u(s);
-  for (char& c : u) c = char(std::toupper(static_cast<unsigned char>(c)));
-  return u;
-}
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) ==
-                  std::toupper(static_cast<unsigned char>(y));
-         });
-}
-
 bool IsSeparator(char c) {
 #ifdef _WIN32
   return c == '/' || c == '\\' || c == ':';
@@ -59,19 +47,12 @@ void SplitFolder(const std::string& path, std::string& folder, std::string& name
   name = path.substr(cut);
 }
 
-// The regular file in folder whose name is `name` up to case; the exact spelling wins.
+// The regular file in folder whose name is `name` up to case; the exact spelling wins. The
+// result reads as the folder joined to the name ("./NAME" for the current folder), which is
+// what the callers show and pass on.
 std::string FindInFolder(const std::string& folder, const std::string& name) {
-  const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
-  std::error_code ec;
-  if (fs::is_regular_file(dir / name, ec)) return (dir / name).string();
-  fs::directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec);
-  if (ec) return {};
-  for (const fs::directory_entry& entry : it) {
-    const std::string entryName = entry.path().filename().string();
-    if (SameIgnoringCase(entryName, name) && fs::is_regular_file(entry.path(), ec))
-      return entry.path().string();
-  }
-  return {};
+  if (name.empty()) return {};
+  return FindFileNoCase((fs::path(folder.empty() ? "." : folder) / name).string());
 }
 
 // A program name in one folder: as written, then with the DOS extensions when it has none.
@@ -90,7 +71,7 @@ std::string_view CommandWord(std::string_view line) {
   while (n < line.size() && !IsBlank(line[n])) ++n;
   const std::string_view word = line.substr(0, n);
   for (std::string_view glued : {"CD", "CHDIR", "ECHO"}) {
-    if (word.size() > glued.size() && SameIgnoringCase(word.substr(0, glued.size()), glued)) {
+    if (word.size() > glued.size() && EqualNoCase(word.substr(0, glued.size()), glued)) {
       const char next = word[glued.size()];
       if (next == '.' || next == '\\' || next == '/') return word.substr(0, glued.size());
     }
@@ -219,7 +200,7 @@ bool TScriptRunner::Execute(std::string_view rawLine) {
   if (!line.empty() && line.front() == '@') line = Trim(line.substr(1));
   if (line.empty()) return true;
   const std::string_view word = CommandWord(line);
-  const std::string command = Upper(word);
+  const std::string command = UpperAscii(word);
   const std::string_view rest = Trim(line.substr(word.size()));
 
   if (command == "EXIT") return false;
@@ -232,7 +213,7 @@ bool TScriptRunner::Execute(std::string_view rawLine) {
       Message(after.substr(1));
     } else if (rest.empty()) {
       Message("ECHO is off");
-    } else if (!SameIgnoringCase(rest, "OFF") && !SameIgnoringCase(rest, "ON")) {
+    } else if (!EqualNoCase(rest, "OFF") && !EqualNoCase(rest, "ON")) {
       Message(after.substr(1));
     }
     return true;
@@ -251,7 +232,7 @@ bool TScriptRunner::Execute(std::string_view rawLine) {
     std::string_view value = rest;
     if (command == "SET") {
       const size_t eq = rest.find('=');
-      if (eq == std::string_view::npos || !SameIgnoringCase(Trim(rest.substr(0, eq)), "PATH"))
+      if (eq == std::string_view::npos || !EqualNoCase(Trim(rest.substr(0, eq)), "PATH"))
         return true;  // other variables mean nothing to the programs we run
       value = rest.substr(eq + 1);
     }

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "dos_names.h"
 #include "source_text.h"
 
 namespace comp86 {
@@ -391,7 +392,7 @@ struct TSourceReader::TImpl {
         body->local[k] = 1;
         for (const std::string& local : SplitArguments(st.Rest1(), nullptr)) {
           const std::string_view n = Trim(local);
-          if (!n.empty()) body->localNames.push_back(Upper(n));
+          if (!n.empty()) body->localNames.push_back(UpperAscii(n));
         }
       }
     }
@@ -630,7 +631,7 @@ struct TSourceReader::TImpl {
           Error(cur, "IFDEF and IFNDEF need a symbol name");
           return false;
         }
-        const bool defined = host.IsSymbolDefined(rest) || macros.count(Upper(rest)) > 0;
+        const bool defined = host.IsSymbolDefined(rest) || macros.count(UpperAscii(rest)) > 0;
         return (c == TCond::Ifdef) == defined;
       }
       case TCond::Ifb:
@@ -710,7 +711,7 @@ struct TSourceReader::TImpl {
       std::string_view n = Trim(p);
       // Qualifiers such as "p:REQ" may follow a name; only the name matters here.
       if (size_t colon = n.find(':'); colon != std::string_view::npos) n = Trim(n.substr(0, colon));
-      if (!n.empty()) params.push_back(Upper(n));
+      if (!n.empty()) params.push_back(UpperAscii(n));
     }
     std::vector<std::string> body;
     const bool complete = CollectBody(body, ("MACRO " + name).c_str());
@@ -723,7 +724,7 @@ struct TSourceReader::TImpl {
     m->name = name;
     m->params = std::move(params);
     m->body = MakeBody(std::move(body));
-    macros[Upper(name)] = std::move(m);
+    macros[UpperAscii(name)] = std::move(m);
   }
 
   void CallMacro(const TMacro& m, std::string_view args, std::string prefix) {
@@ -779,7 +780,7 @@ struct TSourceReader::TImpl {
         Error(opening, st.upper1 + " needs a parameter name, a comma and a list");
         return;
       }
-      f.params.push_back(Upper(param));
+      f.params.push_back(UpperAscii(param));
       std::string_view list = Trim(rest.substr(comma + 1));
       if (kw.kind == TKind::Irp) {
         if (list.size() >= 2 && list.front() == '<' && list.back() == '>')
@@ -936,7 +937,7 @@ struct TSourceReader::TImpl {
           break;
         case TKind::Purge:
           for (const std::string& n : SplitArguments(st.Rest1(), nullptr)) {
-            const std::string key = Upper(Trim(n));
+            const std::string key = UpperAscii(Trim(n));
             if (!key.empty() && macros.erase(key) == 0)
               Error(cur, "PURGE: " + std::string(Trim(n)) + " is not a macro");
           }

@@ -15,7 +15,8 @@
 //   puts "NAME " in front of the first line the expansion produces.
 // - Macro arguments are separated by commas or blanks (an argument with blanks or commas
 //   goes in <...>; blanks inside (...) and [...] are kept); extra arguments are ignored
-//   silently, missing ones are empty. LOCAL labels are ??0000, ??0001... (hex), counted across the pass.
+//   silently, missing ones are empty. LOCAL labels are ??0000, ??0001... (hex), counted across the
+//   pass.
 // - IF1 and IF2 are both true: the front end repeats whole passes, so every pass must see the
 //   same text.
 // - Conditionals must close in the file or expansion that opened them.
@@ -37,14 +38,14 @@
 namespace comp86 {
 
 struct TSourceLine {
-  std::string text;        // after macro parameter substitution; no line end
-  std::string file;        // path of the file, as given on the command line or in INCLUDE
-  int line = 0;            // 1-based line in that file; lines of an expansion carry the
-                           // line of the macro call (or of the REPT/IRP block's end)
-  int includeLevel = 0;    // 0 for the main file
-  int macroDepth = 0;      // 0 for lines read from a file, >0 inside expansions
-  bool listOnly = false;   // only for a listing: a line the reader handled itself (given
-                           // only after SetListHandledLines(true))
+  std::string text;       // after macro parameter substitution; no line end
+  std::string file;       // path of the file, as given on the command line or in INCLUDE
+  int line = 0;           // 1-based line in that file; lines of an expansion carry the
+                          // line of the macro call (or of the REPT/IRP block's end)
+  int includeLevel = 0;   // 0 for the main file
+  int macroDepth = 0;     // 0 for lines read from a file, >0 inside expansions
+  bool listOnly = false;  // only for a listing: a line the reader handled itself (given
+                          // only after SetListHandledLines(true))
 };
 
 class IAssemblyHost {
@@ -60,7 +61,7 @@ class IAssemblyHost {
 };
 
 struct TReaderLimits {
-  size_t maxSourceBytes = 4u << 20;     // per file; larger files are refused
+  size_t maxSourceBytes = 4u << 20;  // per file; larger files are refused
   int maxIncludeDepth = 16;
   int maxMacroDepth = 64;               // nested expansions (recursive macros end here)
   uint64_t maxExpandedLines = 2000000;  // all expansions of one pass together

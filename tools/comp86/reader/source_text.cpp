@@ -1,5 +1,7 @@
 #include "source_text.h"
 
+#include "dos_names.h"
+
 namespace comp86::reader_text {
 namespace {
 
@@ -19,19 +21,6 @@ bool InString(char c, char& quote) {
 }
 
 }  // namespace
-
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = ToUpper(c);
-  return out;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (ToUpper(a[i]) != ToUpper(b[i])) return false;
-  return true;
-}
 
 std::string_view Trim(std::string_view s) {
   size_t b = 0, e = s.size();
@@ -134,8 +123,8 @@ TStatement ParseStatement(std::string_view line) {
   // A word glued to something else ("X,Y", "A=B") is not a second word.
   if (j > i || st.word1.empty()) st.word2 = ReadWord(code, j);
   st.afterWord2 = st.word2.empty() ? st.afterWord1 : j;
-  st.upper1 = Upper(st.word1);
-  st.upper2 = Upper(st.word2);
+  st.upper1 = UpperAscii(st.word1);
+  st.upper2 = UpperAscii(st.word2);
   return st;
 }
 

@@ -21,10 +21,7 @@ inline bool IsIdentStart(unsigned char c) {
          c == '$';
 }
 inline bool IsIdentChar(unsigned char c) { return IsIdentStart(c) || IsDigit(c); }
-inline char ToUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
 
-std::string Upper(std::string_view s);
-bool EqualNoCase(std::string_view a, std::string_view b);
 std::string_view Trim(std::string_view s);
 // Where a ';' comment starts outside '...' and "..." strings (doubled quotes stay inside the
 // string); s.size() when there is none. An unterminated string runs to the end of the line.
