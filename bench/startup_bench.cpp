@@ -26,6 +26,7 @@ class TSilentPrompts final : public IPrompts {
   }
   TFileDialogResult OpenFile(QWidget*, const TFileDialogRequest&) override { return {}; }
   TFileDialogResult SaveFile(QWidget*, const TFileDialogRequest&) override { return {}; }
+  TInputResult Input(QWidget*, const TInputRequest&) override { return {}; }
 };
 
 // Notes when the window under it has painted once.

@@ -3,6 +3,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include "dlg_input_box.h"
+
 namespace {
 
 QMessageBox::Icon BoxIcon(TPromptIcon icon) {
@@ -69,4 +71,19 @@ TFileDialogResult TMessagePrompts::OpenFile(QWidget* parent, const TFileDialogRe
 
 TFileDialogResult TMessagePrompts::SaveFile(QWidget* parent, const TFileDialogRequest& request) {
   return RunFileDialog(parent, request, QFileDialog::AcceptSave);
+}
+
+TInputResult TMessagePrompts::Input(QWidget* parent, const TInputRequest& request) {
+  TdlgInputBox box(parent);
+  box.SetCaption(request.caption);
+  box.SetPrompt(request.prompt);
+  box.SetText(request.text);
+  box.SetNumberSystem(request.base);
+  box.SetNumberSystemEnabled(request.baseEnabled);
+  TInputResult result;
+  if (box.exec() != QDialog::Accepted) return result;
+  result.accepted = true;
+  result.text = box.InputText();
+  result.base = box.InputBase();
+  return result;
 }

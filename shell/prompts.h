@@ -41,6 +41,21 @@ struct TFileDialogResult {
   int filterIndex = 0;     // the filter chosen when accepted
 };
 
+// The one-value input box of the debugger views and the loader.
+struct TInputRequest {
+  QString caption;
+  QString prompt;
+  QString text;               // preset input
+  int base = 16;              // preset number system: 16, 10 or 2
+  bool baseEnabled = true;    // the number-system choice can be changed
+};
+
+struct TInputResult {
+  bool accepted = false;
+  QString text;
+  int base = 16;
+};
+
 class IPrompts {
  public:
   virtual ~IPrompts() = default;
@@ -50,6 +65,7 @@ class IPrompts {
                   TPromptIcon icon) = 0;
   virtual TFileDialogResult OpenFile(QWidget* parent, const TFileDialogRequest& request) = 0;
   virtual TFileDialogResult SaveFile(QWidget* parent, const TFileDialogRequest& request) = 0;
+  virtual TInputResult Input(QWidget* parent, const TInputRequest& request) = 0;
 
   // A plain message with an OK button.
   void Tell(QWidget* parent, const QString& text, const QString& caption, TPromptIcon icon) {
@@ -64,4 +80,5 @@ class TMessagePrompts final : public IPrompts {
           TPromptIcon icon) override;
   TFileDialogResult OpenFile(QWidget* parent, const TFileDialogRequest& request) override;
   TFileDialogResult SaveFile(QWidget* parent, const TFileDialogRequest& request) override;
+  TInputResult Input(QWidget* parent, const TInputRequest& request) override;
 };

@@ -81,6 +81,7 @@ class TNoPrompts final : public IPrompts {
   }
   TFileDialogResult OpenFile(QWidget*, const TFileDialogRequest&) override { return {}; }
   TFileDialogResult SaveFile(QWidget*, const TFileDialogRequest&) override { return {}; }
+  TInputResult Input(QWidget*, const TInputRequest&) override { return {}; }
 };
 
 // Entry names of a menu, "-" for a separator, submenus by their title.

@@ -41,4 +41,14 @@ class TScriptedPrompts final : public IPrompts {
   TFileDialogResult SaveFile(QWidget* parent, const TFileDialogRequest& request) override {
     return OpenFile(parent, request);
   }
+  // Input boxes: answered from `inputs` (Cancel when it is empty); the requests are kept.
+  std::deque<TInputResult> inputs;
+  QList<TInputRequest> inputRequests;
+  TInputResult Input(QWidget*, const TInputRequest& request) override {
+    inputRequests << request;
+    if (inputs.empty()) return {};
+    const TInputResult result = inputs.front();
+    inputs.pop_front();
+    return result;
+  }
 };
