@@ -97,11 +97,3 @@ std::string LoadExecutableLikeTheWorkbench(const std::string& path, TMemImage& m
   ResetForLoadedProgram(cpu, info);
   return {};
 }
-
-void ResetForLoadedProgram(TCPUState& cpu, const TLoadInfo& info) {
-  ResetRegisters(cpu, info.DataLength > 0, info.EntryOffset);
-  if (info.DataLength == 0 && info.HasInitialStack) {
-    cpu.SS = info.StackSegment;
-    cpu.ESP = info.StackPointer;
-  }
-}

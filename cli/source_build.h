@@ -22,9 +22,6 @@ TSourceBuildStatus BuildSource(const std::string& sourcePath, const std::string&
                                std::FILE* messages, TBuildState& state, TMemImage& memory,
                                TCPUState& cpu);
 
-// CS = 1000h, SS = DS = ES = 2000h with a data part (else 1000h), SP = 0080h, IP = the entry;
-// a program without a data part whose executable names a stack gets that stack instead.
-void ResetForLoadedProgram(TCPUState& cpu, const TLoadInfo& info);
 
 // Loads an executable the workbench's way, as if built from an assembly source without a
 // map: the code from its initial CS on at 1000h:0000, what precedes it at 2000h:0000, the

@@ -27,10 +27,11 @@ bool SpecialLineColors(unsigned flags, TLineColors& colors) {
 
 void TSampleDebugger::SetLineCount(int lines) {
   const size_t n = size_t(std::max(lines, 0));
-  codeLines_.assign(n, 0);
+  codeLines_.resize(n, 0);
   // Slot 0 is never used, so the last line has a slot too.
-  breakpoints_.assign(n + 1, 0);
-  isCode_.assign(n + 1, false);
+  breakpoints_.resize(n + 1, 0);
+  isCode_.resize(n + 1);
+  CodeLinesChanged();
 }
 
 unsigned TSampleDebugger::LineFlags(int line) const {

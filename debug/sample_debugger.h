@@ -34,7 +34,8 @@ bool SpecialLineColors(unsigned flags, TLineColors& colors);
 
 class TSampleDebugger {
  public:
-  // Both tables get one slot per line, each holding 0 until the first clear.
+  // Both tables get one slot per line; new slots hold 0 until the first clear, the slots
+  // of lines that remain keep their values (a window saved under a new name).
   void SetLineCount(int lines);
   int LineCount() const { return int(codeLines_.size()); }
 

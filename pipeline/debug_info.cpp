@@ -108,11 +108,17 @@ bool ReadMap(const std::vector<std::string>& map, TSourceKind kind, TLineTable& 
   return true;
 }
 
+TLineEntry ParseLineEntry(const std::string& entry) {
+  return {std::string(Columns(entry, 6, 4)), EntryLine(entry),
+          entry.size() > 16 ? entry.substr(16) : std::string()};
+}
+
 std::optional<TLineAtAddress> LineAtAddress(const TLineTable& table, uint16_t cs, uint16_t ip) {
   const std::string key = Hex4(cs < 0x1000 ? 0x1000 : cs) + ":" + Hex4(ip);
   for (const std::string& entry : table) {
     if (!entry.starts_with(key)) continue;
-    return TLineAtAddress{EntryLine(entry), entry.size() > 16 ? entry.substr(16) : std::string()};
+    TLineEntry e = ParseLineEntry(entry);
+    return TLineAtAddress{e.line, std::move(e.module)};
   }
   return std::nullopt;
 }
@@ -132,6 +138,13 @@ uint16_t LineAddress(const TLineTable& table, int line) {
     if (EntryLine(entry) == line) return Hex(Columns(entry, 6, 4)).value_or(0xFFFF);
   }
   return 0xFFFF;
+}
+
+void MarkLineOffsets(const TLineTable& table, std::vector<uint8_t>& flags) {
+  flags.assign(0x10000, 0);
+  for (const std::string& entry : table) {
+    if (const auto offset = Hex(Columns(entry, 6, 4))) flags[*offset] = 1;
+  }
 }
 
 bool TableHasSegment(const TLineTable& table, uint16_t segment) {

@@ -38,6 +38,15 @@ struct TLoadInfo {
 bool ReadMap(const std::vector<std::string>& map, TSourceKind kind, TLineTable& table,
              std::vector<int>& codeLines, TLoadInfo& info, std::string* error);
 
+// An entry taken apart: its offset as the four hex digits it holds, its line number (0
+// when there is none) and its module name.
+struct TLineEntry {
+  std::string offset;
+  int line = 0;
+  std::string module;
+};
+TLineEntry ParseLineEntry(const std::string& entry);
+
 struct TLineAtAddress {
   int line = 0;
   std::string module;
@@ -48,6 +57,8 @@ std::optional<TLineAtAddress> LineAtAddress(const TLineTable& table, uint16_t cs
 uint16_t NextLineAddress(const TLineTable& table, uint16_t ip);
 // The offset of the first entry of the line; FFFFh when the line has none.
 uint16_t LineAddress(const TLineTable& table, int line);
+// The offsets of all entries, as a flag per 16-bit offset.
+void MarkLineOffsets(const TLineTable& table, std::vector<uint8_t>& flags);
 // "SSSS:" is the segment of some entry (the loader's code/data test).
 bool TableHasSegment(const TLineTable& table, uint16_t segment);
 

@@ -4,12 +4,10 @@
 
 #include <fmt/format.h>
 
+#include "cpu_state.h"
 #include "mem_image.h"
 
 namespace {
-
-constexpr uint16_t kCodeSegment = 0x1000;
-constexpr uint16_t kDataSegment = 0x2000;
 
 uint16_t Word(std::span<const uint8_t> bytes, size_t at) {
   return static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8));
@@ -175,4 +173,12 @@ bool RewriteProtectedMode(uint8_t* code, size_t length) {
     }
   }
   return true;
+}
+
+void ResetForLoadedProgram(TCPUState& cpu, const TLoadInfo& info) {
+  ResetRegisters(cpu, info.DataLength > 0, info.EntryOffset);
+  if (info.DataLength == 0 && info.HasInitialStack) {
+    cpu.SS = info.StackSegment;
+    cpu.ESP = info.StackPointer;
+  }
 }

@@ -12,6 +12,7 @@
 #include "debug_info.h"
 
 class TMemImage;
+struct TCPUState;
 
 struct TLoadResult {
   bool ok = false;
@@ -35,3 +36,7 @@ TLoadResult LoadExecutableWithoutMap(std::span<const uint8_t> file, TLoadInfo& i
 // descriptor-table and task-register loads, INT 20h and IRETD so the program runs in real
 // mode. Returns whether the program uses protected mode.
 bool RewriteProtectedMode(uint8_t* code, size_t length);
+
+// The register reset of a loaded program: code at 1000h, SS = DS = ES = 2000h with a data
+// part, else 1000h; a program without a data part keeps its executable's own stack.
+void ResetForLoadedProgram(TCPUState& cpu, const TLoadInfo& info);
