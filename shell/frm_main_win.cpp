@@ -61,6 +61,7 @@ TfrmMainWin::TfrmMainWin(IPrompts& prompts, std::filesystem::path settingsPath, 
   BuildMessageDock();
   BuildDisassemblyDock();
   BuildStatusBar();
+  BuildDebuggerViews();
   ConnectHandlers();
   FormCreate();
 }

@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <string>
 
+#include "cpu_state.h"
 #include "editor_rules.h"
+#include "mem_image.h"
 #include "recent_files.h"
 
 class IPrompts;
@@ -28,11 +30,13 @@ class QProgressBar;
 class QPushButton;
 class QTabBar;
 class QTabWidget;
+class QTableView;
 class QTableWidget;
 class QToolBar;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class TDebuggerViews;
 class TfrmEditWin;
 struct TCommandSpec;
 
@@ -67,6 +71,11 @@ class TfrmMainWin : public QMainWindow {
   const TRecentFiles& ToolbarRecentFiles() const { return toolbarRecent_; }
   int LastAnswer() const { return lastAnswer_; }
   IPrompts& Prompts() { return prompts_; }
+
+  // The machine the debugger views show and edit, and the views themselves.
+  TCPUState& CpuState() { return cpu_; }
+  TMemImage& Memory() { return memory_; }
+  TDebuggerViews* DebuggerViews() const { return views_; }
 
   // Editor windows (frm_main_win_editors.cpp).
   TfrmEditWin* ActiveEditor() const;
@@ -112,6 +121,7 @@ class TfrmMainWin : public QMainWindow {
   void FormCreate();
   void FormShow();
   void FillGridHeaders();
+  void BuildDebuggerViews();  // frm_main_win_views.cpp
 
   // Layout (frm_main_win_layout.cpp).
   void BuildCentralArea();
@@ -191,6 +201,11 @@ class TfrmMainWin : public QMainWindow {
   TRecentFiles toolbarRecent_;
   std::uint8_t newFileCounter_ = 1;  // wraps after 255
 
+  // The debugged machine and its views.
+  TCPUState cpu_;
+  TMemImage memory_;
+  TDebuggerViews* views_ = nullptr;
+
   // Widgets.
   QMdiArea* mdiArea_ = nullptr;
   QLabel* lblCorvale_ = nullptr;
@@ -211,7 +226,7 @@ class TfrmMainWin : public QMainWindow {
   QTabWidget* tabMessage_ = nullptr;
   QTreeWidget* tvFile_ = nullptr;
   QTableWidget* sgRegs_ = nullptr;
-  QTableWidget* sgMemory_ = nullptr;
+  QTableView* sgMemory_ = nullptr;
   QTableWidget* sgWatch_ = nullptr;
   QTableWidget* sgBreakpoint_ = nullptr;
   QListWidget* lbMessage_ = nullptr;

@@ -14,11 +14,9 @@
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTableWidget>
-#include <array>
-#include <span>
-#include <string_view>
 
 #include "cpu_types.h"
+#include "debugger_views.h"
 #include "dlg_about_box.h"
 #include "dlg_config_box.h"
 #include "editor_fonts.h"
@@ -44,33 +42,6 @@ constexpr TViewTarget kViewTargets[] = {
     {"avWatches", TPanel::Message, 3},          {"avBreakpoint", TPanel::Message, 4},
     {"avUserScreen", TPanel::Message, 5},
 };
-
-// Register grid rows below the header, per CPU series and type.
-constexpr std::array<std::string_view, 21> k8086Registers = {
-    "AX", "BX", "CX",    "DX",    "SP",    "BP",    "SI",    "DI",    "DS",    "ES",   "SS",
-    "CS", "IP", "FL.OF", "FL.DF", "FL.IF", "FL.SF", "FL.ZF", "FL.AF", "FL.PF", "FL.CF"};
-constexpr std::array<std::string_view, 23> k80386Registers = {
-    "EAX",    "EBX",    "ECX",    "EDX",    "ESP",    "EBP",    "ESI",   "EDI",
-    "EIP",    "DS",     "ES",     "SS",     "CS",     "FS",     "GS",    "EFL.OF",
-    "EFL.DF", "EFL.IF", "EFL.SF", "EFL.ZF", "EFL.AF", "EFL.PF", "EFL.CF"};
-constexpr std::array<std::string_view, 38> kMcs51Registers = {
-    "PC",     "ACC",     "PSW",     "DPTR",   "SP",      "R0",     "R1",     "R2",
-    "R3",     "R4",      "R5",      "R6",     "R7",      "P0",     "P1",     "P2",
-    "P3",     "B",       "PCON",    "TCON",   "TMOD",    "TIMER0", "TIMER1", "IE",
-    "IP",     "SCON",    "SBUF",    "T2CON",  "RCAP2",   "TIMER2", "PSW.CY", "PSW.AC",
-    "PSW.F0", "PSW.RS1", "PSW.RS0", "PSW.OV", "PSW.SAV", "PSW.P"};
-constexpr std::array<std::string_view, 11> kMcs96Registers = {
-    "PC", "SP", "PSW", "PSW.Z", "PSW.N", "PSW.V", "PSW.VT", "PSW.C", "PSW.RE", "PSW.I", "PSW.ST"};
-
-std::span<const std::string_view> RegisterNames(int series, int type) {
-  switch (series) {
-    case 0:
-      if (type == 1) return k80386Registers;
-      return k8086Registers;
-    case 1: return kMcs51Registers;
-    default: return kMcs96Registers;
-  }
-}
 
 }  // namespace
 
@@ -249,7 +220,8 @@ void TfrmMainWin::assSkinExecute(QAction* command) {
   skinName_ = SkinSettingName(skin);
   const QString sheet =
       QString("QHeaderView::section { background-color: %1; }").arg(SkinHeaderColor(skin).name());
-  for (QTableWidget* grid : {sgRegs_, sgMemory_, sgWatch_, sgBreakpoint_}) {
+  const std::initializer_list<QTableView*> grids = {sgRegs_, sgMemory_, sgWatch_, sgBreakpoint_};
+  for (QTableView* grid : grids) {
     grid->horizontalHeader()->setStyleSheet(sheet);
     grid->verticalHeader()->setStyleSheet(sheet);
   }
@@ -307,15 +279,6 @@ void TfrmMainWin::ApplyCpuType() {
   setIp->setStatusTip(Text(SetIpHint(cpuSeries_, type)));
   setIp->setToolTip(setIp->statusTip());
   sCPUType_->setText(Text(CpuStatusText(cpuSeries_, type)));
-
-  const int rows = CpuSeries(cpuSeries_)->registerRows[type];
-  const std::span<const std::string_view> names = RegisterNames(cpuSeries_, type);
-  sgRegs_->clearContents();
-  sgRegs_->setRowCount(rows - 1);  // the grid's header row is its own
-  for (int row = 0; row + 1 < rows; ++row) {
-    const QString name = row < static_cast<int>(names.size()) ? " " + Text(names[row]) : "";
-    sgRegs_->setItem(row, 0, new QTableWidgetItem(name));
-    sgRegs_->setItem(row, 1, new QTableWidgetItem(QString()));
-  }
-  // The memory popup's FS/GS entries and its CS selection come with the memory view.
+  // The register rows, the memory popup's FS/GS entries and its CS selection.
+  views_->ApplyCpuType(cpuSeries_, type);
 }

@@ -113,7 +113,8 @@ void TfrmMainWin::BuildMessageDock() {
   tabMessage_->setTabPosition(QTabWidget::South);
 
   lbMessage_ = NewList("lbMessage", 1024);
-  sgMemory_ = NewGrid("sgMemory", 20, false);
+  sgMemory_ = new QTableView;  // filled by the debugger views
+  sgMemory_->setObjectName("sgMemory");
   sgWatch_ = NewGrid("sgWatch", 17, true);
   sgBreakpoint_ = NewGrid("sgBreakpoint", 20, true);
   tabMessage_->addTab(lbMessage_, "编译");
@@ -341,19 +342,7 @@ void TfrmMainWin::FillGridHeaders() {
   sgRegs_->setColumnWidth(0, 85);
   sgRegs_->setColumnWidth(1, 85);
 
-  QStringList columns{};
-  for (int c = 0; c < 16; ++c) columns << QString("%1").arg(c, 2, 16, QChar('0')).toUpper();
-  columns << "0123456789ABCDEF";
-  sgMemory_->setColumnCount(17);
-  sgMemory_->setHorizontalHeaderLabels(columns);
-  for (int c = 0; c < 16; ++c) sgMemory_->setColumnWidth(c, 22);
-  sgMemory_->setColumnWidth(16, 136);
-  QStringList rows;
-  for (int r = 0; r < 4096; ++r) rows << QString("%1").arg(r * 16, 4, 16, QChar('0')).toUpper();
-  sgMemory_->setRowCount(4096);
-  sgMemory_->setVerticalHeaderLabels(rows);
-  sgMemory_->verticalHeader()->setFixedWidth(44);
-
+  // The memory grid's headers come with its model (debugger views).
   sgWatch_->setColumnCount(6);
   sgWatch_->setHorizontalHeaderLabels(
       {"变量名", "数据类型", "内存地址", "16进制值", "10进制值", "2进制值"});
