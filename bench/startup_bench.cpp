@@ -14,20 +14,9 @@
 #include "editor_memo.h"
 #include "frm_edit_win.h"
 #include "frm_main_win.h"
-#include "prompts.h"
+#include "window_bench.h"
 
 namespace {
-
-// Answers nothing: the start-up asks no question when the settings are fresh.
-class TSilentPrompts final : public IPrompts {
- public:
-  int Ask(QWidget*, const QString&, const QString&, unsigned, TPromptIcon) override {
-    return paCancel;
-  }
-  TFileDialogResult OpenFile(QWidget*, const TFileDialogRequest&) override { return {}; }
-  TFileDialogResult SaveFile(QWidget*, const TFileDialogRequest&) override { return {}; }
-  TInputResult Input(QWidget*, const TInputRequest&) override { return {}; }
-};
 
 // Notes when the window under it has painted once.
 class TPaintWatch : public QObject {
@@ -86,12 +75,4 @@ BENCHMARK(BM_OpenLongSourceFile)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  qputenv("CORVALE_NO_SPLASH", "1");
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return RunWindowBenchmarks(argc, argv); }

@@ -18,6 +18,7 @@
 
 #include "asm_lexer.h"
 #include "cpp_lexer.h"
+#include "debug_support_plugin.h"
 
 namespace {
 
@@ -75,6 +76,11 @@ TEditorMemo::TEditorMemo(QWidget* parent) : QsciScintilla(parent), font_(Default
   setMarginWidth(1, 0);
   setMarginWidth(2, 0);
   SendScintilla(SCI_SETMARGINCURSORN, 0UL, kScintillaHandCursor);
+  setMarginSensitivity(0, true);
+  connect(this, &QsciScintilla::marginClicked, this, [this](int, int line, Qt::KeyboardModifiers) {
+    setCursorPosition(line, 0);
+    emit GutterClick(line + 1);
+  });
 
   connect(this, &QsciScintillaBase::SCN_MODIFIED, this,
           [this](int position, int type, const char*, int length, int linesAdded) {
@@ -168,8 +174,8 @@ void TEditorMemo::UpdateGutterWidth() {
   QFont gutterFont(font_);
   gutterFont.setBold(false);
   const int digitWidth = QFontMetrics(gutterFont).horizontalAdvance(QLatin1Char('9'));
-  // Half a digit of room on either side of the widest number.
-  const int width = digitWidth * (digits + 1) + 2;
+  // The glyph column, then half a digit of room on either side of the widest number.
+  const int width = kGlyphLeft + kGlyphWidth + digitWidth * (digits + 1) + 2;
   if (width != marginWidth(0)) setMarginWidth(0, width);
 }
 
@@ -191,17 +197,34 @@ void TEditorMemo::PaintGutter() {
   const int rightPad = QFontMetrics(gutterFont).horizontalAdvance(QLatin1Char('9')) / 2 + 1;
   const long lineCount = SendScintilla(SCI_GETLINECOUNT);
   const long firstVisible = SendScintilla(SCI_GETFIRSTVISIBLELINE);
+  long first = -1, last = -1;
   for (long visible = firstVisible; visible < firstVisible + view->height() + 1; ++visible) {
     const long line = SendScintilla(SCI_DOCLINEFROMVISIBLE, visible);
     if (line < 0 || line >= lineCount) break;
-    const long top =
-        SendScintilla(SCI_POINTYFROMPOSITION, 0UL, SendScintilla(SCI_POSITIONFROMLINE, line));
+    const int top = LineTop(line);
     if (top >= view->height()) break;
-    const int height = static_cast<int>(SendScintilla(SCI_TEXTHEIGHT, line));
+    const int height = LineHeight(line);
     if (height <= 0) break;
-    painter.drawText(QRect(0, static_cast<int>(top), width - rightPad, height),
-                     Qt::AlignRight | Qt::AlignVCenter, QString::number(line + 1));
+    painter.drawText(QRect(0, top, width - rightPad, height), Qt::AlignRight | Qt::AlignVCenter,
+                     QString::number(line + 1));
+    if (first < 0) first = line;
+    last = line;
   }
+  if (debugSupport_ && first >= 0) debugSupport_->AfterPaint(painter, first, last);
+}
+
+int TEditorMemo::LineTop(long line) const {
+  return static_cast<int>(
+      SendScintilla(SCI_POINTYFROMPOSITION, 0UL, SendScintilla(SCI_POSITIONFROMLINE, line)));
+}
+
+int TEditorMemo::LineHeight(long line) const {
+  return static_cast<int>(SendScintilla(SCI_TEXTHEIGHT, line));
+}
+
+void TEditorMemo::SetDebugSupport(const TDebugSupportPlugin* plugin) {
+  debugSupport_ = plugin;
+  viewport()->update();
 }
 
 void TEditorMemo::paintEvent(QPaintEvent* event) {

@@ -13,6 +13,7 @@ class QMenu;
 class QsciLexer;
 class TAsmLexer;
 class TCppLexer;
+class TDebugSupportPlugin;
 
 enum class THighlighter { None, Assembly, Cpp };
 
@@ -38,12 +39,21 @@ class TEditorMemo : public QsciScintilla {
   int CaretLine() const;
   int CaretColumn() const;
 
+  // Pixel top and height of a document line (0-based) in the viewport.
+  int LineTop(long line) const;
+  int LineHeight(long line) const;
+
+  // The debugger's glyphs drawn after the gutter's numbers; nullptr draws none.
+  void SetDebugSupport(const TDebugSupportPlugin* plugin);
+
   // Shown on a right click (the workbench's Edit menu); nullptr shows nothing.
   void SetContextMenu(QMenu* menu) { contextMenu_ = menu; }
 
  signals:
   // Caret, selection, insert/overwrite mode or the modified flag changed.
   void StatusChange();
+  // A click into the gutter; the caret has moved to the line (1-based) already.
+  void GutterClick(int line);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -93,6 +103,7 @@ class TEditorMemo : public QsciScintilla {
   TAsmLexer* asmLexer_ = nullptr;
   TCppLexer* cppLexer_ = nullptr;
   QMenu* contextMenu_ = nullptr;
+  const TDebugSupportPlugin* debugSupport_ = nullptr;
 
   // The line the user typed in and whose trailing blanks go when the caret leaves it; -1 for
   // none. Kept in step when lines above it are added or removed.

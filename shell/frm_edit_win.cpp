@@ -7,6 +7,7 @@
 #include <QSaveFile>
 
 #include "code_page_936.h"
+#include "debug_support_plugin.h"
 #include "dlg_input_box.h"
 #include "editor_memo.h"
 #include "frm_main_win.h"
@@ -49,21 +50,34 @@ TfrmEditWin::TfrmEditWin(TfrmMainWin& mainWin)
   connect(memo_, &TEditorMemo::StatusChange, &mainWin_, [this] {
     if (mainWin_.ActiveEditor() == this) mainWin_.UpdateEditorStatus();
   });
+  debugSupport_ = std::make_unique<TDebugSupportPlugin>(*memo_, debugger_);
+  memo_->SetDebugSupport(debugSupport_.get());
+  // The record keeps line numbers while the text moves; the colours follow the numbers.
+  connect(memo_, &QsciScintilla::linesChanged, this, &TfrmEditWin::RefreshDebugMarks);
+  connect(memo_, &TEditorMemo::GutterClick, &mainWin_,
+          [this](int line) { mainWin_.MemoGutterClick(this, line); });
 }
 
 TfrmEditWin::~TfrmEditWin() {
+  memo_->SetDebugSupport(nullptr);
   // The boxes belong to the main window's stack of top-level windows; they go with us.
   delete dlgFind_;
   delete dlgReplace_;
+}
+
+void TfrmEditWin::RefreshDebugMarks() { debugSupport_->Refresh(); }
+
+QString TfrmEditWin::LineText(int line) const {
+  if (line < 1 || line > memo_->lines()) return {};
+  QString text = memo_->text(line - 1);
+  while (text.endsWith('\n') || text.endsWith('\r')) text.chop(1);
+  return text;
 }
 
 bool TfrmEditWin::IsUntitled() const { return IsUntitledCaption(Caption().toStdString()); }
 
 bool TfrmEditWin::Modified() const { return memo_->isModified(); }
 
-bool TfrmEditWin::IsCodeLine(int line) const {
-  return line >= 1 && line <= static_cast<int>(codeLines_.size()) && codeLines_[line - 1];
-}
 
 bool TfrmEditWin::LoadFile(const QString& path, QString* error) {
   QFile file(path);
@@ -112,9 +126,8 @@ void TfrmEditWin::SetEditorFileName(const QString& path, int cpuSeries) {
   // Any other extension keeps the highlighter the window had.
   if (kind != TFileKind::Plain) memo_->SetHighlighter(HighlighterOf(kind), cpuSeries);
   setWindowIcon(FileKindIcon(kind));
-  const size_t lines = static_cast<size_t>(std::max(0, memo_->lines()));
-  codeLines_.assign(lines, false);
-  breakpoints_.resize(lines, false);
+  debugger_.SetLineCount(memo_->lines());
+  RefreshDebugMarks();
 }
 
 // ---- search -----------------------------------------------------------------------------

@@ -6,12 +6,14 @@
 #include <QMdiSubWindow>
 #include <QPointer>
 #include <QString>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "dlg_search.h"
 #include "editor_rules.h"
+#include "sample_debugger.h"
 
+class TDebugSupportPlugin;
 class TEditorMemo;
 class TfrmMainWin;
 
@@ -38,13 +40,16 @@ class TfrmEditWin : public QMdiSubWindow {
   // window, its caption and its modified flag stay unchanged.
   static bool WriteFile(const QString& path, const std::string& bytes, QString* error);
   // Caption, highlighter (by the extension, the assembly keywords of the CPU series now),
-  // icon and the per-line tables of the debugger.
+  // icon and the per-line tables of the debugger, sized to the text's lines.
   void SetEditorFileName(const QString& path, int cpuSeries);
 
-  // Per-line tables of the debugger, one entry per line of the file.
-  const std::vector<bool>& CodeLines() const { return codeLines_; }
-  std::vector<bool>& Breakpoints() { return breakpoints_; }
-  bool IsCodeLine(int line) const;  // 1-based
+  // What the debugger knows about the lines; RefreshDebugMarks shows a change of it.
+  TSampleDebugger& Debugger() { return debugger_; }
+  const TSampleDebugger& Debugger() const { return debugger_; }
+  void RefreshDebugMarks();
+  bool IsCodeLine(int line) const { return debugger_.HasCode(line); }  // 1-based
+  // The text of a line (1-based) without its line break; empty past the end.
+  QString LineText(int line) const;
 
   // Search and go to line.
   void ShowFind();
@@ -80,8 +85,8 @@ class TfrmEditWin : public QMdiSubWindow {
   TfrmMainWin& mainWin_;
   TEditorMemo* memo_;
   TFileKind kind_ = TFileKind::Plain;
-  std::vector<bool> codeLines_;
-  std::vector<bool> breakpoints_;
+  TSampleDebugger debugger_;
+  std::unique_ptr<TDebugSupportPlugin> debugSupport_;
   QPointer<TdlgSearch> dlgFind_;
   QPointer<TdlgSearch> dlgReplace_;
   QString lastFindText_;

@@ -19,6 +19,10 @@
 #include "frm_edit_win.h"
 #include "ini_file.h"
 #include "prompts.h"
+#include "run_control.h"
+#include "debugger_views.h"
+#include "machine.h"
+#include "user_screen.h"
 #include "skins.h"
 #include "workbench_settings.h"
 
@@ -61,8 +65,9 @@ TfrmMainWin::TfrmMainWin(IPrompts& prompts, std::filesystem::path settingsPath, 
   BuildMessageDock();
   BuildDisassemblyDock();
   BuildStatusBar();
-  BuildDebuggerViews();
+  CreateDebugger();
   ConnectHandlers();
+  ConnectDebugHandlers();
   FormCreate();
 }
 
@@ -163,17 +168,18 @@ void TfrmMainWin::FormShow() {
   // The trainer connection (and the CPU type the trainer reports) joins here with the link.
   ApplyCpuType();
   SetRunState(false);
+  runControl_->arResetExecute();
 }
 
 bool TfrmMainWin::FormCloseQuery() {
   for (TfrmEditWin* editor : EditorWindows()) {
     if (!editor->FormCloseQuery()) return false;
   }
-  if (!running_) return true;
+  if (!IsRunning()) return true;
   lastAnswer_ = prompts_.Ask(this, kCloseWhileRunning, kRunningText, pbYes | pbNo | pbCancel,
                              TPromptIcon::Warning);
   if (lastAnswer_ == paCancel) return false;
-  // On Yes the program is paused by the run control before the close goes on.
+  if (lastAnswer_ == paYes) runControl_->arPauseExecute();
   return true;
 }
 
@@ -227,14 +233,15 @@ void TfrmMainWin::SetCpuType(int series, int type) {
   cpuType_ = type;
 }
 
-void TfrmMainWin::SetRunState(bool running) {
-  running_ = running;
+void TfrmMainWin::ShowRunState(bool running) {
   sStatus_->setText(running ? kRunningText : kIdleText);
   SetFieldColour(sStatus_, running ? QColor(Qt::red) : palette().color(QPalette::WindowText));
   for (const char* name : kIdleCommands) Action(name)->setEnabled(!running);
   Action("arPause")->setEnabled(running);
   sgRegs_->setEnabled(!running);
   sgMemory_->setEnabled(!running);
+  // Run to cursor and set IP also need a code line under the caret.
+  UpdateEditorStatus();
 }
 
 void TfrmMainWin::SetConnected(bool online) {
@@ -266,6 +273,8 @@ void TfrmMainWin::closeEvent(QCloseEvent* event) {
   }
   if (!closed_) FormClose();
   closed_ = true;
+  // A program left running on the simulator would keep its run loop, and the process, alive.
+  if (IsRunning() && !runControl_->RunsOnTrainer()) runControl_->SetRunState(false);
   event->accept();
 }
 

@@ -9,11 +9,10 @@
 #include <QString>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 
-#include "cpu_state.h"
 #include "editor_rules.h"
-#include "mem_image.h"
 #include "recent_files.h"
 
 class IPrompts;
@@ -36,9 +35,14 @@ class QToolBar;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class IRunView;
 class TDebuggerViews;
 class TfrmEditWin;
+class TRunControl;
+class TUserScreen;
 struct TCommandSpec;
+struct TMachine;
+enum class TCompileCommand;
 
 class TfrmMainWin : public QMainWindow {
   Q_OBJECT
@@ -57,7 +61,7 @@ class TfrmMainWin : public QMainWindow {
   void ApplyCpuType();
 
   // Run state ("正在运行" / "待命") and working mode ("联机调试" / "脱机模拟").
-  bool IsRunning() const { return running_; }
+  bool IsRunning() const;
   void SetRunState(bool running);
   bool IsOnline() const { return online_; }
   void SetConnected(bool online);
@@ -73,9 +77,6 @@ class TfrmMainWin : public QMainWindow {
   IPrompts& Prompts() { return prompts_; }
 
   // The machine the debugger views show and edit, and the views themselves.
-  TCPUState& CpuState() { return cpu_; }
-  TMemImage& Memory() { return memory_; }
-  TDebuggerViews* DebuggerViews() const { return views_; }
 
   // Editor windows (frm_main_win_editors.cpp).
   TfrmEditWin* ActiveEditor() const;
@@ -104,6 +105,20 @@ class TfrmMainWin : public QMainWindow {
   bool FormCloseQuery();
   void FormClose();
 
+  // Debugging (frm_main_win_debug.cpp).
+  TMachine& Machine() { return *machine_; }
+  TRunControl& RunControl() { return *runControl_; }
+  TUserScreen& UserScreen() { return *userScreen_; }
+  TDebuggerViews& Views() { return *views_; }
+  void apDebugExecute(TCompileCommand command);
+  void MemoGutterClick(TfrmEditWin* editor, int line);
+  void arToggleBreakpointExecute();
+  void arClearAllBreakpointExecute();
+  void ShowCurrentLine();
+  void lbMessageDblClick();
+  // The breakpoints listed in the grid.
+  int BreakpointCount() const { return breakpointCount_; }
+
  public slots:
   // A second instance asked this one to come forward.
   void ActivateExisting();
@@ -121,7 +136,19 @@ class TfrmMainWin : public QMainWindow {
   void FormCreate();
   void FormShow();
   void FillGridHeaders();
-  void BuildDebuggerViews();  // frm_main_win_views.cpp
+
+  // Debugging (frm_main_win_debug.cpp).
+  class TRunView;
+  class TCompileTarget;
+  void CreateDebugger();
+  void ConnectDebugHandlers();
+  void ShowRunState(bool running);
+  void RebuildBreakpointGrid();
+  void ClearBreakpointGrid();
+  void ShowUserScreen();
+  void ShowProgress(bool shown);
+  void AppendMessage(const QString& line);
+  std::string ProgramDirectory() const;
 
   // Layout (frm_main_win_layout.cpp).
   void BuildCentralArea();
@@ -190,7 +217,6 @@ class TfrmMainWin : public QMainWindow {
   bool autoCommPort_ = true;
   QString skinName_;
   QString editorFontName_;
-  bool running_ = false;
   bool online_ = false;
   int lastAnswer_ = 0;
   bool shown_ = false;
@@ -202,9 +228,6 @@ class TfrmMainWin : public QMainWindow {
   std::uint8_t newFileCounter_ = 1;  // wraps after 255
 
   // The debugged machine and its views.
-  TCPUState cpu_;
-  TMemImage memory_;
-  TDebuggerViews* views_ = nullptr;
 
   // Widgets.
   QMdiArea* mdiArea_ = nullptr;
@@ -247,4 +270,12 @@ class TfrmMainWin : public QMainWindow {
   QLabel* sInsertOverwrite_ = nullptr;
   QLabel* sCPUType_ = nullptr;
   QMetaObject::Connection focusSelection_;
+
+  // The debugger.
+  std::unique_ptr<TMachine> machine_;
+  std::unique_ptr<TUserScreen> userScreen_;
+  std::unique_ptr<IRunView> runView_;
+  std::unique_ptr<TRunControl> runControl_;
+  std::unique_ptr<TDebuggerViews> views_;
+  int breakpointCount_ = 0;
 };

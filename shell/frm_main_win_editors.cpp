@@ -33,7 +33,6 @@ const char* const kLossySave =
 // Enabled by any active editor, disabled when an editor closes.
 constexpr const char* kEditorCommands[] = {"afSaveAs",   "afSaveAll", "afCloseAll", "aeFind",
                                            "aeFindNext", "aeReplace", "aeGoto"};
-constexpr const char* kCaretLineCommands[] = {"arToggleBreakpoint", "arRunToCursor", "arSetIP"};
 
 }  // namespace
 
@@ -292,7 +291,10 @@ void TfrmMainWin::UpdateEditorStatus() {
   Action("aeUndo")->setEnabled(memo->isUndoAvailable());
   Action("aeRedo")->setEnabled(memo->isRedoAvailable());
   const bool codeLine = editor->IsCodeLine(line);
-  for (const char* name : kCaretLineCommands) Action(name)->setEnabled(codeLine);
+  Action("arToggleBreakpoint")->setEnabled(codeLine);
+  // Run to cursor and set IP start the program: only while it does not run.
+  for (const char* name : {"arRunToCursor", "arSetIP"})
+    Action(name)->setEnabled(codeLine && !IsRunning());
   const int tab = TabIndexOfHint(editor->Caption());
   if (tab >= 0 && TabMDI_->currentIndex() != tab) {
     const QSignalBlocker quiet(TabMDI_);

@@ -25,6 +25,7 @@
 #include "frm_main_win.h"
 #include "prompts.h"
 #include "qt_text.h"
+#include "run_control.h"
 #include "skins.h"
 
 namespace {
@@ -244,7 +245,7 @@ void TfrmMainWin::asfFontExecute(QAction* command) {
 }
 
 void TfrmMainWin::asOptionsExecute() {
-  if (running_) {
+  if (IsRunning()) {
     prompts_.Tell(this, "程序正在运行，请先暂停再执行此操作！", "正在运行", TPromptIcon::Warning);
     return;
   }
@@ -263,7 +264,7 @@ void TfrmMainWin::asOptionsExecute() {
   saveExeFile_ = chosen.SaveEXEFile;
   disassembly_ = chosen.Disassembly;
   ApplyCpuType();
-  // The program reset that follows comes with the run control.
+  runControl_->arResetExecute();
 }
 
 void TfrmMainWin::ahAboutExecute() {

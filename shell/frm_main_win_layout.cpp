@@ -319,6 +319,9 @@ bool TfrmMainWin::eventFilter(QObject* watched, QEvent* event) {
   } else if (watched == lblCorvale_ && type == QEvent::MouseButtonDblClick) {
     afOpenExecute();
     return true;
+  } else if (watched == lbMessage_ && type == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) lbMessageDblClick();
   } else if ((watched == ioPanel_ || watched == pnlMessage_) && type == QEvent::Resize) {
     FormResize();
   } else if (tabMessage_ && watched == tabMessage_->tabBar() && type == QEvent::MouseMove) {

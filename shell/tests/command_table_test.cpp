@@ -11,6 +11,7 @@
 #include "command_table.h"
 #include "frm_main_win.h"
 #include "prompts.h"
+#include "scripted_prompts.h"
 
 namespace {
 
@@ -73,16 +74,6 @@ awArrange|排列图标(&A)|排列最小化的窗口||disabled
 ahHelp|查看帮助(&H)...|打开帮助文件|F1|disabled
 ahAbout|关于Corvale(&A)...|显示版本信息||enabled
 aRefreshIcon|||Ctrl+Alt+F12|enabled)";
-
-class TNoPrompts final : public IPrompts {
- public:
-  int Ask(QWidget*, const QString&, const QString&, unsigned, TPromptIcon) override {
-    return paCancel;
-  }
-  TFileDialogResult OpenFile(QWidget*, const TFileDialogRequest&) override { return {}; }
-  TFileDialogResult SaveFile(QWidget*, const TFileDialogRequest&) override { return {}; }
-  TInputResult Input(QWidget*, const TInputRequest&) override { return {}; }
-};
 
 // Entry names of a menu, "-" for a separator, submenus by their title.
 QStringList EntryNames(const QMenu* menu) {
@@ -287,7 +278,7 @@ class TCommandTableTest : public QObject {
   }
 
  private:
-  TNoPrompts prompts_;
+  TScriptedPrompts prompts_;  // answers nothing
   QString settings_;
   std::unique_ptr<TfrmMainWin> window_;
 };

@@ -15,6 +15,7 @@
 #include "debug_info.h"
 #include "debugger_views.h"
 #include "frm_main_win.h"
+#include "machine.h"
 #include "scripted_prompts.h"
 
 class TDebuggerViewsTest : public QObject {
@@ -23,13 +24,11 @@ class TDebuggerViewsTest : public QObject {
  private:
   template <typename T>
   T* Find(const char* name) {
-    T* child = window_->findChild<T*>(name);
-    if (!child) qFatal("missing child %s", name);
-    return child;
+    return FindChildOrDie<T>(window_.get(), name);
   }
-  TDebuggerViews& Views() { return *window_->DebuggerViews(); }
-  TCPUState& Cpu() { return window_->CpuState(); }
-  TMemImage& Memory() { return window_->Memory(); }
+  TDebuggerViews& Views() { return window_->Views(); }
+  TCPUState& Cpu() { return window_->Machine().cpu; }
+  TMemImage& Memory() { return window_->Machine().memory; }
   QTableView* MemoryGrid() { return Find<QTableView>("sgMemory"); }
   QTableWidget* Registers() { return Find<QTableWidget>("sgRegs"); }
   void Trigger(QMenu* menu, const char* name) {
@@ -61,6 +60,8 @@ class TDebuggerViewsTest : public QObject {
     window_ = std::make_unique<TfrmMainWin>(prompts_, dir_.filePath("Corvale.INI").toStdString());
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    Cpu().CS = 0;  // the grid's offsets are then linear addresses
+    Views().ShowRegisters();
     ShowTab("tabMessage", MemoryGrid());
   }
   void cleanup() {

@@ -95,7 +95,7 @@ class TEditorWindowsTest : public QObject {
     QCOMPARE(a->Memo()->text(), QString("MOV AX,BX"));
     QCOMPARE(a->Kind(), TFileKind::Assembly);
     QCOMPARE(a->Memo()->Highlighter(), THighlighter::Assembly);
-    QCOMPARE(a->CodeLines().size(), size_t(1));
+    QCOMPARE(a->Debugger().LineCount(), 1);
     window_->afNewExecute();
     QCOMPARE(window_->OpenEditor(Path("a.asm")), a);
     QCOMPARE(window_->ActiveEditor(), a);

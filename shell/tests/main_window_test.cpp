@@ -40,9 +40,7 @@ class TMainWindowTest : public QObject {
  private:
   template <typename T>
   T* Find(const char* name) {
-    T* child = window_->findChild<T*>(name);
-    if (!child) qFatal("missing child %s", name);
-    return child;
+    return FindChildOrDie<T>(window_.get(), name);
   }
   QString SettingsPath() const { return dir_.filePath("Corvale.INI"); }
   void WriteSettings(const QByteArray& text) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <deque>
 
@@ -52,3 +53,12 @@ class TScriptedPrompts final : public IPrompts {
     return result;
   }
 };
+
+// A named child of a window under test; a missing one ends the test program, since
+// everything after it would only report the same fault again.
+template <typename T>
+T* FindChildOrDie(const QObject* parent, const char* name) {
+  T* child = parent->findChild<T*>(name);
+  if (!child) qFatal("missing child %s", name);
+  return child;
+}

@@ -1,0 +1,353 @@
+// The debugger in the main window: the compile commands, the run commands and the run
+// state, the current source line, breakpoints and their grid, the way from a compiler
+// message to its line, and the user screen.
+#include <QAction>
+#include <QApplication>
+#include <QDockWidget>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMdiArea>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <algorithm>
+
+#include "compile_command.h"
+#include "debugger_views.h"
+#include "dos_names.h"
+#include "editor_memo.h"
+#include "frm_edit_win.h"
+#include "frm_main_win.h"
+#include "machine.h"
+#include "messages.h"
+#include "prompts.h"
+#include "qt_text.h"
+#include "register_rows.h"
+#include "run_control.h"
+#include "user_screen.h"
+
+namespace {
+
+const char* const kProgramExited = "程序已退出！是否立即复位？";
+const char* const kLoadWhileRunning =
+    "程序正在运行，是否暂停后装载？\r\n\r\n　是：暂停程序运行，重新编译装载。\r\n"
+    "　否：放弃编译装载，程序继续运行。";
+const char* const kBuildFailed = "编译链接出现异常！";
+const char* const kRunningCaption = "正在运行";
+
+constexpr int kBreakpointColumns = 4;
+
+QString FromLocal(const std::string& text) { return QString::fromUtf8(text); }
+
+}  // namespace
+
+// ---- the window as the run control sees it ----------------------------------------------
+
+class TfrmMainWin::TRunView final : public IRunView {
+ public:
+  explicit TRunView(TfrmMainWin& window) : w_(window) {}
+
+  void ShowRunState(bool running) override { w_.ShowRunState(running); }
+  void ShowRegisters() override { w_.views_->ShowRegisters(); }
+  void ShowCurrentLine() override { w_.ShowCurrentLine(); }
+  void RefreshMemoryViews() override { w_.views_->RefreshMemoryViews(); }
+  void SnapshotRegisters() override { w_.views_->SnapshotRegisters(); }
+  bool AskProgramExited() override {
+    w_.lastAnswer_ = w_.prompts_.Ask(&w_, kProgramExited, w_.windowTitle(), pbYes | pbNo,
+                                     TPromptIcon::Question);
+    return w_.lastAnswer_ == paYes;
+  }
+  void ProcessEvents() override { QCoreApplication::processEvents(); }
+  void SetUserScreenIdle() override { w_.userScreen_->SetState(TConsoleState::Idle); }
+  int ExecutionLine() override {
+    const TfrmEditWin* editor = w_.ActiveEditor();
+    return editor ? editor->Debugger().ExecutionLine : -1;
+  }
+  int CaretLine() override {
+    const TfrmEditWin* editor = w_.ActiveEditor();
+    return editor ? editor->Memo()->CaretLine() : 0;
+  }
+  std::vector<uint16_t> BreakpointOffsets() override {
+    std::vector<uint16_t> offsets;
+    const QTableWidget* grid = w_.sgBreakpoint_;
+    for (int row = 0; row < grid->rowCount(); ++row) {
+      const QTableWidgetItem* cell = grid->item(row, 3);
+      bool ok = false;
+      const uint value = cell ? cell->text().toUInt(&ok, 16) : 0;
+      if (ok) offsets.push_back(uint16_t(value));
+    }
+    return offsets;
+  }
+  std::vector<std::string> DisassemblyLines() override {
+    std::vector<std::string> lines;
+    for (int i = 0; i < w_.lbDisassembly_->count(); ++i)
+      lines.push_back(w_.lbDisassembly_->item(i)->text().toStdString());
+    return lines;
+  }
+
+ private:
+  TfrmMainWin& w_;
+};
+
+// ---- the window as the compile commands see it ------------------------------------------
+
+class TfrmMainWin::TCompileTarget final : public ICompileTarget {
+ public:
+  TCompileTarget(TfrmMainWin& window, TfrmEditWin* editor) : w_(window), editor_(editor) {}
+
+  void AppendMessage(const std::string& line) override { w_.AppendMessage(FromLocal(line)); }
+  void SetProgress(int step) override { w_.pbLoad_->setValue(step); }
+  bool ConfirmLoadWhileRunning() override {
+    w_.lastAnswer_ = w_.prompts_.Ask(&w_, Text(kLoadWhileRunning), kRunningCaption,
+                                     pbYes | pbNo, TPromptIcon::Warning);
+    if (w_.lastAnswer_ != paYes) return false;
+    w_.runControl_->arPauseExecute();
+    return true;
+  }
+  void ShowProgress(bool shown) override { w_.ShowProgress(shown); }
+  void ClearMessages() override { w_.lbMessage_->clear(); }
+  void SaveSourceIfModified() override {
+    if (QAction* save = w_.Action("afSave"); save->isEnabled()) save->trigger();
+  }
+  void ClearDebuggerState() override {
+    for (TfrmEditWin* editor : w_.EditorWindows()) {
+      editor->Debugger().Clear();
+      editor->RefreshDebugMarks();
+    }
+    w_.TabWorkspace_->setCurrentWidget(w_.sgRegs_);
+    w_.tabMessage_->setCurrentWidget(w_.lbMessage_);
+    w_.ClearBreakpointGrid();
+  }
+  void ShowBuildError() override {
+    w_.prompts_.Tell(&w_, kBuildFailed, w_.windowTitle(), TPromptIcon::Error);
+  }
+  void Reset() override {
+    // The map has filled the source window's code lines by now.
+    if (editor_ && w_.EditorWindows().contains(editor_)) {
+      editor_->Debugger().CodeLinesChanged();
+      editor_->RefreshDebugMarks();
+    }
+    w_.views_->SetWatchRows(w_.machine_->build.WatchRows);
+    w_.runControl_->arResetExecute();
+  }
+  void ShowDisassembly() override { w_.pnlDisassembly_->show(); }
+  bool RunsOnTrainer() override { return w_.runControl_->RunsOnTrainer(); }
+  // Only called when the program runs on the trainer, which needs the link.
+  void WriteToTrainer(TSegmentRegister, uint16_t, uint16_t) override {}
+  void SendProtectedModeParameters(const TProtectedModeParameters&) override {}
+  void ClearUserScreen() override { w_.userScreen_->Clear(); }
+  void WhileMinimized(const std::function<void()>& run) override {
+    const Qt::WindowStates before = w_.windowState();
+    w_.showMinimized();
+    run();
+    w_.setWindowState(before);
+    w_.show();
+  }
+
+ private:
+  TfrmMainWin& w_;
+  TfrmEditWin* editor_;
+};
+
+// ---- set-up ---------------------------------------------------------------------------
+
+void TfrmMainWin::CreateDebugger() {
+  machine_ = std::make_unique<TMachine>();
+  userScreen_ = std::make_unique<TUserScreen>(
+      lblINT21_, mmINT21_, [this] { ShowUserScreen(); }, [this] { return IsRunning(); });
+  machine_->simulator.SetConsole(userScreen_.get());
+  runView_ = std::make_unique<TRunView>(*this);
+  runControl_ = std::make_unique<TRunControl>(machine_->simulator, machine_->build, *runView_);
+  TDebuggerWidgets widgets;
+  widgets.registers = sgRegs_;
+  widgets.memory = sgMemory_;
+  widgets.watches = sgWatch_;
+  widgets.breakpoints = sgBreakpoint_;
+  const std::span<const TFlagLabel> flagLabels = FlagLabels();
+  for (size_t i = 0; i < flagLabels.size() && i < widgets.flagLabels.size(); ++i)
+    widgets.flagLabels[i] = findChild<QLabel*>("lbl" + Text(flagLabels[i].name));
+  widgets.workspaceTabs = TabWorkspace_;
+  widgets.messageTabs = tabMessage_;
+  views_ = std::make_unique<TDebuggerViews>(widgets, prompts_, machine_->cpu, machine_->memory,
+                                            this);
+}
+
+void TfrmMainWin::ConnectDebugHandlers() {
+  TRunControl& run = *runControl_;
+  const auto on = [this](const char* name, auto handler) {
+    connect(Action(name), &QAction::triggered, this, handler);
+  };
+  on("apDebug", [this] { apDebugExecute(TCompileCommand::Debug); });
+  on("apTD", [this] { apDebugExecute(TCompileCommand::DebugInDos); });
+  on("apTDN", [this] { apDebugExecute(TCompileCommand::DosDebuggerOnly); });
+  on("arRun", [&run] { run.arRunExecute(false); });
+  on("arRunIgnoreBreakpoint", [&run] { run.arRunExecute(true); });
+  on("arRunToCursor", [&run] { run.arRunToCursorExecute(); });
+  on("arSetIP", [&run] { run.arSetIPExecute(); });
+  on("arTrace", [&run] { run.arTraceExecute(); });
+  on("arStep", [&run] { run.arStepExecute(); });
+  on("arPause", [&run] { run.arPauseExecute(); });
+  on("arReset", [&run] { run.arResetExecute(); });
+  on("arToggleBreakpoint", [this] { arToggleBreakpointExecute(); });
+  on("arClearAllBreakpoint", [this] { arClearAllBreakpointExecute(); });
+  connect(lbMessage_, &QListWidget::itemDoubleClicked, this, &TfrmMainWin::lbMessageDblClick);
+  lbMessage_->installEventFilter(this);
+  TDebuggerHooks& hooks = views_->hooks;
+  hooks.refreshRegisters = [&run] { run.RefreshViews(1); };
+  hooks.showCurrentLine = [this] { ShowCurrentLine(); };
+  hooks.programRunning = [this] { return IsRunning(); };
+}
+
+// ---- run state ------------------------------------------------------------------------
+
+bool TfrmMainWin::IsRunning() const { return runControl_ && runControl_->Running(); }
+
+void TfrmMainWin::SetRunState(bool running) { runControl_->SetRunState(running); }
+
+void TfrmMainWin::ShowUserScreen() {
+  if (!pnlMessage_->isVisible()) pnlMessage_->show();
+  QWidget* screen = lblINT21_->parentWidget();
+  if (tabMessage_->currentWidget() != screen) tabMessage_->setCurrentWidget(screen);
+}
+
+void TfrmMainWin::ShowProgress(bool shown) {
+  pbLoad_->setVisible(shown);
+  sHint_->setVisible(!shown);
+}
+
+void TfrmMainWin::AppendMessage(const QString& line) {
+  lbMessage_->addItem(line);
+  lbMessage_->scrollToBottom();
+  lbMessage_->repaint();
+}
+
+std::string TfrmMainWin::ProgramDirectory() const {
+  return QCoreApplication::applicationDirPath().toStdString() + "/";
+}
+
+// ---- compile commands -----------------------------------------------------------------
+
+void TfrmMainWin::apDebugExecute(TCompileCommand command) {
+  TfrmEditWin* editor = ActiveEditor();
+  TBuildRequest request;
+  request.paths = {TPathStyle::Posix, ProgramDirectory()};
+  request.sourcePath = editor ? editor->Caption().toStdString() : std::string();
+  request.assembler = assembler_.toStdString();
+  if (editor) request.codeLines = &editor->Debugger().CodeLineSlots();
+  const TCompileSettings settings{cpuSeries_, disassembly_, saveExeFile_, IsRunning()};
+  TPosixBuildHost host;
+  TCompileTarget target(*this, editor);
+  RunCompileCommand(command, request, settings, host, target, machine_->build, machine_->memory,
+                    machine_->cpu);
+}
+
+// ---- the current line -----------------------------------------------------------------
+
+void TfrmMainWin::ShowCurrentLine() {
+  const TBuildState& build = machine_->build;
+  if (!build.BuildSucceeded || EditorWindows().isEmpty() || cpuSeries_ != 0) return;
+  const TCPUState& cpu = machine_->cpu;
+  const auto found = LineAtAddress(build.LineTable, cpu.CS, uint16_t(cpu.EIP));
+  TfrmEditWin* active = ActiveEditor();
+  if (found && (!active || !EqualNoCase(active->Caption().toStdString(), found->module))) {
+    for (TfrmEditWin* editor : EditorWindows()) {
+      if (!EqualNoCase(editor->Caption().toStdString(), found->module)) continue;
+      mdiArea_->setActiveSubWindow(editor);
+      active = editor;
+      break;
+    }
+  }
+  if (!active) return;
+  TEditorMemo* memo = active->Memo();
+  if (found) {
+    memo->setCursorPosition(found->line - 1, 0);
+    memo->ensureLineVisible(found->line - 1);
+  }
+  active->Debugger().ExecutionLine = found ? found->line : -1;
+  runControl_->SetCurrentLineText(UpperAscii(active->LineText(memo->CaretLine()).toStdString()));
+  active->RefreshDebugMarks();
+}
+
+// ---- breakpoints ----------------------------------------------------------------------
+
+void TfrmMainWin::MemoGutterClick(TfrmEditWin* editor, int line) {
+  if (editor != ActiveEditor() || !editor->IsCodeLine(line)) return;
+  arToggleBreakpointExecute();
+}
+
+void TfrmMainWin::arToggleBreakpointExecute() {
+  TfrmEditWin* editor = ActiveEditor();
+  if (!editor) return;
+  const int line = editor->Memo()->CaretLine();
+  if (!editor->IsCodeLine(line)) return;
+  editor->Debugger().ToggleBreakpoint(line);
+  editor->RefreshDebugMarks();
+  RebuildBreakpointGrid();
+}
+
+// One row per line-table entry of the active window's source whose line has a breakpoint.
+// Entries of other modules are left out: their line numbers belong to other files.
+void TfrmMainWin::RebuildBreakpointGrid() {
+  ClearBreakpointGrid();
+  TfrmEditWin* editor = ActiveEditor();
+  if (!editor) return;
+  const std::string caption = editor->Caption().toStdString();
+  int n = 0;
+  for (const std::string& entry : machine_->build.LineTable) {
+    const TLineEntry e = ParseLineEntry(entry);
+    if (e.line <= 0 || !editor->Debugger().HasBreakpoint(e.line)) continue;
+    if (!e.module.empty() && !EqualNoCase(e.module, caption)) continue;
+    ++n;
+    sgBreakpoint_->setRowCount(std::max(n, 1));
+    const QString cells[kBreakpointColumns] = {FromLocal(e.module), editor->LineText(e.line),
+                                               QString::number(e.line),
+                                               QString::fromStdString(e.offset)};
+    for (int c = 0; c < kBreakpointColumns; ++c)
+      sgBreakpoint_->setItem(n - 1, c, new QTableWidgetItem(cells[c]));
+  }
+  breakpointCount_ = n;
+  const int tab = tabMessage_->indexOf(sgBreakpoint_);
+  tabMessage_->setTabText(tab, n == 0 ? QString("断点") : QString("断点(%1)").arg(n));
+}
+
+void TfrmMainWin::ClearBreakpointGrid() {
+  sgBreakpoint_->setRowCount(1);
+  for (int c = 0; c < kBreakpointColumns; ++c) sgBreakpoint_->setItem(0, c, new QTableWidgetItem);
+  breakpointCount_ = 0;
+  tabMessage_->setTabText(tabMessage_->indexOf(sgBreakpoint_), "断点");
+}
+
+void TfrmMainWin::arClearAllBreakpointExecute() {
+  ClearBreakpointGrid();
+  if (TfrmEditWin* editor = ActiveEditor()) {
+    editor->Debugger().ClearBreakpoints();
+    editor->RefreshDebugMarks();
+  }
+}
+
+// ---- from a message to its line -------------------------------------------------------
+
+void TfrmMainWin::lbMessageDblClick() {
+  const QListWidgetItem* item = lbMessage_->currentItem();
+  if (!item || !item->isSelected()) return;
+  const TBuildState& build = machine_->build;
+  const std::optional<int> line =
+      MessageLineNumber(item->text().toStdString(), build.sourceKind, build.sourcePath);
+  if (!line) return;
+  for (TfrmEditWin* editor : EditorWindows()) {
+    if (editor->Caption().toStdString() != build.sourcePath) continue;
+    mdiArea_->setActiveSubWindow(editor);
+    break;
+  }
+  TfrmEditWin* active = ActiveEditor();
+  if (!active) return;
+  TEditorMemo* memo = active->Memo();
+  memo->setFocus();
+  const int target = std::clamp(*line, 1, std::max(1, memo->lines()));
+  memo->setCursorPosition(target - 1, 0);
+  memo->ensureLineVisible(target - 1);
+  active->Debugger().ExecutionLine = target;
+  active->RefreshDebugMarks();
+}

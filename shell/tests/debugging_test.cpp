@@ -1,0 +1,227 @@
+// A student's debugging session in the window, on the real toolchain: build with Ctrl+F9,
+// trace and step over, a breakpoint from the gutter, run to cursor, set IP, the user screen
+// giving keys and a line to the program, pause during a key wait, the end of the program;
+// and a failed build whose message leads to the line in error.
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "editor_memo.h"
+#include "frm_edit_win.h"
+#include "frm_main_win.h"
+#include "machine.h"
+#include "run_control.h"
+#include "scripted_prompts.h"
+#include "user_screen.h"
+
+namespace {
+
+const char* const kProgram =
+    "DATA    SEGMENT\r\n"                // 1
+    "MSG     DB 'Hi$'\r\n"               // 2
+    "BUF     DB 5, ?, 5 DUP(?)\r\n"      // 3
+    "DATA    ENDS\r\n"                   // 4
+    "CODE    SEGMENT\r\n"                // 5
+    "        ASSUME CS:CODE, DS:DATA\r\n"  // 6
+    "START:  MOV AX, DATA\r\n"           // 7
+    "        MOV DS, AX\r\n"             // 8
+    "        MOV DX, OFFSET MSG\r\n"     // 9
+    "        CALL PRINT     ; show it\r\n"  // 10
+    "        MOV AH, 01H\r\n"            // 11
+    "        INT 21H\r\n"                // 12
+    "        MOV DX, OFFSET BUF\r\n"     // 13
+    "        MOV AH, 0AH\r\n"            // 14
+    "        INT 21H\r\n"                // 15
+    "        MOV AX, 4C00H\r\n"          // 16
+    "        INT 21H\r\n"                // 17
+    "PRINT:  MOV AH, 09H\r\n"            // 18
+    "        INT 21H\r\n"                // 19
+    "        RET\r\n"                    // 20
+    "CODE    ENDS\r\n"                   // 21
+    "        END START\r\n";             // 22
+
+}  // namespace
+
+class TDebuggingTest : public QObject {
+  Q_OBJECT
+
+ private:
+  template <typename T>
+  T* Find(const char* name) {
+    return FindChildOrDie<T>(window_.get(), name);
+  }
+  QString Write(const char* name, const char* text) {
+    const QString path = dir_.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(path));
+    file.write(text);
+    return path;
+  }
+  void Trigger(const char* command) { window_->Action(command)->trigger(); }
+  int Line() { return editor_->Debugger().ExecutionLine; }
+  void Caret(int line) { editor_->Memo()->setCursorPosition(line - 1, 0); }
+  const TCPUState& Cpu() { return window_->Machine().cpu; }
+  // Runs `what` from the event loop once the run or wait below has started.
+  void Later(std::function<void()> what) { QTimer::singleShot(20, window_.get(), what); }
+  // One key per pass of the event loop, as a person types: the program takes each key from
+  // the mailbox before the next arrives.
+  void Type(const QString& keys) {
+    auto* screen = Find<QPlainTextEdit>("mmINT21");
+    for (int i = 0; i < keys.size(); ++i) {
+      const QChar c = keys[i];
+      QTimer::singleShot(10 * i, screen, [screen, c] {
+        if (c == '\r') QTest::keyClick(screen, Qt::Key_Return);
+        else QTest::keyClick(screen, c.toLatin1());
+      });
+    }
+  }
+  QStringList Messages() {
+    QStringList lines;
+    auto* list = Find<QListWidget>("lbMessage");
+    for (int i = 0; i < list->count(); ++i) lines << list->item(i)->text();
+    return lines;
+  }
+
+ private slots:
+  void initTestCase() { qputenv("CORVALE_NO_SPLASH", "1"); }
+  void init() {
+    prompts_ = TScriptedPrompts{};
+    window_ = std::make_unique<TfrmMainWin>(prompts_, dir_.filePath("Corvale.INI").toStdString());
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  }
+  void cleanup() {
+    window_->close();
+    window_.reset();
+  }
+
+  void studentsSessionOnTheSimulator() {
+    const QString source = Write("t.asm", kProgram);
+    editor_ = window_->OpenEditor(source);
+    QVERIFY(editor_);
+    Trigger("apDebug");
+    const QStringList messages = Messages();
+    QCOMPARE(messages.value(0), "文件 " + source + " 已准备编译...");
+    QVERIFY(messages.contains("编译链接完成，无语法错误！"));
+    QVERIFY(messages.last().startsWith("程序代码装载完毕，共计 "));
+    QVERIFY(!QFile::exists(dir_.filePath("t.EXE")));  // SaveEXEFile is off by default
+    QCOMPARE(Line(), 7);
+    QVERIFY(editor_->IsCodeLine(8) && !editor_->IsCodeLine(6));
+
+    Trigger("arTrace");
+    Trigger("arTrace");
+    QCOMPARE(Line(), 9);
+    Trigger("arTrace");
+    QCOMPARE(editor_->Memo()->CaretLine(), 10);
+    Trigger("arStep");  // over CALL PRINT: the string reaches the user screen
+    QCOMPARE(Line(), 11);
+    QCOMPARE(window_->UserScreen().Text(), QString("Hi"));
+    QCOMPARE(Find<QTabWidget>("tabMessage")->tabText(Find<QTabWidget>("tabMessage")->currentIndex()),
+             QString("用户屏幕"));
+
+    // A breakpoint on line 14 from the gutter; F9 waits for a key on the way.
+    Caret(14);
+    window_->MemoGutterClick(editor_, 14);
+    QCOMPARE(window_->BreakpointCount(), 1);
+    auto* tabs = Find<QTabWidget>("tabMessage");
+    QCOMPARE(tabs->tabText(tabs->indexOf(Find<QTableWidget>("sgBreakpoint"))), QString("断点(1)"));
+    QCOMPARE(GlyphOfFlags(editor_->Debugger().LineFlags(14)), TLineGlyph::Breakpoint);
+    Later([&] {
+      QCOMPARE(Find<QLabel>("lblINT21")->text(),
+               QString("人机交互窗口(单击此处清屏) -- 等待按键              "));
+      Type("x");
+    });
+    Trigger("arRun");
+    QCOMPARE(Line(), 14);
+    QCOMPARE(Cpu().EAX & 0xFF, 0x78u);
+    QCOMPARE(window_->UserScreen().Text(), QString("Hix"));
+    QCOMPARE(GlyphOfFlags(editor_->Debugger().LineFlags(14)), TLineGlyph::ExecutionOnBreakpoint);
+
+    // Run to cursor through a line of input: at most capacity - 1 characters.
+    Caret(16);
+    Later([&] { Type("abcdef\r"); });
+    Trigger("arRunToCursor");
+    QCOMPARE(Line(), 16);
+    const uint32_t buffer = Cpu().DS * 16u + 3;
+    QCOMPARE(window_->Machine().memory.Byte(buffer + 1), uint8_t(4));
+    QCOMPARE(window_->Machine().memory.Byte(buffer + 2), uint8_t('a'));
+    QVERIFY(!window_->IsRunning());
+
+    // Set IP back to the key wait; pause while it waits leaves EIP on the INT.
+    Caret(11);
+    Trigger("arSetIP");
+    QCOMPARE(Line(), 11);
+    Later([&] {
+      QVERIFY(window_->IsRunning());
+      QVERIFY(window_->Action("arPause")->isEnabled());
+      Trigger("arPause");
+    });
+    Trigger("arRunIgnoreBreakpoint");
+    QCOMPARE(Line(), 12);
+    QVERIFY(!window_->IsRunning());
+    QVERIFY(window_->Action("arRun")->isEnabled());
+
+    // The end: No keeps the registers, Yes resets.
+    Caret(16);
+    Trigger("arSetIP");
+    Trigger("arTrace");
+    QCOMPARE(Line(), 17);
+    prompts_.answers = {paNo, paYes};
+    Trigger("arTrace");
+    QCOMPARE(prompts_.asked.last().text, QString("程序已退出！是否立即复位？"));
+    QCOMPARE(Line(), 17);
+    Trigger("arTrace");
+    QCOMPARE(Line(), 7);
+    QCOMPARE(Cpu().EAX, 0u);
+
+    window_->arClearAllBreakpointExecute();
+    QCOMPARE(window_->BreakpointCount(), 0);
+    QCOMPARE(tabs->tabText(tabs->indexOf(Find<QTableWidget>("sgBreakpoint"))), QString("断点"));
+  }
+
+  void failedBuildLeadsToTheLineInError() {
+    const QString source = Write("bad.asm",
+                                 "CODE SEGMENT\r\n"
+                                 "     ASSUME CS:CODE\r\n"
+                                 "START: MOV AX, 1\r\n"
+                                 "       MOVE AX, 2\r\n"
+                                 "CODE ENDS\r\n"
+                                 "     END START\r\n");
+    editor_ = window_->OpenEditor(source);
+    Trigger("apDebug");
+    QVERIFY(Messages().contains("发现语法错误！双击错误信息可定位到该行。"));
+    QVERIFY(prompts_.asked.isEmpty());
+    auto* list = Find<QListWidget>("lbMessage");
+    QListWidgetItem* error = list->item(1);
+    QVERIFY2(error->text().contains("(4)"), qPrintable(error->text()));
+    // The announcement line leads nowhere; the error line to line 4, marked as an error.
+    list->setCurrentRow(0);
+    window_->lbMessageDblClick();
+    QCOMPARE(Line(), -1);
+    list->setCurrentItem(error);
+    QTest::keyClick(list, Qt::Key_Return);
+    QCOMPARE(Line(), 4);
+    QCOMPARE(editor_->Memo()->CaretLine(), 4);
+    QCOMPARE(GlyphOfFlags(editor_->Debugger().LineFlags(4)), TLineGlyph::ErrorLine);
+    // Line 4 has no code, so no breakpoint can go there.
+    window_->MemoGutterClick(editor_, 4);
+    QCOMPARE(window_->BreakpointCount(), 0);
+  }
+
+ private:
+  QTemporaryDir dir_;
+  TScriptedPrompts prompts_;
+  std::unique_ptr<TfrmMainWin> window_;
+  TfrmEditWin* editor_ = nullptr;
+};
+
+QTEST_MAIN(TDebuggingTest)
+#include "debugging_test.moc"

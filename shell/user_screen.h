@@ -1,0 +1,53 @@
+// TUserScreen: the user screen of the workbench, the console of the program under test. The
+// label above it tells whether the program waits for a key or a line (a click on it clears
+// the screen); the text below is read-only, and every key typed into it goes to the key
+// mailbox instead.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <functional>
+#include <string>
+
+#include "seams.h"
+
+class QLabel;
+class QPlainTextEdit;
+
+class TUserScreen final : public QObject, public IConsole {
+  Q_OBJECT
+
+ public:
+  // `show` brings the screen to the front; `running` is the run state.
+  TUserScreen(QLabel* caption, QPlainTextEdit* text, std::function<void()> show,
+              std::function<bool()> running);
+
+  void ShowUserScreen() override { show_(); }
+  void SetCaption(std::string_view text, uint32_t rgb) override;
+  void FocusConsole() override;
+  void Append(std::string_view bytes) override;
+  void DeleteLast() override;
+  void ScrollToEnd() override;
+  void ProcessEvents() override;
+  bool Running() const override { return running_(); }
+  uint8_t PendingKey() const override { return pendingKey_; }
+  void SetPendingKey(uint8_t key) override { pendingKey_ = key; }
+
+  void SetState(TConsoleState state);
+  void Clear();
+  QString Text() const;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QLabel* caption_;
+  QPlainTextEdit* text_;
+  std::function<void()> show_;
+  std::function<bool()> running_;
+  uint8_t pendingKey_ = kNoKey;
+  // A GBK lead byte whose second byte has not been written yet.
+  std::string heldLead_;
+  // Wakes a wait for input now and then, so it sees a run state changed without an event.
+  QTimer wake_;
+};
