@@ -233,6 +233,16 @@ void TEditorMemo::paintEvent(QPaintEvent* event) {
   if (event->rect().left() < marginWidth(0)) PaintGutter();
 }
 
+// Scintilla claims Esc for itself; here it is the pause key of a running program.
+bool TEditorMemo::event(QEvent* event) {
+  if (event->type() == QEvent::ShortcutOverride &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    event->ignore();
+    return false;
+  }
+  return QsciScintilla::event(event);
+}
+
 void TEditorMemo::mouseMoveEvent(QMouseEvent* event) {
   QsciScintilla::mouseMoveEvent(event);
   if (event->position().x() < marginWidth(0)) viewport()->setCursor(Qt::PointingHandCursor);

@@ -56,6 +56,7 @@ class TEditorMemo : public QsciScintilla {
   void GutterClick(int line);
 
  protected:
+  bool event(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void paintEvent(QPaintEvent* event) override;

@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTimer>
 #include <algorithm>
 
 #include "compile_command.h"
@@ -231,6 +232,14 @@ std::string TfrmMainWin::ProgramDirectory() const {
 
 void TfrmMainWin::apDebugExecute(TCompileCommand command) {
   TfrmEditWin* editor = ActiveEditor();
+  // A run, and maybe a wait for a key inside it, is under way further down this stack: pause
+  // it and build once it has unwound, so nothing of the old run lands in the new program.
+  if (IsRunning() && command != TCompileCommand::DosDebuggerOnly && editor &&
+      SourceKindOf(editor->Caption().toStdString()) != TSourceKind::Other) {
+    if (TCompileTarget(*this, editor).ConfirmLoadWhileRunning())
+      QTimer::singleShot(0, this, [this, command] { apDebugExecute(command); });
+    return;
+  }
   TBuildRequest request;
   request.paths = {TPathStyle::Posix, ProgramDirectory()};
   request.sourcePath = editor ? editor->Caption().toStdString() : std::string();

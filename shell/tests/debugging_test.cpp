@@ -128,8 +128,10 @@ class TDebuggingTest : public QObject {
              QString("用户屏幕"));
 
     // A breakpoint on line 14 from the gutter; F9 waits for a key on the way.
-    Caret(14);
-    window_->MemoGutterClick(editor_, 14);
+    TEditorMemo* memo = editor_->Memo();
+    QTest::mouseClick(memo->viewport(), Qt::LeftButton, {},
+                      QPoint(4, memo->LineTop(13) + memo->LineHeight(13) / 2));
+    QCOMPARE(memo->CaretLine(), 14);
     QCOMPARE(window_->BreakpointCount(), 1);
     auto* tabs = Find<QTabWidget>("tabMessage");
     QCOMPARE(tabs->tabText(tabs->indexOf(Find<QTableWidget>("sgBreakpoint"))), QString("断点(1)"));
@@ -169,6 +171,22 @@ class TDebuggingTest : public QObject {
     QVERIFY(!window_->IsRunning());
     QVERIFY(window_->Action("arRun")->isEnabled());
 
+    // Building again while the program waits for a key: paused first, then a fresh program
+    // that nothing of the abandoned wait reaches.
+    Caret(11);
+    Trigger("arSetIP");
+    Later([&] {
+      prompts_.answers = {paYes};
+      Trigger("apDebug");
+    });
+    Trigger("arRunIgnoreBreakpoint");
+    QCOMPARE(prompts_.asked.last().caption, QString("正在运行"));
+    QCOMPARE(Line(), 12);  // paused on the INT; the build follows
+    QTRY_COMPARE(Line(), 7);
+    QVERIFY(Messages().last().startsWith("程序代码装载完毕"));
+    QCOMPARE(Cpu().EAX, 0u);
+    QCOMPARE(window_->BreakpointCount(), 0);
+
     // The end: No keeps the registers, Yes resets.
     Caret(16);
     Trigger("arSetIP");
@@ -182,9 +200,36 @@ class TDebuggingTest : public QObject {
     QCOMPARE(Line(), 7);
     QCOMPARE(Cpu().EAX, 0u);
 
-    window_->arClearAllBreakpointExecute();
-    QCOMPARE(window_->BreakpointCount(), 0);
     QCOMPARE(tabs->tabText(tabs->indexOf(Find<QTableWidget>("sgBreakpoint"))), QString("断点"));
+  }
+
+  // Every course example builds in the window and runs to its end with its output.
+  void everyExampleRunsToItsEnd_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("hello") << "hello" << "Hello, world!\n";
+    QTest::newRow("hello_small") << "hello_small" << "Hello from .MODEL SMALL\n";
+    QTest::newRow("strings") << "strings" << "ASSEMBLY IS FUN\n4";
+    QTest::newRow("ports") << "ports" << "";
+    QTest::newRow("sum386") << "sum386" << "23461357H\n";
+  }
+  void everyExampleRunsToItsEnd() {
+    QFETCH(QString, name);
+    QFETCH(QString, output);
+    const QString source = dir_.filePath(name + ".asm");
+    QFile::remove(source);
+    QVERIFY(QFile::copy(QString(CORVALE_EXAMPLES_DIR) + "/course/" + name + ".asm", source));
+    editor_ = window_->OpenEditor(source);
+    Trigger("apDebug");
+    QVERIFY2(Messages().last().startsWith("程序代码装载完毕"), qPrintable(Messages().join('|')));
+    const int entryLine = Line();
+    QVERIFY(entryLine > 0);
+    prompts_.answers = {paYes};
+    Trigger("arRun");
+    QCOMPARE(prompts_.asked.size(), 1);
+    QCOMPARE(prompts_.asked.last().text, QString("程序已退出！是否立即复位？"));
+    QCOMPARE(window_->UserScreen().Text(), output);
+    QCOMPARE(Line(), entryLine);  // reset on Yes
   }
 
   void failedBuildLeadsToTheLineInError() {

@@ -6,6 +6,7 @@
 #include <QFontInfo>
 #include <QImage>
 #include <QSignalSpy>
+#include <QKeyEvent>
 #include <QTest>
 
 #include "asm_lexer.h"
@@ -36,6 +37,7 @@ class TEditorMemoTest : public QObject {
   void statusChange();
   void highlightersAndFonts();
   void gutter();
+  void escapeIsLeftToThePauseCommand();
 
  private:
   void Key(int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
@@ -372,6 +374,15 @@ void TEditorMemoTest::gutter() {
     for (int y = 0; y < 20; ++y) dark += qGray(image.pixel(x, y)) < 170 ? 1 : 0;
   }
   QVERIFY(dark > 0);
+}
+
+void TEditorMemoTest::escapeIsLeftToThePauseCommand() {
+  QKeyEvent escape(QEvent::ShortcutOverride, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(memo_, &escape);
+  QVERIFY(!escape.isAccepted());
+  QKeyEvent other(QEvent::ShortcutOverride, Qt::Key_A, Qt::NoModifier, "a");
+  QApplication::sendEvent(memo_, &other);
+  QVERIFY(other.isAccepted());  // typing still belongs to the editor
 }
 
 QTEST_MAIN(TEditorMemoTest)
