@@ -59,7 +59,9 @@ void TSampleDebugger::ToggleBreakpoint(int line) {
   slot = slot >= 1 ? -1 : line;
 }
 
-void TSampleDebugger::ClearBreakpoints() { std::fill(breakpoints_.begin(), breakpoints_.end(), -1); }
+void TSampleDebugger::ClearBreakpoints() {
+  std::fill(breakpoints_.begin(), breakpoints_.end(), -1);
+}
 
 void TSampleDebugger::Clear() {
   ExecutionLine = -1;

@@ -15,11 +15,11 @@ inline constexpr unsigned kLineHasCode = 4;
 // Gutter glyphs, by the flags of a line.
 enum class TLineGlyph : int8_t {
   None = -1,
-  Code = 0,                 // grey hollow square
-  Execution = 1,            // green square with a blue arrow
-  ErrorLine = 2,            // ERROR on dark red: the execution point is not on code
-  Breakpoint = 3,           // red square
-  ExecutionOnBreakpoint = 4 // red square with a blue arrow
+  Code = 0,                  // grey hollow square
+  Execution = 1,             // green square with a blue arrow
+  ErrorLine = 2,             // ERROR on dark red: the execution point is not on code
+  Breakpoint = 3,            // red square
+  ExecutionOnBreakpoint = 4  // red square with a blue arrow
 };
 TLineGlyph GlyphOfFlags(unsigned flags);
 

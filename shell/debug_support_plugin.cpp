@@ -18,11 +18,8 @@ QColor Rgb(uint32_t rgb) { return QColor::fromRgb(QRgb(0xFF000000u | rgb)); }
 
 // ERROR in a 3 x 5 pixel alphabet, so the word fits the glyph's 22 pixels.
 constexpr std::array<const char*, 5> kErrorRows = {
-    "### ##  ##   #  ## ",
-    "#   # # # # # # # #",
-    "##  ##  ##  # # ## ",
-    "#   # # # # # # # #",
-    "### # # # #  #  # #",
+    "### ##  ##   #  ## ", "#   # # # # # # # #", "##  ##  ##  # # ## ",
+    "#   # # # # # # # #", "### # # # #  #  # #",
 };
 
 void DrawSquare(QPainter& p, const QColor& fill) {
@@ -34,8 +31,8 @@ void DrawSquare(QPainter& p, const QColor& fill) {
 void DrawArrow(QPainter& p) {
   p.setPen(QColor(Qt::white));
   p.setBrush(QColor(0x00, 0x00, 0xFF));
-  p.drawPolygon(QPolygon({QPoint(6, 4), QPoint(13, 4), QPoint(13, 1), QPoint(20, 6),
-                          QPoint(13, 11), QPoint(13, 8), QPoint(6, 8)}));
+  p.drawPolygon(QPolygon({QPoint(6, 4), QPoint(13, 4), QPoint(13, 1), QPoint(20, 6), QPoint(13, 11),
+                          QPoint(13, 8), QPoint(6, 8)}));
 }
 
 QPixmap DrawGlyph(TLineGlyph glyph) {
@@ -84,8 +81,8 @@ TDebugSupportPlugin::TDebugSupportPlugin(TEditorMemo& memo, const TSampleDebugge
   const struct {
     int marker;
     uint32_t rgb;
-  } backgrounds[] = {{kExecutionMarker, 0x0000FF}, {kErrorLineMarker, 0x800000},
-                     {kBreakpointMarker, 0xFF0000}};
+  } backgrounds[] = {
+      {kExecutionMarker, 0x0000FF}, {kErrorLineMarker, 0x800000}, {kBreakpointMarker, 0xFF0000}};
   for (const auto& [marker, rgb] : backgrounds) {
     memo_.markerDefine(QsciScintilla::Background, marker);
     memo_.setMarkerBackgroundColor(Rgb(rgb), marker);
@@ -116,7 +113,8 @@ void TDebugSupportPlugin::Refresh() {
     TLineColors colors{};
     if (!SpecialLineColors(flags, colors)) continue;
     int marker = kBreakpointMarker;
-    if (flags & kLineIsExecution) marker = (flags & kLineHasCode) ? kExecutionMarker : kErrorLineMarker;
+    if (flags & kLineIsExecution)
+      marker = (flags & kLineHasCode) ? kExecutionMarker : kErrorLineMarker;
     memo_.markerAdd(line - 1, marker);
     memo_.fillIndicatorRange(line - 1, 0, line, 0, kWhiteTextIndicator);
   }

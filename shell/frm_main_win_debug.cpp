@@ -56,8 +56,8 @@ class TfrmMainWin::TRunView final : public IRunView {
   void RefreshMemoryViews() override { w_.views_->RefreshMemoryViews(); }
   void SnapshotRegisters() override { w_.views_->SnapshotRegisters(); }
   bool AskProgramExited() override {
-    w_.lastAnswer_ = w_.prompts_.Ask(&w_, kProgramExited, w_.windowTitle(), pbYes | pbNo,
-                                     TPromptIcon::Question);
+    w_.lastAnswer_ =
+        w_.prompts_.Ask(&w_, kProgramExited, w_.windowTitle(), pbYes | pbNo, TPromptIcon::Question);
     return w_.lastAnswer_ == paYes;
   }
   void ProcessEvents() override { QCoreApplication::processEvents(); }
@@ -101,8 +101,8 @@ class TfrmMainWin::TCompileTarget final : public ICompileTarget {
   void AppendMessage(const std::string& line) override { w_.AppendMessage(FromLocal(line)); }
   void SetProgress(int step) override { w_.pbLoad_->setValue(step); }
   bool ConfirmLoadWhileRunning() override {
-    w_.lastAnswer_ = w_.prompts_.Ask(&w_, Text(kLoadWhileRunning), kRunningCaption,
-                                     pbYes | pbNo, TPromptIcon::Warning);
+    w_.lastAnswer_ = w_.prompts_.Ask(&w_, Text(kLoadWhileRunning), kRunningCaption, pbYes | pbNo,
+                                     TPromptIcon::Warning);
     if (w_.lastAnswer_ != paYes) return false;
     w_.runControl_->arPauseExecute();
     return true;
@@ -171,8 +171,8 @@ void TfrmMainWin::CreateDebugger() {
     widgets.flagLabels[i] = findChild<QLabel*>("lbl" + Text(flagLabels[i].name));
   widgets.workspaceTabs = TabWorkspace_;
   widgets.messageTabs = tabMessage_;
-  views_ = std::make_unique<TDebuggerViews>(widgets, prompts_, machine_->cpu, machine_->memory,
-                                            this);
+  views_ =
+      std::make_unique<TDebuggerViews>(widgets, prompts_, machine_->cpu, machine_->memory, this);
 }
 
 void TfrmMainWin::ConnectDebugHandlers() {
