@@ -16,6 +16,7 @@ PACKAGES=(
   libqt6svg6
   libqscintilla2-qt6-dev
   nasm
+  libcapstone-dev
   fonts-wqy-microhei
 )
 
