@@ -31,6 +31,10 @@ struct TDosStart {
   uint16_t cs = 0, ip = 0, ss = 0, sp = 0;
 };
 
+// Writes that minimal program segment prefix at 0FF0:0000 (INT 20h first, an empty command
+// tail); loaders of other program formats put it there too.
+void WriteProgramSegmentPrefix(TMemImage& mem);
+
 // True for a path whose extension is .EXE in any case.
 bool IsDosExecutablePath(const std::string& path);
 
