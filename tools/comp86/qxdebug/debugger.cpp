@@ -27,11 +27,6 @@ constexpr std::string_view kHelp[] = {
     "help        ?",
 };
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // Bytes from off up to length, cut at the end of the segment.
 uint32_t FitInSegment(uint16_t off, uint32_t length) { return std::min(length, 0x10000u - off); }
 
@@ -128,11 +123,12 @@ void TDebugger::Registers(TArguments& args) {
     Error(kPromptWidth + args.ErrorAt());
     return;
   }
-  name = Upper(name);
-  if (name == "X") {
+  const char single =
+      name.size() == 1 ? char(std::toupper(static_cast<unsigned char>(name[0]))) : 0;
+  if (single == 'X') {
     show386_ = !show386_;
     Line(show386_ ? "386 registers on" : "386 registers off");
-  } else if (name == "F") {
+  } else if (single == 'F') {
     EditFlags();
   } else if (const std::optional<TRegisterName> reg = FindRegister(name)) {
     EditRegister(*reg);
@@ -185,13 +181,20 @@ void TDebugger::EditFlags() {
 
 // ---- memory ----------------------------------------------------------------------------------
 
+bool TDebugger::RangeArgument(TArguments& args, uint16_t defaultSeg, uint32_t defaultLength,
+                              TAddress& start, uint32_t& length) {
+  length = FitInSegment(start.off, defaultLength);
+  if ((!args.AtEnd() && !args.Range(defaultSeg, defaultLength, start, length)) || !args.End()) {
+    Error(kPromptWidth + args.ErrorAt());
+    return false;
+  }
+  return true;
+}
+
 void TDebugger::Dump(TArguments& args) {
   TAddress start = nextDump_;
-  uint32_t length = FitInSegment(start.off, kDumpLength);
-  if ((!args.AtEnd() && !args.Range(state_.DS, kDumpLength, start, length)) || !args.End()) {
-    Error(kPromptWidth + args.ErrorAt());
-    return;
-  }
+  uint32_t length = 0;
+  if (!RangeArgument(args, state_.DS, kDumpLength, start, length)) return;
   const TMemImage& mem = cpu_.Memory();
   const uint32_t end = start.off + length;
   for (uint32_t row = start.off & ~0xFu; row < end; row += 16) {
@@ -269,11 +272,8 @@ TInstruction TDebugger::InstructionAt(uint16_t seg, uint16_t off) const {
 
 void TDebugger::Unassemble(TArguments& args) {
   TAddress start = nextUnassemble_;
-  uint32_t length = FitInSegment(start.off, kUnassembleLength);
-  if ((!args.AtEnd() && !args.Range(state_.CS, kUnassembleLength, start, length)) || !args.End()) {
-    Error(kPromptWidth + args.ErrorAt());
-    return;
-  }
+  uint32_t length = 0;
+  if (!RangeArgument(args, state_.CS, kUnassembleLength, start, length)) return;
   // Every instruction that begins in the range is listed, the last one whole.
   const uint32_t last = start.off + length - 1;
   uint32_t off = start.off;

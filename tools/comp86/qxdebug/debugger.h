@@ -54,6 +54,10 @@ class TDebugger {
   void Registers(TArguments& args);
   void EditRegister(const TRegisterName& reg);
   void EditFlags();
+  // The optional range of D and U: start holds where the last one ended and becomes the
+  // range's start. False after an error was shown.
+  bool RangeArgument(TArguments& args, uint16_t defaultSeg, uint32_t defaultLength, TAddress& start,
+                     uint32_t& length);
   void Dump(TArguments& args);
   void Enter(TArguments& args);
   void EnterInteractively(TAddress at);

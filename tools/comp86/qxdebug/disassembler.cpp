@@ -374,12 +374,13 @@ std::array<uint8_t, kMaxInstructionLength> FetchCode(const TMemImage& mem, uint1
 }
 
 std::string FormatInstructionLine(uint16_t seg, uint16_t off, const TInstruction& insn) {
-  std::string line = Hex(seg, 4) + ":" + Hex(off, 4) + " " + insn.bytes;
-  line.resize(std::max(line.size(), size_t(25)), ' ');
-  line += " " + insn.mnemonic;
-  if (insn.operands.empty()) return line;
-  line.resize(std::max(line.size(), size_t(35)), ' ');
-  line += " " + insn.operands;
+  // Fields too long for their columns push the rest along.
+  const auto padded = [](const std::string& text, size_t width) {
+    return text.size() < width ? text + std::string(width - text.size(), ' ') : text;
+  };
+  std::string line = Hex(seg, 4) + ":" + Hex(off, 4) + " " + padded(insn.bytes, 15) + " ";
+  if (insn.operands.empty()) return line + insn.mnemonic;
+  line += padded(insn.mnemonic, 9) + " " + insn.operands;
   // The workbench's disassembly panel takes every line of exactly 40 characters that ends in
   // four hex digits for a near jump, call or loop, and moves that target along with the
   // line's own address. Any other instruction whose line comes out that way ("PUSH 1234",

@@ -90,6 +90,8 @@ TEST(Disassembler, OnlyBranchLinesAreFortyCharactersEndingInHex) {
   EXPECT_EQ(line(Bytes({0x68, 0x00, 0x01})), "0FF0:0105 680001          PUSH      0100 ");
   EXPECT_EQ(line(Bytes({0xCD, 0x21})), "0FF0:0105 CD21            INT       21");
   EXPECT_EQ(line(Bytes({0x90})), "0FF0:0105 90              NOP");
+  EXPECT_EQ(line(Bytes({0x67, 0x8B, 0x84, 0x58, 0x00, 0x01, 0x00, 0x00})),
+            "0FF0:0105 678B845800010000 MOV       AX,[EAX+EBX*2+00000100]");
 }
 
 TEST(Disassembler, RandomBytesDecodeIntoWellFormedLines) {
