@@ -8,6 +8,7 @@
 #include <string>
 
 #include "build_program.h"
+#include "disassembly.h"
 #include "cpu_state.h"
 #include "mem_image.h"
 #include "run_process.h"
@@ -93,7 +94,8 @@ void BM_AssembleAndLink20000Lines(benchmark::State& state) {
 }
 BENCHMARK(BM_AssembleAndLink20000Lines)->Unit(benchmark::kMillisecond);
 
-// The workbench's whole build: script, runner, assembler, linker, listing, map and load.
+// The workbench's whole build: script, runner, assembler, linker, listing, map, load and
+// the disassembly panel's listing from the DOS debugger.
 void BM_BuildProgram100Lines(benchmark::State& state) {
   TWorkDir dir("corvale-bench-build-");
   const TPrivateToolchain toolchain(kBin.string());
@@ -111,14 +113,23 @@ void BM_BuildProgram100Lines(benchmark::State& state) {
   TMemImage memory;
   TCPUState cpu;
   const fs::path cwd = fs::current_path();
+  TBuildState build;
+  size_t listed = 0;
+  request.disassemble = [&](const std::string& image) {
+    const uint16_t end = uint16_t(build.LoadInfo.CodeLength + 0x100);
+    const auto output = DisassembleImage(host, request.paths, image, 0x100, end);
+    if (output) listed = DisassemblyPanelLines(*output).size();
+    return output.has_value();
+  };
   for (auto _ : state) {
-    TBuildState build;
+    build = TBuildState{};
     if (!BuildProgram(request, host, report, build, memory, cpu) || !build.BuildSucceeded) {
       state.SkipWithError(("build failed: " + build.problem).c_str());
       break;
     }
   }
   fs::current_path(cwd);
+  state.counters["listed_lines"] = double(listed);
 }
 BENCHMARK(BM_BuildProgram100Lines)->Unit(benchmark::kMillisecond);
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -114,7 +115,9 @@ bool BuildProgram(const TBuildRequest& request, IBuildHost& host, IBuildReport& 
   }
 
   // 7. The disassembly.
-  if (request.disassemble) request.disassemble(codeImage);
+  if (request.disassemble && !request.disassemble(codeImage)) {
+    return stop("the DOS debugger wrote no listing of " + codeImage);
+  }
 
   // 8. Ready at the entry point.
   cpu.EIP = state.LoadInfo.EntryOffset;
@@ -156,11 +159,48 @@ TPrivateToolchain::~TPrivateToolchain() {
 
 TDriveType TPosixBuildHost::DriveType(char) { return TDriveType::None; }
 
+std::vector<std::string> TerminalCommand(const std::string& program) {
+  struct TTerminal {
+    const char* name;
+    std::vector<std::string> options;  // before the program
+  };
+  const TTerminal terminals[] = {{"x-terminal-emulator", {"-e"}},
+                                 {"xterm", {"-e"}},
+                                 {"konsole", {"--nofork", "-e"}},
+                                 {"gnome-terminal", {"--wait", "--"}}};
+  const char* path = std::getenv("PATH");
+  std::string_view folders = path ? path : "";
+  for (const TTerminal& terminal : terminals) {
+    for (std::string_view rest = folders; !rest.empty();) {
+      const size_t colon = rest.find(':');
+      const std::string folder(rest.substr(0, colon));
+      rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+      if (folder.empty()) continue;
+      const std::string candidate = folder + "/" + terminal.name;
+#ifndef _WIN32
+      if (access(candidate.c_str(), X_OK) != 0) continue;
+#endif
+      std::vector<std::string> command{candidate};
+      command.insert(command.end(), terminal.options.begin(), terminal.options.end());
+      command.push_back(program);
+      return command;
+    }
+  }
+  return {};
+}
+
 bool TPosixBuildHost::RunAndWait(const std::string& program, bool visible) {
 #ifndef _WIN32
-  // The runner needs no input; a visible run keeps the terminal it was started from.
-  // A hidden run shows nothing and reads nothing: its console is the null device.
-  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+  // A hidden run shows nothing and reads nothing: its console is the null device. A visible
+  // run gets a terminal window of its own.
+  std::vector<std::string> command{program};
+  if (visible) {
+    command = TerminalCommand(program);
+    if (command.empty()) return false;
+  }
+  std::vector<char*> argv;
+  for (std::string& word : command) argv.push_back(word.data());
+  argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (!visible) {
@@ -169,7 +209,7 @@ bool TPosixBuildHost::RunAndWait(const std::string& program, bool visible) {
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   }
   pid_t pid = 0;
-  const int started = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+  const int started = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (started != 0) return false;
   int status = 0;

@@ -43,14 +43,21 @@ struct TBuildRequest {
   std::string assembler = "TASM";
   // Slots for the source editor's code lines (-1 = none); filled from the map.
   std::vector<int>* codeLines = nullptr;
-  // Step 7: the disassembly of the loaded code (given the code image file's path).
-  std::function<void(const std::string& codeImagePath)> disassemble;
+  // Step 7: the disassembly of the loaded code (given the code image file's path); false
+  // when the disassembler left no listing, which stops the build.
+  std::function<bool(const std::string& codeImagePath)> disassemble;
 };
 
 // True when the listing existed and, on the error-free path, the map and the executable
 // existed and loaded; whether the source was free of errors is state.BuildSucceeded.
 bool BuildProgram(const TBuildRequest& request, IBuildHost& host, IBuildReport& report,
                   TBuildState& state, TMemImage& memory, TCPUState& cpu);
+
+// How a visible run is shown on a desktop without DOS windows: the program in a terminal
+// window of the desktop's, the first of x-terminal-emulator, xterm, konsole and
+// gnome-terminal found on the PATH, with the arguments that make it wait for the program.
+// Empty when there is none.
+std::vector<std::string> TerminalCommand(const std::string& program);
 
 // The build's outside programs on this platform.
 class TPosixBuildHost final : public IBuildHost {

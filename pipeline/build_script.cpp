@@ -9,13 +9,13 @@ namespace {
 
 size_t NameStart(std::string_view path) { return path.size() - FileNamePart(path).size(); }
 
+}  // namespace
+
 // A path with a blank would fall apart at the runner's argument split.
 std::string Quoted(std::string_view path) {
   if (path.find(' ') == std::string_view::npos) return std::string(path);
   return "\"" + std::string(path) + "\"";
 }
-
-}  // namespace
 
 std::string TBuildPaths::Tool(std::string_view name) const {
   return ToolchainDir() + Separator() + std::string(name);

@@ -38,6 +38,9 @@ TSourceKind SourceKindOf(std::string_view sourcePath);
 // `extension`; a name without one gets it appended.
 std::string BasePath(std::string_view sourcePath, std::string_view extension);
 
+// A path as a script line writes it: in quotes when it holds a blank.
+std::string Quoted(std::string_view path);
+
 // One "USE L: L:\" line per removable or fixed drive from C to Y (DOS paths only; a POSIX
 // host has no drives and yields none).
 std::vector<std::string> DriveMappingLines(IBuildHost& host, TPathStyle style);

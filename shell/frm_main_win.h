@@ -115,6 +115,8 @@ class TfrmMainWin : public QMainWindow {
   void arToggleBreakpointExecute();
   void arClearAllBreakpointExecute();
   void ShowCurrentLine();
+  // The ">" of the disassembly panel goes to the line of this offset.
+  void MoveDisassemblyMarker(uint16_t ip);
   void lbMessageDblClick();
   // The breakpoints listed in the grid.
   int BreakpointCount() const { return breakpointCount_; }

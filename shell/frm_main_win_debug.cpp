@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "compile_command.h"
+#include "disassembly.h"
 #include "debugger_views.h"
 #include "dos_names.h"
 #include "editor_memo.h"
@@ -37,6 +38,9 @@ const char* const kLoadWhileRunning =
     "　否：放弃编译装载，程序继续运行。";
 const char* const kBuildFailed = "编译链接出现异常！";
 const char* const kRunningCaption = "正在运行";
+const char* const kNoTerminal =
+    "没有找到终端程序（x-terminal-emulator、xterm、konsole 或 gnome-terminal），"
+    "无法打开 DOS 调试窗口。";
 
 constexpr int kBreakpointColumns = 4;
 
@@ -140,6 +144,10 @@ class TfrmMainWin::TCompileTarget final : public ICompileTarget {
   void SendProtectedModeParameters(const TProtectedModeParameters&) override {}
   void ClearUserScreen() override { w_.userScreen_->Clear(); }
   void WhileMinimized(const std::function<void()>& run) override {
+    if (TerminalCommand("QXVDOS.EXE").empty()) {
+      w_.prompts_.Tell(&w_, kNoTerminal, w_.windowTitle(), TPromptIcon::Warning);
+      return;
+    }
     const Qt::WindowStates before = w_.windowState();
     w_.showMinimized();
     run();
@@ -247,6 +255,18 @@ void TfrmMainWin::apDebugExecute(TCompileCommand command) {
   if (editor) request.codeLines = &editor->Debugger().CodeLineSlots();
   const TCompileSettings settings{cpuSeries_, disassembly_, saveExeFile_, IsRunning()};
   TPosixBuildHost host;
+  // With "dasm" set the panel keeps the listing it has.
+  if (!skipDisassembly_) {
+    request.disassemble = [this, &host, &request](const std::string& image) {
+      const uint16_t end = uint16_t(machine_->build.LoadInfo.CodeLength + 0x100);
+      const auto output = DisassembleImage(host, request.paths, image, 0x100, end);
+      if (!output) return false;
+      lbDisassembly_->clear();
+      for (const std::string& line : DisassemblyPanelLines(*output))
+        lbDisassembly_->addItem(FromLocal(line));
+      return true;
+    };
+  }
   TCompileTarget target(*this, editor);
   RunCompileCommand(command, request, settings, host, target, machine_->build, machine_->memory,
                     machine_->cpu);
@@ -277,6 +297,20 @@ void TfrmMainWin::ShowCurrentLine() {
   active->Debugger().ExecutionLine = found ? found->line : -1;
   runControl_->SetCurrentLineText(UpperAscii(active->LineText(memo->CaretLine()).toStdString()));
   active->RefreshDebugMarks();
+  if (pnlDisassembly_->isVisible()) MoveDisassemblyMarker(uint16_t(cpu.EIP));
+}
+
+void TfrmMainWin::MoveDisassemblyMarker(uint16_t ip) {
+  for (int i = 0; i < lbDisassembly_->count(); ++i) {
+    QListWidgetItem* item = lbDisassembly_->item(i);
+    QString text = item->text();
+    const auto offset = PanelLineOffset(text.toStdString());
+    if (!offset || text.size() < 5) continue;
+    const bool here = *offset == ip;
+    text[4] = here ? QChar('>') : QChar(' ');
+    item->setText(text);
+    if (here) lbDisassembly_->setCurrentItem(item);
+  }
 }
 
 // ---- breakpoints ----------------------------------------------------------------------

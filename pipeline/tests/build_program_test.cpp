@@ -7,6 +7,7 @@
 
 #include "build_program.h"
 #include "compile_command.h"
+#include "disassembly.h"
 #include "cpu_state.h"
 #include "mem_image.h"
 
@@ -129,7 +130,10 @@ TEST_F(BuildProgramTest, CleanBuildLoadsAtTheEntryPoint) {
   std::vector<int> codeLines(5, -1);
   request_.codeLines = &codeLines;
   std::string disassembled;
-  request_.disassemble = [&](const std::string& path) { disassembled = path; };
+  request_.disassemble = [&](const std::string& path) {
+    disassembled = path;
+    return true;
+  };
   ASSERT_TRUE(BuildProgram(request_, host_, report_, state_, memory_, cpu_)) << state_.problem;
   EXPECT_TRUE(state_.BuildSucceeded);
   EXPECT_EQ(cpu_.EIP, 2u);
@@ -225,3 +229,39 @@ TEST_F(BuildProgramTest, DosDebuggerGetsTheExecutableAndItMayStay) {
 }
 
 }  // namespace
+
+// The DOS debugger's hidden run on the code image, and its output turned into panel lines.
+TEST_F(BuildProgramTest, DisassemblyRunsTheDebuggerAndMovesOffsetsToTheCodePart) {
+  EXPECT_EQ(DisassemblerCommands(0x100, 0x152),
+            (std::vector<std::string>{"RX", "R", "U 0100, 0152", "Q"}));
+  const std::string dir = request_.paths.ToolchainDir() + "/";
+  std::string output =
+      "-RX\r\n386 registers on\r\n-R\r\nEAX\r\nESP\r\nDS\r\n0FF0:0100 B80100\r\n"
+      "-U 0100, 0152\r\n"
+      "0FF0:0100 B80100          MOV       AX,0001\r\n"
+      "0FF0:0103 E80500          CALL      010D\r\n"
+      "0FF0:0106 7403            JZ        010B\r\n"
+      "0FF0:0108 EA03020000      JMP       0000:0203\r\n"
+      "no address here\r\n"
+      "-Q\r\n\r\n";
+  host_.outputs = {{dir + "QXDEBUG.D86", output}};
+  const auto lines = DisassembleImage(host_, request_.paths, Base(".A$M"), 0x100, 0x152);
+  ASSERT_TRUE(lines.has_value());
+  EXPECT_NE(host_.scriptSeen.find(dir + "QXDEBUG.COM " + Base(".A$M") + " <" + dir +
+                                  "QXDEBUG.CMD >" + dir + "QXDEBUG.D86\r\nEXIT\r\n"),
+            std::string::npos);
+  EXPECT_FALSE(fs::exists(dir + "QXDEBUG.D86"));
+  EXPECT_FALSE(fs::exists(dir + "QXDEBUG.CMD"));
+  EXPECT_EQ(DisassemblyPanelLines(*lines),
+            (std::vector<std::string>{"0000 B80100          MOV       AX,0001",
+                                      "0003 E80500          CALL      000D",
+                                      "0006 7403            JZ        000B",
+                                      "0008 EA03020000      JMP       0000:0203",
+                                      "dress here"}));
+  EXPECT_EQ(PanelLineOffset("0006 7403"), 6);
+  EXPECT_FALSE(PanelLineOffset("dress here").has_value());
+
+  // No output: the build stops with a reason instead of going on without a listing.
+  host_.outputs.clear();
+  EXPECT_FALSE(DisassembleImage(host_, request_.paths, Base(".A$M"), 0x100, 0x101));
+}

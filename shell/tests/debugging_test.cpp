@@ -4,6 +4,8 @@
 // and a failed build whose message leads to the line in error.
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QDockWidget>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
@@ -92,8 +94,12 @@ class TDebuggingTest : public QObject {
 
  private slots:
   void initTestCase() { qputenv("CORVALE_NO_SPLASH", "1"); }
-  void init() {
+  void init() { Reopen(""); }
+  // A fresh window on these settings (the last window's are gone).
+  void Reopen(const char* settings) {
+    if (window_) cleanup();
     prompts_ = TScriptedPrompts{};
+    Write("Corvale.INI", settings);
     window_ = std::make_unique<TfrmMainWin>(prompts_, dir_.filePath("Corvale.INI").toStdString());
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
@@ -230,6 +236,69 @@ class TDebuggingTest : public QObject {
     QCOMPARE(prompts_.asked.last().text, QString("程序已退出！是否立即复位？"));
     QCOMPARE(window_->UserScreen().Text(), output);
     QCOMPARE(Line(), entryLine);  // reset on Yes
+  }
+
+  void disassemblyPanelFollowsIP() {
+    Reopen("[Config]\r\nDisassembly=1\r\n");
+    editor_ = window_->OpenEditor(Write("t.asm", kProgram));
+    Trigger("apDebug");
+    QVERIFY(Find<QDockWidget>("pnlDisassembly")->isVisible());
+    auto* list = Find<QListWidget>("lbDisassembly");
+    QVERIFY2(list->count() >= 14, qPrintable(QString::number(list->count())));
+    QCOMPARE(list->currentItem()->text().left(5), QString("0000>"));
+    for (int i = 0; i < 3; ++i) Trigger("arTrace");  // to CALL PRINT
+    const QString call = list->currentItem()->text();
+    QVERIFY2(call.contains("CALL"), qPrintable(call));
+    QCOMPARE(call.left(4).toUInt(nullptr, 16), Cpu().EIP);
+    // The call's target, moved to the code part's offsets, is PRINT's first instruction.
+    Trigger("arTrace");
+    QCOMPARE(Line(), 18);
+    QCOMPARE(call.right(4).toUInt(nullptr, 16), Cpu().EIP);
+    int marked = 0;
+    for (int i = 0; i < list->count(); ++i) marked += list->item(i)->text().mid(4, 1) == ">";
+    QCOMPARE(marked, 1);
+  }
+
+  void dasmKeepsTheLastListing() {
+    Reopen("[Config]\r\ndasm=1\r\n");
+    auto* list = Find<QListWidget>("lbDisassembly");
+    list->addItem("0000 kept");
+    editor_ = window_->OpenEditor(Write("t.asm", kProgram));
+    Trigger("apDebug");
+    QCOMPARE(Line(), 7);
+    QCOMPARE(list->count(), 1);
+    QCOMPARE(list->item(0)->text(), QString("0000 kept"));
+  }
+
+  // The DOS debugger on the built program, in a terminal window: here a stand-in terminal
+  // that feeds it keys from a file and keeps what it shows.
+  void dosDebuggerRunsInATerminal() {
+    const QByteArray path = qgetenv("PATH");
+    const QString bin = dir_.filePath("bin");
+    QDir().mkpath(bin);
+    const QString terminal = bin + "/xterm";
+    Write("bin/xterm", "#!/bin/sh\nshift\n\"$@\" <\"$KEYS\" >\"$SCREEN\" 2>&1\n");
+    QFile::setPermissions(terminal, QFile::permissions(terminal) | QFileDevice::ExeOwner);
+    qputenv("KEYS", Write("keys", "G\r\nQ\r\n").toLocal8Bit());
+    qputenv("SCREEN", dir_.filePath("screen").toLocal8Bit());
+    qputenv("PATH", bin.toLocal8Bit());
+    const QString source = dir_.filePath("hello.asm");
+    QFile::remove(source);
+    QVERIFY(QFile::copy(QString(CORVALE_EXAMPLES_DIR) + "/course/hello.asm", source));
+    editor_ = window_->OpenEditor(source);
+    Trigger("apTD");
+    QFile screen(dir_.filePath("screen"));
+    QVERIFY(screen.open(QIODevice::ReadOnly));
+    const QByteArray shown = screen.readAll();
+    QVERIFY2(shown.contains("Hello, world!"), shown.constData());
+    QVERIFY(!QFile::exists(dir_.filePath("hello.EXE")));
+
+    // Without any terminal the workbench says so and stays as it is.
+    qputenv("PATH", dir_.filePath("nothing").toLocal8Bit());
+    Trigger("apTDN");
+    qputenv("PATH", path);
+    QVERIFY(prompts_.asked.last().text.startsWith("没有找到终端程序"));
+    QVERIFY(!window_->isMinimized());
   }
 
   void failedBuildLeadsToTheLineInError() {
