@@ -145,6 +145,11 @@ TEST_F(BuildProgramTest, CleanBuildLoadsAtTheEntryPoint) {
   EXPECT_TRUE(fs::exists(Base(".EXE")));  // kept or deleted by the command, not here
   EXPECT_EQ(report_.lines.back(), "调试信息加载完毕！");
   EXPECT_EQ(report_.progress, 4);
+
+  // Without the debugger's listing the build stops short of the entry point.
+  request_.disassemble = [](const std::string&) { return false; };
+  EXPECT_FALSE(BuildProgram(request_, host_, report_, state_, memory_, cpu_));
+  EXPECT_NE(state_.problem.find("no listing"), std::string::npos) << state_.problem;
 }
 
 // A program image of 4 bytes of data before 6 bytes of code (initial CS = 0 keeps it
