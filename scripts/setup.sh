@@ -15,6 +15,7 @@ PACKAGES=(
   qt6-base-dev-tools
   libqt6svg6
   libqscintilla2-qt6-dev
+  qt6-serialport-dev
   nasm
   libcapstone-dev
   fonts-wqy-microhei
