@@ -1,0 +1,472 @@
+#include "firmware.h"
+
+#include <algorithm>
+
+namespace trainer {
+namespace {
+
+using std::chrono::milliseconds;
+
+// The identification text: the model the workbench checks for, then the monitor's version.
+constexpr std::string_view kIdentity = "Vexa-PRO+ monitor 3.1 (Corvale stand-in)";
+constexpr auto kFrameGap = milliseconds(200);  // a frame is dropped after this much silence
+constexpr int kUnthrottledSlice = 20000;       // instructions per turn at full speed
+constexpr double kMaxSliceSeconds = 0.02;      // the throttle never saves up more than this
+constexpr int kSampleBatchMs = 10;
+
+// The registers by their code in WriteRegister and the dumps: 32-bit ones whose low half
+// the 16-bit commands carry, and segment registers.
+struct TRegister {
+  uint32_t TCPUState::*wide;
+  uint16_t TCPUState::*seg;
+};
+constexpr TRegister kRegisters[] = {
+    {&TCPUState::EAX, nullptr}, {&TCPUState::EBX, nullptr},    {&TCPUState::ECX, nullptr},
+    {&TCPUState::EDX, nullptr}, {&TCPUState::ESP, nullptr},    {&TCPUState::EBP, nullptr},
+    {&TCPUState::ESI, nullptr}, {&TCPUState::EDI, nullptr},    {nullptr, &TCPUState::DS},
+    {nullptr, &TCPUState::ES},  {nullptr, &TCPUState::SS},     {nullptr, &TCPUState::CS},
+    {&TCPUState::EIP, nullptr}, {&TCPUState::EFLAGS, nullptr},
+};
+constexpr unsigned kGeneralRegisters = 8;  // EAX ... EDI, the first entries
+
+void PutLE(std::vector<uint8_t>& out, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(uint8_t(value >> 8 * i));
+}
+
+int PortSize(uint8_t code) {
+  switch (code) {
+    case cmd::InPort8:
+    case cmd::OutPort8: return 1;
+    case cmd::InPort16:
+    case cmd::OutPort16: return 2;
+    default: return 4;
+  }
+}
+
+}  // namespace
+
+const TFirmware::TCommand TFirmware::kCommands[] = {
+    {cmd::InitTarget, 2, &TFirmware::InitTarget},
+    {cmd::InPort8, 1, &TFirmware::InPort},
+    {cmd::OutPort8, 2, &TFirmware::OutPort},
+    {cmd::SetBreakpoints, 0, &TFirmware::SetBreakpoints},
+    {cmd::Identify, 0, &TFirmware::Identify},
+    {cmd::ClearBreakpoints, 0, &TFirmware::ClearBreakpoints},
+    {cmd::StepProgram, 0, &TFirmware::StartProgram},
+    {cmd::RunProgram, 0, &TFirmware::StartProgram},
+    {cmd::StopProgram, 0, &TFirmware::StopProgram},
+    {cmd::ReadMemoryES, 2, &TFirmware::ReadMemory},
+    {cmd::ReadMemoryCS, 2, &TFirmware::ReadMemory},
+    {cmd::WriteMemoryCS, 2, &TFirmware::WriteMemory},
+    {cmd::ReadMemoryDS, 2, &TFirmware::ReadMemory},
+    {cmd::WriteMemoryDS, 2, &TFirmware::WriteMemory},
+    {cmd::ReadMemorySS, 2, &TFirmware::ReadMemory},
+    {cmd::WriteMemorySS, 2, &TFirmware::WriteMemory},
+    {cmd::WriteMemoryES, 2, &TFirmware::WriteMemory},
+    {cmd::ReadRegisters, 0, &TFirmware::ReadRegisters},
+    {cmd::WriteRegister, 2, &TFirmware::WriteRegister},
+    {cmd::InPort32, 1, &TFirmware::InPort},
+    {cmd::OutPort32, 3, &TFirmware::OutPort},
+    {cmd::InPort16, 1, &TFirmware::InPort},
+    {cmd::OutPort16, 3, &TFirmware::OutPort},
+    {cmd::ReadRegisters386, 0, &TFirmware::ReadRegisters386},
+    {cmd::WriteRegister386, 4, &TFirmware::WriteRegister386},
+    {cmd::ReadMemory386, 3, &TFirmware::ReadMemory386},
+    {cmd::WriteMemory386, 3, &TFirmware::WriteMemory386},
+    {cmd::ProtectedModeParams, 0, &TFirmware::StoreProtectedModeParams},
+    {cmd::LinkNoticeOn, 0, &TFirmware::LinkNotice},
+    {cmd::LinkNoticeOff, 0, &TFirmware::LinkNotice},
+    {cmd::StartSampling, 0, &TFirmware::StartSampling},
+    {cmd::StopSampling, 0, &TFirmware::StopSampling},
+    {cmd::EnterBridge, 0, &TFirmware::Bridge},
+    {cmd::PollInterrupt, 0, &TFirmware::PollInterrupt},
+    {cmd::LeaveBridge, 0, &TFirmware::Bridge},
+};
+
+// ---- the box's devices as the simulator sees them ---------------------------------------
+
+TFirmware::TBoxBridge::TBoxBridge(TPortSpace& ports, TInterruptRequests& irqs,
+                                  const TLinkConsole& console)
+    : ports_(ports), irqs_(irqs), console_(console) {
+  // Bridged: the simulator's interrupt entry serves the box's requests. Its data window is
+  // this box's own memory, so the window calls have nothing to do.
+  SetMode(TWorkingMode::Bridged);
+}
+
+bool TFirmware::TBoxBridge::In(uint16_t port, int size, uint32_t& value) {
+  value = ports_.In(port, size);
+  return true;
+}
+
+bool TFirmware::TBoxBridge::Out(uint16_t port, uint32_t value, int size) {
+  ports_.Out(port, value, size);
+  return true;
+}
+
+uint16_t TFirmware::TBoxBridge::PollInterrupt() {
+  // An INT 21h waiting for the workbench is not interrupted: it must run again first.
+  uint8_t type = 0;
+  if (console_.Waiting() || !irqs_.Take(type)) return 0;
+  return uint16_t(0x01 | type << 8);
+}
+
+// ---- the monitor's loop -----------------------------------------------------------------
+
+TFirmware::TFirmware(IByteLink& link, const TFirmwareOptions& options)
+    : link_(link),
+      opt_(options),
+      console_(state_, mem_, [this](std::span<const uint8_t> b, bool reply) { Send(b, reply); }),
+      bridge86_(ports_, irqs_, console_),
+      cpu_(state_, mem_),
+      random_(options.seed) {
+  cpu_.SetConsole(&console_);
+  cpu_.SetBridge(&bridge86_);
+  ResetRegisters(state_, false, 0);  // as after power-on
+  const Clock::time_point now = Clock::now();
+  lastByte_ = lastSlice_ = nextSample_ = now;
+  nextIrq_ = now + milliseconds(opt_.irqEveryMs);
+}
+
+bool TFirmware::Poll(int waitMs) {
+  if (closed_) return false;
+  uint8_t buffer[512];
+  const int n = link_.Read(buffer, sizeof buffer, WaitBudget(waitMs, Clock::now()));
+  if (n < 0) closed_ = true;
+  const Clock::time_point now = Clock::now();
+  if (parser_.Partial() && now - lastByte_ > kFrameGap) parser_.Reset();
+  if (n > 0) lastByte_ = now;
+  TimerInterrupts(now);  // a tick that fell due during the wait comes before these frames
+  for (int i = 0; i < n && !closed_; ++i) {
+    if (!parser_.Push(buffer[i])) continue;
+    HandleFrame(parser_.Frame());
+    if (opt_.dropAfter != 0 && ++frames_ >= opt_.dropAfter) closed_ = true;
+  }
+  if (closed_) return false;
+  if (runMode_ != TRunMode::Idle) RunSlice(now);
+  if (sampling_) SendSamples(now);
+  return true;
+}
+
+int TFirmware::WaitBudget(int waitMs, Clock::time_point now) const {
+  if (runMode_ != TRunMode::Idle && !console_.Waiting())
+    return opt_.instructionsPerSecond == 0 ? 0 : 1;
+  int wait = std::max(waitMs, 0);
+  if (sampling_) wait = std::min(wait, kSampleBatchMs);
+  if (opt_.irqEveryMs != 0) {
+    const auto untilIrq = std::chrono::duration_cast<milliseconds>(nextIrq_ - now).count();
+    wait = int(std::clamp<long long>(untilIrq, 0, wait));
+  }
+  return wait;
+}
+
+void TFirmware::HandleFrame(const TFrame& f) {
+  if (f.code >= cmd::ConsoleKeyStatus && f.code <= cmd::ConsoleLine) {
+    if (console_.Awaits(f.code)) console_.Answer(f);
+    return;
+  }
+  for (const TCommand& c : kCommands) {
+    if (c.code != f.code) continue;
+    if (f.len >= c.minLen) (this->*c.handler)(f);
+    return;
+  }
+}
+
+void TFirmware::Send(std::span<const uint8_t> bytes, bool reply) {
+  if (opt_.silent || bytes.empty()) return;
+  std::vector<uint8_t> out(bytes.begin(), bytes.end());
+  if (reply) {
+    if (opt_.wrongCode) out[0] ^= 0x80;
+    if (opt_.shortReplies == TShortReplies::Header) out.resize(std::min<size_t>(out.size(), 2));
+    if (opt_.shortReplies == TShortReplies::OneDataByte)
+      out.resize(std::min<size_t>(out.size(), 3));
+  }
+  if (opt_.garbage)
+    for (uint8_t& b : out) b = uint8_t(random_());
+  link_.Write(out);
+}
+
+// ---- running the downloaded program ------------------------------------------------------
+
+void TFirmware::RunSlice(Clock::time_point now) {
+  const double elapsed = std::chrono::duration<double>(now - lastSlice_).count();
+  lastSlice_ = now;
+  if (console_.Waiting()) return;  // the program waits for the workbench's answer
+  int budget = kUnthrottledSlice;
+  const uint32_t ips = opt_.instructionsPerSecond;
+  if (runMode_ == TRunMode::Step) {
+    budget = 1;
+  } else if (ips != 0) {
+    credit_ = std::min(credit_ + ips * elapsed, ips * kMaxSliceSeconds + 1);
+    budget = int(credit_);
+    credit_ -= budget;
+  }
+  const bool sampleHere = SamplesFollowProgram();
+  const uint32_t perSample = std::max<uint32_t>(1, ips / std::max<uint32_t>(1, opt_.sampleRate));
+  for (int i = 0; i < budget; ++i) {
+    if (runMode_ == TRunMode::Run && cpu_.AtProgramEnd()) return FinishRun();
+    console_.Arm();
+    cpu_.Step();
+    if (sampleHere && ++sinceSample_ >= perSample) {
+      sinceSample_ = 0;
+      captured_.push_back(ports_.Dac());
+    }
+    if (console_.Waiting()) return;  // the INT 21h runs again once its answer is here
+    if (runMode_ == TRunMode::Step || breakpoints_[uint16_t(state_.EIP)]) return FinishRun();
+  }
+}
+
+void TFirmware::FinishRun() {
+  const bool step = runMode_ == TRunMode::Step;
+  runMode_ = TRunMode::Idle;
+  if (step && console_.TakeRequestSent()) {
+    Send(AckFrame(cmd::StepProgram), false);  // the workbench reads three bytes after a request
+  } else {
+    const uint8_t stop = step ? cmd::StepProgram : cmd::RunProgram;
+    Send({&stop, 1}, false);
+  }
+}
+
+void TFirmware::StopRun() {
+  runMode_ = TRunMode::Idle;
+  console_.Cancel();
+  console_.TakeRequestSent();
+}
+
+void TFirmware::StartProgram(const TFrame& f) {
+  if (runMode_ != TRunMode::Idle) return;  // one program at a time
+  runMode_ = f.code == cmd::RunProgram ? TRunMode::Run : TRunMode::Step;
+  console_.TakeRequestSent();
+  lastSlice_ = Clock::now();
+  credit_ = 0;
+  sinceSample_ = 0;
+  const uint8_t header[] = {f.code, 0x00};
+  Send(header, true);
+}
+
+void TFirmware::StopProgram(const TFrame&) {
+  StopRun();
+  Ack(cmd::StopProgram);
+}
+
+void TFirmware::SetBreakpoints(const TFrame& f) {
+  if (f.len == 0 && f.At(0) == cmd::SetBreakpoints) {  // NotifyRunning (bridge mode)
+    bridgeRunning_ = true;
+    return Ack(f.code);
+  }
+  breakpoints_.reset();
+  const unsigned count = std::min<unsigned>(f.At(0), f.len / 2);
+  for (unsigned i = 0; i < count; ++i) breakpoints_.set(f.Word(1 + 2 * i));
+  Ack(f.code);
+}
+
+void TFirmware::ClearBreakpoints(const TFrame& f) {
+  bridgeRunning_ = false;  // the same bytes are NotifyIdle in bridge mode
+  breakpoints_.reset();
+  Ack(f.code);
+}
+
+// ---- target state ------------------------------------------------------------------------
+
+void TFirmware::InitTarget(const TFrame& f) {
+  StopRun();
+  breakpoints_.reset();
+  ResetRegisters(state_, f.At(2) == 2, 0);
+  const uint8_t cpu = opt_.cpu386 ? '2' : '1';
+  Reply(f.code, {&cpu, 1});
+}
+
+void TFirmware::Identify(const TFrame& f) {
+  Reply(f.code, {reinterpret_cast<const uint8_t*>(kIdentity.data()), kIdentity.size()});
+}
+
+void TFirmware::ReadRegisters(const TFrame& f) {
+  std::vector<uint8_t> out;
+  for (const TRegister& r : kRegisters) PutLE(out, r.wide ? state_.*r.wide : state_.*r.seg, 2);
+  Reply(f.code, out);
+}
+
+void TFirmware::ReadRegisters386(const TFrame& f) {
+  std::vector<uint8_t> out;
+  for (unsigned i = 0; i < kGeneralRegisters; ++i) PutLE(out, state_.*kRegisters[i].wide, 4);
+  for (uint16_t seg :
+       {state_.DS, state_.ES, state_.FS, state_.GS, state_.SS, uint16_t(0), state_.CS, uint16_t(0)})
+    PutLE(out, seg, 2);
+  PutLE(out, state_.EIP, 4);
+  PutLE(out, state_.EFLAGS, 4);
+  Reply(f.code, out);
+}
+
+void TFirmware::WriteRegister(const TFrame& f) {
+  const uint8_t code = f.At(0);
+  const uint16_t value = f.Word(1);
+  if (code < std::size(kRegisters)) {
+    const TRegister& r = kRegisters[code];
+    if (r.wide) state_.*r.wide = (state_.*r.wide & 0xFFFF0000u) | value;
+    else state_.*r.seg = value;
+  }
+  Ack(f.code);  // other codes change nothing but are taken
+}
+
+void TFirmware::WriteRegister386(const TFrame& f) {
+  const uint8_t code = f.At(0);
+  switch (code) {
+    case 0x08:
+      state_.DS = f.Word(1);
+      state_.ES = f.Word(3);
+      break;
+    case 0x09:
+      state_.FS = f.Word(1);
+      state_.GS = f.Word(3);
+      break;
+    default:
+      if (code < std::size(kRegisters)) {
+        const TRegister& r = kRegisters[code];
+        if (r.wide) state_.*r.wide = f.Dword(1);
+        else state_.*r.seg = f.Word(1);
+      }
+      break;
+  }
+  Ack(f.code);
+}
+
+// ---- memory --------------------------------------------------------------------------------
+
+void TFirmware::ReadBlock(uint8_t code, uint16_t seg, uint16_t offset, uint8_t size) {
+  std::vector<uint8_t> out(size == 0 ? 256 : size);
+  const uint32_t start = TMemImage::Linear(seg, offset);
+  for (size_t i = 0; i < out.size(); ++i) out[i] = mem_.Byte(start + uint32_t(i));
+  Reply(code, out);
+}
+
+void TFirmware::WriteBlock(uint16_t seg, uint16_t offset, uint8_t size,
+                           std::span<const uint8_t> bytes) {
+  const uint32_t start = TMemImage::Linear(seg, offset);
+  const size_t n = std::min<size_t>(size, bytes.size());
+  for (size_t i = 0; i < n; ++i) mem_.SetByte(start + uint32_t(i), bytes[i]);
+}
+
+// The segment register a 16-bit memory command names by its code.
+static uint16_t SegmentOf(const TCPUState& s, uint8_t code) {
+  switch (code) {
+    case cmd::ReadMemoryCS:
+    case cmd::WriteMemoryCS: return s.CS;
+    case cmd::ReadMemoryDS:
+    case cmd::WriteMemoryDS: return s.DS;
+    case cmd::ReadMemorySS:
+    case cmd::WriteMemorySS: return s.SS;
+    default: return s.ES;
+  }
+}
+
+// The 80386 commands' selector: 0 = ES, 1 = FS, 2 = GS; false for any other.
+static bool SelectorSegment(const TCPUState& s, uint8_t selector, uint16_t& seg) {
+  const uint16_t segs[] = {s.ES, s.FS, s.GS};
+  if (selector >= std::size(segs)) return false;
+  seg = segs[selector];
+  return true;
+}
+
+void TFirmware::ReadMemory(const TFrame& f) {
+  ReadBlock(f.code, SegmentOf(state_, f.code), f.Word(0), f.At(2));
+}
+
+void TFirmware::WriteMemory(const TFrame& f) {
+  WriteBlock(SegmentOf(state_, f.code), f.Word(0), f.At(2), f.Data().subspan(3));
+  Ack(f.code);
+}
+
+void TFirmware::ReadMemory386(const TFrame& f) {
+  uint16_t seg = 0;
+  if (SelectorSegment(state_, f.At(3), seg)) ReadBlock(f.code, seg, f.Word(0), f.At(2));
+}
+
+void TFirmware::WriteMemory386(const TFrame& f) {
+  uint16_t seg = 0;
+  if (!SelectorSegment(state_, f.At(3), seg)) return;
+  WriteBlock(seg, f.Word(0), f.At(2), f.Data().subspan(4));
+  Ack(f.code);
+}
+
+// ---- ports, interrupts, sampling, bridge -------------------------------------------------
+
+void TFirmware::InPort(const TFrame& f) {
+  const int size = PortSize(f.code);
+  std::vector<uint8_t> out;
+  PutLE(out, ports_.In(f.Word(0), size), size);
+  Reply(f.code, out);
+}
+
+void TFirmware::OutPort(const TFrame& f) {
+  const int size = PortSize(f.code);
+  uint32_t value = size == 1 ? f.At(2) : f.Word(2);
+  if (size == 4 && f.len >= 5) value = f.Dword(2);
+  ports_.Out(f.Word(0), value, size);
+  Ack(f.code);
+}
+
+void TFirmware::PollInterrupt(const TFrame& f) {
+  uint8_t type = 0;
+  const bool pending = irqs_.Take(type);
+  const uint8_t reply[] = {f.code, uint8_t(pending ? 1 : 0), type};
+  Send(reply, true);
+}
+
+void TFirmware::TimerInterrupts(Clock::time_point now) {
+  if (opt_.irqEveryMs == 0 || now < nextIrq_) return;
+  nextIrq_ = now + milliseconds(opt_.irqEveryMs);  // ticks missed while busy are not made up
+  if (runMode_ != TRunMode::Idle || (bridge_ && bridgeRunning_)) irqs_.Raise(opt_.irqType);
+}
+
+void TFirmware::StoreProtectedModeParams(const TFrame& f) {
+  for (size_t i = 0; i < protectedModeParams_.size(); ++i) protectedModeParams_[i] = f.Word(2 * i);
+  Ack(f.code);
+}
+
+void TFirmware::LinkNotice(const TFrame&) {}  // the workbench reads no reply
+
+void TFirmware::Bridge(const TFrame& f) {
+  bridge_ = f.code == cmd::EnterBridge;
+  bridgeRunning_ = false;
+  Ack(f.code);
+}
+
+void TFirmware::StartSampling(const TFrame&) {
+  if (sampling_) return;
+  sampling_ = true;
+  samplesSent_ = 0;
+  sinceSample_ = 0;
+  captured_.clear();
+  nextSample_ = Clock::now();
+}
+
+void TFirmware::StopSampling(const TFrame& f) {
+  sampling_ = false;
+  captured_.clear();
+  Ack(f.code);
+}
+
+bool TFirmware::SamplesFollowProgram() const {
+  return sampling_ && opt_.wave == TWave::Dac && runMode_ == TRunMode::Run &&
+         opt_.instructionsPerSecond != 0 && !console_.Waiting();
+}
+
+uint8_t TFirmware::SampleValue(uint64_t n) const {
+  if (opt_.wave == TWave::Dac) return ports_.Dac();
+  return WaveSample(opt_.wave, n, opt_.sampleRate / std::max<uint32_t>(1, opt_.waveHz));
+}
+
+void TFirmware::SendSamples(Clock::time_point now) {
+  std::vector<uint8_t> batch;
+  batch.swap(captured_);  // taken while the program ran, also in a slice that ended the run
+  if (SamplesFollowProgram()) {
+    nextSample_ = now;
+  } else if (opt_.sampleRate != 0) {
+    const auto period = std::chrono::nanoseconds(1'000'000'000 / opt_.sampleRate);
+    // After a stall of the host the samples missed are skipped, not sent in a burst.
+    if (now - nextSample_ > milliseconds(100)) nextSample_ = now - milliseconds(kSampleBatchMs);
+    for (; nextSample_ <= now; nextSample_ += period) batch.push_back(SampleValue(samplesSent_++));
+  }
+  Send(batch, false);
+}
+
+}  // namespace trainer
