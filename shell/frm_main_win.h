@@ -142,6 +142,8 @@ class TfrmMainWin : public QMainWindow {
   // Debugging (frm_main_win_debug.cpp).
   class TRunView;
   class TCompileTarget;
+  class TIoPorts;
+  void btnIOClick(QPushButton* sender);
   void CreateDebugger();
   void ConnectDebugHandlers();
   void ShowRunState(bool running);

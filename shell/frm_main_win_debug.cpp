@@ -3,13 +3,16 @@
 // message to its line, and the user screen.
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDockWidget>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMdiArea>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
@@ -20,6 +23,7 @@
 #include "debugger_views.h"
 #include "dos_names.h"
 #include "editor_memo.h"
+#include "io_panel.h"
 #include "frm_edit_win.h"
 #include "frm_main_win.h"
 #include "machine.h"
@@ -160,6 +164,20 @@ class TfrmMainWin::TCompileTarget final : public ICompileTarget {
   TfrmEditWin* editor_;
 };
 
+// ---- the I/O panel's ports --------------------------------------------------------------
+
+// The trainer's ports reach the panel through the link once the workbench is online.
+class TfrmMainWin::TIoPorts final : public IIoPorts {
+ public:
+  explicit TIoPorts(TfrmMainWin& window) : w_(window) {}
+  bool Online() override { return w_.IsOnline(); }
+  bool In(int, uint16_t, uint32_t&) override { return false; }
+  bool Out(int, uint16_t, uint32_t) override { return false; }
+
+ private:
+  TfrmMainWin& w_;
+};
+
 // ---- set-up ---------------------------------------------------------------------------
 
 void TfrmMainWin::CreateDebugger() {
@@ -202,6 +220,8 @@ void TfrmMainWin::ConnectDebugHandlers() {
   on("arToggleBreakpoint", [this] { arToggleBreakpointExecute(); });
   on("arClearAllBreakpoint", [this] { arClearAllBreakpointExecute(); });
   connect(lbMessage_, &QListWidget::itemDoubleClicked, this, &TfrmMainWin::lbMessageDblClick);
+  for (QPushButton* button : {btnWrite_, btnRead_, btnClear_})
+    connect(button, &QPushButton::clicked, this, [this, button] { btnIOClick(button); });
   lbMessage_->installEventFilter(this);
   TDebuggerHooks& hooks = views_->hooks;
   hooks.refreshRegisters = [&run] { run.RefreshViews(1); };
@@ -368,6 +388,24 @@ void TfrmMainWin::arClearAllBreakpointExecute() {
     editor->Debugger().ClearBreakpoints();
     editor->RefreshDebugMarks();
   }
+}
+
+// ---- the I/O panel ---------------------------------------------------------------------
+
+void TfrmMainWin::btnIOClick(QPushButton* sender) {
+  if (sender == btnClear_) {
+    lbIORecord_->clear();
+    return;
+  }
+  TIoRequest request;
+  request.action = sender == btnWrite_ ? TIoAction::Write : TIoAction::Read;
+  request.address = findChild<QLineEdit*>("edtIOAddr")->text().toStdString();
+  request.data = findChild<QLineEdit*>("edtWriteData")->text().toStdString();
+  request.width = findChild<QComboBox*>("cbIOWidth")->currentIndex();
+  request.programRunning = IsRunning();
+  TIoPorts ports(*this);
+  lbIORecord_->addItem(FromLocal(IoPanelAction(request, ports, lbIORecord_->count() + 1)));
+  lbIORecord_->setCurrentRow(lbIORecord_->count() - 1);
 }
 
 // ---- from a message to its line -------------------------------------------------------

@@ -8,6 +8,8 @@
 #include <QDockWidget>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QTabWidget>
@@ -299,6 +301,21 @@ class TDebuggingTest : public QObject {
     qputenv("PATH", path);
     QVERIFY(prompts_.asked.last().text.startsWith("没有找到终端程序"));
     QVERIFY(!window_->isMinimized());
+  }
+
+  void ioPanelRecordsEveryAction() {
+    Find<QLineEdit>("edtIOAddr")->setText("XYZ");
+    Find<QPushButton>("btnRead")->click();
+    Find<QLineEdit>("edtIOAddr")->setText("3F8");
+    Find<QLineEdit>("edtWriteData")->setText("41");
+    Find<QPushButton>("btnWrite")->click();
+    auto* record = Find<QListWidget>("lbIORecord");
+    QCOMPARE(record->count(), 2);
+    QCOMPARE(record->item(0)->text(), QString("  1  端口地址格式错误！"));
+    QCOMPARE(record->item(1)->text(), QString("  2  通信端口未初始化，请重新联机！"));
+    QCOMPARE(record->currentRow(), 1);
+    Find<QPushButton>("btnClear")->click();
+    QCOMPARE(record->count(), 0);
   }
 
   void failedBuildLeadsToTheLineInError() {
