@@ -1,0 +1,242 @@
+// TCommPort: the workbench's one link to the trainer's monitor. It owns the frame buffer
+// every command is built in and answered into, speaks the command protocol over an
+// ISerialLine, moves registers and memory between the trainer and the workbench's CPU
+// state and memory image, and starts the run-wait thread when a run or step is pending.
+//
+// Every command blocks, reports failure only through its result and shows nothing. All of
+// them are made on one thread (the main thread); the run-wait thread only reads, and hands
+// each byte over synchronously (see run_thread.h).
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cpu_state.h"
+#include "mem_image.h"
+#include "serial_line.h"
+
+class TRunThread;
+
+// Command codes; a reply echoes its request's code in byte 0.
+namespace linkcode {
+inline constexpr uint8_t InitTarget = 0x00;
+inline constexpr uint8_t InPort8 = 0x04;
+inline constexpr uint8_t OutPort8 = 0x05;
+inline constexpr uint8_t SetBreakpoints = 0x06;  // also NotifyRunning
+inline constexpr uint8_t Identify = 0x07;
+inline constexpr uint8_t ClearBreakpoints = 0x08;  // also NotifyIdle
+inline constexpr uint8_t Step = 0x09;
+inline constexpr uint8_t Run = 0x0A;
+inline constexpr uint8_t Stop = 0x0B;
+// Memory by segment register: the read and write code of each.
+inline constexpr uint8_t ReadES = 0x0C, ReadCS = 0x0D, WriteCS = 0x0E, ReadDS = 0x0F;
+inline constexpr uint8_t WriteDS = 0x10, ReadSS = 0x11, WriteSS = 0x12, WriteES = 0x13;
+inline constexpr uint8_t ReadRegisters = 0x14;
+inline constexpr uint8_t WriteRegister = 0x15;
+inline constexpr uint8_t InPort32 = 0x16;
+inline constexpr uint8_t OutPort32 = 0x17;
+inline constexpr uint8_t InPort16 = 0x18;
+inline constexpr uint8_t OutPort16 = 0x19;
+inline constexpr uint8_t ReadRegisters386 = 0x1A;
+inline constexpr uint8_t WriteRegister386 = 0x1C;
+inline constexpr uint8_t ReadMemory386 = 0x1D;
+inline constexpr uint8_t WriteMemory386 = 0x1E;
+// The workbench's frames in the console dialogue.
+inline constexpr uint8_t ConsoleStatus = 0x1F;
+inline constexpr uint8_t ConsoleKey = 0x20;
+inline constexpr uint8_t ConsoleString = 0x21;
+inline constexpr uint8_t ConsoleLine = 0x22;
+inline constexpr uint8_t ProtectedModeParams = 0x23;
+inline constexpr uint8_t LinkOn = 0x24;
+inline constexpr uint8_t LinkOff = 0x25;
+inline constexpr uint8_t StartSampling = 0x26;
+inline constexpr uint8_t StopSampling = 0x27;
+inline constexpr uint8_t EnterBridge = 0x28;
+inline constexpr uint8_t PollInterrupt = 0x29;
+inline constexpr uint8_t LeaveBridge = 0x2A;
+}  // namespace linkcode
+
+// Bytes the trainer sends while a program runs: the end of a run or step, and the start of
+// a console service request.
+inline constexpr uint8_t kStepEnded = 0x09;
+inline constexpr uint8_t kRunEnded = 0x0A;
+inline constexpr uint8_t kConsoleRequest = 0x21;
+
+// 80386 memory selectors.
+enum class TSelector : uint8_t { ES = 0, FS = 1, GS = 2 };
+
+class TCommPort {
+ public:
+  static constexpr size_t kFrameSize = 259;
+  static constexpr size_t kReadBlock = 252;
+  static constexpr size_t kWriteBlock = 128;
+  static constexpr size_t kMaxBreakpoints = 127;
+  static constexpr uint32_t kDefaultBaud = 57600;
+
+  // The line, the CPU state and the memory image must outlive the port.
+  TCommPort(ISerialLine& line, TCPUState& cpu, TMemImage& memory);
+  // Ends the run-wait thread (waiting out its current read) and closes the port.
+  ~TCommPort();
+  TCommPort(const TCommPort&) = delete;
+  TCommPort& operator=(const TCommPort&) = delete;
+
+  // ---- Seams the workbench fills in.
+  // The protocol's fixed waits; the default sleeps. Tests record them instead.
+  void SetWait(std::function<void(uint32_t ms)> wait);
+  // Receives every byte the run-wait thread reads, on that thread. The workbench posts it
+  // to the main thread and blocks until it has been handled; the console dialogue below is
+  // made from there.
+  void SetRunHandler(std::function<void(uint8_t)> handler);
+  // Called first by StopProgram: the user screen's caption back to normal and the pending
+  // key set to 0, which releases a console wait in progress.
+  void SetStopHook(std::function<void()> hook);
+
+  // ---- Transport.
+  // Closes an open port first; an empty name opens nothing. False when the device cannot
+  // be opened.
+  bool Open(const std::string& name, uint32_t baud);
+  // Ends the run-wait thread first, so nothing reads a closed line. Harmless when closed.
+  void Close();
+  bool IsOpen() const { return line_.IsOpen(); }
+  size_t WriteBytes(const uint8_t* bytes, size_t count) { return line_.Write(bytes, count); }
+  size_t ReadBytes(uint8_t* buffer, size_t count) { return line_.Read(buffer, count); }
+  void PurgeInput() { line_.PurgeInput(); }
+
+  // The generic exchange: sends the first n bytes of Frame (a request built there), waits
+  // as the request's code asks and reads the reply into Frame, which is all FFh but for
+  // what arrived. True when the header and at least one data byte came; the caller checks
+  // the code.
+  bool Transact(size_t n);
+
+  // ---- Commands. Each returns true when the trainer answered as it should.
+  // n: 1 without a separate data segment, 2 with one. Sets TargetCpu386 from the answer.
+  bool InitTarget(uint8_t n);
+  // The value is taken from the reply, zero-extended (FFh bytes where none came), also
+  // when the exchange failed.
+  bool InPort8(uint16_t port, uint32_t& value);
+  bool InPort16(uint16_t port, uint32_t& value);
+  bool InPort32(uint16_t port, uint32_t& value);
+  bool OutPort8(uint16_t port, uint8_t value);
+  bool OutPort16(uint16_t port, uint16_t value);
+  // Only the low 16 bits travel, in the same frame layout as OutPort16.
+  bool OutPort32(uint16_t port, uint32_t value);
+  // Sends the first `count` flagged offsets of the map in ascending order. A frame holds
+  // at most kMaxBreakpoints offsets: more are refused (false, nothing sent), and the
+  // caller tells the user.
+  bool SetBreakpoints(const std::array<uint8_t, 65536>& map, uint16_t count);
+  bool ClearBreakpoints();
+  // The run-state notices of bridge mode; callers do not use their result.
+  bool NotifyRunning();
+  bool NotifyIdle();
+  // The handshake of automatic detection: the identification, then StopProgram.
+  bool Identify();
+  // Start the loaded program or one step of it. True when the trainer sent its 2-byte
+  // header; the run-wait thread starts only when that header is the code followed by 00.
+  // Refused (false, nothing sent) while the previous run-wait thread is still handing a
+  // byte over.
+  bool RunProgram();
+  bool StepProgram();
+  // Asks the run-wait thread to end, then sends the stop, a second time when the first
+  // gets no proper answer.
+  bool StopProgram();
+  // Block transfers between the trainer and the memory image at segment × 16 + offset,
+  // the segment being the current value of the register the code or selector names. Reads
+  // fill the image from every reply, answered or not (FFh where nothing came). True when
+  // at least one frame was answered; false at once for length 0 or a code that names no
+  // segment.
+  bool ReadMemory(uint8_t code, uint16_t offset, uint16_t length);
+  bool WriteMemory(uint8_t code, uint16_t offset, uint16_t length);
+  bool ReadMemory386(TSelector selector, uint16_t offset, uint16_t length);
+  bool WriteMemory386(TSelector selector, uint16_t offset, uint16_t length);
+  // The dumps replace the stored registers when the exchange succeeded; the 16-bit dump
+  // replaces only the low halves.
+  bool ReadRegisters();
+  bool ReadRegisters386();
+  // Sends the stored value of the register with this code (0x00 AX … 0x0D FLAGS; the 80386
+  // form pairs DS/ES and FS/GS in one field).
+  bool WriteRegister(uint8_t code);
+  bool WriteRegister386(uint8_t code);
+  // DATA1, BUF1, DATA2, BUF2, DATAS_SEL and MLEN from words 0–5; then 0 and 1000h.
+  bool SendProtectedModeParams(const std::array<uint16_t, 8>& words);
+  // 'V' switches the trainer's link notice on (and waits a second), anything else off.
+  // Nothing is read back: the result is always false.
+  bool LinkNotice(char which);
+  // Only sends; the sample stream follows. True when the request went out whole.
+  bool StartSampling();
+  bool StopSampling();
+  bool EnterBridge();
+  bool LeaveBridge();
+  // Pending flag + 256 × interrupt type; 0 on failure.
+  uint16_t PollInterrupt();
+
+  // ---- The console dialogue, made on the main thread while the run-wait thread waits
+  // for the hand-over of "!" to return.
+  // The function number and character after "!". False when nothing came (a missing
+  // character reads as FFh).
+  bool ReadConsoleRequest(uint8_t& function, uint8_t& character);
+  // Functions 1 and 8: the key typed.
+  bool SendConsoleKey(uint8_t key);
+  // Function 6: the key waiting, or none.
+  bool SendConsoleStatus(std::optional<uint8_t> key);
+  // Function 9: asks for the string and returns it without its "$". False when the
+  // trainer did not answer.
+  bool ReceiveConsoleString(std::string& text);
+  // Function 10: the line without its Enter; longer lines are cut to 255 characters.
+  bool SendConsoleLine(std::string_view line);
+  // The three bytes that close a step after a console request; they are not examined.
+  void ReadStepTail();
+
+  // ---- The run-wait thread.
+  // True while a run-wait thread is alive.
+  bool RunThreadActive() const;
+  // True once the current run-wait thread was asked to end: bytes it still hands over
+  // came before the stop.
+  bool RunThreadTerminating() const;
+  // Asks the run-wait thread to end and waits until it has (at most one read time-out).
+  // Joining is impossible while the thread hands a byte over (the caller may be the one it
+  // waits for); it then ends by itself as soon as the hand-over returns, without reading
+  // again, and the result is false. True when no run-wait thread is left.
+  bool StopRunThread();
+
+  // ---- State.
+  std::string PortName;
+  uint32_t BaudRate = kDefaultBaud;
+  std::array<uint8_t, kFrameSize> Frame{};
+  // 1 while a run is pending, 0 while a step is; the run-wait thread reads it.
+  std::atomic<uint8_t> RunMode = 0;
+  // Set by InitTarget when the trainer reports an 80386.
+  bool TargetCpu386 = false;
+
+ private:
+  // Builds code, L, data in Frame; returns the frame's length.
+  size_t Build(uint8_t code, std::initializer_list<uint8_t> data);
+  size_t BuildBare(uint8_t code) { return Build(code, {code}); }
+  // Sends a parameterless command and checks the reply code (and echo).
+  bool Simple(uint8_t code);
+  bool SimpleEcho(uint8_t code);
+  bool CodeIs(uint8_t code) const { return Frame[0] == code; }
+  bool StartProgram(uint8_t code, uint8_t mode);
+  bool StopOnce();
+  bool InPort(uint8_t code, uint16_t port, int width, uint32_t& value);
+  bool OutPort(uint8_t code, uint16_t port, std::initializer_list<uint8_t> value);
+  // The block transfers; selector < 0 for the 16-bit family.
+  bool ReadBlocks(uint8_t code, int selector, uint16_t segment, uint16_t offset, uint16_t length);
+  bool WriteBlocks(uint8_t code, int selector, uint16_t segment, uint16_t offset, uint16_t length);
+  void Wait(uint32_t ms) { wait_(ms); }
+
+  ISerialLine& line_;
+  TCPUState& cpu_;
+  TMemImage& memory_;
+  std::function<void(uint32_t)> wait_;
+  std::function<void(uint8_t)> runHandler_;
+  std::function<void()> stopHook_;
+  std::unique_ptr<TRunThread> RunThread;
+};

@@ -1,0 +1,198 @@
+// The system's serial line. All platform code of the trainer link lives in this file.
+#include "serial_line.h"
+
+#ifdef _WIN32
+
+namespace {
+// The Windows line is not written yet: every open fails, so the workbench stays offline
+// and says that the port could not be set up.
+class TUnavailableSerialLine final : public ISerialLine {
+ public:
+  bool Open(const std::string&, uint32_t) override { return false; }
+  void Close() override {}
+  bool IsOpen() const override { return false; }
+  size_t Write(const uint8_t*, size_t) override { return 0; }
+  size_t Read(uint8_t*, size_t) override { return 0; }
+  void PurgeInput() override {}
+};
+}  // namespace
+
+std::unique_ptr<ISerialLine> MakeSystemSerialLine() {
+  return std::make_unique<TUnavailableSerialLine>();
+}
+
+#else
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+speed_t SpeedOf(uint32_t baud) {
+  struct TRate {
+    uint32_t baud;
+    speed_t speed;
+  };
+  static constexpr TRate kRates[] = {
+      {1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},
+      {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},
+      {230400, B230400}, {460800, B460800}, {921600, B921600},
+  };
+  for (const TRate& r : kRates)
+    if (r.baud == baud) return r.speed;
+  return B0;
+}
+
+// Milliseconds left until the deadline, rounded up so that poll() does not wake early.
+int MsUntil(TClock::time_point deadline) {
+  const auto left = deadline - TClock::now();
+  if (left <= TClock::duration::zero()) return 0;
+  return static_cast<int>(std::chrono::ceil<milliseconds>(left).count());
+}
+
+class TPosixSerialLine final : public ISerialLine {
+ public:
+  ~TPosixSerialLine() override { Close(); }
+
+  bool Open(const std::string& name, uint32_t baud) override;
+  void Close() override;
+  bool IsOpen() const override { return fd_ >= 0; }
+  size_t Write(const uint8_t* bytes, size_t count) override;
+  size_t Read(uint8_t* buffer, size_t count) override;
+  void PurgeInput() override {
+    if (const int fd = fd_; fd >= 0) tcflush(fd, TCIFLUSH);
+  }
+
+ private:
+  static void ApplyLineSettings(int fd, uint32_t baud);
+
+  // The run-wait thread reads while the main thread may close; the descriptor is read once
+  // per call.
+  std::atomic<int> fd_ = -1;
+  uint32_t baud_ = 0;
+};
+
+bool TPosixSerialLine::Open(const std::string& name, uint32_t baud) {
+  Close();
+  if (name.empty()) return false;
+  // Non-blocking, so that a port that waits for carrier does not hang the open; reads and
+  // writes wait in poll() under their own time-outs.
+  const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  // Only terminals are ports; and nobody else may use the port while it is ours: the
+  // terminal refuses further opens, and a second workbench holding the lock is refused here.
+  if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return false;
+  }
+  ioctl(fd, TIOCEXCL);
+  ApplyLineSettings(fd, baud);
+  tcflush(fd, TCIOFLUSH);
+  baud_ = baud;
+  fd_ = fd;
+  return true;
+}
+
+// Failures here are not reported: a port that keeps its old settings may still talk.
+void TPosixSerialLine::ApplyLineSettings(int fd, uint32_t baud) {
+  termios t{};
+  if (tcgetattr(fd, &t) != 0) return;
+  // Raw bytes both ways: the frames are binary. Software flow control goes too, since XON
+  // and XOFF are ordinary data bytes in a frame; hardware flow control stays as it was.
+  t.c_iflag &=
+      ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | INPCK | IXON | IXOFF | IXANY);
+  t.c_oflag &= ~OPOST;
+  t.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+  t.c_cflag &= ~(CSIZE | PARENB | CSTOPB);
+  // The trainer drives no carrier line; without CLOCAL a missing carrier would hang up.
+  t.c_cflag |= CS8 | CREAD | CLOCAL;
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+  if (const speed_t speed = SpeedOf(baud); speed != B0) {
+    cfsetispeed(&t, speed);
+    cfsetospeed(&t, speed);
+  }
+  tcsetattr(fd, TCSANOW, &t);
+}
+
+void TPosixSerialLine::Close() {
+  const int fd = fd_.exchange(-1);
+  if (fd < 0) return;
+  ioctl(fd, TIOCNXCL);
+  ::close(fd);
+}
+
+size_t TPosixSerialLine::Write(const uint8_t* bytes, size_t count) {
+  const int fd = fd_;
+  if (fd < 0) return 0;
+  tcflush(fd, TCIOFLUSH);
+  const auto deadline = TClock::now() + milliseconds(WriteTimeoutMs(baud_, count));
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::write(fd, bytes + done, count - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;
+    const int left = MsUntil(deadline);
+    if (left == 0) break;
+    pollfd p{fd, POLLOUT, 0};
+    if (poll(&p, 1, left) < 0 && errno != EINTR) break;
+  }
+  // A write counts as done when the bytes have left the driver, so the protocol's waits
+  // start when the trainer has the whole request.
+  for (int queued = 0; ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 && MsUntil(deadline) > 0;)
+    std::this_thread::sleep_for(milliseconds(1));
+  return done;
+}
+
+size_t TPosixSerialLine::Read(uint8_t* buffer, size_t count) {
+  const int fd = fd_;
+  if (fd < 0 || count == 0) return 0;
+  count = std::min(count, kMaxReadCount);
+  const auto totalDeadline = TClock::now() + milliseconds(ReadTimeoutMs(count));
+  auto deadline = totalDeadline;
+  size_t got = 0;
+  while (got < count) {
+    const int left = MsUntil(deadline);
+    if (left == 0) break;
+    pollfd p{fd, POLLIN, 0};
+    const int ready = poll(&p, 1, left);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0) continue;  // the loop head sees the deadline
+    const ssize_t n = ready > 0 ? ::read(fd, buffer + got, count - got) : -1;
+    if (n > 0) {
+      got += static_cast<size_t>(n);
+      // From the first byte on, a gap longer than the interval also ends the read.
+      deadline = std::min(totalDeadline, TClock::now() + milliseconds(kReadIntervalMs));
+      continue;
+    }
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+    // A hung-up or failing line answers at once. Waiting out the time-out makes it cost
+    // what a silent line costs, so a reader that tries again does not spin.
+    std::this_thread::sleep_for(milliseconds(MsUntil(deadline)));
+    break;
+  }
+  return got;
+}
+
+}  // namespace
+
+std::unique_ptr<ISerialLine> MakeSystemSerialLine() { return std::make_unique<TPosixSerialLine>(); }
+
+#endif

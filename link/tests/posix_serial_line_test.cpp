@@ -1,0 +1,93 @@
+// The system line on a pseudo-terminal pair: the test holds the trainer's end. These cases
+// run in real time; they are few on purpose.
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "serial_line.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+class PosixSerialLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    int slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(openpty(&master_, &slave, name, nullptr, nullptr), 0);
+    close(slave);
+    name_ = name;
+  }
+  void TearDown() override {
+    line_->Close();
+    if (master_ >= 0) close(master_);
+  }
+  // What the trainer's end received within a short while.
+  std::string Received() {
+    std::string got;
+    char buf[64];
+    pollfd p{master_, POLLIN, 0};
+    while (poll(&p, 1, 200) > 0) {
+      const ssize_t n = read(master_, buf, sizeof buf);
+      if (n <= 0) break;
+      got.append(buf, size_t(n));
+    }
+    return got;
+  }
+
+  int master_ = -1;
+  std::string name_;
+  std::unique_ptr<ISerialLine> line_ = MakeSystemSerialLine();
+};
+
+TEST_F(PosixSerialLineTest, SilentLineTimesOutAndEarlierInputIsDiscarded) {
+  ASSERT_TRUE(line_->Open(name_, 57600));
+  uint8_t buf[8] = {};
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(line_->Read(buf, 1), 0u);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, milliseconds(950));
+  EXPECT_LE(took, milliseconds(1500));
+
+  ASSERT_EQ(write(master_, "stale", 5), 5);
+  std::this_thread::sleep_for(milliseconds(50));
+  EXPECT_EQ(line_->Write(reinterpret_cast<const uint8_t*>("\x0B\x00\x0B"), 3), 3u);
+  EXPECT_EQ(Received(), std::string("\x0B\x00\x0B", 3));
+  ASSERT_EQ(write(master_, "\x0B\xFF", 2), 2);  // binary bytes pass untouched
+  EXPECT_EQ(line_->Read(buf, 2), 2u);
+  EXPECT_EQ(buf[0], 0x0B);
+  EXPECT_EQ(buf[1], 0xFF);
+}
+
+TEST_F(PosixSerialLineTest, FailedOpenLeavesNoPortAndCloseIsHarmless) {
+  line_->Close();  // before any open
+  ASSERT_TRUE(line_->Open(name_, 57600));
+  EXPECT_FALSE(line_->Open("/dev/corvale-no-such-port", 57600));
+  EXPECT_FALSE(line_->IsOpen());
+  uint8_t b = 0;
+  EXPECT_EQ(line_->Write(&b, 1), 0u);
+  EXPECT_EQ(line_->Read(&b, 1), 0u);
+  line_->Close();
+  line_->Close();
+
+  char file[] = "/tmp/corvale-link-XXXXXX";  // a file is not a port
+  const int fd = mkstemp(file);
+  ASSERT_GE(fd, 0);
+  EXPECT_FALSE(line_->Open(file, 57600));
+  close(fd);
+  unlink(file);
+}
+
+}  // namespace
+
+#endif
