@@ -85,7 +85,7 @@ void TRunControl::RunUntilStop(const uint8_t* breakpoints) {
     SetRunState(true);
     return;
   }
-  if (trainer_->TryStop()) arResetExecute();
+  if (trainer_->Online()) arResetExecute();
 }
 
 void TRunControl::RunOnSimulator(const uint8_t* breakpoints) {
@@ -226,7 +226,7 @@ void TRunControl::arStepExecute() {
 
 void TRunControl::arPauseExecute() {
   TakeSnapshot();
-  if (RunsOnTrainer() && !trainer_->TryStop()) trainer_->Stop();
+  if (RunsOnTrainer()) trainer_->Stop();
   RefreshViews(3);
   SetRunState(false);
 }

@@ -51,13 +51,15 @@ class ITrainerRun {
   virtual bool Bridged() = 0;
   virtual void NotifyRunning(bool running) = 0;
   virtual bool Reset(bool dataInSegment2) = 0;
+  // IP (and, for a program that brings its own stack, SS and SP) after a reset.
   virtual bool WriteIP(uint16_t ip) = 0;
   virtual bool ReadRegisters() = 0;
   virtual bool SendBreakpoints(const std::array<uint8_t, 65536>& map, uint16_t count) = 0;
+  // True when the program runs; false while still online means the trainer refused the
+  // run but stopped on request.
   virtual bool Run() = 0;
   virtual bool SingleStep() = 0;
-  // Stop without asking; the caller decides what a failure means.
-  virtual bool TryStop() = 0;
+  // The pause: the stop, asked about after every second failure.
   virtual bool Stop() = 0;
   // Waits, keeping the window alive, until the trainer's run thread ended.
   virtual void WaitUntilStopped() = 0;

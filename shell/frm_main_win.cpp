@@ -22,6 +22,7 @@
 #include "run_control.h"
 #include "debugger_views.h"
 #include "machine.h"
+#include "trainer_session.h"
 #include "user_screen.h"
 #include "skins.h"
 #include "workbench_settings.h"
@@ -166,9 +167,11 @@ void TfrmMainWin::FormShow() {
   autoCommPort_ = shown.AutoCommPort;
 
   // The trainer connection (and the CPU type the trainer reports) joins here with the link.
+  asConnectExecute();
+  // A trainer that answered says which processor it carries; offline the chosen type stays.
+  if (IsOnline() && !portName_.empty()) SetCpuType(0, trainer_->Port().TargetCpu386 ? 1 : 0);
   ApplyCpuType();
   SetRunState(false);
-  runControl_->arResetExecute();
 }
 
 bool TfrmMainWin::FormCloseQuery() {
@@ -214,7 +217,7 @@ void TfrmMainWin::FormClose() {
   WriteCloseSettings(ini, closing);
   // A settings file that cannot be written must not keep the window open.
   ini.Save(settingsPath_);
-  // The trainer link says farewell and closes its port here once it exists.
+  trainer_->Farewell();
 }
 
 void TfrmMainWin::ShowHint(const QString& hint) {
@@ -249,6 +252,7 @@ void TfrmMainWin::SetConnected(bool online) {
   sConnect_->setText(online ? kOnlineText : kOfflineText);
   SetFieldColour(sConnect_, online ? QColor(Qt::blue) : QColor(Qt::red));
   Action("asConnect")->setEnabled(!online);
+  if (trainer_) trainer_->ModeChanged();
 }
 
 bool TfrmMainWin::event(QEvent* event) {

@@ -39,6 +39,7 @@ class IRunView;
 class TDebuggerViews;
 class TfrmEditWin;
 class TRunControl;
+class TTrainerSession;
 class TUserScreen;
 struct TCommandSpec;
 struct TMachine;
@@ -65,6 +66,13 @@ class TfrmMainWin : public QMainWindow {
   void SetRunState(bool running);
   bool IsOnline() const { return online_; }
   void SetConnected(bool online);
+  // The link settings.
+  int BaudRate() const { return baudRate_; }
+  bool AutoCommPort() const { return autoCommPort_; }
+  bool BridgUSB() const { return bridgUsb_; }
+  int CommType() const { return commType_; }
+  const std::string& CommPortName() const { return portName_; }
+  void SetLastAnswer(int answer) { lastAnswer_ = answer; }
 
   // Shows a hint in the status bar; an empty hint shows the help reminder.
   void ShowHint(const QString& hint);
@@ -110,6 +118,10 @@ class TfrmMainWin : public QMainWindow {
   TRunControl& RunControl() { return *runControl_; }
   TUserScreen& UserScreen() { return *userScreen_; }
   TDebuggerViews& Views() { return *views_; }
+  TTrainerSession& Trainer() { return *trainer_; }
+  // The trainer connection: the handshake on the saved port, else the port dialog.
+  void asConnectExecute();
+  void asCommExecute();
   void apDebugExecute(TCompileCommand command);
   void MemoGutterClick(TfrmEditWin* editor, int line);
   void arToggleBreakpointExecute();
@@ -142,7 +154,6 @@ class TfrmMainWin : public QMainWindow {
   // Debugging (frm_main_win_debug.cpp).
   class TRunView;
   class TCompileTarget;
-  class TIoPorts;
   void btnIOClick(QPushButton* sender);
   void CreateDebugger();
   void ConnectDebugHandlers();
@@ -281,5 +292,6 @@ class TfrmMainWin : public QMainWindow {
   std::unique_ptr<IRunView> runView_;
   std::unique_ptr<TRunControl> runControl_;
   std::unique_ptr<TDebuggerViews> views_;
+  std::unique_ptr<TTrainerSession> trainer_;
   int breakpointCount_ = 0;
 };

@@ -21,6 +21,7 @@
 #include "compile_command.h"
 #include "disassembly.h"
 #include "debugger_views.h"
+#include "dlg_comm_box.h"
 #include "dos_names.h"
 #include "editor_memo.h"
 #include "io_panel.h"
@@ -32,6 +33,7 @@
 #include "qt_text.h"
 #include "register_rows.h"
 #include "run_control.h"
+#include "trainer_session.h"
 #include "user_screen.h"
 
 namespace {
@@ -143,9 +145,12 @@ class TfrmMainWin::TCompileTarget final : public ICompileTarget {
   }
   void ShowDisassembly() override { w_.pnlDisassembly_->show(); }
   bool RunsOnTrainer() override { return w_.runControl_->RunsOnTrainer(); }
-  // Only called when the program runs on the trainer, which needs the link.
-  void WriteToTrainer(TSegmentRegister, uint16_t, uint16_t) override {}
-  void SendProtectedModeParameters(const TProtectedModeParameters&) override {}
+  void WriteToTrainer(TSegmentRegister reg, uint16_t offset, uint16_t length) override {
+    w_.trainer_->Download(reg == TSegmentRegister::CS, offset, length);
+  }
+  void SendProtectedModeParameters(const TProtectedModeParameters& parameters) override {
+    w_.trainer_->Port().SendProtectedModeParams(parameters);
+  }
   void ClearUserScreen() override { w_.userScreen_->Clear(); }
   void WhileMinimized(const std::function<void()>& run) override {
     if (TerminalCommand("QXVDOS.EXE").empty()) {
@@ -162,20 +167,6 @@ class TfrmMainWin::TCompileTarget final : public ICompileTarget {
  private:
   TfrmMainWin& w_;
   TfrmEditWin* editor_;
-};
-
-// ---- the I/O panel's ports --------------------------------------------------------------
-
-// The trainer's ports reach the panel through the link once the workbench is online.
-class TfrmMainWin::TIoPorts final : public IIoPorts {
- public:
-  explicit TIoPorts(TfrmMainWin& window) : w_(window) {}
-  bool Online() override { return w_.IsOnline(); }
-  bool In(int, uint16_t, uint32_t&) override { return false; }
-  bool Out(int, uint16_t, uint32_t) override { return false; }
-
- private:
-  TfrmMainWin& w_;
 };
 
 // ---- set-up ---------------------------------------------------------------------------
@@ -199,6 +190,9 @@ void TfrmMainWin::CreateDebugger() {
   widgets.messageTabs = tabMessage_;
   views_ =
       std::make_unique<TDebuggerViews>(widgets, prompts_, machine_->cpu, machine_->memory, this);
+  trainer_ = std::make_unique<TTrainerSession>(*this);
+  runControl_->SetTrainer(trainer_.get());
+  machine_->simulator.SetBridge(trainer_.get());
 }
 
 void TfrmMainWin::ConnectDebugHandlers() {
@@ -223,7 +217,21 @@ void TfrmMainWin::ConnectDebugHandlers() {
   for (QPushButton* button : {btnWrite_, btnRead_, btnClear_})
     connect(button, &QPushButton::clicked, this, [this, button] { btnIOClick(button); });
   lbMessage_->installEventFilter(this);
+  on("asConnect", [this] { asConnectExecute(); });
+  on("asComm", [this] { asCommExecute(); });
   TDebuggerHooks& hooks = views_->hooks;
+  TTrainerSession& trainer = *trainer_;
+  hooks.runsOnTrainer = [&trainer] { return trainer.Online(); };
+  hooks.fetchMemory = [&trainer](TSegment segment, uint16_t offset, uint16_t count) {
+    trainer.FetchMemory(segment, offset, count);
+  };
+  hooks.storeMemoryByte = [&trainer](TSegment segment, uint16_t offset, uint8_t) {
+    trainer.StoreMemoryByte(segment, offset);
+  };
+  hooks.storeRegister = [&trainer](int code, uint32_t) { trainer.StoreRegister(code); };
+  hooks.writeBlock = [&trainer](TSegment segment, uint16_t offset, std::span<const uint8_t> bytes) {
+    trainer.WriteBlock(segment, offset, uint16_t(bytes.size()));
+  };
   hooks.refreshRegisters = [&run] { run.RefreshViews(1); };
   hooks.showCurrentLine = [this] { ShowCurrentLine(); };
   hooks.programRunning = [this] { return IsRunning(); };
@@ -403,9 +411,35 @@ void TfrmMainWin::btnIOClick(QPushButton* sender) {
   request.data = findChild<QLineEdit*>("edtWriteData")->text().toStdString();
   request.width = findChild<QComboBox*>("cbIOWidth")->currentIndex();
   request.programRunning = IsRunning();
-  TIoPorts ports(*this);
-  lbIORecord_->addItem(FromLocal(IoPanelAction(request, ports, lbIORecord_->count() + 1)));
+  lbIORecord_->addItem(FromLocal(IoPanelAction(request, *trainer_, lbIORecord_->count() + 1)));
   lbIORecord_->setCurrentRow(lbIORecord_->count() - 1);
+}
+
+// ---- the trainer connection -------------------------------------------------------------
+
+void TfrmMainWin::asConnectExecute() {
+  if (!trainer_->Connect(portName_)) {
+    asCommExecute();
+    return;
+  }
+  runControl_->arResetExecute();
+}
+
+void TfrmMainWin::asCommExecute() {
+  if (IsRunning()) {
+    prompts_.Tell(this, "程序正在运行，请先暂停再执行此操作！", kRunningCaption,
+                  TPromptIcon::Warning);
+    return;
+  }
+  TCommBoxSettings settings{autoCommPort_, commType_, QString::fromStdString(portName_),
+                            IsOnline(), bridgUsb_};
+  TdlgCommBox dialog(this, *trainer_, settings);
+  if (prompts_.Exec(dialog) == QDialog::Accepted) {
+    commType_ = dialog.CommType();
+    portName_ = dialog.PortName().toStdString();
+    SetConnected(commType_ == 0);
+  }
+  runControl_->arResetExecute();
 }
 
 // ---- from a message to its line -------------------------------------------------------

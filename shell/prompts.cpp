@@ -87,3 +87,5 @@ TInputResult TMessagePrompts::Input(QWidget* parent, const TInputRequest& reques
   result.base = box.InputBase();
   return result;
 }
+
+int TMessagePrompts::Exec(QDialog& dialog) { return dialog.exec(); }

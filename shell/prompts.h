@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+class QDialog;
 class QWidget;
 
 enum class TPromptIcon { None, Information, Warning, Error, Question };
@@ -66,6 +67,8 @@ class IPrompts {
   virtual TFileDialogResult OpenFile(QWidget* parent, const TFileDialogRequest& request) = 0;
   virtual TFileDialogResult SaveFile(QWidget* parent, const TFileDialogRequest& request) = 0;
   virtual TInputResult Input(QWidget* parent, const TInputRequest& request) = 0;
+  // Runs a dialog of the workbench's own modally and returns its result code.
+  virtual int Exec(QDialog& dialog) = 0;
 
   // A plain message with an OK button.
   void Tell(QWidget* parent, const QString& text, const QString& caption, TPromptIcon icon) {
@@ -81,4 +84,5 @@ class TMessagePrompts final : public IPrompts {
   TFileDialogResult OpenFile(QWidget* parent, const TFileDialogRequest& request) override;
   TFileDialogResult SaveFile(QWidget* parent, const TFileDialogRequest& request) override;
   TInputResult Input(QWidget* parent, const TInputRequest& request) override;
+  int Exec(QDialog& dialog) override;
 };

@@ -24,35 +24,8 @@
 #include "machine.h"
 #include "run_control.h"
 #include "scripted_prompts.h"
+#include "session_program.h"
 #include "user_screen.h"
-
-namespace {
-
-const char* const kProgram =
-    "DATA    SEGMENT\r\n"                // 1
-    "MSG     DB 'Hi$'\r\n"               // 2
-    "BUF     DB 5, ?, 5 DUP(?)\r\n"      // 3
-    "DATA    ENDS\r\n"                   // 4
-    "CODE    SEGMENT\r\n"                // 5
-    "        ASSUME CS:CODE, DS:DATA\r\n"  // 6
-    "START:  MOV AX, DATA\r\n"           // 7
-    "        MOV DS, AX\r\n"             // 8
-    "        MOV DX, OFFSET MSG\r\n"     // 9
-    "        CALL PRINT     ; show it\r\n"  // 10
-    "        MOV AH, 01H\r\n"            // 11
-    "        INT 21H\r\n"                // 12
-    "        MOV DX, OFFSET BUF\r\n"     // 13
-    "        MOV AH, 0AH\r\n"            // 14
-    "        INT 21H\r\n"                // 15
-    "        MOV AX, 4C00H\r\n"          // 16
-    "        INT 21H\r\n"                // 17
-    "PRINT:  MOV AH, 09H\r\n"            // 18
-    "        INT 21H\r\n"                // 19
-    "        RET\r\n"                    // 20
-    "CODE    ENDS\r\n"                   // 21
-    "        END START\r\n";             // 22
-
-}  // namespace
 
 class TDebuggingTest : public QObject {
   Q_OBJECT
@@ -75,18 +48,7 @@ class TDebuggingTest : public QObject {
   const TCPUState& Cpu() { return window_->Machine().cpu; }
   // Runs `what` from the event loop once the run or wait below has started.
   void Later(std::function<void()> what) { QTimer::singleShot(20, window_.get(), what); }
-  // One key per pass of the event loop, as a person types: the program takes each key from
-  // the mailbox before the next arrives.
-  void Type(const QString& keys) {
-    auto* screen = Find<QPlainTextEdit>("mmINT21");
-    for (int i = 0; i < keys.size(); ++i) {
-      const QChar c = keys[i];
-      QTimer::singleShot(10 * i, screen, [screen, c] {
-        if (c == '\r') QTest::keyClick(screen, Qt::Key_Return);
-        else QTest::keyClick(screen, c.toLatin1());
-      });
-    }
-  }
+  void Type(const QString& keys) { TypeLater(Find<QPlainTextEdit>("mmINT21"), keys, 10); }
   QStringList Messages() {
     QStringList lines;
     auto* list = Find<QListWidget>("lbMessage");
@@ -112,7 +74,7 @@ class TDebuggingTest : public QObject {
   }
 
   void studentsSessionOnTheSimulator() {
-    const QString source = Write("t.asm", kProgram);
+    const QString source = Write("t.asm", kSessionProgram);
     editor_ = window_->OpenEditor(source);
     QVERIFY(editor_);
     Trigger("apDebug");
@@ -242,7 +204,7 @@ class TDebuggingTest : public QObject {
 
   void disassemblyPanelFollowsIP() {
     Reopen("[Config]\r\nDisassembly=1\r\n");
-    editor_ = window_->OpenEditor(Write("t.asm", kProgram));
+    editor_ = window_->OpenEditor(Write("t.asm", kSessionProgram));
     Trigger("apDebug");
     QVERIFY(Find<QDockWidget>("pnlDisassembly")->isVisible());
     auto* list = Find<QListWidget>("lbDisassembly");
@@ -265,7 +227,7 @@ class TDebuggingTest : public QObject {
     Reopen("[Config]\r\ndasm=1\r\n");
     auto* list = Find<QListWidget>("lbDisassembly");
     list->addItem("0000 kept");
-    editor_ = window_->OpenEditor(Write("t.asm", kProgram));
+    editor_ = window_->OpenEditor(Write("t.asm", kSessionProgram));
     Trigger("apDebug");
     QCOMPARE(Line(), 7);
     QCOMPARE(list->count(), 1);

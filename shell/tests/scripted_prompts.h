@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 #include <deque>
+#include <functional>
 
 #include "prompts.h"
 
@@ -42,6 +43,10 @@ class TScriptedPrompts final : public IPrompts {
   TFileDialogResult SaveFile(QWidget* parent, const TFileDialogRequest& request) override {
     return OpenFile(parent, request);
   }
+  // Dialogs of the workbench's own: handed to `dialogHandler` (shown or not, as it likes),
+  // Rejected without one.
+  std::function<int(QDialog&)> dialogHandler;
+  int Exec(QDialog& dialog) override { return dialogHandler ? dialogHandler(dialog) : 0; }
   // Input boxes: answered from `inputs` (Cancel when it is empty); the requests are kept.
   std::deque<TInputResult> inputs;
   QList<TInputRequest> inputRequests;

@@ -1,0 +1,61 @@
+// TdlgCommBox: "设置通信端口". The manual page picks the working mode and a port by hand;
+// the automatic page looks for the trainer on every serial port and reports what it found.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QStackedWidget;
+class TRadioGroup;
+class TTrainerSession;
+
+struct TCommBoxSettings {
+  bool automatic = true;  // AutoCommPort
+  int commType = 1;       // 0 online, 1 offline
+  QString portName;
+  bool online = false;
+  bool bridged = true;
+};
+
+class TdlgCommBox : public QDialog {
+  Q_OBJECT
+
+ public:
+  TdlgCommBox(QWidget* mainWindow, TTrainerSession& session, const TCommBoxSettings& settings);
+
+  // The system's serial ports, and the trainer emulator's fixed name when it exists.
+  static QStringList PortNames();
+
+  // After OK.
+  int CommType() const { return commType_; }
+  QString PortName() const { return portName_; }
+  // The automatic page: looks for the trainer on every listed port.
+  void Detect();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void accept() override;
+  bool TrainerOn(const QString& port);
+
+  TTrainerSession& session_;
+  TCommBoxSettings settings_;
+  QWidget* mainWindow_;
+  QStackedWidget* pcCommPort_;
+  QWidget* tsManual_;
+  QWidget* tsAuto_;
+  TRadioGroup* rgSelectComm_;
+  QComboBox* cbSerialPort_;
+  TRadioGroup* rgAutoComm_;
+  QLabel* lblComm_;
+  QPushButton* btnOk_;
+  QPushButton* btnCancel_;
+  bool shown_ = false;
+  int commType_ = 1;
+  QString portName_;
+};

@@ -1,0 +1,149 @@
+// The workbench online, against the trainer emulator on a pseudo-terminal: the start-up
+// handshake, the download, a run that talks to the user screen and ends with the exit
+// question, a run to a breakpoint, a single step, the I/O panel, and a silent trainer that
+// leaves the workbench offline.
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "comm_port.h"
+#include "editor_memo.h"
+#include "frm_edit_win.h"
+#include "frm_main_win.h"
+#include "machine.h"
+#include "scripted_prompts.h"
+#include "session_program.h"
+#include "trainer_session.h"
+#include "user_screen.h"
+
+class TTrainerTest : public QObject {
+  Q_OBJECT
+
+ private:
+  template <typename T>
+  T* Find(const char* name) {
+    return FindChildOrDie<T>(window_.get(), name);
+  }
+  QString Write(const QString& name, const QByteArray& text) {
+    const QString path = dir_.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(path));
+    file.write(text);
+    return path;
+  }
+  // An emulator on a pseudo-terminal of its own; returns the terminal's path.
+  QString StartTrainer(QProcess& trainer, const QStringList& options) {
+    trainer.start(CORVALE_TRAINER, options);
+    if (!trainer.waitForStarted() || !trainer.waitForReadyRead(5000)) return {};
+    return QString::fromLocal8Bit(trainer.readLine()).trimmed();
+  }
+  void Open(const QString& port) {
+    Write("Corvale.INI", "[Config]\r\nCommType=0\r\nAutoCommPort=0\r\nBridgUSB=0\r\nCommPort=" +
+                             port.toLocal8Bit() + "\r\n");
+    window_ = std::make_unique<TfrmMainWin>(prompts_, dir_.filePath("Corvale.INI").toStdString());
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  }
+  void Trigger(const char* command) { window_->Action(command)->trigger(); }
+  int Line() { return editor_->Debugger().ExecutionLine; }
+  void Later(int ms, std::function<void()> what) { QTimer::singleShot(ms, window_.get(), what); }
+  void Type(const QString& keys) { TypeLater(Find<QPlainTextEdit>("mmINT21"), keys, 20); }
+  void Build() {
+    editor_ = window_->OpenEditor(Write("t.asm", kSessionProgram));
+    QVERIFY(editor_);
+    Trigger("apDebug");
+    QCOMPARE(Line(), 7);
+  }
+
+ private slots:
+  void initTestCase() { qputenv("CORVALE_NO_SPLASH", "1"); }
+  void init() { prompts_ = TScriptedPrompts{}; }
+  void cleanup() {
+    if (window_) window_->close();
+    window_.reset();
+    trainer_.kill();
+    trainer_.waitForFinished();
+  }
+
+  void programRunsOnTheTrainerAndTalksToTheUserScreen() {
+    const QString port = StartTrainer(trainer_, {});
+    QVERIFY(!port.isEmpty());
+    Open(port);
+    QVERIFY(window_->IsOnline());
+    QCOMPARE(Find<QLabel>("sConnect")->text(), QString("联机调试"));
+    Build();
+
+    // Run: the string, a key (echoed), a line (not echoed), then the end.
+    Later(300, [&] { Type("x"); });
+    Later(1200, [&] { Type("ab\r"); });
+    prompts_.answers = {paNo};
+    Trigger("arRun");
+    QVERIFY(window_->IsRunning());
+    QTRY_COMPARE_WITH_TIMEOUT(window_->IsRunning(), false, 15000);
+    QCOMPARE(prompts_.asked.last().text, QString("程序已退出！是否立即复位？"));
+    QCOMPARE(window_->UserScreen().Text(), QString("Hix"));
+    QCOMPARE(window_->Machine().cpu.EAX & 0xFFFF, 0x4C00u);  // fetched from the trainer
+    QCOMPARE(Line(), 17);
+
+    // A breakpoint: the run stops there without the question.
+    Trigger("arReset");
+    editor_->Memo()->setCursorPosition(9, 0);
+    Trigger("arToggleBreakpoint");
+    QCOMPARE(window_->BreakpointCount(), 1);
+    const int asked = prompts_.asked.size();
+    Trigger("arRun");
+    QTRY_COMPARE_WITH_TIMEOUT(window_->IsRunning(), false, 10000);
+    QCOMPARE(Line(), 10);
+    QCOMPARE(prompts_.asked.size(), asked);
+
+    // One step on the trainer, into the procedure.
+    Trigger("arTrace");
+    QTRY_COMPARE_WITH_TIMEOUT(Line(), 18, 10000);
+    QVERIFY(!window_->IsRunning());
+
+    // The I/O panel writes a port latch and reads it back.
+    Find<QLineEdit>("edtIOAddr")->setText("8000");
+    Find<QLineEdit>("edtWriteData")->setText("41");
+    Find<QPushButton>("btnWrite")->click();
+    Find<QPushButton>("btnRead")->click();
+    auto* record = Find<QListWidget>("lbIORecord");
+    QCOMPARE(record->item(1)->text(), QString("  2  端口地址：8000  读出8-bit数据：41"));
+  }
+
+  void theTrainerSaysWhichProcessorItCarries() {
+    const QString port = StartTrainer(trainer_, {"--cpu", "386"});
+    QVERIFY(!port.isEmpty());
+    Open(port);
+    QVERIFY(window_->IsOnline());
+    QCOMPARE(window_->CPUType(), 1);
+    QCOMPARE(window_->Action("arSetIP")->text(), QString("设置EIP到光标行(&P)"));
+  }
+
+  void silentTrainerLeavesTheWorkbenchOffline() {
+    const QString port = StartTrainer(trainer_, {"--silent"});
+    QVERIFY(!port.isEmpty());
+    Open(port);
+    QVERIFY(!window_->IsOnline());
+    QCOMPARE(Find<QLabel>("sConnect")->text(), QString("脱机模拟"));
+    QVERIFY(window_->Action("asConnect")->isEnabled());
+  }
+
+ private:
+  QTemporaryDir dir_;
+  TScriptedPrompts prompts_;
+  QProcess trainer_;
+  std::unique_ptr<TfrmMainWin> window_;
+  TfrmEditWin* editor_ = nullptr;
+};
+
+QTEST_MAIN(TTrainerTest)
+#include "trainer_test.moc"

@@ -1,0 +1,394 @@
+#include "trainer_session.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+
+#include "frm_main_win.h"
+#include "machine.h"
+#include "prompts.h"
+#include "qt_text.h"
+#include "user_screen.h"
+
+namespace {
+
+const char* const kRetryText = "通信错误，请检查连接是否正确。\r\n\r\n是否重试？";
+const char* const kTooManyBreakpoints = "断点太多：训练机一次最多接受 127 个断点。";
+constexpr uint8_t kRegisterIP = 0x0C;
+constexpr uint8_t kRegisterSP = 0x04;
+constexpr uint8_t kRegisterSS = 0x0A;
+constexpr uint8_t kReleasedKey = 0;
+constexpr uint8_t kEnter = 0x0D;
+constexpr uint8_t kBackspace = 0x08;
+// The pause between two characters the trainer's program writes, so the screen keeps up.
+constexpr unsigned long kOutputPauseMs = 50;
+
+struct TSegmentCodes {
+  uint8_t read, write;
+};
+// The 16-bit commands by segment register; FS and GS (and ES on an 80386) use the 80386
+// forms with their selector.
+constexpr TSegmentCodes kSegmentCodes[] = {{linkcode::ReadCS, linkcode::WriteCS},
+                                           {linkcode::ReadDS, linkcode::WriteDS},
+                                           {linkcode::ReadES, linkcode::WriteES},
+                                           {linkcode::ReadSS, linkcode::WriteSS}};
+
+// The first CR followed by something other than LF has that character turned into LF, as
+// the trainer's programs write CR alone where a new line is meant.
+std::string WithLineBreak(std::string text) {
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] == '\r' && text[i + 1] != '\n') {
+      text[i + 1] = '\n';
+      break;
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+TTrainerSession::TTrainerSession(TfrmMainWin& window) : w_(window), line_(MakeSystemSerialLine()) {
+  TMachine& m = w_.Machine();
+  port_ = std::make_unique<TCommPort>(*line_, m.cpu, m.memory);
+  port_->BaudRate = uint32_t(w_.BaudRate());
+  port_->SetRunHandler([this](uint8_t byte) {
+    if (stopping_) return;
+    QMetaObject::invokeMethod(
+        this, [this, byte] { Completion(byte); }, Qt::BlockingQueuedConnection);
+  });
+  port_->SetStopHook([this] {
+    w_.UserScreen().SetState(TConsoleState::Idle);
+    w_.UserScreen().SetPendingKey(kReleasedKey);
+  });
+}
+
+TTrainerSession::~TTrainerSession() {
+  stopping_ = true;
+  port_->StopRunThread();
+}
+
+// ---- connection -----------------------------------------------------------------------
+
+bool TTrainerSession::Connect(const std::string& portName) {
+  TCommPort& port = *port_;
+  port.PortName = portName;
+  if (portName.empty() || !port.Open(portName, port.BaudRate)) return false;
+  const bool automatic = w_.AutoCommPort();
+  bool answered = false;
+  if (automatic) {
+    port.LinkNotice('V');
+    answered = port.Identify();
+  } else {
+    answered = port.StopProgram();
+  }
+  if (!answered) return false;
+  if (automatic) port.LinkNotice('V');
+  if (w_.BridgUSB()) port.EnterBridge();
+  w_.SetConnected(true);
+  return true;
+}
+
+void TTrainerSession::TellPortFailed() {
+  w_.Prompts().Tell(&w_, "通信端口初始化失败！", "提示", TPromptIcon::Error);
+}
+
+void TTrainerSession::Farewell() {
+  stopping_ = true;
+  port_->StopRunThread();
+  if (port_->IsOpen()) {
+    if (Online() && Bridged()) port_->LeaveBridge();
+    if (w_.AutoCommPort()) port_->LinkNotice('3');
+  }
+  port_->Close();
+}
+
+void TTrainerSession::ModeChanged() {
+  SetMode(!Online()   ? TWorkingMode::Offline
+          : Bridged() ? TWorkingMode::Bridged
+                      : TWorkingMode::Online);
+}
+
+bool TTrainerSession::Guarded(const std::function<bool()>& command) {
+  while (!command()) {
+    if (!AskRetry()) return false;
+  }
+  return true;
+}
+
+bool TTrainerSession::AskRetry() {
+  const int answer =
+      w_.Prompts().Ask(&w_, Text(kRetryText), "错误", pbRetry | pbCancel, TPromptIcon::Question);
+  w_.SetLastAnswer(answer);
+  if (answer == paRetry) return true;
+  GoOffline();
+  return false;
+}
+
+void TTrainerSession::GoOffline() {
+  stopping_ = true;
+  port_->Close();
+  stopping_ = false;
+  w_.SetConnected(false);
+}
+
+// ---- the run control's trainer path ------------------------------------------------------
+
+bool TTrainerSession::RunsOnTrainer() { return Online() && !Bridged(); }
+bool TTrainerSession::Online() { return w_.IsOnline(); }
+bool TTrainerSession::Bridged() { return w_.BridgUSB(); }
+
+void TTrainerSession::NotifyRunning(bool running) {
+  if (running) port_->NotifyRunning();
+  else port_->NotifyIdle();
+}
+
+bool TTrainerSession::Reset(bool dataInSegment2) {
+  return Guarded([&] { return port_->InitTarget(dataInSegment2 ? 2 : 1); });
+}
+
+// IP goes with the 16-bit command on either target; a program that brings its own stack
+// gets it on the trainer too, so it runs there as in the simulator.
+bool TTrainerSession::WriteIP(uint16_t) {
+  if (!Guarded([&] { return port_->WriteRegister(kRegisterIP); })) return false;
+  const TLoadInfo& info = w_.Machine().build.LoadInfo;
+  if (info.DataLength > 0 || !info.HasInitialStack) return true;
+  return Guarded([&] { return port_->WriteRegister(kRegisterSS); }) &&
+         Guarded([&] { return port_->WriteRegister(kRegisterSP); });
+}
+
+bool TTrainerSession::ReadRegisters() {
+  const auto read = [this] {
+    return w_.CPUType() == 1 ? port_->ReadRegisters386() : port_->ReadRegisters();
+  };
+  if (read()) return true;
+  port_->StopProgram();
+  if (read()) return true;
+  return Guarded(read);
+}
+
+bool TTrainerSession::SendBreakpoints(const std::array<uint8_t, 65536>& map, uint16_t count) {
+  if (count == 0) return port_->ClearBreakpoints();
+  if (count > TCommPort::kMaxBreakpoints) {
+    w_.Prompts().Tell(&w_, Text(kTooManyBreakpoints), w_.windowTitle(), TPromptIcon::Warning);
+    return false;
+  }
+  return Guarded([&] { return port_->SetBreakpoints(map, count); });
+}
+
+// True when the program runs. False with the workbench still online means the trainer
+// refused the run but stopped when told to: the caller resets.
+bool TTrainerSession::Run() {
+  for (;;) {
+    if (port_->RunProgram()) return true;
+    if (port_->StopProgram()) return false;
+    if (!AskRetry()) return false;
+  }
+}
+
+bool TTrainerSession::SingleStep() {
+  return Guarded([this] { return port_->StepProgram(); });
+}
+
+// The run-wait thread stops reading before the stop goes out, so the two never compete for
+// the reply. Two failed stops in a row ask whether to go on.
+bool TTrainerSession::Stop() {
+  stopping_ = true;
+  port_->StopRunThread();
+  stopping_ = false;
+  for (int failures = 0;;) {
+    if (port_->StopProgram()) return true;
+    if (++failures < 2) continue;
+    failures = 0;
+    if (!AskRetry()) return false;
+  }
+}
+
+void TTrainerSession::WaitUntilStopped() {
+  QTimer wake;
+  wake.start(20);
+  while (port_->RunThreadActive()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+// ---- the views ------------------------------------------------------------------------
+
+void TTrainerSession::FetchMemory(TSegment segment, uint16_t offset, uint16_t count) {
+  if (!Online() || count == 0) return;
+  if (Bridged()) {
+    if (segment == TSegment::DS && offset >= 0x2000)
+      Guarded([&] { return port_->ReadMemory(linkcode::ReadDS, offset, count); });
+    return;
+  }
+  Guarded([&] {
+    switch (segment) {
+      case TSegment::FS: return port_->ReadMemory386(TSelector::FS, offset, count);
+      case TSegment::GS: return port_->ReadMemory386(TSelector::GS, offset, count);
+      case TSegment::ES:
+        if (w_.CPUType() == 1) return port_->ReadMemory386(TSelector::ES, offset, count);
+        break;
+      default: break;
+    }
+    return port_->ReadMemory(kSegmentCodes[int(segment)].read, offset, count);
+  });
+}
+
+void TTrainerSession::WriteBlock(TSegment segment, uint16_t offset, uint16_t count) {
+  if (!Online() || count == 0) return;
+  if (Bridged()) {
+    if (segment == TSegment::DS && offset >= 0x2000)
+      Guarded([&] { return port_->WriteMemory(linkcode::WriteDS, offset, count); });
+    return;
+  }
+  Guarded([&] {
+    if (segment == TSegment::FS) return port_->WriteMemory386(TSelector::FS, offset, count);
+    if (segment == TSegment::GS) return port_->WriteMemory386(TSelector::GS, offset, count);
+    return port_->WriteMemory(kSegmentCodes[int(segment)].write, offset, count);
+  });
+}
+
+void TTrainerSession::StoreMemoryByte(TSegment segment, uint16_t offset) {
+  WriteBlock(segment, offset, 1);
+}
+
+void TTrainerSession::StoreRegister(int code) {
+  if (!RunsOnTrainer() || code < 0 || code > 0x0D) return;
+  Guarded([&] {
+    return w_.CPUType() == 1 ? port_->WriteRegister386(uint8_t(code))
+                             : port_->WriteRegister(uint8_t(code));
+  });
+}
+
+void TTrainerSession::Download(bool code, uint16_t offset, uint16_t length) {
+  Guarded([&] {
+    return port_->WriteMemory(code ? linkcode::WriteCS : linkcode::WriteSS, offset, length);
+  });
+}
+
+// ---- bridge mode ----------------------------------------------------------------------
+
+void TTrainerSession::ReadDataWindow(uint16_t offset, std::span<uint8_t> dest) {
+  port_->ReadMemory(linkcode::ReadDS, offset, uint16_t(dest.size()));
+}
+void TTrainerSession::WriteDataWindow(uint16_t offset, std::span<const uint8_t> src) {
+  port_->WriteMemory(linkcode::WriteDS, offset, uint16_t(src.size()));
+}
+bool TTrainerSession::InPort8(uint16_t port, uint32_t& v) { return port_->InPort8(port, v); }
+bool TTrainerSession::InPort16(uint16_t port, uint32_t& v) { return port_->InPort16(port, v); }
+bool TTrainerSession::InPort32(uint16_t port, uint32_t& v) { return port_->InPort32(port, v); }
+bool TTrainerSession::OutPort8(uint16_t port, uint8_t v) { return port_->OutPort8(port, v); }
+bool TTrainerSession::OutPort16(uint16_t port, uint16_t v) { return port_->OutPort16(port, v); }
+bool TTrainerSession::OutPort32(uint16_t port, uint32_t v) { return port_->OutPort32(port, v); }
+uint16_t TTrainerSession::PollInterrupt() { return port_->PollInterrupt(); }
+
+// ---- the I/O panel --------------------------------------------------------------------
+
+bool TTrainerSession::In(int width, uint16_t port, uint32_t& value) {
+  return Guarded([&] {
+    if (width == 2) return port_->InPort32(port, value);
+    return width == 1 ? port_->InPort16(port, value) : port_->InPort8(port, value);
+  });
+}
+
+bool TTrainerSession::Out(int width, uint16_t port, uint32_t value) {
+  return Guarded([&] {
+    if (width == 2) return port_->OutPort32(port, value);
+    return width == 1 ? port_->OutPort16(port, uint16_t(value))
+                      : port_->OutPort8(port, uint8_t(value));
+  });
+}
+
+// ---- while a program runs on the trainer ----------------------------------------------
+
+void TTrainerSession::Completion(uint8_t byte) {
+  if (byte == kStepEnded || byte == kRunEnded) {
+    w_.RunControl().TrainerRunCompleted(port_->RunMode == 1);
+  } else if (byte == kConsoleRequest) {
+    ConsoleService();
+  }
+}
+
+uint8_t TTrainerSession::WaitForKey() {
+  TUserScreen& screen = w_.UserScreen();
+  while (screen.PendingKey() == kNoKey) screen.ProcessEvents();
+  return screen.PendingKey();
+}
+
+void TTrainerSession::ConsoleService() {
+  TUserScreen& screen = w_.UserScreen();
+  TRunControl& run = w_.RunControl();
+  screen.ShowUserScreen();
+  uint8_t function = 0, character = 0;
+  if (!port_->ReadConsoleRequest(function, character)) {
+    port_->RunMode = 0;
+    run.RefreshViews(3);
+    run.SetRunState(false);
+    return;
+  }
+  switch (function) {
+    case 1:
+    case 8: {
+      screen.SetPendingKey(kNoKey);
+      screen.SetState(TConsoleState::WaitingKey);
+      screen.FocusConsole();
+      const uint8_t key = WaitForKey();
+      if (key == kReleasedKey) return;  // the pause released the wait
+      if (function == 1) {
+        screen.Append(std::string(1, char(key)));
+        screen.ScrollToEnd();
+      }
+      port_->SendConsoleKey(key);
+      screen.SetState(TConsoleState::Idle);
+      screen.SetPendingKey(kNoKey);
+      break;
+    }
+    case 2:
+      if (character == kBackspace) screen.DeleteLast();
+      else screen.Append(std::string(1, char(character)));
+      screen.ScrollToEnd();
+      QThread::msleep(kOutputPauseMs);
+      break;
+    case 6: {
+      screen.SetState(TConsoleState::WaitingKey);
+      screen.FocusConsole();
+      const uint8_t key = screen.PendingKey();
+      port_->SendConsoleStatus(key == kNoKey || key == kReleasedKey ? std::nullopt
+                                                                    : std::optional(key));
+      screen.SetState(TConsoleState::Idle);
+      screen.SetPendingKey(kNoKey);
+      break;
+    }
+    case 9: {
+      std::string text;
+      if (port_->ReceiveConsoleString(text)) {
+        screen.Append(WithLineBreak(text));
+        screen.ScrollToEnd();
+        QThread::msleep(kOutputPauseMs);
+      }
+      break;
+    }
+    case 10: {
+      screen.SetPendingKey(kNoKey);
+      screen.SetState(TConsoleState::WaitingLine);
+      screen.FocusConsole();
+      std::string line;
+      for (;;) {
+        const uint8_t key = WaitForKey();
+        // The pause ends a line wait as it ends a key wait: nothing is sent.
+        if (key == kReleasedKey) return;
+        if (key == kEnter) break;
+        line += char(key);
+        screen.SetPendingKey(kNoKey);
+      }
+      port_->SendConsoleLine(line);
+      screen.SetState(TConsoleState::Idle);
+      screen.SetPendingKey(kNoKey);
+      break;
+    }
+    default: break;
+  }
+  if (port_->RunMode == 0) {
+    port_->ReadStepTail();
+    run.RefreshViews(3);
+    run.SetRunState(false);
+  }
+}

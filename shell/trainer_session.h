@@ -1,0 +1,102 @@
+// TTrainerSession: the workbench's side of a trainer on the serial line. It owns the link,
+// puts the debugger's commands on it when the program runs on the trainer (the run
+// control's trainer path), serves the views' fetches and stores, the program's console
+// requests on the user screen, the I/O panel's ports and, in bridge mode, the simulator's
+// ports, data window and interrupt requests. Every command that fails asks whether to try
+// again; Cancel closes the port and takes the workbench offline.
+#pragma once
+
+#include <QObject>
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "comm_port.h"
+#include "io_panel.h"
+#include "run_control.h"
+#include "seams.h"
+#include "view_texts.h"
+
+class TfrmMainWin;
+
+class TTrainerSession final : public QObject,
+                              public ITrainerRun,
+                              public ITrainerBridge,
+                              public IIoPorts {
+  Q_OBJECT
+
+ public:
+  explicit TTrainerSession(TfrmMainWin& window);
+  ~TTrainerSession() override;
+
+  TCommPort& Port() { return *port_; }
+
+  // The handshake on the saved port: true when the trainer answered (the workbench is then
+  // online and reset).
+  bool Connect(const std::string& portName);
+  // "通信端口初始化失败！" for a port the port dialog could not open.
+  void TellPortFailed();
+  // The farewell at exit.
+  void Farewell();
+  // Follows the working mode: the simulator's view of the trainer.
+  void ModeChanged();
+
+  // ITrainerRun.
+  bool RunsOnTrainer() override;
+  bool Online() override;
+  bool Bridged() override;
+  void NotifyRunning(bool running) override;
+  bool Reset(bool dataInSegment2) override;
+  bool WriteIP(uint16_t ip) override;
+  bool ReadRegisters() override;
+  bool SendBreakpoints(const std::array<uint8_t, 65536>& map, uint16_t count) override;
+  bool Run() override;
+  bool SingleStep() override;
+  bool Stop() override;
+  void WaitUntilStopped() override;
+
+  // The views' trainer side.
+  void FetchMemory(TSegment segment, uint16_t offset, uint16_t count);
+  void StoreMemoryByte(TSegment segment, uint16_t offset);
+  void StoreRegister(int code);
+  void WriteBlock(TSegment segment, uint16_t offset, uint16_t count);
+  // The download of a loaded program: code at CS:0, data at SS.
+  void Download(bool code, uint16_t offset, uint16_t length);
+
+  // ITrainerBridge (the simulator in bridge mode).
+  void ReadDataWindow(uint16_t offset, std::span<uint8_t> dest) override;
+  void WriteDataWindow(uint16_t offset, std::span<const uint8_t> src) override;
+  bool InPort8(uint16_t port, uint32_t& ioValue) override;
+  bool InPort16(uint16_t port, uint32_t& ioValue) override;
+  bool InPort32(uint16_t port, uint32_t& ioValue) override;
+  bool OutPort8(uint16_t port, uint8_t value) override;
+  bool OutPort16(uint16_t port, uint16_t value) override;
+  bool OutPort32(uint16_t port, uint32_t value) override;
+  uint16_t PollInterrupt() override;
+
+  // IIoPorts (the I/O panel).
+  bool In(int width, uint16_t port, uint32_t& value) override;
+  bool Out(int width, uint16_t port, uint32_t value) override;
+
+ private:
+  // Runs the command until it succeeds or the user gives up; false after Cancel.
+  bool Guarded(const std::function<bool()>& command);
+  // The retry question; Cancel closes the port and goes offline (false).
+  bool AskRetry();
+  void GoOffline();
+  // A byte from the run-wait thread, on the main thread.
+  void Completion(uint8_t byte);
+  void ConsoleService();
+  // Waits for a key in the user screen's mailbox while the window stays alive.
+  uint8_t WaitForKey();
+
+  TfrmMainWin& w_;
+  std::unique_ptr<ISerialLine> line_;
+  std::unique_ptr<TCommPort> port_;
+  // Set while the main thread stops the run-wait thread: bytes it still hands over are
+  // left alone.
+  std::atomic<bool> stopping_ = false;
+};
