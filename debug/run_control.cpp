@@ -99,8 +99,10 @@ void TRunControl::RunOnSimulator(const uint8_t* breakpoints) {
   } else {
     TCPUState& s = cpu_.State();
     auto nextEvents = Clock::now();
+    // A bridged step is a serial exchange or more: the clock is cheap beside it.
+    const uint64_t clockMask = cpu_.WorkingMode() == TWorkingMode::Offline ? kClockMask : 0;
     for (;;) {
-      if ((steps & kClockMask) == 0 && Clock::now() >= nextEvents) {
+      if ((steps & clockMask) == 0 && Clock::now() >= nextEvents) {
         view_.ProcessEvents();
         if (!running_) break;
         nextEvents = Clock::now() + kEventInterval;

@@ -46,9 +46,10 @@ class TTrainerTest : public QObject {
     if (!trainer.waitForStarted() || !trainer.waitForReadyRead(5000)) return {};
     return QString::fromLocal8Bit(trainer.readLine()).trimmed();
   }
-  void Open(const QString& port) {
-    Write("Corvale.INI", "[Config]\r\nCommType=0\r\nAutoCommPort=0\r\nBridgUSB=0\r\nCommPort=" +
-                             port.toLocal8Bit() + "\r\n");
+  void Open(const QString& port, bool bridged = false) {
+    Write("Corvale.INI", QByteArray("[Config]\r\nCommType=0\r\nAutoCommPort=0\r\nBridgUSB=") +
+                             (bridged ? "1" : "0") + "\r\nCommPort=" + port.toLocal8Bit() +
+                             "\r\n");
     window_ = std::make_unique<TfrmMainWin>(prompts_, dir_.filePath("Corvale.INI").toStdString());
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
@@ -119,6 +120,46 @@ class TTrainerTest : public QObject {
     QCOMPARE(record->item(1)->text(), QString("  2  端口地址：8000  读出8-bit数据：41"));
   }
 
+  // Bridge mode: the program runs in the simulator, its IN reaches the trainer's port and the
+  // trainer's interrupt request enters it through the vector table.
+  void bridgedProgramUsesTheTrainersPortsAndInterrupts() {
+    const QString port = StartTrainer(trainer_, {});
+    QVERIFY(!port.isEmpty());
+    Open(port, true);
+    QVERIFY(window_->IsOnline());
+    Find<QLineEdit>("edtIOAddr")->setText("8000");
+    Find<QLineEdit>("edtWriteData")->setText("5A");
+    Find<QPushButton>("btnWrite")->click();
+    editor_ = window_->OpenEditor(Write("b.asm",
+                                        "CODE    SEGMENT\r\n"
+                                        "        ASSUME CS:CODE\r\n"
+                                        "START:  MOV DX, 8000H\r\n"
+                                        "        IN AL, DX\r\n"
+                                        "        MOV BL, AL\r\n"
+                                        "        XOR AX, AX\r\n"
+                                        "        MOV ES, AX\r\n"
+                                        "        MOV WORD PTR ES:[20H], OFFSET HANDLER\r\n"
+                                        "        MOV WORD PTR ES:[22H], CS\r\n"
+                                        "        STI\r\n"
+                                        "WAIT1:  CMP CL, 1\r\n"
+                                        "        JNE WAIT1\r\n"
+                                        "        MOV AX, 4C00H\r\n"
+                                        "        INT 21H\r\n"
+                                        "HANDLER: MOV CL, 1\r\n"
+                                        "        IRET\r\n"
+                                        "CODE    ENDS\r\n"
+                                        "        END START\r\n"));
+    Trigger("apDebug");
+    QCOMPARE(Line(), 3);
+    Later(500, [&] { trainer_.write("irq 8\n"); });
+    prompts_.answers = {paNo};
+    Trigger("arRun");
+    QCOMPARE(prompts_.asked.last().text, QString("程序已退出！是否立即复位？"));
+    const TCPUState& cpu = window_->Machine().cpu;
+    QCOMPARE(cpu.EBX & 0xFF, 0x5Au);
+    QCOMPARE(cpu.ECX & 0xFF, 1u);
+  }
+
   void theTrainerSaysWhichProcessorItCarries() {
     const QString port = StartTrainer(trainer_, {"--cpu", "386"});
     QVERIFY(!port.isEmpty());
@@ -126,6 +167,26 @@ class TTrainerTest : public QObject {
     QVERIFY(window_->IsOnline());
     QCOMPARE(window_->CPUType(), 1);
     QCOMPARE(window_->Action("arSetIP")->text(), QString("设置EIP到光标行(&P)"));
+  }
+
+  // A trainer that stops answering: Retry asks again, Cancel closes the port and goes offline.
+  void cancelInTheRetryPromptGoesOffline() {
+    const QString port = StartTrainer(trainer_, {});
+    QVERIFY(!port.isEmpty());
+    Open(port);
+    QVERIFY(window_->IsOnline());
+    trainer_.kill();
+    trainer_.waitForFinished();
+    prompts_.answers = {paRetry, paCancel};
+    Trigger("arReset");
+    QCOMPARE(prompts_.asked.size(), 2);
+    QCOMPARE(prompts_.asked.last().text, QString("通信错误，请检查连接是否正确。\r\n\r\n是否重试？"));
+    QCOMPARE(prompts_.asked.last().caption, QString("错误"));
+    QVERIFY(!window_->IsOnline());
+    QVERIFY(!window_->Trainer().Port().IsOpen());
+    QCOMPARE(Find<QLabel>("sConnect")->text(), QString("脱机模拟"));
+    QVERIFY(window_->Action("asConnect")->isEnabled());
+    QCOMPARE(window_->LastAnswer(), int(paCancel));
   }
 
   void silentTrainerLeavesTheWorkbenchOffline() {
