@@ -1,0 +1,88 @@
+// The trainer link against the trainer emulator on a pseudo-terminal: a 64 KB download in
+// 128-byte frames, and one single step from the request to the stop byte. A pseudo-terminal
+// has no line speed, so the download figure is the protocol's own cost (its fixed waits and
+// round trips); on a 57600-baud line the wire time of the bytes comes on top.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "comm_port.h"
+#include "cpu_state.h"
+#include "mem_image.h"
+
+namespace {
+
+struct TEmulator {
+  FILE* pipe = nullptr;
+  std::string port;
+  TEmulator() {
+    pipe = popen(CORVALE_TRAINER, "r");
+    char line[256] = {};
+    if (pipe && std::fgets(line, sizeof line, pipe)) port = line;
+    while (!port.empty() && (port.back() == '\n' || port.back() == '\r')) port.pop_back();
+  }
+  ~TEmulator() {
+    if (pipe) {
+      std::system("pkill -f '" CORVALE_TRAINER "' > /dev/null 2>&1");
+      pclose(pipe);
+    }
+  }
+};
+
+void BM_Download64KB(benchmark::State& state) {
+  TEmulator emulator;
+  TCPUState cpu;
+  TMemImage memory;
+  auto line = MakeSystemSerialLine();
+  TCommPort port(*line, cpu, memory);
+  if (emulator.port.empty() || !port.Open(emulator.port, TCommPort::kDefaultBaud) ||
+      !port.InitTarget(1)) {
+    state.SkipWithError("no trainer emulator");
+    return;
+  }
+  cpu.CS = 0x1000;
+  for (auto _ : state) {
+    if (!port.WriteMemory(linkcode::WriteCS, 0, 0xFFFF)) state.SkipWithError("download failed");
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * 0xFFFF);
+}
+BENCHMARK(BM_Download64KB)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+void BM_SingleStep(benchmark::State& state) {
+  TEmulator emulator;
+  TCPUState cpu;
+  TMemImage memory;
+  auto line = MakeSystemSerialLine();
+  TCommPort port(*line, cpu, memory);
+  std::atomic<int> stops = 0;
+  port.SetRunHandler([&](uint8_t byte) {
+    if (byte == kStepEnded) ++stops;
+  });
+  if (emulator.port.empty() || !port.Open(emulator.port, TCommPort::kDefaultBaud) ||
+      !port.InitTarget(1)) {
+    state.SkipWithError("no trainer emulator");
+    return;
+  }
+  // NOPs at 1000:0000 onward.
+  cpu.CS = 0x1000;
+  for (uint32_t i = 0; i < 0x1000; ++i) memory.SetByte(0x10000 + i, 0x90);
+  port.WriteMemory(linkcode::WriteCS, 0, 0x1000);
+  for (auto _ : state) {
+    const int before = stops;
+    if (!port.StepProgram()) {
+      state.SkipWithError("step refused");
+      break;
+    }
+    while (stops == before && port.RunThreadActive()) {
+    }
+    port.StopRunThread();
+  }
+}
+BENCHMARK(BM_SingleStep)->Unit(benchmark::kMillisecond)->Iterations(50)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
