@@ -169,6 +169,28 @@ class TTrainerTest : public QObject {
     QCOMPARE(window_->Action("arSetIP")->text(), QString("设置EIP到光标行(&P)"));
   }
 
+  // The pause ends a key wait of the trainer's program: no key goes out, the state is idle.
+  void pauseDuringAKeyWaitOnTheTrainer() {
+    const QString port = StartTrainer(trainer_, {});
+    QVERIFY(!port.isEmpty());
+    Open(port);
+    Build();
+    Later(800, [&] {
+      QCOMPARE(Find<QLabel>("lblINT21")->text(),
+               QString("人机交互窗口(单击此处清屏) -- 等待按键              "));
+      Trigger("arPause");
+    });
+    Trigger("arRun");
+    QTRY_COMPARE_WITH_TIMEOUT(window_->IsRunning(), false, 10000);
+    QCOMPARE(window_->UserScreen().Text(), QString("Hi"));
+    QCOMPARE(Find<QLabel>("lblINT21")->text(),
+             QString("人机交互窗口(单击此处清屏)                          "));
+    QVERIFY(prompts_.asked.isEmpty());
+    QVERIFY(window_->IsOnline());
+    // The trainer stopped on the INT 21h of the key wait.
+    QCOMPARE(Line(), 12);
+  }
+
   // A trainer that stops answering: Retry asks again, Cancel closes the port and goes offline.
   void cancelInTheRetryPromptGoesOffline() {
     const QString port = StartTrainer(trainer_, {});
