@@ -89,14 +89,20 @@ TdlgCommBox::TdlgCommBox(QWidget* mainWindow, TTrainerSession& session,
   } else {
     pcCommPort_->setCurrentWidget(tsManual_);
   }
-  const QStringList ports = PortNames();
-  cbSerialPort_->addItems(ports);
-  cbSerialPort_->setCurrentIndex(std::max(0, int(ports.indexOf(settings_.portName))));
+  SetPortNames(PortNames());
   rgSelectComm_->SetItemIndex(settings_.commType == 0 ? 0 : 1);
   cbSerialPort_->setEnabled(settings_.commType == 0);
   commType_ = settings_.commType;
   portName_ = settings_.portName;
 }
+
+void TdlgCommBox::SetPortNames(const QStringList& names) {
+  cbSerialPort_->clear();
+  cbSerialPort_->addItems(names);
+  cbSerialPort_->setCurrentIndex(std::max(0, int(names.indexOf(settings_.portName))));
+}
+
+QString TdlgCommBox::DetectionText() const { return lblComm_->text(); }
 
 QStringList TdlgCommBox::PortNames() {
   QStringList names;

@@ -35,12 +35,16 @@ class TdlgCommBox : public QDialog {
   QString PortName() const { return portName_; }
   // The automatic page: looks for the trainer on every listed port.
   void Detect();
+  // Replaces the listed ports (the system's at creation), selecting the saved one.
+  void SetPortNames(const QStringList& names);
+  QString DetectionText() const;
+  // OK: the mode chosen, and on the manual page the chosen port opened.
+  void accept() override;
 
  protected:
   void showEvent(QShowEvent* event) override;
 
  private:
-  void accept() override;
   bool TrainerOn(const QString& port);
 
   TTrainerSession& session_;

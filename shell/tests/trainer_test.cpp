@@ -11,11 +11,14 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include "comm_port.h"
+#include "dlg_comm_box.h"
+#include "radio_group.h"
 #include "editor_memo.h"
 #include "frm_edit_win.h"
 #include "frm_main_win.h"
@@ -189,6 +192,47 @@ class TTrainerTest : public QObject {
     QVERIFY(window_->IsOnline());
     // The trainer stopped on the INT 21h of the key wait.
     QCOMPARE(Line(), 12);
+  }
+
+  // The port dialog's detection tries every listed port until one answers as a trainer.
+  void detectionFindsTheTrainerOnTheThirdPort() {
+    QProcess silent;
+    const QString quiet = StartTrainer(silent, {"--silent"});
+    const QString port = StartTrainer(trainer_, {});
+    QVERIFY(!quiet.isEmpty() && !port.isEmpty());
+    QString shown;
+    prompts_.dialogHandler = [&](QDialog& dialog) {
+      auto& box = static_cast<TdlgCommBox&>(dialog);
+      box.SetPortNames({dir_.filePath("no-such-port"), quiet, port});
+      // Choosing the hardware item starts the detection.
+      box.findChild<TRadioGroup*>("rgAutoComm")->findChildren<QRadioButton*>().first()->click();
+      shown = box.DetectionText();
+      box.accept();
+      return int(QDialog::Accepted);
+    };
+    Write("Corvale.INI", "[Config]\r\nAutoCommPort=1\r\nBridgUSB=0\r\n");
+    window_ = std::make_unique<TfrmMainWin>(prompts_, dir_.filePath("Corvale.INI").toStdString());
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    silent.kill();
+    silent.waitForFinished();
+    QCOMPARE(shown, QString("设备检测成功！"));
+    QVERIFY(window_->IsOnline());
+    QCOMPARE(QString::fromStdString(window_->CommPortName()), port);
+    QVERIFY(window_->Trainer().Port().IsOpen());
+
+    // With nothing listed the detection gives up at once and the software item leads offline.
+    prompts_.dialogHandler = [&](QDialog& dialog) {
+      auto& box = static_cast<TdlgCommBox&>(dialog);
+      box.SetPortNames({});
+      box.findChild<TRadioGroup*>("rgAutoComm")->findChildren<QRadioButton*>().first()->click();
+      shown = box.DetectionText();
+      box.accept();
+      return int(QDialog::Accepted);
+    };
+    Trigger("asComm");
+    QCOMPARE(shown, QString("无法找到设备！"));
+    QVERIFY(!window_->IsOnline());
   }
 
   // A trainer that stops answering: Retry asks again, Cancel closes the port and goes offline.
