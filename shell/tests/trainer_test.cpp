@@ -4,6 +4,7 @@
 // leaves the workbench offline.
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -233,6 +234,58 @@ class TTrainerTest : public QObject {
     Trigger("asComm");
     QCOMPARE(shown, QString("无法找到设备！"));
     QVERIFY(!window_->IsOnline());
+  }
+
+  // A trainer that misbehaves never hangs the workbench: it ends offline, at most after the
+  // line's time-outs.
+  void misbehavingTrainerEndsOffline_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("garbage") << QStringList{"--garbage"};
+    QTest::newRow("short replies") << QStringList{"--short-replies"};
+    QTest::newRow("wrong code") << QStringList{"--wrong-code"};
+    QTest::newRow("drop after the handshake") << QStringList{"--drop-after", "1"};
+  }
+  void misbehavingTrainerEndsOffline() {
+    QFETCH(QStringList, options);
+    const QString port = StartTrainer(trainer_, options);
+    QVERIFY(!port.isEmpty());
+    QElapsedTimer clock;
+    clock.start();
+    Open(port);
+    QVERIFY(!window_->IsOnline());
+    QCOMPARE(Find<QLabel>("sConnect")->text(), QString("脱机模拟"));
+    QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
+  }
+
+  // Function 9 turns the first lone CR into a line break; function 6 does not wait.
+  void consoleOutputAndDirectInputOnTheTrainer() {
+    const QString port = StartTrainer(trainer_, {});
+    QVERIFY(!port.isEmpty());
+    Open(port);
+    editor_ = window_->OpenEditor(Write("c.asm",
+                                       "DATA    SEGMENT\r\n"
+                                       "MSG     DB 'AB', 0DH, 'CD$'\r\n"
+                                       "DATA    ENDS\r\n"
+                                       "CODE    SEGMENT\r\n"
+                                       "        ASSUME CS:CODE, DS:DATA\r\n"
+                                       "START:  MOV AX, DATA\r\n"
+                                       "        MOV DS, AX\r\n"
+                                       "        MOV DX, OFFSET MSG\r\n"
+                                       "        MOV AH, 09H\r\n"
+                                       "        INT 21H\r\n"
+                                       "        MOV DL, 0FFH\r\n"
+                                       "        MOV AH, 06H\r\n"
+                                       "        INT 21H\r\n"
+                                       "        MOV AX, 4C00H\r\n"
+                                       "        INT 21H\r\n"
+                                       "CODE    ENDS\r\n"
+                                       "        END START\r\n"));
+    Trigger("apDebug");
+    prompts_.answers = {paNo};
+    Trigger("arRun");
+    QTRY_COMPARE_WITH_TIMEOUT(window_->IsRunning(), false, 10000);
+    QCOMPARE(window_->UserScreen().Text(), QString("AB\nD"));
+    QCOMPARE(prompts_.asked.last().text, QString("程序已退出！是否立即复位？"));
   }
 
   // A trainer that stops answering: Retry asks again, Cancel closes the port and goes offline.
