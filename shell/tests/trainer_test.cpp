@@ -12,12 +12,14 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include "comm_port.h"
+#include "debugger_views.h"
 #include "dlg_comm_box.h"
 #include "radio_group.h"
 #include "editor_memo.h"
@@ -98,6 +100,16 @@ class TTrainerTest : public QObject {
     QCOMPARE(window_->UserScreen().Text(), QString("Hix"));
     QCOMPARE(window_->Machine().cpu.EAX & 0xFFFF, 0x4C00u);  // fetched from the trainer
     QCOMPARE(Line(), 17);
+    // The line the program read lies in the trainer's memory; the memory view fetches the
+    // rows it shows by the selected segment.
+    const TMachine& machine = window_->Machine();
+    const uint32_t buffer = machine.cpu.DS * 16u + 3;
+    QCOMPARE(machine.memory.Byte(buffer + 1), uint8_t(0));  // as loaded, not yet fetched
+    Find<QTabWidget>("tabMessage")->setCurrentWidget(Find<QWidget>("sgMemory"));
+    window_->Views().SelectSegment(TSegment::DS);
+    window_->Views().RefreshMemoryViews();
+    QCOMPARE(machine.memory.Byte(buffer + 1), uint8_t(2));
+    QCOMPARE(machine.memory.Byte(buffer + 2), uint8_t('a'));
 
     // A breakpoint: the run stops there without the question.
     Trigger("arReset");
@@ -110,9 +122,16 @@ class TTrainerTest : public QObject {
     QCOMPARE(Line(), 10);
     QCOMPARE(prompts_.asked.size(), asked);
 
-    // One step on the trainer, into the procedure.
+    // One step on the trainer, into the procedure; then a step over the INT 21h whose
+    // console request writes the string before the step ends.
     Trigger("arTrace");
     QTRY_COMPARE_WITH_TIMEOUT(Line(), 18, 10000);
+    QVERIFY(!window_->IsRunning());
+    Trigger("arTrace");
+    QTRY_COMPARE_WITH_TIMEOUT(Line(), 19, 10000);
+    Trigger("arTrace");
+    QTRY_COMPARE_WITH_TIMEOUT(Line(), 20, 10000);
+    QCOMPARE(window_->UserScreen().Text(), QString("HixHi"));
     QVERIFY(!window_->IsRunning());
 
     // The I/O panel writes a port latch and reads it back.
