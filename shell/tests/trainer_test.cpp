@@ -4,6 +4,7 @@
 // leaves the workbench offline.
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -64,6 +65,12 @@ class TTrainerTest : public QObject {
   int Line() { return editor_->Debugger().ExecutionLine; }
   void Later(int ms, std::function<void()> what) { QTimer::singleShot(ms, window_.get(), what); }
   void Type(const QString& keys) { TypeLater(Find<QPlainTextEdit>("mmINT21"), keys, 20); }
+  QStringList Messages() {
+    QStringList lines;
+    auto* list = Find<QListWidget>("lbMessage");
+    for (int i = 0; i < list->count(); ++i) lines << list->item(i)->text();
+    return lines;
+  }
   void Build() {
     editor_ = window_->OpenEditor(Write("t.asm", kSessionProgram));
     QVERIFY(editor_);
@@ -253,6 +260,61 @@ class TTrainerTest : public QObject {
     Trigger("asComm");
     QCOMPARE(shown, QString("无法找到设备！"));
     QVERIFY(!window_->IsOnline());
+  }
+
+  // The manual page: the saved port selected in the list; OK opens the chosen port whatever
+  // the mode, and a port that does not open is reported while the chosen mode still applies.
+  void manualPortPage() {
+    const QString port = StartTrainer(trainer_, {});
+    QVERIFY(!port.isEmpty());
+    Write("Corvale.INI", "[Config]\r\nAutoCommPort=0\r\nCommType=1\r\nCommPort=/dev/null\r\n");
+    QString selected;
+    const auto choose = [&](const QString& name, int item) {
+      prompts_.dialogHandler = [&, name, item](QDialog& dialog) {
+        auto& box = static_cast<TdlgCommBox&>(dialog);
+        box.SetPortNames({dir_.filePath("a"), port, dir_.filePath("c")});
+        auto* list = box.findChild<QComboBox*>("cbSerialPort");
+        selected = list->currentText();
+        list->setCurrentText(name);
+        box.findChild<TRadioGroup*>("rgSelectComm")->SetItemIndex(item);
+        box.accept();
+        return int(QDialog::Accepted);
+      };
+    };
+    choose(port, 1);  // "脱机演示": the port opens, the workbench stays offline
+    window_ = std::make_unique<TfrmMainWin>(prompts_, dir_.filePath("Corvale.INI").toStdString());
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QVERIFY(!window_->IsOnline());
+    QVERIFY(window_->Trainer().Port().IsOpen());
+    QCOMPARE(QString::fromStdString(window_->CommPortName()), port);
+
+    choose(dir_.filePath("c"), 0);  // "联机调试" on a port that does not open
+    prompts_.answers = {paCancel};
+    Trigger("asComm");
+    QCOMPARE(selected, port);  // the saved port came up selected
+    QCOMPARE(prompts_.asked.first().text, QString("通信端口初始化失败！"));
+    QCOMPARE(prompts_.asked.first().caption, QString("提示"));
+    // Online as chosen; the reset's first command then fails into the retry prompt, and its
+    // Cancel goes offline.
+    QCOMPARE(prompts_.asked.last().caption, QString("错误"));
+    QVERIFY(!window_->IsOnline());
+  }
+
+  // A download that fails asks to retry; after Cancel the loading goes on offline.
+  void failedDownloadGoesOnOffline() {
+    const QString port = StartTrainer(trainer_, {});
+    QVERIFY(!port.isEmpty());
+    Open(port);
+    editor_ = window_->OpenEditor(Write("t.asm", kSessionProgram));
+    trainer_.kill();
+    trainer_.waitForFinished();
+    prompts_.answers = {paCancel};
+    Trigger("apDebug");
+    QCOMPARE(prompts_.asked.first().caption, QString("错误"));
+    QVERIFY(!window_->IsOnline());
+    QVERIFY(Messages().last().startsWith("程序代码装载完毕"));
+    QCOMPARE(Line(), 7);
   }
 
   // A trainer that misbehaves never hangs the workbench: it ends offline, at most after the
