@@ -190,6 +190,36 @@ class TTrainerTest : public QObject {
     QCOMPARE(cpu.ECX & 0xFF, 1u);
   }
 
+  // In bridge mode the memory view reads the trainer's data window only: DS rows from 2000h.
+  void bridgedMemoryViewReadsOnlyTheDataWindow() {
+    const QString port = StartTrainer(trainer_, {});
+    QVERIFY(!port.isEmpty());
+    Open(port, true);
+    editor_ = window_->OpenEditor(Write("w.asm",
+                                        "CODE    SEGMENT\r\n"
+                                        "        ASSUME CS:CODE\r\n"
+                                        "START:  MOV BYTE PTR DS:[2000H], 5AH\r\n"
+                                        "        MOV AX, 4C00H\r\n"
+                                        "        INT 21H\r\n"
+                                        "CODE    ENDS\r\n"
+                                        "        END START\r\n"));
+    Trigger("apDebug");
+    prompts_.answers = {paNo};
+    Trigger("arRun");  // the write reaches the trainer's data window
+    TMemImage& memory = window_->Machine().memory;
+    const uint32_t window = window_->Machine().cpu.DS * 16u + 0x2000;
+    memory.SetByte(window, 0x11);
+    Find<QTabWidget>("tabMessage")->setCurrentWidget(Find<QWidget>("sgMemory"));
+    window_->Views().SelectSegment(TSegment::DS);
+    prompts_.inputs = {{true, "1FF0", 16}, {true, "2000", 16}};
+    window_->Views().MemoryGoTo();
+    window_->Views().RefreshMemoryViews();
+    QCOMPARE(memory.Byte(window), uint8_t(0x11));  // the view starts below 2000h: not read
+    window_->Views().MemoryGoTo();
+    window_->Views().RefreshMemoryViews();
+    QCOMPARE(memory.Byte(window), uint8_t(0x5A));  // read back from the trainer
+  }
+
   void theTrainerSaysWhichProcessorItCarries() {
     const QString port = StartTrainer(trainer_, {"--cpu", "386"});
     QVERIFY(!port.isEmpty());
