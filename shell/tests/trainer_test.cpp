@@ -331,6 +331,56 @@ class TTrainerTest : public QObject {
     QVERIFY(!window_->IsOnline());
   }
 
+  // Edits in the register and memory views go to the trainer and come back from it.
+  void editsReachTheTrainer() {
+    const QString port = StartTrainer(trainer_, {});
+    QVERIFY(!port.isEmpty());
+    Open(port);
+    Build();
+    TMachine& machine = window_->Machine();
+    window_->Views().WriteRegisterRow(0, 0x1234);  // AX
+    machine.cpu.EAX = 0;
+    window_->RunControl().RefreshViews(1);  // fetched from the trainer
+    QCOMPARE(machine.cpu.EAX & 0xFFFF, 0x1234u);
+
+    Find<QTabWidget>("tabMessage")->setCurrentWidget(Find<QWidget>("sgMemory"));
+    window_->Views().SelectSegment(TSegment::DS);
+    prompts_.inputs = {{true, "0", 16}, {true, "77", 16}};
+    window_->Views().MemoryGoTo();
+    window_->Views().MemoryModify();
+    const uint32_t first = machine.cpu.DS * 16u;
+    QCOMPARE(machine.memory.Byte(first), uint8_t(0x77));
+    machine.memory.SetByte(first, 0);
+    window_->Views().RefreshMemoryViews();
+    QCOMPARE(machine.memory.Byte(first), uint8_t(0x77));
+  }
+
+  // A program without a data part that brings its own stack gets it on the trainer too.
+  void ownStackReachesTheTrainer() {
+    const QString port = StartTrainer(trainer_, {});
+    QVERIFY(!port.isEmpty());
+    Open(port);
+    editor_ = window_->OpenEditor(Write("s.asm",
+                                        "CODE    SEGMENT\r\n"
+                                        "        ASSUME CS:CODE\r\n"
+                                        "START:  MOV AX, 4C00H\r\n"
+                                        "        INT 21H\r\n"
+                                        "CODE    ENDS\r\n"
+                                        "SSTACK  SEGMENT STACK\r\n"
+                                        "        DW 32 DUP(?)\r\n"
+                                        "SSTACK  ENDS\r\n"
+                                        "        END START\r\n"));
+    Trigger("apDebug");
+    const TLoadInfo& info = window_->Machine().build.LoadInfo;
+    QVERIFY(info.DataLength == 0 && info.HasInitialStack);
+    TCPUState& cpu = window_->Machine().cpu;
+    cpu.SS = 0;
+    cpu.ESP = 0;
+    window_->RunControl().RefreshViews(1);  // as the trainer has them
+    QCOMPARE(cpu.SS, info.StackSegment);
+    QCOMPARE(cpu.ESP & 0xFFFF, uint32_t(info.StackPointer));
+  }
+
   // A download that fails asks to retry; after Cancel the loading goes on offline.
   void failedDownloadGoesOnOffline() {
     const QString port = StartTrainer(trainer_, {});
