@@ -381,6 +381,18 @@ class TTrainerTest : public QObject {
     QCOMPARE(cpu.ESP & 0xFFFF, uint32_t(info.StackPointer));
   }
 
+  // At exit a bridged workbench leaves bridge mode on the trainer before closing the port.
+  void farewellLeavesBridgeMode() {
+    const QString port = StartTrainer(trainer_, {"--log"});
+    QVERIFY(!port.isEmpty());
+    Open(port, true);
+    QVERIFY(window_->IsOnline());
+    window_->close();
+    window_.reset();
+    QByteArray log;
+    QTRY_VERIFY((log += trainer_.readAllStandardError()).contains("<- 2A 00 2A"));
+  }
+
   // A download that fails asks to retry; after Cancel the loading goes on offline.
   void failedDownloadGoesOnOffline() {
     const QString port = StartTrainer(trainer_, {});
