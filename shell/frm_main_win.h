@@ -122,6 +122,7 @@ class TfrmMainWin : public QMainWindow {
   // The trainer connection: the handshake on the saved port, else the port dialog.
   void asConnectExecute();
   void asCommExecute();
+  void avOscExecute();
   void apDebugExecute(TCompileCommand command);
   void MemoGutterClick(TfrmEditWin* editor, int line);
   void arToggleBreakpointExecute();

@@ -22,6 +22,7 @@
 #include "disassembly.h"
 #include "debugger_views.h"
 #include "dlg_comm_box.h"
+#include "dlg_osc_box.h"
 #include "dos_names.h"
 #include "editor_memo.h"
 #include "io_panel.h"
@@ -218,6 +219,7 @@ void TfrmMainWin::ConnectDebugHandlers() {
     connect(button, &QPushButton::clicked, this, [this, button] { btnIOClick(button); });
   lbMessage_->installEventFilter(this);
   on("asConnect", [this] { asConnectExecute(); });
+  on("avOsc", [this] { avOscExecute(); });
   on("asComm", [this] { asCommExecute(); });
   TDebuggerHooks& hooks = views_->hooks;
   TTrainerSession& trainer = *trainer_;
@@ -440,6 +442,28 @@ void TfrmMainWin::asCommExecute() {
     SetConnected(commType_ == 0);
   }
   runControl_->arResetExecute();
+}
+
+// ---- the oscilloscope ------------------------------------------------------------------
+
+void TfrmMainWin::avOscExecute() {
+  if (IsRunning()) {
+    const TMemImage& memory = machine_->memory;
+    const uint32_t code = TMemImage::Linear(kCodeSegment, 0);
+    bool usesInt21 = false;
+    for (uint32_t i = 0; i + 1 < machine_->build.LoadInfo.CodeLength && !usesInt21; ++i)
+      usesInt21 = memory.Byte(code + i) == 0xCD && memory.Byte(code + i + 1) == 0x21;
+    const bool breakpoints = tabMessage_->tabText(tabMessage_->indexOf(sgBreakpoint_)) != "断点";
+    if (breakpoints || usesInt21) {
+      prompts_.Tell(this, "运行的程序已设置断点或使用了INT 21h指令，不支持虚拟示波器。",
+                    kRunningCaption, TPromptIcon::Warning);
+      return;
+    }
+    // The program keeps running on the trainer while the oscilloscope has the line.
+    trainer_->Port().StopRunThread();
+  }
+  TdlgOscBox dialog(this, *trainer_, prompts_);
+  prompts_.Exec(dialog);
 }
 
 // ---- from a message to its line -------------------------------------------------------

@@ -66,6 +66,59 @@ TTrainerSession::TTrainerSession(TfrmMainWin& window) : w_(window), line_(MakeSy
 TTrainerSession::~TTrainerSession() {
   stopping_ = true;
   port_->StopRunThread();
+  JoinSamplingThread();
+}
+
+// ---- the oscilloscope's stream ----------------------------------------------------------
+
+namespace {
+constexpr size_t kSampleChunk = 192;
+constexpr int kStopSamplingAttempts = 4;
+}  // namespace
+
+void TTrainerSession::JoinSamplingThread() {
+  if (oscStop_) *oscStop_ = true;
+  if (oscThread_.joinable()) oscThread_.join();
+}
+
+bool TTrainerSession::StartSamplingStream(
+    std::function<void(const std::vector<uint8_t>&)> sink) {
+  if (!Online()) return false;
+  JoinSamplingThread();
+  oscSink_ = std::move(sink);
+  port_->StartSampling();
+  auto stop = std::make_shared<std::atomic<bool>>(false);
+  oscStop_ = stop;
+  oscThread_ = std::thread([this, stop] {
+    uint8_t buffer[kSampleChunk];
+    for (;;) {
+      const size_t n = port_->ReadBytes(buffer, kSampleChunk);
+      if (*stop) return;
+      std::vector<uint8_t> chunk(buffer, buffer + n);
+      // The history is shifted on the main thread, so a redraw always sees a whole one.
+      QMetaObject::invokeMethod(
+          this,
+          [this, stop, chunk = std::move(chunk)] {
+            if (!*stop && oscSink_) oscSink_(chunk);
+          },
+          Qt::QueuedConnection);
+      if (n == 0) return;  // the trainer stopped sending
+    }
+  });
+  return true;
+}
+
+void TTrainerSession::StopSamplingStream() {
+  if (oscStop_) *oscStop_ = true;
+  oscSink_ = nullptr;
+  if (!Online()) return;
+  // The trainer may still be streaming, and the reader may still be inside its read.
+  for (int attempt = 0; attempt < kStopSamplingAttempts; ++attempt) {
+    port_->PurgeInput();
+    const bool stopped = port_->StopSampling();
+    port_->PurgeInput();
+    if (stopped) break;
+  }
 }
 
 // ---- connection -----------------------------------------------------------------------

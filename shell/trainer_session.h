@@ -13,6 +13,8 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "comm_port.h"
 #include "io_panel.h"
@@ -77,6 +79,12 @@ class TTrainerSession final : public QObject,
   bool OutPort32(uint16_t port, uint32_t value) override;
   uint16_t PollInterrupt() override;
 
+  // The oscilloscope's stream: each chunk read (an empty one when the trainer stopped
+  // sending) goes to `sink` on the main thread. False offline.
+  bool StartSamplingStream(std::function<void(const std::vector<uint8_t>&)> sink);
+  // The reader is told to end; then up to four stops of the stream between input purges.
+  void StopSamplingStream();
+
   // IIoPorts (the I/O panel).
   bool In(int width, uint16_t port, uint32_t& value) override;
   bool Out(int width, uint16_t port, uint32_t value) override;
@@ -99,4 +107,9 @@ class TTrainerSession final : public QObject,
   // Set while the main thread stops the run-wait thread: bytes it still hands over are
   // left alone.
   std::atomic<bool> stopping_ = false;
+  // The oscilloscope's reader; its stop flag outlives it in the chunks it posted.
+  std::thread oscThread_;
+  std::shared_ptr<std::atomic<bool>> oscStop_;
+  std::function<void(const std::vector<uint8_t>&)> oscSink_;
+  void JoinSamplingThread();
 };

@@ -18,10 +18,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <set>
 
 #include "comm_port.h"
 #include "debugger_views.h"
 #include "dlg_comm_box.h"
+#include "dlg_osc_box.h"
+#include "oscilloscope.h"
 #include "radio_group.h"
 #include "editor_memo.h"
 #include "frm_edit_win.h"
@@ -407,6 +410,92 @@ class TTrainerTest : public QObject {
     QVERIFY(!window_->IsOnline());
     QVERIFY(Messages().last().startsWith("程序代码装载完毕"));
     QCOMPARE(Line(), 7);
+  }
+
+  // The oscilloscope offline: the flat centre line, the read-out, zoom limits, saving the
+  // exact picture; start does nothing. While a program with INT 21h runs it is refused.
+  void oscilloscopeDrawsZoomsAndSaves() {
+    Open("");
+    QVERIFY(!window_->IsOnline());
+    bool checked = false;
+    prompts_.dialogHandler = [&](QDialog& dialog) {
+      auto& osc = static_cast<TdlgOscBox&>(dialog);
+      const QImage& picture = osc.Picture();
+      if (picture.size() != QSize(385, 321)) return 0;
+      if (picture.pixelColor(100, 160) != QColor(0, 255, 0)) return 0;
+      if (osc.ReadoutText() != "2.51V") return 0;
+      osc.findChild<QPushButton*>("btnStart")->click();
+      if (osc.Sampling()) return 0;  // offline: nothing to sample
+      osc.Feed(std::vector<uint8_t>(TOscilloscope::kHistory, 255));
+      if (osc.ReadoutText() != "5.00V" || picture.pixelColor(100, 96) != QColor(0, 255, 0))
+        return 0;
+      auto* inX = osc.findChild<QPushButton*>("btnZoomInX");
+      inX->click();
+      if (inX->isEnabled() || osc.Scope().XStep() != 1) return 0;
+      auto* outY = osc.findChild<QPushButton*>("btnZoomOutY");
+      outY->click();
+      outY->click();
+      if (outY->isEnabled() || osc.Scope().YScale() != 3.0) return 0;
+      prompts_.files.push_back({true, dir_.filePath("wave.bmp"), 0});
+      osc.findChild<QPushButton*>("btnSave")->click();
+      const QImage saved(dir_.filePath("wave.bmp"));
+      checked = saved.convertToFormat(QImage::Format_RGB32) == picture;
+      return 0;
+    };
+    Trigger("avOsc");
+    QVERIFY(checked);
+
+    TMachine& machine = window_->Machine();
+    machine.build.LoadInfo.CodeLength = 4;
+    for (uint32_t i = 0; i < 4; ++i) machine.memory.SetByte(0x10000 + i, "\x90\xCD\x21\x90"[i]);
+    window_->SetRunState(true);
+    checked = false;
+    prompts_.dialogHandler = [&](QDialog&) {
+      checked = true;
+      return 0;
+    };
+    Trigger("avOsc");
+    window_->SetRunState(false);
+    QVERIFY(!checked);
+    QCOMPARE(prompts_.asked.last().text,
+             QString("运行的程序已设置断点或使用了INT 21h指令，不支持虚拟示波器。"));
+  }
+
+  // Online the dialog samples the trainer's stream and stops cleanly while samples still come.
+  void oscilloscopeSamplesTheTrainer() {
+    const QString port = StartTrainer(trainer_, {"--wave", "square"});
+    QVERIFY(!port.isEmpty());
+    Open(port);
+    QVERIFY(window_->IsOnline());
+    QString before, after;
+    bool stopped = false;
+    prompts_.dialogHandler = [&](QDialog& dialog) {
+      auto& osc = static_cast<TdlgOscBox&>(dialog);
+      before = osc.ReadoutText();
+      osc.findChild<QPushButton*>("btnStart")->click();
+      if (!osc.Sampling() || osc.findChild<QPushButton*>("btnClose")->isEnabled()) return 0;
+      QElapsedTimer clock;
+      clock.start();
+      std::set<uint8_t> seen;
+      while (clock.elapsed() < 5000 && seen.size() < 2) {
+        QTest::qWait(50);
+        seen.clear();
+        for (uint8_t sample : osc.Scope().History()) seen.insert(sample);
+        seen.erase(TOscilloscope::kIdleSample);
+      }
+      after = osc.ReadoutText();
+      osc.findChild<QPushButton*>("btnStop")->click();
+      stopped = !osc.Sampling() && osc.findChild<QPushButton*>("btnClose")->isEnabled() &&
+                seen.size() >= 2;
+      return 0;
+    };
+    Trigger("avOsc");
+    QCOMPARE(before, QString("2.51V"));
+    QVERIFY(stopped);
+    // The line is the workbench's again: a command after the stream is answered.
+    Trigger("arReset");
+    QVERIFY(window_->IsOnline());
+    QVERIFY(prompts_.asked.isEmpty());
   }
 
   // A trainer that misbehaves never hangs the workbench: it ends offline, at most after the
