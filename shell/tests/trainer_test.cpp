@@ -498,6 +498,89 @@ class TTrainerTest : public QObject {
     QVERIFY(prompts_.asked.isEmpty());
   }
 
+  // A trainer that sends no samples: the read-out says the stream ended; Stop still works.
+  // A running program with breakpoints cannot share the line with the oscilloscope.
+  void oscilloscopeWithoutAStream() {
+    const QString port = StartTrainer(trainer_, {});
+    QVERIFY(!port.isEmpty());
+    Open(port);
+    QString ended;
+    bool closes = true;
+    prompts_.dialogHandler = [&](QDialog& dialog) {
+      auto& osc = static_cast<TdlgOscBox&>(dialog);
+      osc.findChild<QPushButton*>("btnStart")->click();
+      osc.setResult(QDialog::Accepted);
+      osc.reject();  // the window's own Close is refused while sampling
+      closes = osc.result() == QDialog::Rejected;
+      // The trainer stops streaming behind the dialog's back.
+      window_->Trainer().Port().StopSampling();
+      QElapsedTimer clock;
+      clock.start();
+      while (osc.ReadoutText() != "无信号" && clock.elapsed() < 8000) QTest::qWait(50);
+      ended = osc.ReadoutText();
+      osc.findChild<QPushButton*>("btnStop")->click();
+      return 0;
+    };
+    Trigger("avOsc");
+    QCOMPARE(ended, QString("无信号"));
+    QVERIFY(!closes);
+
+    Build();
+    editor_->Memo()->setCursorPosition(9, 0);
+    Trigger("arToggleBreakpoint");
+    window_->SetRunState(true);
+    bool opened = false;
+    prompts_.dialogHandler = [&](QDialog&) {
+      opened = true;
+      return 0;
+    };
+    Trigger("avOsc");
+    window_->SetRunState(false);
+    QVERIFY(!opened);
+    QVERIFY(prompts_.asked.last().text.startsWith("运行的程序已设置断点"));
+  }
+
+  // A program on the trainer writes a ramp to its DAC port; the oscilloscope, opened while it
+  // runs, shows the ramp, and the program can still be paused afterwards.
+  void oscilloscopeShowsAProgramsRamp() {
+    const QString port = StartTrainer(trainer_, {});
+    QVERIFY(!port.isEmpty());
+    Open(port);
+    editor_ = window_->OpenEditor(Write("r.asm",
+                                        "CODE    SEGMENT\r\n"
+                                        "        ASSUME CS:CODE\r\n"
+                                        "START:  MOV DX, 8000H\r\n"
+                                        "        XOR AL, AL\r\n"
+                                        "AGAIN:  OUT DX, AL\r\n"
+                                        "        INC AL\r\n"
+                                        "        JMP AGAIN\r\n"
+                                        "CODE    ENDS\r\n"
+                                        "        END START\r\n"));
+    Trigger("apDebug");
+    Trigger("arRun");
+    QVERIFY(window_->IsRunning());
+    size_t levels = 0;
+    prompts_.dialogHandler = [&](QDialog& dialog) {
+      auto& osc = static_cast<TdlgOscBox&>(dialog);
+      osc.findChild<QPushButton*>("btnStart")->click();
+      QElapsedTimer clock;
+      clock.start();
+      std::set<uint8_t> seen;
+      while (clock.elapsed() < 5000 && seen.size() < 32) {
+        QTest::qWait(50);
+        seen = std::set<uint8_t>(osc.Scope().History().begin(), osc.Scope().History().end());
+      }
+      levels = seen.size();
+      osc.findChild<QPushButton*>("btnStop")->click();
+      return 0;
+    };
+    Trigger("avOsc");
+    QVERIFY2(levels >= 32, qPrintable(QString::number(levels)));
+    Trigger("arPause");
+    QTRY_VERIFY(!window_->IsRunning());
+    QVERIFY(window_->IsOnline());
+  }
+
   // A trainer that misbehaves never hangs the workbench: it ends offline, at most after the
   // line's time-outs.
   void misbehavingTrainerEndsOffline_data() {
