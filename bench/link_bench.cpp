@@ -32,18 +32,27 @@ struct TEmulator {
   }
 };
 
-void BM_Download64KB(benchmark::State& state) {
+// An emulator and the workbench's link to it, its target reset.
+struct TEmulatedLink {
   TEmulator emulator;
   TCPUState cpu;
   TMemImage memory;
-  auto line = MakeSystemSerialLine();
-  TCommPort port(*line, cpu, memory);
-  if (emulator.port.empty() || !port.Open(emulator.port, TCommPort::kDefaultBaud) ||
-      !port.InitTarget(1)) {
+  std::unique_ptr<ISerialLine> line = MakeSystemSerialLine();
+  TCommPort port{*line, cpu, memory};
+  bool Ready() {
+    return !emulator.port.empty() && port.Open(emulator.port, TCommPort::kDefaultBaud) &&
+           port.InitTarget(1);
+  }
+};
+
+void BM_Download64KB(benchmark::State& state) {
+  TEmulatedLink link;
+  if (!link.Ready()) {
     state.SkipWithError("no trainer emulator");
     return;
   }
-  cpu.CS = 0x1000;
+  TCommPort& port = link.port;
+  link.cpu.CS = 0x1000;
   for (auto _ : state) {
     if (!port.WriteMemory(linkcode::WriteCS, 0, 0xFFFF)) state.SkipWithError("download failed");
   }
@@ -52,23 +61,19 @@ void BM_Download64KB(benchmark::State& state) {
 BENCHMARK(BM_Download64KB)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 void BM_SingleStep(benchmark::State& state) {
-  TEmulator emulator;
-  TCPUState cpu;
-  TMemImage memory;
-  auto line = MakeSystemSerialLine();
-  TCommPort port(*line, cpu, memory);
+  TEmulatedLink link;
+  TCommPort& port = link.port;
   std::atomic<int> stops = 0;
   port.SetRunHandler([&](uint8_t byte) {
     if (byte == kStepEnded) ++stops;
   });
-  if (emulator.port.empty() || !port.Open(emulator.port, TCommPort::kDefaultBaud) ||
-      !port.InitTarget(1)) {
+  if (!link.Ready()) {
     state.SkipWithError("no trainer emulator");
     return;
   }
   // NOPs at 1000:0000 onward.
-  cpu.CS = 0x1000;
-  for (uint32_t i = 0; i < 0x1000; ++i) memory.SetByte(0x10000 + i, 0x90);
+  link.cpu.CS = 0x1000;
+  for (uint32_t i = 0; i < 0x1000; ++i) link.memory.SetByte(0x10000 + i, 0x90);
   port.WriteMemory(linkcode::WriteCS, 0, 0x1000);
   for (auto _ : state) {
     const int before = stops;

@@ -56,6 +56,13 @@ class TTrainerTest : public QObject {
     if (!trainer.waitForStarted() || !trainer.waitForReadyRead(5000)) return {};
     return QString::fromLocal8Bit(trainer.readLine()).trimmed();
   }
+  // An emulator with these options, and a window connected to it.
+  bool Online(const QStringList& options, bool bridged = false) {
+    const QString port = StartTrainer(trainer_, options);
+    if (port.isEmpty()) return false;
+    Open(port, bridged);
+    return window_ != nullptr;
+  }
   void Open(const QString& port, bool bridged = false) {
     Write("Corvale.INI", QByteArray("[Config]\r\nCommType=0\r\nAutoCommPort=0\r\nBridgUSB=") +
                              (bridged ? "1" : "0") + "\r\nCommPort=" + port.toLocal8Bit() +
@@ -156,9 +163,7 @@ class TTrainerTest : public QObject {
   // Bridge mode: the program runs in the simulator, its IN reaches the trainer's port and the
   // trainer's interrupt request enters it through the vector table.
   void bridgedProgramUsesTheTrainersPortsAndInterrupts() {
-    const QString port = StartTrainer(trainer_, {});
-    QVERIFY(!port.isEmpty());
-    Open(port, true);
+    QVERIFY(Online({}, true));
     QVERIFY(window_->IsOnline());
     Find<QLineEdit>("edtIOAddr")->setText("8000");
     Find<QLineEdit>("edtWriteData")->setText("5A");
@@ -195,9 +200,7 @@ class TTrainerTest : public QObject {
 
   // In bridge mode the memory view reads the trainer's data window only: DS rows from 2000h.
   void bridgedMemoryViewReadsOnlyTheDataWindow() {
-    const QString port = StartTrainer(trainer_, {});
-    QVERIFY(!port.isEmpty());
-    Open(port, true);
+    QVERIFY(Online({}, true));
     editor_ = window_->OpenEditor(Write("w.asm",
                                         "CODE    SEGMENT\r\n"
                                         "        ASSUME CS:CODE\r\n"
@@ -224,9 +227,7 @@ class TTrainerTest : public QObject {
   }
 
   void theTrainerSaysWhichProcessorItCarries() {
-    const QString port = StartTrainer(trainer_, {"--cpu", "386"});
-    QVERIFY(!port.isEmpty());
-    Open(port);
+    QVERIFY(Online({"--cpu", "386"}));
     QVERIFY(window_->IsOnline());
     QCOMPARE(window_->CPUType(), 1);
     QCOMPARE(window_->Action("arSetIP")->text(), QString("设置EIP到光标行(&P)"));
@@ -234,9 +235,7 @@ class TTrainerTest : public QObject {
 
   // The pause ends a key wait of the trainer's program: no key goes out, the state is idle.
   void pauseDuringAKeyWaitOnTheTrainer() {
-    const QString port = StartTrainer(trainer_, {});
-    QVERIFY(!port.isEmpty());
-    Open(port);
+    QVERIFY(Online({}));
     Build();
     Later(800, [&] {
       QCOMPARE(Find<QLabel>("lblINT21")->text(),
@@ -336,9 +335,7 @@ class TTrainerTest : public QObject {
 
   // Edits in the register and memory views go to the trainer and come back from it.
   void editsReachTheTrainer() {
-    const QString port = StartTrainer(trainer_, {});
-    QVERIFY(!port.isEmpty());
-    Open(port);
+    QVERIFY(Online({}));
     Build();
     TMachine& machine = window_->Machine();
     window_->Views().WriteRegisterRow(0, 0x1234);  // AX
@@ -360,9 +357,7 @@ class TTrainerTest : public QObject {
 
   // A program without a data part that brings its own stack gets it on the trainer too.
   void ownStackReachesTheTrainer() {
-    const QString port = StartTrainer(trainer_, {});
-    QVERIFY(!port.isEmpty());
-    Open(port);
+    QVERIFY(Online({}));
     editor_ = window_->OpenEditor(Write("s.asm",
                                         "CODE    SEGMENT\r\n"
                                         "        ASSUME CS:CODE\r\n"
@@ -386,9 +381,7 @@ class TTrainerTest : public QObject {
 
   // At exit a bridged workbench leaves bridge mode on the trainer before closing the port.
   void farewellLeavesBridgeMode() {
-    const QString port = StartTrainer(trainer_, {"--log"});
-    QVERIFY(!port.isEmpty());
-    Open(port, true);
+    QVERIFY(Online({"--log"}, true));
     QVERIFY(window_->IsOnline());
     window_->close();
     window_.reset();
@@ -398,9 +391,7 @@ class TTrainerTest : public QObject {
 
   // A download that fails asks to retry; after Cancel the loading goes on offline.
   void failedDownloadGoesOnOffline() {
-    const QString port = StartTrainer(trainer_, {});
-    QVERIFY(!port.isEmpty());
-    Open(port);
+    QVERIFY(Online({}));
     editor_ = window_->OpenEditor(Write("t.asm", kSessionProgram));
     trainer_.kill();
     trainer_.waitForFinished();
@@ -463,9 +454,7 @@ class TTrainerTest : public QObject {
 
   // Online the dialog samples the trainer's stream and stops cleanly while samples still come.
   void oscilloscopeSamplesTheTrainer() {
-    const QString port = StartTrainer(trainer_, {"--wave", "square"});
-    QVERIFY(!port.isEmpty());
-    Open(port);
+    QVERIFY(Online({"--wave", "square"}));
     QVERIFY(window_->IsOnline());
     QString before, after;
     bool stopped = false;
@@ -501,9 +490,7 @@ class TTrainerTest : public QObject {
   // A trainer that sends no samples: the read-out says the stream ended; Stop still works.
   // A running program with breakpoints cannot share the line with the oscilloscope.
   void oscilloscopeWithoutAStream() {
-    const QString port = StartTrainer(trainer_, {});
-    QVERIFY(!port.isEmpty());
-    Open(port);
+    QVERIFY(Online({}));
     QString ended;
     bool closes = true;
     prompts_.dialogHandler = [&](QDialog& dialog) {
@@ -543,9 +530,7 @@ class TTrainerTest : public QObject {
   // A program on the trainer writes a ramp to its DAC port; the oscilloscope, opened while it
   // runs, shows the ramp, and the program can still be paused afterwards.
   void oscilloscopeShowsAProgramsRamp() {
-    const QString port = StartTrainer(trainer_, {});
-    QVERIFY(!port.isEmpty());
-    Open(port);
+    QVERIFY(Online({}));
     editor_ = window_->OpenEditor(Write("r.asm",
                                         "CODE    SEGMENT\r\n"
                                         "        ASSUME CS:CODE\r\n"
@@ -604,9 +589,7 @@ class TTrainerTest : public QObject {
 
   // Function 9 turns the first lone CR into a line break; function 6 does not wait.
   void consoleOutputAndDirectInputOnTheTrainer() {
-    const QString port = StartTrainer(trainer_, {});
-    QVERIFY(!port.isEmpty());
-    Open(port);
+    QVERIFY(Online({}));
     editor_ = window_->OpenEditor(Write("c.asm",
                                        "DATA    SEGMENT\r\n"
                                        "MSG     DB 'AB', 0DH, 'CD$'\r\n"
@@ -635,9 +618,7 @@ class TTrainerTest : public QObject {
 
   // A trainer that stops answering: Retry asks again, Cancel closes the port and goes offline.
   void cancelInTheRetryPromptGoesOffline() {
-    const QString port = StartTrainer(trainer_, {});
-    QVERIFY(!port.isEmpty());
-    Open(port);
+    QVERIFY(Online({}));
     QVERIFY(window_->IsOnline());
     trainer_.kill();
     trainer_.waitForFinished();
@@ -654,9 +635,7 @@ class TTrainerTest : public QObject {
   }
 
   void silentTrainerLeavesTheWorkbenchOffline() {
-    const QString port = StartTrainer(trainer_, {"--silent"});
-    QVERIFY(!port.isEmpty());
-    Open(port);
+    QVERIFY(Online({"--silent"}));
     QVERIFY(!window_->IsOnline());
     QCOMPARE(Find<QLabel>("sConnect")->text(), QString("脱机模拟"));
     QVERIFY(window_->Action("asConnect")->isEnabled());

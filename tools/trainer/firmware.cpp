@@ -35,10 +35,10 @@ void PutLE(std::vector<uint8_t>& out, uint32_t value, int bytes) {
 
 int PortSize(uint8_t code) {
   switch (code) {
-    case cmd::InPort8:
-    case cmd::OutPort8: return 1;
-    case cmd::InPort16:
-    case cmd::OutPort16: return 2;
+    case linkcode::InPort8:
+    case linkcode::OutPort8: return 1;
+    case linkcode::InPort16:
+    case linkcode::OutPort16: return 2;
     default: return 4;
   }
 }
@@ -46,41 +46,41 @@ int PortSize(uint8_t code) {
 }  // namespace
 
 const TFirmware::TCommand TFirmware::kCommands[] = {
-    {cmd::InitTarget, 2, &TFirmware::InitTarget},
-    {cmd::InPort8, 1, &TFirmware::InPort},
-    {cmd::OutPort8, 2, &TFirmware::OutPort},
-    {cmd::SetBreakpoints, 0, &TFirmware::SetBreakpoints},
-    {cmd::Identify, 0, &TFirmware::Identify},
-    {cmd::ClearBreakpoints, 0, &TFirmware::ClearBreakpoints},
-    {cmd::StepProgram, 0, &TFirmware::StartProgram},
-    {cmd::RunProgram, 0, &TFirmware::StartProgram},
-    {cmd::StopProgram, 0, &TFirmware::StopProgram},
-    {cmd::ReadMemoryES, 2, &TFirmware::ReadMemory},
-    {cmd::ReadMemoryCS, 2, &TFirmware::ReadMemory},
-    {cmd::WriteMemoryCS, 2, &TFirmware::WriteMemory},
-    {cmd::ReadMemoryDS, 2, &TFirmware::ReadMemory},
-    {cmd::WriteMemoryDS, 2, &TFirmware::WriteMemory},
-    {cmd::ReadMemorySS, 2, &TFirmware::ReadMemory},
-    {cmd::WriteMemorySS, 2, &TFirmware::WriteMemory},
-    {cmd::WriteMemoryES, 2, &TFirmware::WriteMemory},
-    {cmd::ReadRegisters, 0, &TFirmware::ReadRegisters},
-    {cmd::WriteRegister, 2, &TFirmware::WriteRegister},
-    {cmd::InPort32, 1, &TFirmware::InPort},
-    {cmd::OutPort32, 3, &TFirmware::OutPort},
-    {cmd::InPort16, 1, &TFirmware::InPort},
-    {cmd::OutPort16, 3, &TFirmware::OutPort},
-    {cmd::ReadRegisters386, 0, &TFirmware::ReadRegisters386},
-    {cmd::WriteRegister386, 4, &TFirmware::WriteRegister386},
-    {cmd::ReadMemory386, 3, &TFirmware::ReadMemory386},
-    {cmd::WriteMemory386, 3, &TFirmware::WriteMemory386},
-    {cmd::ProtectedModeParams, 0, &TFirmware::StoreProtectedModeParams},
-    {cmd::LinkNoticeOn, 0, &TFirmware::LinkNotice},
-    {cmd::LinkNoticeOff, 0, &TFirmware::LinkNotice},
-    {cmd::StartSampling, 0, &TFirmware::StartSampling},
-    {cmd::StopSampling, 0, &TFirmware::StopSampling},
-    {cmd::EnterBridge, 0, &TFirmware::Bridge},
-    {cmd::PollInterrupt, 0, &TFirmware::PollInterrupt},
-    {cmd::LeaveBridge, 0, &TFirmware::Bridge},
+    {linkcode::InitTarget, 2, &TFirmware::InitTarget},
+    {linkcode::InPort8, 1, &TFirmware::InPort},
+    {linkcode::OutPort8, 2, &TFirmware::OutPort},
+    {linkcode::SetBreakpoints, 0, &TFirmware::SetBreakpoints},
+    {linkcode::Identify, 0, &TFirmware::Identify},
+    {linkcode::ClearBreakpoints, 0, &TFirmware::ClearBreakpoints},
+    {linkcode::Step, 0, &TFirmware::StartProgram},
+    {linkcode::Run, 0, &TFirmware::StartProgram},
+    {linkcode::Stop, 0, &TFirmware::StopProgram},
+    {linkcode::ReadES, 2, &TFirmware::ReadMemory},
+    {linkcode::ReadCS, 2, &TFirmware::ReadMemory},
+    {linkcode::WriteCS, 2, &TFirmware::WriteMemory},
+    {linkcode::ReadDS, 2, &TFirmware::ReadMemory},
+    {linkcode::WriteDS, 2, &TFirmware::WriteMemory},
+    {linkcode::ReadSS, 2, &TFirmware::ReadMemory},
+    {linkcode::WriteSS, 2, &TFirmware::WriteMemory},
+    {linkcode::WriteES, 2, &TFirmware::WriteMemory},
+    {linkcode::ReadRegisters, 0, &TFirmware::ReadRegisters},
+    {linkcode::WriteRegister, 2, &TFirmware::WriteRegister},
+    {linkcode::InPort32, 1, &TFirmware::InPort},
+    {linkcode::OutPort32, 3, &TFirmware::OutPort},
+    {linkcode::InPort16, 1, &TFirmware::InPort},
+    {linkcode::OutPort16, 3, &TFirmware::OutPort},
+    {linkcode::ReadRegisters386, 0, &TFirmware::ReadRegisters386},
+    {linkcode::WriteRegister386, 4, &TFirmware::WriteRegister386},
+    {linkcode::ReadMemory386, 3, &TFirmware::ReadMemory386},
+    {linkcode::WriteMemory386, 3, &TFirmware::WriteMemory386},
+    {linkcode::ProtectedModeParams, 0, &TFirmware::StoreProtectedModeParams},
+    {linkcode::LinkOn, 0, &TFirmware::LinkNotice},
+    {linkcode::LinkOff, 0, &TFirmware::LinkNotice},
+    {linkcode::StartSampling, 0, &TFirmware::StartSampling},
+    {linkcode::StopSampling, 0, &TFirmware::StopSampling},
+    {linkcode::EnterBridge, 0, &TFirmware::Bridge},
+    {linkcode::PollInterrupt, 0, &TFirmware::PollInterrupt},
+    {linkcode::LeaveBridge, 0, &TFirmware::Bridge},
 };
 
 // ---- the box's devices as the simulator sees them ---------------------------------------
@@ -160,7 +160,7 @@ int TFirmware::WaitBudget(int waitMs, Clock::time_point now) const {
 }
 
 void TFirmware::HandleFrame(const TFrame& f) {
-  if (f.code >= cmd::ConsoleKeyStatus && f.code <= cmd::ConsoleLine) {
+  if (f.code >= linkcode::ConsoleStatus && f.code <= linkcode::ConsoleLine) {
     if (console_.Awaits(f.code)) console_.Answer(f);
     return;
   }
@@ -219,9 +219,9 @@ void TFirmware::FinishRun() {
   const bool step = runMode_ == TRunMode::Step;
   runMode_ = TRunMode::Idle;
   if (step && console_.TakeRequestSent()) {
-    Send(AckFrame(cmd::StepProgram), false);  // the workbench reads three bytes after a request
+    Send(AckFrame(linkcode::Step), false);  // the workbench reads three bytes after a request
   } else {
-    const uint8_t stop = step ? cmd::StepProgram : cmd::RunProgram;
+    const uint8_t stop = step ? linkcode::Step : linkcode::Run;
     Send({&stop, 1}, false);
   }
 }
@@ -234,7 +234,7 @@ void TFirmware::StopRun() {
 
 void TFirmware::StartProgram(const TFrame& f) {
   if (runMode_ != TRunMode::Idle) return;  // one program at a time
-  runMode_ = f.code == cmd::RunProgram ? TRunMode::Run : TRunMode::Step;
+  runMode_ = f.code == linkcode::Run ? TRunMode::Run : TRunMode::Step;
   console_.TakeRequestSent();
   lastSlice_ = Clock::now();
   credit_ = 0;
@@ -245,11 +245,11 @@ void TFirmware::StartProgram(const TFrame& f) {
 
 void TFirmware::StopProgram(const TFrame&) {
   StopRun();
-  Ack(cmd::StopProgram);
+  Ack(linkcode::Stop);
 }
 
 void TFirmware::SetBreakpoints(const TFrame& f) {
-  if (f.len == 0 && f.At(0) == cmd::SetBreakpoints) {  // NotifyRunning (bridge mode)
+  if (f.len == 0 && f.At(0) == linkcode::SetBreakpoints) {  // NotifyRunning (bridge mode)
     bridgeRunning_ = true;
     return Ack(f.code);
   }
@@ -348,12 +348,12 @@ void TFirmware::WriteBlock(uint16_t seg, uint16_t offset, uint8_t size,
 // The segment register a 16-bit memory command names by its code.
 static uint16_t SegmentOf(const TCPUState& s, uint8_t code) {
   switch (code) {
-    case cmd::ReadMemoryCS:
-    case cmd::WriteMemoryCS: return s.CS;
-    case cmd::ReadMemoryDS:
-    case cmd::WriteMemoryDS: return s.DS;
-    case cmd::ReadMemorySS:
-    case cmd::WriteMemorySS: return s.SS;
+    case linkcode::ReadCS:
+    case linkcode::WriteCS: return s.CS;
+    case linkcode::ReadDS:
+    case linkcode::WriteDS: return s.DS;
+    case linkcode::ReadSS:
+    case linkcode::WriteSS: return s.SS;
     default: return s.ES;
   }
 }
@@ -425,7 +425,7 @@ void TFirmware::StoreProtectedModeParams(const TFrame& f) {
 void TFirmware::LinkNotice(const TFrame&) {}  // the workbench reads no reply
 
 void TFirmware::Bridge(const TFrame& f) {
-  bridge_ = f.code == cmd::EnterBridge;
+  bridge_ = f.code == linkcode::EnterBridge;
   bridgeRunning_ = false;
   Ack(f.code);
 }

@@ -8,54 +8,10 @@
 #include <span>
 #include <vector>
 
+#include "trainer_codes.h"
+
 namespace trainer {
 
-// Command codes, as the workbench sends them and the monitor echoes them.
-namespace cmd {
-inline constexpr uint8_t InitTarget = 0x00;
-inline constexpr uint8_t InPort8 = 0x04;
-inline constexpr uint8_t OutPort8 = 0x05;
-inline constexpr uint8_t SetBreakpoints = 0x06;  // also NotifyRunning (L = 0, data 06)
-inline constexpr uint8_t Identify = 0x07;
-inline constexpr uint8_t ClearBreakpoints = 0x08;  // also NotifyIdle
-inline constexpr uint8_t StepProgram = 0x09;
-inline constexpr uint8_t RunProgram = 0x0A;
-inline constexpr uint8_t StopProgram = 0x0B;
-inline constexpr uint8_t ReadMemoryES = 0x0C;
-inline constexpr uint8_t ReadMemoryCS = 0x0D;
-inline constexpr uint8_t WriteMemoryCS = 0x0E;
-inline constexpr uint8_t ReadMemoryDS = 0x0F;
-inline constexpr uint8_t WriteMemoryDS = 0x10;
-inline constexpr uint8_t ReadMemorySS = 0x11;
-inline constexpr uint8_t WriteMemorySS = 0x12;
-inline constexpr uint8_t WriteMemoryES = 0x13;
-inline constexpr uint8_t ReadRegisters = 0x14;
-inline constexpr uint8_t WriteRegister = 0x15;
-inline constexpr uint8_t InPort32 = 0x16;
-inline constexpr uint8_t OutPort32 = 0x17;
-inline constexpr uint8_t InPort16 = 0x18;
-inline constexpr uint8_t OutPort16 = 0x19;
-inline constexpr uint8_t ReadRegisters386 = 0x1A;
-inline constexpr uint8_t WriteRegister386 = 0x1C;
-inline constexpr uint8_t ReadMemory386 = 0x1D;
-inline constexpr uint8_t WriteMemory386 = 0x1E;
-// The workbench's frames in the console dialogue.
-inline constexpr uint8_t ConsoleKeyStatus = 0x1F;  // function 6
-inline constexpr uint8_t ConsoleKey = 0x20;        // functions 1 and 8
-inline constexpr uint8_t ConsoleString = 0x21;     // function 9
-inline constexpr uint8_t ConsoleLine = 0x22;       // function 10
-inline constexpr uint8_t ProtectedModeParams = 0x23;
-inline constexpr uint8_t LinkNoticeOn = 0x24;
-inline constexpr uint8_t LinkNoticeOff = 0x25;
-inline constexpr uint8_t StartSampling = 0x26;
-inline constexpr uint8_t StopSampling = 0x27;
-inline constexpr uint8_t EnterBridge = 0x28;
-inline constexpr uint8_t PollInterrupt = 0x29;
-inline constexpr uint8_t LeaveBridge = 0x2A;
-}  // namespace cmd
-
-// "!": the monitor's console service request, followed by the function and DL.
-inline constexpr uint8_t kConsoleRequest = 0x21;
 
 // The longest frame: code, L = 255, 256 data bytes.
 inline constexpr size_t kMaxFrame = 258;

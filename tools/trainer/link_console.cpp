@@ -16,10 +16,10 @@ constexpr unsigned kMaxStringBytes = 257;
 int AnswerCode(uint8_t function) {
   switch (function) {
     case 0x01:
-    case 0x08: return cmd::ConsoleKey;
-    case 0x06: return cmd::ConsoleKeyStatus;
-    case 0x09: return cmd::ConsoleString;
-    case 0x0A: return cmd::ConsoleLine;
+    case 0x08: return linkcode::ConsoleKey;
+    case 0x06: return linkcode::ConsoleStatus;
+    case 0x09: return linkcode::ConsoleString;
+    case 0x0A: return linkcode::ConsoleLine;
     default: return -1;
   }
 }
@@ -69,25 +69,25 @@ void TLinkConsole::Answer(const TFrame& frame) {
   awaited_ = -1;
   keys_.clear();
   switch (frame.code) {
-    case cmd::ConsoleKey: keys_.push_back(frame.At(0)); break;
-    case cmd::ConsoleKeyStatus:
+    case linkcode::ConsoleKey: keys_.push_back(frame.At(0)); break;
+    case linkcode::ConsoleStatus:
       if (frame.At(0) == 0x00) keys_.push_back(frame.At(1));  // 1F 01 FF 00: no key
       break;
-    case cmd::ConsoleLine: {
+    case linkcode::ConsoleLine: {
       // 22 n n c1 ... cn: the line as keys, then the Enter that ends it.
       const size_t n = std::min<size_t>(frame.At(0), frame.DataSize() - 1);
       keys_.insert(keys_.end(), frame.data.begin() + 1, frame.data.begin() + 1 + n);
       keys_.push_back(kEnter);
       break;
     }
-    case cmd::ConsoleString: SendString(); return;
+    case linkcode::ConsoleString: SendString(); return;
     default: break;
   }
   send_(AckFrame(frame.code), true);
 }
 
 void TLinkConsole::SendString() {
-  const uint8_t header[] = {cmd::ConsoleString, 0x00};
+  const uint8_t header[] = {linkcode::ConsoleString, 0x00};
   send_(header, true);
   const uint32_t start = TMemImage::Linear(s_.DS, uint16_t(s_.EDX));
   std::vector<uint8_t> text;
