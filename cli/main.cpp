@@ -26,7 +26,9 @@ constexpr std::string_view kUsage =
     "usage: corvale-run PROGRAM.BIN [--max-steps N]\n"
     "       corvale-run PROGRAM.EXE [--dos] [--max-steps N]\n"
     "       corvale-run SOURCE.ASM [--masm] [--max-steps N]\n"
+    "       corvale-run SOURCE.C [--max-steps N]\n"
     "       corvale-run build SOURCE.ASM [--masm]\n"
+    "       corvale-run build SOURCE.C\n"
     "       corvale-run --state-json FILE\n"
     "       corvale-run --help\n"
     "\n"
@@ -44,6 +46,9 @@ constexpr std::string_view kUsage =
     "workbench builds it (TASM and TLINK, or MASM and LINK with --masm), and the loaded\n"
     "program then runs; the build's messages go to standard error. 'build' only builds\n"
     "and prints the messages and the load.\n"
+    "A SOURCE.C is built the same way with TCC and TLINK and loaded as the workbench loads\n"
+    "a C program: its _TEXT at 1000:0000, its _DATA at 2000:0000 (within its paragraph),\n"
+    "DS = ES = SS = 2000h, SP = 0080h, IP = the offset of main.\n"
     "\n"
     "  --dos             load a .EXE as DOS would, with a PSP\n"
     "  --masm            build with MASM and LINK instead of TASM and TLINK\n"
@@ -110,14 +115,15 @@ std::string ParseArguments(int argc, char** argv, TOptions& o) {
     return "--state-json takes no program and no --max-steps";
   if (o.stateJson.empty() && o.program.empty()) return "no program given";
   if (o.program == "-") return "the program cannot come from standard input, its keyboard";
-  if ((o.buildOnly || o.masm) && !IsAssemblySourcePath(o.program))
-    return "build and --masm take an assembly source (.ASM)";
+  if (o.buildOnly && !IsBuildableSourcePath(o.program))
+    return "build takes a source (.ASM or .C)";
+  if (o.masm && !IsAssemblySourcePath(o.program)) return "--masm takes an assembly source (.ASM)";
   if (o.buildOnly && o.maxSteps) return "build runs nothing: --max-steps does not apply";
   if (o.dosLoad && !IsDosExecutablePath(o.program)) return "--dos takes a DOS executable (.EXE)";
   return {};
 }
 
-// Builds an assembly source; 0 when it is loaded and ready to run.
+// Builds a source; 0 when it is loaded and ready to run.
 int BuildSourceFile(const TOptions& o, TCPUState& state, TMemImage& mem) {
   TBuildState build;
   const TSourceBuildStatus status = BuildSource(o.program, o.masm ? "MASM" : "TASM",
@@ -133,7 +139,7 @@ int BuildSourceFile(const TOptions& o, TCPUState& state, TMemImage& mem) {
 int RunProgramFile(const TOptions& o) {
   TCPUState state;
   TMemImage mem;
-  if (IsAssemblySourcePath(o.program)) {
+  if (IsBuildableSourcePath(o.program)) {
     const int built = BuildSourceFile(o, state, mem);
     if (built != kExitProgramEnded || o.buildOnly) return built;
   } else {

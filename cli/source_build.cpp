@@ -42,6 +42,10 @@ bool IsAssemblySourcePath(const std::string& path) {
   return SourceKindOf(path) == TSourceKind::Assembly;
 }
 
+bool IsBuildableSourcePath(const std::string& path) {
+  return SourceKindOf(path) != TSourceKind::Other;
+}
+
 TSourceBuildStatus BuildSource(const std::string& sourcePath, const std::string& assembler,
                                std::FILE* messages, TBuildState& state, TMemImage& memory,
                                TCPUState& cpu) {

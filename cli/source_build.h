@@ -16,7 +16,8 @@ enum TSourceBuildStatus : int { sbLoaded = 0, sbSourceErrors = 1, sbBuildFailed 
 // The folder of the running program, ending in '/'.
 std::string ProgramDirectory();
 
-// Builds the source with the assembler ("TASM" or "MASM"), writes the message lines to
+// Builds the source (a C source with the C compiler, an assembly source with the
+// assembler "TASM" or "MASM"), writes the message lines to
 // `messages` and, when it loaded, the size line. The registers are reset for the program.
 TSourceBuildStatus BuildSource(const std::string& sourcePath, const std::string& assembler,
                                std::FILE* messages, TBuildState& state, TMemImage& memory,
@@ -32,3 +33,5 @@ std::string LoadExecutableLikeTheWorkbench(const std::string& path, TMemImage& m
 
 // True for a path ending in .ASM (any case).
 bool IsAssemblySourcePath(const std::string& path);
+// True for a source the workbench builds: .ASM or .C (any case).
+bool IsBuildableSourcePath(const std::string& path);

@@ -8,6 +8,7 @@ namespace trainer {
 TPortSpace::TPortSpace() {
   latches_.fill(0xFF);
   latches_[kDacPort] = 0x00;
+  latches_[kLedPort] = 0x00;  // all dark after power-on
 }
 
 uint32_t TPortSpace::In(uint16_t port, int size) const {
@@ -17,7 +18,9 @@ uint32_t TPortSpace::In(uint16_t port, int size) const {
 }
 
 void TPortSpace::Out(uint16_t port, uint32_t value, int size) {
+  const uint8_t leds = Leds();
   for (int i = 0; i < size && i < 4; ++i) latches_[uint16_t(port + i)] = uint8_t(value >> 8 * i);
+  if (ledObserver_ && Leds() != leds) ledObserver_(Leds());
 }
 
 bool TInterruptRequests::Raise(uint8_t type) {

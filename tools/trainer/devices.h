@@ -6,6 +6,7 @@
 #include <atomic>
 #include <bitset>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 namespace trainer {
@@ -17,6 +18,8 @@ namespace trainer {
 class TPortSpace {
  public:
   static constexpr uint16_t kDacPort = 0x8000;
+  // The eight LEDs of the box's output experiment: bit n lights LED n.
+  static constexpr uint16_t kLedPort = 0x8010;
 
   // Latches nothing wrote read FFh (an undriven bus); the DAC starts at 0 V.
   TPortSpace();
@@ -25,9 +28,13 @@ class TPortSpace {
   uint32_t In(uint16_t port, int size) const;
   void Out(uint16_t port, uint32_t value, int size);
   uint8_t Dac() const { return latches_[kDacPort]; }
+  uint8_t Leds() const { return latches_[kLedPort]; }
+  // Called with the new pattern whenever a write changes the LEDs.
+  void OnLedsChanged(std::function<void(uint8_t)> observer) { ledObserver_ = std::move(observer); }
 
  private:
   std::array<uint8_t, 0x10000> latches_;
+  std::function<void(uint8_t)> ledObserver_;
 };
 
 // Interrupt requests waiting to be taken, oldest first. Like the request bits of an

@@ -19,8 +19,8 @@
 // - Memory reads of size 0 return 256 bytes (the size byte counts modulo 256); writes store
 //   the bytes that came, at most the size given. The 80386 memory commands know the
 //   selectors 0 (ES), 1 (FS) and 2 (GS) only.
-// - Ports are the latches of TPortSpace, the DAC among them at 8000h; the wire commands and
-//   the program's IN and OUT reach the same ones.
+// - Ports are the latches of TPortSpace, the DAC among them at 8000h and the eight LEDs at
+//   8010h; the wire commands and the program's IN and OUT reach the same ones.
 // - OutPort32 carries 16 value bits (L = 3): the monitor does a 32-bit OUT with the upper
 //   half 0. A frame with L = 5 has its four value bytes used.
 // - The console: function 7 is asked for as function 8. Acknowledgements are code, 00,

@@ -40,6 +40,8 @@ constexpr char kUsage[] =
     "  --irq-every MS        raise an interrupt request every MS milliseconds\n"
     "  --irq-type N          its type, also for SIGUSR1 and a bare \"irq\" (8)\n"
     "  --log                 show every byte on the line on standard error\n"
+    "  --leds                show the eight LEDs at port 8010h on standard error whenever\n"
+    "                        a program changes them (bit 7 left)\n"
     "misbehaviour, for testing the link:\n"
     "  --silent              never answer\n"
     "  --garbage             answer random bytes\n"
@@ -54,6 +56,7 @@ struct TProgramOptions {
   TFirmwareOptions firmware;
   std::string linkPath;
   bool log = false;
+  bool leds = false;
 };
 
 std::atomic<bool> gQuit{false};
@@ -163,6 +166,8 @@ std::optional<TProgramOptions> ParseOptions(int argc, char** argv) {
       ok = number(0xFFFFFFFF, f.seed);
     } else if (arg == "--log") {
       o.log = true;
+    } else if (arg == "--leds") {
+      o.leds = true;
     } else {
       std::fprintf(stderr, "corvale-trainer: unknown option \"%s\"\n", argv[i]);
       ok = false;
@@ -254,6 +259,13 @@ class TCommandInput {
   std::string line_;
 };
 
+// One line per change, lit LEDs as '*': "LEDs *.*..... (A0)".
+void ShowLeds(uint8_t pattern) {
+  char lamps[9] = {};
+  for (int bit = 7; bit >= 0; --bit) lamps[7 - bit] = (pattern >> bit) & 1 ? '*' : '.';
+  std::fprintf(stderr, "LEDs %s (%02X)\n", lamps, pattern);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -269,6 +281,7 @@ int main(int argc, char** argv) {
     IByteLink& line = options->log ? static_cast<IByteLink&>(logged) : pty;
     TFirmware firmware(line, options->firmware);
     TCommandInput commands(options->firmware.irqType);
+    if (options->leds) firmware.Ports().OnLedsChanged(ShowLeds);
 
     std::printf("%s\n", pty.SlavePath().c_str());
     std::fflush(stdout);

@@ -563,8 +563,11 @@ class TLinker {
     if (opt_.mapPublics) {
       std::vector<const TSymbol*> syms;
       for (const auto& [key, s] : symbols_) syms.push_back(&s);
+      // Names were matched ignoring case unless /c was given; the map then shows them in
+      // the one spelling that counts, upper case (a C program's main reads "_MAIN").
       auto row = [&](const TSymbol* s) {
-        o += "  " + Address(s->frame, s->linear) + "       " + s->name + "\n";
+        o += " " + Address(s->frame, s->linear) + "       " +
+             (opt_.caseSensitive ? s->name : UpperAscii(s->name)) + "\n";
       };
       std::stable_sort(syms.begin(), syms.end(), [](const TSymbol* a, const TSymbol* b) {
         return UpperAscii(a->name) < UpperAscii(b->name);

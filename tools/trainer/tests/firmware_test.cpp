@@ -236,6 +236,17 @@ TEST(Devices, PortsAreSharedByTheWireAndThePrograms) {
   EXPECT_EQ(m.Talk({0x04, 0x01, 0x70, 0x00}), (Bytes{0x04, 0x00, 0x35}));
 }
 
+TEST(Devices, TheLedsReportEveryChangeOnce) {
+  TPortSpace ports;
+  std::vector<int> seen;
+  ports.OnLedsChanged([&](uint8_t leds) { seen.push_back(leds); });
+  ports.Out(TPortSpace::kLedPort, 0x01, 1);
+  ports.Out(TPortSpace::kLedPort, 0x01, 1);            // unchanged: no report
+  ports.Out(TPortSpace::kLedPort - 1, 0x8000, 2);      // a word OUT whose high byte lands there
+  ports.Out(TPortSpace::kLedPort + 1, 0xFFFFFFFF, 4);  // the ports above leave them alone
+  EXPECT_EQ(seen, (std::vector<int>{0x01, 0x80}));
+}
+
 TEST(Devices, InterruptRequestsGoToThePollOrIntoTheProgram) {
   TMonitor m;
   EXPECT_EQ(m.Talk({0x29, 0x00, 0x29}), (Bytes{0x29, 0x00, 0x00}));

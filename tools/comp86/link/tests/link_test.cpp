@@ -159,9 +159,9 @@ TEST(Link, MapColumns) {
   // The fields where the IDE looks for them (columns 1-based).
   EXPECT_EQ(l[5].substr(15, 5), "00100");
   EXPECT_EQ(l[5].substr(21, 7), " STACK ");
-  EXPECT_NE(r.map.find("\n  Address         Publics by Name\n\n  0002:0000       START\n"),
+  EXPECT_NE(r.map.find("\n  Address         Publics by Name\n\n 0002:0000       START\n"),
             std::string::npos);
-  EXPECT_NE(r.map.find("\n  Address         Publics by Value\n\n  0002:0000       START\n"),
+  EXPECT_NE(r.map.find("\n  Address         Publics by Value\n\n 0002:0000       START\n"),
             std::string::npos);
   EXPECT_NE(r.map.find("\nLine numbers for HELLO(D:\\WORK\\HELLO.ASM) segment CODE\n\n"),
             std::string::npos);
@@ -264,7 +264,7 @@ TEST(Link, GroupOffsetsCountFromTheGroup) {
   EXPECT_EQ(Word(r.exe, h + 0x30 + 4), 0);
   EXPECT_EQ(Word(r.exe, h + 0x30 + 7), 4);
   EXPECT_EQ(Word(r.exe, 6), 1);
-  EXPECT_NE(r.map.find("  0000:0024       VAR\n"), std::string::npos);
+  EXPECT_NE(r.map.find("\n 0000:0024       VAR\n"), std::string::npos);
   // STACK (40h bytes at 40h, after CODE) is in DGROUP: SS is DGROUP, SP its end there.
   EXPECT_EQ(Word(r.exe, 0x0E), 0);
   EXPECT_EQ(Word(r.exe, 0x10), 0x80);
