@@ -141,7 +141,7 @@ class TLexer {
   bool AfterInclude() const {
     const std::vector<TToken>& t = result_.tokens;
     return !lineStart_ && t.size() >= 2 && t[t.size() - 2].lineStart &&
-           t[t.size() - 2].text == "#" && t.back().text == "include";
+           t[t.size() - 2].text == "#" && !t.back().lineStart && t.back().text == "include";
   }
 
   // A file name as one token (of kind StringLiteral, with its delimiters): a backslash in it

@@ -60,6 +60,8 @@ class THideSets {
     return std::binary_search(sets_[set].begin(), sets_[set].end(), name);
   }
   size_t Size(int set) const { return sets_[set].size(); }
+  // Names stored in all sets: what the sets cost.
+  size_t Elements() const { return elements_; }
   int Add(int set, int name) {
     if (Contains(set, name)) return set;
     return Memo(addMemo_, set, name, [&] {
@@ -102,6 +104,7 @@ class THideSets {
   int Intern(std::vector<int> set) {
     auto it = index_.find(set);
     if (it != index_.end()) return it->second;
+    elements_ += set.size();
     sets_.push_back(set);
     const int id = static_cast<int>(sets_.size()) - 1;
     index_.emplace(std::move(set), id);
@@ -111,6 +114,7 @@ class THideSets {
   std::vector<std::vector<int>> sets_;
   std::map<std::vector<int>, int> index_;
   std::unordered_map<uint64_t, int> addMemo_, unionMemo_, intersectMemo_;
+  size_t elements_ = 0;
 };
 
 enum class TBuiltin : uint8_t { None, Line, File, Date, Time };
@@ -199,6 +203,9 @@ struct TValue {
   int64_t Signed() const { return static_cast<int32_t>(bits); }
   bool True() const { return bits != 0; }
 };
+
+// Beyond this many names in all hide sets together (some 100 MB), preprocessing stops.
+constexpr size_t kMaxHideSetElements = 8u << 20;
 
 class TPreprocessor {
  public:
@@ -444,6 +451,10 @@ class TPreprocessor {
       Fatal(name, "Macro expansion nested too deeply");
       return;
     }
+    if (hides_.Elements() > kMaxHideSetElements) {
+      Fatal(name, "Macro expansions too complex");
+      return;
+    }
     std::vector<TPpToken> result = Substitute(name, m, args, depth);
     bool first = true;
     for (TPpToken& t : result) {
@@ -588,6 +599,8 @@ class TPreprocessor {
     }
     TPpToken& left = os.back();
     const std::string text = T(left) + T(right);
+    // Pasting over and over builds ever longer names: their length counts as work.
+    if (!Work(left, text.size() / 16)) return;
     const TLexResult lexed = Lex(text, 0);
     if (lexed.tokens.size() != 1 || !lexed.problems.empty() ||
         lexed.tokens[0].text.size() != text.size()) {

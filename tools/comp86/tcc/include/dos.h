@@ -33,14 +33,14 @@
 #define pokeb(seg, ofs, value) (*(char far *)MK_FP((seg), (ofs)) = (value))
 
 /* Waits about `ms` milliseconds by counting: the inner loop is sized for an 8086 at 8 MHz
-   (some 8000 clocks a millisecond, about 40 clocks a turn), so it is only roughly right,
-   and much too short on a faster machine. */
+   (8000 clocks a millisecond; a turn of the compiled loop takes some 64 clocks), so it is
+   only roughly right, and much too short on a faster processor. */
 static void delay(unsigned ms)
 {
     unsigned i;
 
     while (ms > 0) {
-        for (i = 0; i < 200; i++)
+        for (i = 0; i < 125; i++)
             ;
         ms--;
     }
