@@ -92,6 +92,7 @@ class TLexer {
           }
         }
         Emit(TTokenKind::Number, end);
+      } else if ((c == '<' || c == '"') && AfterInclude() && HeaderName(c == '<' ? '>' : '"')) {
       } else if (c == '\'' || c == '"') {
         Literal(c);
       } else if (size_t n = PunctuatorLength(); n > 0) {
@@ -134,6 +135,23 @@ class TLexer {
       if (rest.starts_with(p)) return 2;
     }
     return kPunctuators1.find(rest[0]) != std::string_view::npos ? 1 : 0;
+  }
+
+  // Right after "#include" on a directive line, where <...> and "..." are file names.
+  bool AfterInclude() const {
+    const std::vector<TToken>& t = result_.tokens;
+    return !lineStart_ && t.size() >= 2 && t[t.size() - 2].lineStart &&
+           t[t.size() - 2].text == "#" && t.back().text == "include";
+  }
+
+  // A file name as one token (of kind StringLiteral, with its delimiters): a backslash in it
+  // is a DOS path separator, not an escape. False, and nothing read, without the closing
+  // delimiter on the line.
+  bool HeaderName(char close) {
+    const size_t end = src_.text.find_first_of(std::string{close, '\n'}, pos_ + 1);
+    if (end == std::string::npos || src_.text[end] != close) return false;
+    Emit(TTokenKind::StringLiteral, end + 1);
+    return true;
   }
 
   // Up to the closing quote on the same line; an escape takes the byte after the backslash

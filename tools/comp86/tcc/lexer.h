@@ -31,7 +31,9 @@ struct TLexResult {
 
 // The tokens of one file. Backslash-newline pairs are removed first (lines still count from
 // the physical lines); a comment is a blank; a newline inside a comment does not start a new
-// line for the directives; a Ctrl-Z byte ends the file, as DOS editors leave it there.
+// line for the directives; a Ctrl-Z byte ends the file, as DOS editors leave it there. After
+// "#include", <name> and "name" are one token (kind StringLiteral, text as written) in which a
+// backslash is a path separator.
 TLexResult Lex(std::string_view text, int file);
 // The same, with every problem reported to `diagnostics` at once.
 std::vector<TToken> LexFile(std::string_view text, int file, TDiagnostics& diagnostics);
