@@ -2,7 +2,11 @@
 // simulator the way the workbench loads them, the messages, and arbitrary input.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <sstream>
 
@@ -20,19 +24,29 @@ struct TBuild {
   std::string messages;  // one formatted message a line
 };
 
+// The source goes through the preprocessor from a file, as TCC.EXE reads it.
 TBuild Build(const std::string& source) {
+  static int counter = 0;
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                    ("tcc-compiler-test-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string path = (dir / ("T" + std::to_string(counter++) + ".C")).string();
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << source;
+  }
   TDiagnostics d;
-  d.AddFile("T.C");
-  std::vector<TToken> tokens = LexFile(source, 0, d);
-  TToken end;
-  end.kind = TTokenKind::EndOfInput;
-  end.line = tokens.empty() ? 1 : tokens.back().line;
-  tokens.push_back(end);
+  TPreprocessOptions po;
+  po.sourcePath = path;
+  po.includeDirs.push_back(std::string(COMP86_SOURCE_DIR) + "/tcc/include");
+  std::vector<TToken> tokens = Preprocess(po, d);
+  d.files[0] = "T.C";
   TCompileOptions o;
   o.sourcePath = "T.C";
   TBuild b;
   b.result = Compile(tokens, o, d);
   for (const TCompilerMessage& m : d.messages) b.messages += d.Format(m) + "\n";
+  std::filesystem::remove(path);
   return b;
 }
 
@@ -143,6 +157,207 @@ TEST(CompilerRun, HelloAndExitCode) {
   TRun r2 = Execute(Program("void main() { puts(\"x\"); }"));
   EXPECT_EQ(r2.output, "x");
   EXPECT_EQ(r2.exitCode, 0);
+}
+
+TEST(CompilerRun, IntegerArithmetic) {
+  TRun r = Execute(Program(R"(
+int main() {
+  int a = 17, b = -5, z = 0; unsigned u = 40000u, v = 7; char c = -3; unsigned char uc = 250;
+  long l = 123456L, m = -7L; unsigned long ul = 4000000000UL;
+  putn(a / b); sp(); putn(a % b); sp(); putn(-a / 4); sp(); putn(a * b); sp();
+  putn(u / v); sp(); putn(u % v); sp(); putn(u >> 3); sp(); putn(b >> 1); sp(); putn(b << 2); sp();
+  putn(c + uc); sp(); putn((char)300); sp(); putn((unsigned char)-1); sp(); putn(c * 2); sp();
+  putn(u > 30000); sp(); putn(b < 0); sp(); putn((unsigned)b > 1); sp(); putn(!z); sp();
+  putn(~a); sp(); putn(a & 6 | 8 ^ 1); putc('\n');
+  putn(l * m); sp(); putn(l / m); sp(); putn(l % 1000); sp(); putn(l << 4); sp(); putn(m >> 1); sp();
+  putu(ul / 3); sp(); putu(ul % 1000); sp(); putu(ul >> 4); sp(); putn(l > 70000L); sp();
+  putn(m < 0); sp(); putn(l == 123456L); sp(); putn(l - 123457L); sp(); putn((int)(l + 1)); sp();
+  putn(a + l); sp(); putn(ul > l); sp(); putn(65535u + 1L); putc('\n');
+  a += 3; a -= 1; a *= 2; a /= 3; a %= 7; a <<= 2; a >>= 1; a |= 1; a &= 0xFF; a ^= 2;
+  putn(a); sp(); l += a; l *= 3; l -= 1; l /= 2; putn(l); sp();
+  c += 5; putn(c); sp(); uc += 10; putn(uc); sp(); putn(a++ + ++a); sp(); putn(a--); sp(); putn(--a);
+  putc('\n');
+  { int n = 10, s = 0; long p = 1; while (n) { s += n; p *= n; n--; } putn(s); sp(); putn(p); }
+  putc('\n');
+  return 0;
+}
+)"));
+  EXPECT_EQ(r.output,
+            "-3 2 -4 -85 5714 2 5000 -3 -20 247 44 255 -6 1 1 1 1 -18 9\n"
+            "-864192 -17636 456 1975296 -4 1333333333 0 250000000 1 1 1 -1 -7615 123473 1 "
+            "65536\n"
+            "9 185197 2 4 20 11 9\n"
+            "55 3628800\n");
+}
+
+TEST(CompilerRun, PointersArraysStrings) {
+  TRun r = Execute(Program(R"(
+int strlen(char *s) { char *p = s; while (*p) ++p; return p - s; }
+void strcpy(char *d, char *s) { while (*d++ = *s++) ; }
+int sum(int *a, int n) { int s = 0; while (n--) s += *a++; return s; }
+char grid[3][4];
+int main() {
+  int a[5], i, *p, *q; char buf[20]; char *s = "abc" "def"; long la[3];
+  for (i = 0; i < 5; i++) a[i] = i * i;
+  p = a; q = &a[4];
+  putn(sum(a, 5)); sp(); putn(q - p); sp(); putn(*(p + 2)); sp(); putn(p[3]); sp();
+  putn(q > p); sp(); putn(*--q); sp(); putn(*q++); sp(); putn(sizeof a); sp(); putn(sizeof(long *));
+  sp(); putn(strlen(s)); sp(); putn(s[5]); sp(); putn(sizeof "xy"); putc('\n');
+  strcpy(buf, s); buf[1] = 'B'; puts(buf); sp(); puts(&buf[3]); sp();
+  for (i = 0; i < 3; i++) { grid[i][0] = 'a' + i; grid[i][1] = 0; }
+  puts(grid[2]); puts(*grid); sp(); putn(sizeof grid); sp(); putn(sizeof grid[1]); sp();
+  la[0] = 70000L; la[2] = la[0] * 2; putn(la[2]); sp(); putn(&la[2] - la); sp();
+  p = 0; putn(p == 0); sp(); putn(!p); sp(); p = a + 1; *p += 10; p[1] *= 3; putn(a[1] + a[2]);
+  sp(); putn(*p++ + 1); sp(); putn(*p); putc('\n');
+  return 0;
+}
+)"));
+  EXPECT_EQ(r.output, "30 4 4 9 1 9 9 10 2 6 102 3\naBcdef def ca 12 4 140000 2 1 1 23 12 12\n");
+}
+
+TEST(CompilerRun, StructsUnionsAndTypedefs) {
+  TRun r = Execute(Program(R"(
+struct point { int x, y; };
+typedef struct rect { struct point a, b; char name[6]; } Rect;
+union word { unsigned w; struct { unsigned char lo, hi; } b; };
+struct node { int value; struct node *next; };
+Rect r1 = {{1, 2}, {30, 40}, "box"};
+int area(Rect *r) { return (r->b.x - r->a.x) * (r->b.y - r->a.y); }
+struct point mid(Rect r) { struct point p; p.x = (r.a.x + r.b.x) / 2; p.y = (r.a.y + r.b.y) / 2; return p; }
+int main() {
+  Rect r2; struct point m; union word u; struct node n[3], *it; int total = 0, i;
+  r2 = r1; r2.b.x = 11; r2.name[0] = 'B';
+  putn(area(&r1)); sp(); putn(area(&r2)); sp(); puts(r2.name); sp(); puts(r1.name); sp();
+  m = mid(r1); putn(m.x); sp(); putn(m.y); sp(); putn(mid(r2).x); sp();
+  putn(sizeof(Rect)); sp(); putn(sizeof u); putc('\n');
+  u.w = 0x1234; putn(u.b.lo); sp(); putn(u.b.hi); sp(); u.b.hi = 0xAB; putu(u.w); sp();
+  for (i = 0; i < 3; i++) { n[i].value = i + 1; n[i].next = i < 2 ? &n[i + 1] : 0; }
+  for (it = n; it; it = it->next) total += it->value * 10;
+  putn(total); sp(); putn(n[0].next->next->value); sp(); (&r2)->a.y = 7; putn(r2.a.y);
+  putc('\n');
+  return 0;
+}
+)"));
+  EXPECT_EQ(r.output, "1102 380 Box box 15 21 6 14 2\n52 18 43828 60 3 7\n");
+}
+
+TEST(CompilerRun, ControlFlow) {
+  TRun r = Execute(Program(R"(
+int classify(int n) {
+  switch (n) {
+    case 0: return 100;
+    case 1: case 2: n += 10;
+    case 3: n += 1; break;
+    case -5: n = -50; break;
+    default: n = 999;
+  }
+  return n;
+}
+long big(long v) { switch (v) { case 100000L: return 1; case -1L: return 2; } return 3; }
+int fact(int n) { return n <= 1 ? 1 : n * fact(n - 1); }
+int fib(int n) { if (n < 2) return n; return fib(n - 1) + fib(n - 2); }
+int main() {
+  int i, j, s = 0;
+  for (i = -5; i <= 4; i++) { putn(classify(i)); sp(); }
+  putn(big(100000L)); putn(big(-1)); putn(big(5)); putc('\n');
+  for (i = 0; i < 10; i++) { if (i == 2) continue; if (i == 7) break; s += i; }
+  putn(s); sp();
+  i = 0; do { i += 3; } while (i < 10); putn(i); sp();
+  i = 0; j = 0;
+again:
+  if (++i < 5) { j += i; goto again; }
+  putn(j); sp(); putn(fact(7)); sp(); putn(fib(15)); sp();
+  s = 0; for (i = 0; i < 4; i++) for (j = 0; j < 4; j++) { if (j > i) break; s++; } putn(s); sp();
+  putn(i > 2 && j ? 1 : 0); putn(i < 2 || j == 4); putn(!(i && 0)); sp();
+  s = (i = 3, i + 1); putn(s); sp(); for (;;) { if (++s > 8) break; } putn(s); putc('\n');
+  return 0;
+}
+)"));
+  EXPECT_EQ(r.output,
+            "-50 999 999 999 999 100 12 13 4 999 123\n19 12 10 5040 610 10 111 4 9\n");
+}
+
+TEST(CompilerRun, FunctionPointersAndVariadics) {
+  TRun r = Execute(Program(R"(
+int add(int a, int b) { return a + b; }
+int mul(int a, int b) { return a * b; }
+int (*ops[2])(int, int) = { add, mul };
+typedef int (*binop)(int, int);
+int apply(binop f, int a, int b) { return f(a, b); }
+int total(int n, ...) { int *p = &n + 1, s = 0; while (n--) s += *p++; return s; }
+int old(a, b) int a; char *b; { return a + b[0]; }
+int main() {
+  binop f = mul; int (*g)() = add;
+  putn(ops[0](3, 4)); sp(); putn((*ops[1])(3, 4)); sp(); putn(apply(add, 5, 6)); sp();
+  putn(f(7, 8)); sp(); putn(g(1, 2)); sp(); putn(total(4, 1, 2, 3, 4)); sp();
+  putn(old(1, "A")); sp(); putn(f == mul); putc('\n');
+  return 0;
+}
+)"));
+  EXPECT_EQ(r.output, "7 12 11 56 3 10 66 1\n");
+}
+
+TEST(CompilerRun, FarPointersRegistersAndAsm) {
+  TRun r = Execute(Program(R"(
+#define MK_FP(s, o) ((void far *)(((unsigned long)(s) << 16) | (unsigned)(o)))
+int global = 5;
+int main() {
+  char far *f; int far *w; unsigned seg, x = 40, y;
+  f = (char far *)MK_FP(0x3000, 0x10);
+  *f = 'Q'; f[1] = 'R'; f++;
+  putc(*f); putc(*(char far *)MK_FP(0x3000, 0x10)); sp();
+  w = (int far *)0x30000020L; *w = 1234; w[1] = *w + 1; putn(w[1]); sp();
+  putn((unsigned)((unsigned long)f >> 16) == 0x3000); sp();
+  _AX = 0x1234; _BX = _AX; y = _BL; seg = _BH; putn(y); sp(); putn(seg); sp();
+  _CX = x; _CL += 2; putn(_CX); sp();
+  seg = _DS; putn(seg == 0x2000); sp();
+  _ES = 0x3000; putn(_ES == 0x3000); sp();
+  asm mov ax, x
+  asm add ax, 2
+  asm mov y, ax
+  putn(y); sp();
+  asm {
+    mov ax, global
+    shl ax, 1
+    mov global, ax
+  }
+  putn(global); sp();
+  __emit__(0xB8, 0x39, 0x05); y = _AX; putn(y); sp();
+  _AH = 2; _DL = '!'; __int__(0x21); putc('\n');
+  return 0;
+}
+)"));
+  EXPECT_EQ(r.output, "RQ 1235 1 52 18 42 1 1 42 10 1337 !\n");
+}
+
+TEST(CompilerRun, Initialisers) {
+  TRun r = Execute(Program(R"(
+struct item { char name[4]; int qty; long price; };
+struct item stock[] = { {"ab", 2, 100000L}, {"cd", 3}, "ef", 4, 5L };
+int matrix[2][3] = { {1, 2, 3}, {4, 5} };
+int flat[2][2] = { 1, 2, 3, 4 };
+char text[] = "hello";
+char *names[] = { "zero", "one", "two" };
+int *ptr = &matrix[1][1];
+int count = sizeof stock / sizeof stock[0];
+enum color { RED, GREEN = 5, BLUE };
+static int counter(void) { static int n = 10; return n++; }
+int main() {
+  int local[4] = { 9, 8 }; char word[] = "xyz"; struct item it = { "gh", 7, -1L };
+  int i;
+  putn(count); sp(); putn(stock[0].price + stock[2].price); sp(); putn(stock[1].qty); sp();
+  puts(stock[2].name); sp(); putn(matrix[1][2] + matrix[1][1]); sp(); putn(flat[1][0]); sp();
+  puts(text); sp(); putn(sizeof text); sp(); puts(names[2]); sp(); putn(*ptr); sp();
+  putn(local[0] + local[1] + local[2] + local[3]); sp(); puts(word); sp(); putn(sizeof word);
+  putc('\n');
+  putn(it.qty); sp(); putn(it.price); sp(); puts(it.name); sp(); putn(BLUE); sp(); putn(GREEN);
+  sp(); counter(); counter(); putn(counter()); sp();
+  for (i = 0; i < 3; i++) { int sq = i * i; local[i] = sq; } putn(local[2]); putc('\n');
+  return 0;
+}
+)"));
+  EXPECT_EQ(r.output,
+            "3 100005 3 ef 5 3 hello 6 two 5 17 xyz 4\n7 -1 gh 6 5 12 4\n");
 }
 
 }  // namespace
