@@ -864,6 +864,10 @@ TExpr* TCompiler::Primary() {
         d->storage = TStorage::Extern;
         d->asmName = "_" + name;
         scopes_.back()[name] = d;
+        TExpr* e = NewExpr(TOp::Var, d->type, t.file, t.line);
+        e->sym = d;
+        e->lvalue = true;
+        return e;
       }
       return Const(0, Basic(TKind::Int), t.file, t.line);
     }

@@ -3,7 +3,6 @@
 // operand of a binary operation waits on the stack while the right one is computed. The
 // text keeps, per line, the C line it comes from, for the line records.
 #include <algorithm>
-#include <functional>
 
 #include "cc_internal.h"
 
@@ -1173,7 +1172,10 @@ void TGenerator::Stmt(TStmt* s) {
       break;
     }
     case TStmtKind::Null: break;
-    case TStmtKind::Asm: EmitUser(s->text); break;
+    case TStmtKind::Asm:
+      for (const std::string& r : s->refs) Use(r);
+      EmitUser(s->text);
+      break;
     case TStmtKind::InitLocal: {
       TSymbol* v = s->sym;
       int size = c_.SizeOf(v->type);
@@ -1272,20 +1274,6 @@ void TGenerator::Function(TFunction* f) {
     Emit("RET");
   }
   Raw(name + " ENDP");
-  // A function that should return a value but has no return with one.
-  if (!f->isMain && f->sym->type->base->kind != TKind::Void) {
-    bool hasReturn = false;
-    std::function<void(TStmt*)> scan = [&](TStmt* s) {
-      if (!s || hasReturn) return;
-      if (s->kind == TStmtKind::Return && s->e) hasReturn = true;
-      scan(s->s1);
-      scan(s->s2);
-      if (s->kind == TStmtKind::Block)
-        for (TStmt* x : s->list) scan(x);
-    };
-    scan(f->body);
-    if (!hasReturn) c_.Warning(f->file, f->endLine, "Function should return a value");
-  }
 }
 
 void TGenerator::Run() {

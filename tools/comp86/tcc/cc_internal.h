@@ -201,6 +201,7 @@ struct TStmt {
   TSymbol* sym = nullptr;     // InitLocal
   std::vector<TInitItem> init;
   bool zeroFill = false;
+  std::vector<std::string> refs;  // asm: the C names it uses, by their assembler names
 };
 
 struct TFunction {
@@ -209,7 +210,7 @@ struct TFunction {
   TStmt* body = nullptr;
   int frameSize = 0;
   int file = 0;
-  int line = 0;     // the line of the name
+  int line = 0;     // the opening brace
   int endLine = 0;  // the closing brace
   bool isMain = false;
   std::map<std::string, int> labels;  // C labels -> assembly label numbers
@@ -401,6 +402,8 @@ class TCompiler {
   bool hasDefault_ = false;
   std::vector<std::pair<std::string, const TToken*>> gotos_;
   int staticCounter_ = 0;
+  bool valueReturned_ = false;
+  int warnings_ = 0;
   TTypeRef basics_[7] = {};
 };
 

@@ -128,12 +128,17 @@ bool TCompiler::SameType(TTypeRef a, TTypeRef b) const {
 // --------------------------------------------------------------------------- messages
 
 void TCompiler::Error(int file, int line, const std::string& text) {
+  if (!diags.messages.empty()) {
+    const TCompilerMessage& last = diags.messages.back();
+    if (!last.warning && last.file == file && last.line == line && last.text == text) return;
+  }
   diags.Error(file, line, text);
   if (diags.TooManyErrors()) throw TStop{};
 }
 
 void TCompiler::Warning(int file, int line, const std::string& text) {
-  diags.Warning(file, line, text);
+  // Warnings do not stop the compilation; past a hundred they only fill the listing.
+  if (++warnings_ <= 100) diags.Warning(file, line, text);
 }
 
 // ----------------------------------------------------------------------------- tokens
@@ -174,6 +179,11 @@ bool TCompiler::Expect(const char* punct, const char* message) {
   int line = t.line;
   if (pos_ > 0 && !toks_.empty() && (t.lineStart || t.kind == TTokenKind::EndOfInput))
     line = toks_[std::min(pos_, toks_.size()) - 1].line;
+  // A missing token right after another error on the line is that error's echo.
+  if (!diags.messages.empty()) {
+    const TCompilerMessage& last = diags.messages.back();
+    if (!last.warning && last.file == t.file && last.line == line) return false;
+  }
   Error(t.file, line, text);
   return false;
 }
@@ -968,7 +978,13 @@ void TCompiler::FunctionDefinition(TSymbol* sym, const std::vector<std::string>&
     return;
   }
   if (fn->isMain) hasMain = true;
+  // The prologue's line record is the opening brace's line, the epilogue's the closing one.
+  fn->line = Tok().line;
+  valueReturned_ = false;
   fn->body = Compound(false);
+  if (!fn->isMain && !valueReturned_ && sym->type->base->kind != TKind::Void)
+    Warning(file, toks_.empty() ? line : toks_[pos_ > 0 ? pos_ - 1 : 0].line,
+            "Function should return a value");
   fn->endLine = toks_.empty() ? line : toks_[pos_ > 0 ? pos_ - 1 : 0].line;
   fn->frameSize = frame_;
   for (auto& [label, tok] : gotos_)
@@ -1125,6 +1141,7 @@ TStmt* TCompiler::AsmStatement() {
   const TToken& at = Tok();
   Next();
   TStmt* block = NewStmt(TStmtKind::Block, at);
+  std::vector<std::string> refs;
   auto piece = [&](const TToken& t, std::string& text) {
     if (!text.empty() && t.spaceBefore) text += ' ';
     if (t.kind == TTokenKind::Identifier) {
@@ -1145,6 +1162,7 @@ TStmt* TCompiler::AsmStatement() {
           return;
         }
         text += s->asmName;
+        refs.push_back(s->asmName);
         return;
       }
       if (s && s->kind == TSymKind::EnumConst) {
@@ -1153,6 +1171,7 @@ TStmt* TCompiler::AsmStatement() {
       }
       if (s && s->kind == TSymKind::Function) {
         text += s->asmName;
+        refs.push_back(s->asmName);
         return;
       }
     }
@@ -1163,6 +1182,8 @@ TStmt* TCompiler::AsmStatement() {
     TStmt* s = NewStmt(TStmtKind::Asm, at);
     s->line = line;
     s->text = std::move(text);
+    s->refs = refs;
+    refs.clear();
     block->list.push_back(s);
   };
   if (Accept("{")) {
@@ -1326,6 +1347,7 @@ TStmt* TCompiler::Statement() {
     if (!Is(";")) {
       s->e = Rvalue(Expression());
       TTypeRef rt = current_ ? current_->sym->type->base : Basic(TKind::Int);
+      valueReturned_ = true;
       if (rt->kind == TKind::Void) {
         Error(at.file, at.line, "Function returning void cannot return a value");
       } else {

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -358,6 +359,187 @@ int main() {
 )"));
   EXPECT_EQ(r.output,
             "3 100005 3 ef 5 3 hello 6 two 5 17 xyz 4\n7 -1 gh 6 5 12 4\n");
+}
+
+TEST(CompilerRun, InterruptFunction) {
+  // Called the way the processor enters it (flags, CS, IP pushed), from code that has DS
+  // elsewhere: the handler finds the program's data and gives back every register.
+  TRun r = Execute(Program(R"(
+int hits;
+static void interrupt handler(void) { hits += 5; _BX = 0x7777; }
+int main() {
+  unsigned bx;
+  _BX = 1; _DS = 0x1234;
+  asm pushf
+  asm push cs
+  asm call handler
+  _DS = _SS; bx = _BX;
+  asm pushf
+  asm push cs
+  asm call handler
+  putn(hits); sp(); putn(bx); putc('\n');
+  return 0;
+}
+)"));
+  EXPECT_EQ(r.output, "10 1\n");
+}
+
+// Each statement starts a line record, the prologue has the opening brace's line and the
+// epilogue the closing one; offsets ascend, one record per offset.
+TEST(CompilerObject, SegmentsPublicsStringsAndLineRecords) {
+  TBuild b = Build(
+      "int counter;\n"
+      "static int helper(void) { return 1; }\n"
+      "static int unused(void) { return 2; }\n"
+      "int main()\n"
+      "{\n"
+      "  char *s = \"text\";\n"
+      "  counter = helper();\n"
+      "  if (counter)\n"
+      "    counter++;\n"
+      "  return *s;\n"
+      "}\n");
+  ASSERT_TRUE(b.result.ok) << b.messages;
+  const omf::TModule& m = b.result.module;
+  EXPECT_EQ(m.name, "T.C");
+  EXPECT_EQ(m.translator, "Corvale C compiler 1.0");
+  ASSERT_EQ(m.segments.size(), 2u);
+  EXPECT_EQ(m.segments[0].name, "_TEXT");
+  EXPECT_EQ(m.segments[0].className, "CODE");
+  EXPECT_EQ(m.segments[1].name, "_DATA");
+  EXPECT_EQ(m.segments[1].className, "DATA");
+  EXPECT_EQ(m.segments[1].align, omf::TAlign::Para);
+  EXPECT_TRUE(m.groups.empty());
+  std::vector<std::string> publics;
+  for (const omf::TPublic& p : m.publics) publics.push_back(p.name);
+  EXPECT_NE(std::find(publics.begin(), publics.end(), "_main"), publics.end());
+  EXPECT_NE(std::find(publics.begin(), publics.end(), "_counter"), publics.end());
+  EXPECT_EQ(std::find(publics.begin(), publics.end(), "_helper"), publics.end());
+  EXPECT_EQ(b.result.assembly.find("_unused"), std::string::npos);
+  const std::vector<uint8_t>& data = m.segments[1].data;
+  EXPECT_NE(std::search(data.begin(), data.end(), std::begin("text"), std::end("text")),
+            data.end());
+  std::vector<int> lines;
+  for (size_t i = 0; i < m.lines.size(); ++i) {
+    lines.push_back(m.lines[i].line);
+    EXPECT_EQ(m.lines[i].segment, 1);
+    if (i > 0) EXPECT_GT(m.lines[i].offset, m.lines[i - 1].offset);
+  }
+  // helper's body on line 2 (prologue, return, epilogue), then main.
+  EXPECT_EQ(lines, (std::vector<int>{2, 2, 2, 5, 6, 7, 8, 9, 10, 11}));
+}
+
+struct TMessageCase {
+  const char* source;
+  const char* expected;  // the first message, formatted
+};
+
+TEST(CompilerMessages, ErrorsOnTheirLines) {
+  const TMessageCase cases[] = {
+      {"int main() {\n  int a;\n  b = 1;\n}\n", "Error T.C 3: Undefined symbol 'b' in function main"},
+      {"int main() {\n  int a\n  a = 1;\n}\n", "Error T.C 2: Declaration missing ;"},
+      {"int main() {\n  int a;\n  a = 1\n  a = 2;\n}\n", "Error T.C 3: Statement missing ;"},
+      {"int main() {\n  int a;\n  a = * ;\n}\n", "Error T.C 3: Expression syntax"},
+      {"int main() {\n  5 = 3;\n}\n", "Error T.C 2: Lvalue required"},
+      {"int f(int a, int b);\nint main() {\n  return f(1);\n}\n",
+       "Error T.C 3: Too few parameters in call to 'f'"},
+      {"struct s { int x; };\nint f(struct s v);\nint main() {\n  return f(1);\n}\n",
+       "Error T.C 4: Type mismatch in parameter 1 in call to 'f'"},
+      {"int x;\nchar x;\n", "Error T.C 2: Type mismatch in redeclaration of 'x'"},
+      {"int main() {\n  int a;\n  int a;\n}\n", "Error T.C 3: Redeclaration of 'a'"},
+      {"int main() {\n  float f;\n}\n", "Error T.C 2: Floating point is not supported"},
+      {"int main() {\n  return 1.5;\n}\n", "Error T.C 2: Floating point is not supported"},
+      {"int main() {\n  break;\n}\n", "Error T.C 2: Misplaced break"},
+      {"int main() {\n  switch (1) { case 1: case 1: ; }\n}\n", "Error T.C 2: Duplicate case"},
+      {"int main() {\n  goto nowhere;\n}\n",
+       "Error T.C 2: Undefined label 'nowhere' in function main"},
+      {"struct s { int a : 3; };\n", "Error T.C 1: Bit fields are not supported"},
+      {"int main() {\n  int a;\n  a.x = 1;\n}\n",
+       "Error T.C 3: Structure required on left side of . or .*"},
+      {"int main() {\n  asm mov ax, nosuchlabel\n}\n", "Error T.C 2: asm: Undefined symbol: nosuchlabel"},
+  };
+  for (const TMessageCase& c : cases) {
+    TBuild b = Build(c.source);
+    EXPECT_FALSE(b.result.ok) << c.source;
+    std::string first = b.messages.substr(0, b.messages.find('\n'));
+    EXPECT_EQ(first, c.expected) << c.source;
+  }
+}
+
+TEST(CompilerMessages, Warnings) {
+  TBuild b = Build(
+      "int f() { }\n"
+      "int main() {\n"
+      "  int *p; char *c = 0;\n"
+      "  p = c;\n"
+      "  g(1);\n"
+      "  return 0;\n"
+      "}\n"
+      "int g(int a) { return a; }\n");
+  EXPECT_TRUE(b.result.ok) << b.messages;
+  EXPECT_EQ(b.messages,
+            "Warning T.C 1: Function should return a value\n"
+            "Warning T.C 4: Suspicious pointer conversion\n"
+            "Warning T.C 5: Call to function 'g' with no prototype\n");
+}
+
+// Nothing the compiler is given makes it crash, hang or overflow its stack: random bytes,
+// random tokens, mutations of a valid program, and deep nesting.
+TEST(CompilerRobustness, ArbitraryInput) {
+  const auto start = std::chrono::steady_clock::now();
+  std::mt19937 rng(20260912);
+  auto compileText = [](const std::string& text) {
+    TDiagnostics d;
+    d.AddFile("R.C");
+    std::vector<TToken> tokens = LexFile(text, 0, d);
+    tokens.push_back(TToken{});
+    TCompileOptions o;
+    o.sourcePath = "R.C";
+    TCompileResult r = Compile(tokens, o, d);
+    EXPECT_LE(d.errors(), TDiagnostics::kMaxErrors);
+    if (r.ok) EXPECT_FALSE(r.module.segments.empty());
+  };
+  const char* const kWords[] = {
+      "int", "char", "long", "unsigned", "struct", "union", "enum", "typedef", "static", "far",
+      "if", "else", "while", "for", "do", "switch", "case", "default", "return", "break", "goto",
+      "sizeof", "x", "y", "f", "main", "0", "1", "'a'", "\"s\"", "(", ")", "{", "}", "[", "]",
+      ";", ",", "*", "&", "+", "-", "=", "==", "<", "?", ":", "->", ".", "...", "asm", "_AX",
+      "__int__", "++", "<<", "!", "~", "/", "%"};
+  for (int i = 0; i < 150; ++i) {
+    std::string text;
+    int n = int(rng() % 120);
+    for (int k = 0; k < n; ++k) text += std::string(kWords[rng() % std::size(kWords)]) + " ";
+    compileText(text);
+    std::string bytes;
+    for (int k = 0; k < 200; ++k) bytes.push_back(char(rng() % 128));
+    compileText(bytes);
+  }
+  const std::string valid = std::string(kPrelude) +
+                            "struct s { int a; char b[3]; } v = {1, \"x\"};\n"
+                            "int main() { int i; long l = 5; for (i = 0; i < 3; i++) "
+                            "{ v.a += i; l *= v.a; } switch (i) { case 1: break; } "
+                            "return (int)l; }\n";
+  for (int i = 0; i < 150; ++i) {
+    std::string text = valid;
+    for (int k = 0; k < 3; ++k) {
+      size_t at = rng() % text.size();
+      switch (rng() % 3) {
+        case 0: text.erase(at, 1 + rng() % 4); break;
+        case 1: text.insert(at, kWords[rng() % std::size(kWords)]); break;
+        default: text[at] = char(' ' + rng() % 95); break;
+      }
+    }
+    compileText(text);
+  }
+  compileText(std::string(5000, '(') + "1" + std::string(5000, ')'));
+  compileText("int main() {" + std::string(5000, '{') + std::string(5000, '}') + "}");
+  compileText("int " + std::string(5000, '*') + "p;");
+  compileText("int x[" + std::string(3000, '[') + "];");
+  std::string chain = "int main() { int a = 1; a = a";
+  for (int i = 0; i < 3000; ++i) chain += " + a";
+  compileText(chain + "; }");
+  compileText("int main() { int a; a = " + std::string(5000, '-') + "a; }");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 }  // namespace
