@@ -222,6 +222,41 @@ TEST_F(PreprocessorTest, MessagesAndTheirLines) {
             "0x0200 1 1 1 __STDC__ __SMALL__ 1 2 + 1 ( ( 3 ) * ( 3 ) )");
 }
 
+// The library headers: each included twice, in upper case as DOS programs write them.
+TEST_F(PreprocessorTest, LibraryHeaders) {
+  TPreprocessOptions o;
+  o.includeDirs = {std::string(COMP86_SOURCE_DIR) + "/tcc/include"};
+  std::string source;
+  for (const char* h :
+       {"DOS", "CONIO", "STDIO", "STDARG", "STDLIB", "STRING", "CTYPE", "PROCESS"}) {
+    source += "#include <" + std::string(h) + ".H>\n#include <" + h + ".H>\n";
+  }
+  const std::string text = Run(source + "peekb(1, 2) MK_FP(3, 4) EOF\n", o);
+  EXPECT_EQ(Messages(), "");
+  for (const char* f :
+       {"putch",   "getch",   "getche",  "cputs",   "kbhit",   "putchar", "getchar",
+        "puts",    "gets",    "printf",  "exit",    "abs",     "atoi",    "itoa",
+        "strlen",  "strcpy",  "strcmp",  "strcat",  "memset",  "memcpy",  "isdigit",
+        "isalpha", "isspace", "isupper", "islower", "toupper", "tolower", "delay"}) {
+    // A definition: "static ... f (" with nothing but its type in between.
+    size_t count = 0;
+    for (size_t k = 1; k + 1 < tokens_.size(); ++k) {
+      if (tokens_[k].text != f || tokens_[k + 1].text != "(") continue;
+      size_t j = k;
+      while (j > 0 &&
+             (tokens_[j - 1].kind == TTokenKind::Identifier || tokens_[j - 1].text == "*")) {
+        --j;
+      }
+      count += j < k && tokens_[j].text == "static";
+    }
+    EXPECT_EQ(count, 1u) << f;
+  }
+  EXPECT_NE(text.find("( * ( char far * ) ( ( void far * ) ( ( ( unsigned long ) ( ( 1 ) ) << "
+                      "16 ) | ( unsigned ) ( ( 2 ) ) ) ) ) ( ( void far * )"),
+            std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - 7), "( - 1 )");
+}
+
 TEST_F(PreprocessorTest, LimitsEndWithAMessage) {
   const auto start = std::chrono::steady_clock::now();
   Write("self.h", "x\n#include \"self.h\"\n");
