@@ -384,6 +384,35 @@ int main() {
   EXPECT_EQ(r.output, "10 1\n");
 }
 
+TEST(CompilerRun, LibraryHeaders) {
+  TRun r = Execute(R"(
+#include <stdio.h>
+#include <string.h>
+#include <stdlib.h>
+#include <dos.h>
+#include <conio.h>
+int main() {
+  char buf[32]; char far *p; int i;
+  strcpy(buf, "abc"); strcat(buf, "def");
+  printf("%s %d %5d|%-4d|%04x %X %u %ld %c%%\n", buf, strlen(buf), -42, 7, 255, 0xBEEF,
+         65535u, -123456789L, 'z');
+  printf("%d %d %s\n", strcmp("abc", "abd") < 0, atoi("-321"), itoa(4660, buf, 16));
+  memset(buf, 'x', 3); buf[3] = 0; puts(buf);
+  p = (char far *)MK_FP(0x3000, 0);
+  pokeb(0x3000, 0, 'M'); poke(0x3000, 2, 0x1234);
+  printf("%c %x %x %x\n", *p, peek(0x3000, 2), FP_SEG(p), FP_OFF(p + 3));
+  cputs("cputs"); putch('!');
+  for (i = 0; i < 3; i++) putchar('0' + abs(i - 5));
+  exit(3);
+  return 0;
+}
+)");
+  EXPECT_EQ(r.output,
+            "abcdef 6   -42|7   |00ff BEEF 65535 -123456789 z%\r\n1 -321 1234\r\nxxx\r\n"
+            "M 1234 3000 3\r\ncputs!543");
+  EXPECT_EQ(r.exitCode, 3);
+}
+
 // Each statement starts a line record, the prologue has the opening brace's line and the
 // epilogue the closing one; offsets ascend, one record per offset.
 TEST(CompilerObject, SegmentsPublicsStringsAndLineRecords) {
