@@ -297,7 +297,24 @@ bool TGenerator::SimpleOperand(TExpr* e, std::string& text) {
     text = "WORD PTR " + Mem(GenLoc(e));
     return true;
   }
+  if (e->op == TOp::AddrOf && !e->type->far && e->a->op == TOp::Var &&
+      (e->a->sym->storage == TStorage::Global || e->a->sym->storage == TStorage::Static ||
+       e->a->sym->storage == TStorage::Extern)) {
+    Use(e->a->sym->asmName);
+    text = "OFFSET " + e->a->sym->asmName;
+    return true;
+  }
   return false;
+}
+
+// Whether SimpleOperand would take e, without emitting anything.
+static bool IsSimple(const TExpr* e) {
+  if (IsWide(e->type) || !IsScalar(e->type)) return false;
+  if (e->op == TOp::Const) return true;
+  if (e->op == TOp::Var) return !IsByte(e->type) && e->sym->kind == TSymKind::Variable;
+  return e->op == TOp::AddrOf && !e->type->far && e->a->op == TOp::Var &&
+         (e->a->sym->storage == TStorage::Global || e->a->sym->storage == TStorage::Static ||
+          e->a->sym->storage == TStorage::Extern);
 }
 
 // ------------------------------------------------------------------------ expressions
@@ -439,9 +456,15 @@ void TGenerator::BinaryTail(TOp op, TTypeRef t) {
 
 void TGenerator::GenBinary(TExpr* e) {
   TTypeRef t = e->type;
-  Gen(e->a);
-  TExpr* b = e->b;
   const bool farPtr = IsPointer(t) && t->far;
+  TExpr* a = e->a;
+  TExpr* b = e->b;
+  // A commutative operation computes the complex side first and takes the simple one as
+  // an operand (an array's address plus a computed index, for one).
+  if ((e->op == TOp::Add || e->op == TOp::And || e->op == TOp::Or || e->op == TOp::Xor) &&
+      !IsWide(t) && IsSimple(a) && !IsSimple(b))
+    std::swap(a, b);
+  Gen(a);
   if (b->op == TOp::Const) {
     int64_t v = b->value;
     if (e->op == TOp::Add || e->op == TOp::Sub || e->op == TOp::And || e->op == TOp::Or ||
@@ -1326,7 +1349,14 @@ void TGenerator::Run() {
     if (d.isPublic) line("\tPUBLIC " + d.asmName);
   for (TChunk& ch : chunks_) {
     if (!reached.count(ch.name)) continue;
-    for (TAsmLine& l : ch.lines) out.push_back(l);
+    for (size_t i = 0; i < ch.lines.size(); ++i) {
+      const TAsmLine& l = ch.lines[i];
+      // A jump to the very next line is dropped, unless a line record needs its offset.
+      if (!l.statementStart && !l.user && l.text.rfind("\tJMP L$", 0) == 0 &&
+          i + 1 < ch.lines.size() && ch.lines[i + 1].text == l.text.substr(5) + ":")
+        continue;
+      out.push_back(l);
+    }
   }
   for (const std::string& h : helpers_) {
     std::string text = HelperText(h);

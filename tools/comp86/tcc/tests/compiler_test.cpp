@@ -278,6 +278,19 @@ again:
             "-50 999 999 999 999 100 12 13 4 999 123\n19 12 10 5040 610 10 111 4 9\n");
 }
 
+// Conditional jumps over bodies longer than a short jump reaches.
+TEST(CompilerRun, LongBranches) {
+  TRun r = Execute(Program(R"(
+int main() {
+  long s = 0; int i;
+  for (i = 0; i < 3; i++) { if (i != 1) { s += i * 1; s += i * 2; s += i * 3; s += i * 4; s += i * 5; s += i * 6; s += i * 7; s += i * 8; s += i * 9; s += i * 10; s += i * 11; s += i * 12; s += i * 13; s += i * 14; s += i * 15; s += i * 16; s += i * 17; s += i * 18; s += i * 19; s += i * 20; s += i * 21; s += i * 22; s += i * 23; s += i * 24; s += i * 25; s += i * 26; s += i * 27; s += i * 28; s += i * 29; s += i * 30; s += i * 31; s += i * 32; s += i * 33; s += i * 34; s += i * 35; s += i * 36; s += i * 37; s += i * 38; s += i * 39; s += i * 40; } }
+  putn(s); putc('\n');
+  return 0;
+}
+)"));
+  EXPECT_EQ(r.output, "1640\n");
+}
+
 TEST(CompilerRun, FunctionPointersAndVariadics) {
   TRun r = Execute(Program(R"(
 int add(int a, int b) { return a + b; }
