@@ -278,6 +278,30 @@ again:
             "-50 999 999 999 999 100 12 13 4 999 123\n19 12 10 5040 610 10 111 4 9\n");
 }
 
+TEST(CompilerRun, AssignmentsThroughEveryKindOfLvalue) {
+  TRun r = Execute(Program(R"(
+struct s { char c; int i; long l; int a[3]; };
+struct s g, *gp = &g;
+int idx(int v) { return v; }
+int main() {
+  struct s loc, arr[2], *p = arr; int far *fi; long far *fl; char far *fc;
+  unsigned long big = 0xFFFFFFF0UL; long neg = -5; int i = 2;
+  fi = (int far *)&g.i; fl = (long far *)&g.l; fc = (char far *)&g.c;
+  *fi = 10; *fi += 5; *fi <<= 1; (*fi)++; ++*fi; *fl = 100000L; *fl *= 3; *fl -= 1; *fc = 'a';
+  *fc += 2; putn(g.i); sp(); putn(g.l); sp(); putc(g.c); sp();
+  gp->a[idx(1)] = 7; gp->a[idx(1)] *= 6; gp->a[2] = gp->a[1]-- - 2; putn(g.a[1]); sp();
+  putn(g.a[2]); sp();
+  p[1].l = 5; p[1].l <<= idx(3); (p + 1)->l /= 4; putn(arr[1].l); sp(); p++; p->i = 9;
+  putn(arr[1].i); sp(); loc = *p; loc.a[i] = loc.i * 2; putn(loc.a[2]); sp();
+  putn(big > neg); sp(); putn((long)big > neg); sp(); putn(big + 32 == 16); sp();
+  putn(neg < 0 ? neg * 2 : neg); sp(); putu(big >> 28); sp(); putn(neg >> 1); sp();
+  putn(neg % 3); sp(); putn(-neg / 2); putc('\n');
+  return 0;
+}
+)"));
+  EXPECT_EQ(r.output, "32 299999 c 41 40 10 9 18 0 0 1 -10 15 -3 -2 2\n");
+}
+
 // Conditional jumps over bodies longer than a short jump reaches.
 TEST(CompilerRun, LongBranches) {
   TRun r = Execute(Program(R"(
