@@ -302,6 +302,32 @@ int main() {
   EXPECT_EQ(r.output, "32 299999 c 41 40 10 9 18 0 0 1 -10 15 -3 -2 2\n");
 }
 
+// Declarators of every shape, typedef chains and type names in casts and sizeof.
+TEST(CompilerRun, DeclaratorForms) {
+  TRun r = Execute(R"(
+int (*(*x)[3])(void);
+int one(void) { return 1; }
+int (*table[3])(void) = { one, one, 0 };
+int (*(*px)[3])(void) = &table;
+char *(*pick(int a))(char *);
+static char *id(char *s) { return s; }
+char *(*pick(int a))(char *) { return a ? id : 0; }
+typedef unsigned char BYTE;
+typedef BYTE *PBYTE, **PPBYTE;
+main()
+{
+  BYTE b = 200; PBYTE pb = &b; PPBYTE ppb = &pb;
+  unsigned short us = 65535; signed char sc = -1; short int si = -2; long int li = 3; unsigned long int uli = 4;
+  int n = sizeof(int (*)[4]) + sizeof(char (*)(int)) + sizeof(struct { int a; char b; });
+  x = px;
+  **ppb += 1;
+  return (*x)[1]() + pick(1)("q")[0] + n + b + us + sc + si + (int)li + (int)uli + (int)sizeof(long far *);
+}
+)");
+  EXPECT_TRUE(r.ended);
+  EXPECT_EQ(r.exitCode, 329 & 0xFF);
+}
+
 // Conditional jumps over bodies longer than a short jump reaches.
 TEST(CompilerRun, LongBranches) {
   TRun r = Execute(Program(R"(
