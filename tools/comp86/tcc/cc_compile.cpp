@@ -75,8 +75,7 @@ TCompileResult Compile(const std::vector<TToken>& tokens, const TCompileOptions&
     const detail::TAsmLine* at = origin(m.line);
     int file = at && at->file >= 0 ? at->file : 0;
     int line = at ? at->line : 0;
-    if (at && at->user)
-      diagnostics.Error(file, line, "asm: " + m.text);
+    if (at && at->user) diagnostics.Error(file, line, "asm: " + m.text);
     else
       diagnostics.Error(file, line,
                         "Internal error: " + m.text + (at ? " in '" + at->text + "'" : ""));

@@ -165,7 +165,7 @@ TExpr* TCompiler::Fold(TExpr* e) {
     case TOp::Compl:
     case TOp::LNot:
       if (!isConst(e->a)) return e;
-      return Const(e->op == TOp::Neg    ? -e->a->value
+      return Const(e->op == TOp::Neg     ? -e->a->value
                    : e->op == TOp::Compl ? ~e->a->value
                                          : int64_t(e->a->value == 0),
                    e->type, e->file, e->line);
@@ -221,16 +221,15 @@ bool TCompiler::CheckLvalue(TExpr* e) {
   return true;
 }
 
-void TCompiler::CheckAssignable(TTypeRef to, TExpr* from, const std::string& /*what*/,
-                                int paramIndex, const std::string& fnName) {
+void TCompiler::CheckAssignable(TTypeRef to, TExpr* from, int paramIndex,
+                                const std::string& fnName) {
   TTypeRef f = Rvalue(from)->type;
   auto mismatch = [&]() {
     if (paramIndex > 0)
       Error(from->file, from->line,
-            "Type mismatch in parameter " + std::to_string(paramIndex) + " in call to '" +
-                fnName + "'");
-    else
-      Error(from->file, from->line, "Type mismatch");
+            "Type mismatch in parameter " + std::to_string(paramIndex) + " in call to '" + fnName +
+                "'");
+    else Error(from->file, from->line, "Type mismatch");
   };
   if (to->kind == TKind::Struct || f->kind == TKind::Struct) {
     if (to->kind != f->kind || to->record != f->record) mismatch();
@@ -303,8 +302,7 @@ TExpr* TCompiler::MakeBinary(TOp op, TExpr* l, TExpr* r, int file, int line) {
         Error(file, line, "Invalid pointer addition");
         return l;
       }
-      if (!SameType(l->type->base, r->type->base))
-        Error(file, line, "Invalid pointer subtraction");
+      if (!SameType(l->type->base, r->type->base)) Error(file, line, "Invalid pointer subtraction");
       int size = std::max(1, SizeOf(l->type->base));
       e->type = Basic(TKind::Int);
       e->opType = Basic(TKind::Int);
@@ -357,7 +355,7 @@ TExpr* TCompiler::MakeAssign(TOp op, TExpr* l, TExpr* r, int file, int line) {
   if (!CheckLvalue(l)) return r;
   e->a = l;
   if (op == TOp::Assign) {
-    CheckAssignable(l->type, r, "", 0, "");
+    CheckAssignable(l->type, r, 0, "");
     e->b = l->type->kind == TKind::Struct ? r : Convert(r, l->type);
     if (l->op == TOp::Var && l->sym) l->sym->assigned = true;
     return e;
@@ -441,8 +439,7 @@ TExpr* TCompiler::MakeMember(TExpr* s, const std::string& name, bool arrow, int 
     TExpr* e = NewExpr(TOp::Member, m.type, file, line);
     e->a = s;
     e->value = m.offset;
-    e->lvalue = s->lvalue || s->op == TOp::Call || s->op == TOp::Member;
-    if (s->op == TOp::Call) e->lvalue = false;
+    e->lvalue = s->lvalue;
     e->depth = s->depth + 1;
     return e;
   }
@@ -484,8 +481,7 @@ int64_t TCompiler::NumberValue(const TToken& t, TTypeRef& type) {
     if (s.find('.') != std::string::npos ||
         (base == 10 && s.find_first_of("eE") != std::string::npos))
       Error(t.file, t.line, "Floating point is not supported");
-    else
-      Error(t.file, t.line, "Invalid number '" + s + "'");
+    else Error(t.file, t.line, "Invalid number '" + s + "'");
     return 0;
   }
   if (overflow) {
@@ -512,8 +508,8 @@ TExpr* TCompiler::ParseStringLiteral() {
   }
   bytes.push_back('\0');
   strings.push_back(bytes);
-  TExpr* e = NewExpr(TOp::String, ArrayOf(Basic(TKind::Char), long(bytes.size())), first.file,
-                     first.line);
+  TExpr* e =
+      NewExpr(TOp::String, ArrayOf(Basic(TKind::Char), long(bytes.size())), first.file, first.line);
   e->str = int(strings.size() - 1);
   e->lvalue = true;
   return e;
@@ -542,9 +538,9 @@ TExpr* TCompiler::Assignment() {
   static const struct {
     const char* text;
     TOp op;
-  } kAssign[] = {{"=", TOp::Assign},   {"+=", TOp::Add},  {"-=", TOp::Sub},  {"*=", TOp::Mul},
-                 {"/=", TOp::Div},     {"%=", TOp::Mod},  {"<<=", TOp::Shl}, {">>=", TOp::Shr},
-                 {"&=", TOp::And},     {"|=", TOp::Or},   {"^=", TOp::Xor}};
+  } kAssign[] = {{"=", TOp::Assign}, {"+=", TOp::Add}, {"-=", TOp::Sub},  {"*=", TOp::Mul},
+                 {"/=", TOp::Div},   {"%=", TOp::Mod}, {"<<=", TOp::Shl}, {">>=", TOp::Shr},
+                 {"&=", TOp::And},   {"|=", TOp::Or},  {"^=", TOp::Xor}};
   for (const auto& a : kAssign) {
     if (!Is(a.text)) continue;
     const TToken& at = Tok();
@@ -624,7 +620,7 @@ TExpr* TCompiler::Unary() {
       if (!IsScalar(a->type)) Error(at.file, at.line, "Illegal use of structure or void");
       result = NewExpr(TOp::LNot, Basic(TKind::Int), at.file, at.line);
       result->a = a;
-    } else if (!IsInteger(a->type) || (p == "~" && false)) {
+    } else if (!IsInteger(a->type)) {
       Error(at.file, at.line, "Illegal use of pointer or structure");
       result = a;
     } else if (p == "+") {
@@ -686,7 +682,7 @@ TExpr* TCompiler::Postfix(TExpr* e) {
     if (Accept("[")) {
       TExpr* index = Expression();
       Expect("]");
-      TExpr* l = Rvalue(e), *r = Rvalue(index);
+      TExpr *l = Rvalue(e), *r = Rvalue(index);
       if (!IsPointer(l->type) && !IsPointer(r->type)) {
         Error(at.file, at.line, "Invalid indirection");
         e = Const(0, Basic(TKind::Int), at.file, at.line);
@@ -749,7 +745,7 @@ TExpr* TCompiler::CallExpr(TExpr* fn, const std::string& name) {
     TExpr* a = args[i];
     if (a->type->kind == TKind::Void) Error(a->file, a->line, "Not an allowed type");
     if (ft->prototyped && i < ft->params.size()) {
-      CheckAssignable(ft->params[i].type, a, "", int(i) + 1, shown);
+      CheckAssignable(ft->params[i].type, a, int(i) + 1, shown);
       a = Convert(a, ft->params[i].type);
     } else if (IsScalar(a->type)) {
       a = Convert(a, Promote(a->type));
@@ -778,8 +774,7 @@ TExpr* TCompiler::Builtin(const std::string& name, int file, int line) {
       if (!Accept(",")) break;
     }
   } else if (name == "__inportb__" || name == "__inportw__") {
-    e = NewExpr(TOp::InPort, Basic(name == "__inportb__" ? TKind::UChar : TKind::UInt), file,
-                line);
+    e = NewExpr(TOp::InPort, Basic(name == "__inportb__" ? TKind::UChar : TKind::UInt), file, line);
     e->value = name == "__inportb__" ? 1 : 2;
     e->a = Convert(Assignment(), Basic(TKind::UInt));
     e->depth = e->a->depth + 1;
@@ -826,8 +821,8 @@ TExpr* TCompiler::Primary() {
       for (size_t i = 0; i < regs.size(); ++i) {
         if (name != regs[i].name) continue;
         Next();
-        TExpr* e = NewExpr(TOp::Reg, Basic(regs[i].byte ? TKind::UChar : TKind::UInt), t.file,
-                           t.line);
+        TExpr* e =
+            NewExpr(TOp::Reg, Basic(regs[i].byte ? TKind::UChar : TKind::UInt), t.file, t.line);
         e->value = int64_t(i);
         e->lvalue = regs[i].reg[0] != 0;
         return e;
@@ -878,10 +873,8 @@ TExpr* TCompiler::Primary() {
     e->lvalue = s->kind == TSymKind::Variable;
     return e;
   }
-  if (t.kind == TTokenKind::EndOfInput)
-    Error(t.file, t.line, "Unexpected end of file");
-  else
-    Error(t.file, t.line, "Expression syntax");
+  if (t.kind == TTokenKind::EndOfInput) Error(t.file, t.line, "Unexpected end of file");
+  else Error(t.file, t.line, "Expression syntax");
   if (!Is(";") && !Is("}") && !Is(")")) Next();
   return Const(0, Basic(TKind::Int), t.file, t.line);
 }

@@ -202,8 +202,7 @@ TLoc TGenerator::GenLoc(TExpr* e) {
     case TOp::Deref: {
       TExpr* p = e->a;
       int disp = 0;
-      while (!p->type->far && p->op == TOp::Add && p->b->op == TOp::Const &&
-             IsPointer(p->type)) {
+      while (!p->type->far && p->op == TOp::Add && p->b->op == TOp::Const && IsPointer(p->type)) {
         disp += int(p->b->value);
         p = p->a;
       }
@@ -578,8 +577,7 @@ void TGenerator::Branch(TExpr* e, int label, bool whenTrue) {
         if (SimpleOperand(e->b, operand)) {
           if (e->b->op == TOp::Const && e->b->value == 0 && (op == TOp::Eq || op == TOp::Ne))
             Emit("OR AX, AX");
-          else
-            Emit("CMP AX, " + operand);
+          else Emit("CMP AX, " + operand);
         } else {
           Emit("PUSH AX");
           Gen(e->b);
@@ -690,8 +688,8 @@ void TGenerator::GenOpAssign(TExpr* e, bool discard) {
   TExpr* b = e->b;
   TTypeRef t = a->type, ot = e->opType;
   const TOp op = e->sub;
-  const bool simpleOp = op == TOp::Add || op == TOp::Sub || op == TOp::And || op == TOp::Or ||
-                        op == TOp::Xor;
+  const bool simpleOp =
+      op == TOp::Add || op == TOp::Sub || op == TOp::And || op == TOp::Or || op == TOp::Xor;
   const char* m = op == TOp::Add   ? "ADD"
                   : op == TOp::Sub ? "SUB"
                   : op == TOp::And ? "AND"
@@ -808,8 +806,7 @@ void TGenerator::GenRegAssign(TExpr* e, bool discard) {
   TExpr* b = e->b;
   // Casts between sizes that keep the bits the register receives are no work.
   while (b->op == TOp::Cast && IsScalar(b->a->type) &&
-         (c_.SizeOf(b->a->type) >= c_.SizeOf(b->type) ||
-          (r.byte && c_.SizeOf(b->type) >= 1)))
+         (c_.SizeOf(b->a->type) >= c_.SizeOf(b->type) || (r.byte && c_.SizeOf(b->type) >= 1)))
     b = b->a;
   const int size = r.byte ? 1 : 2;
   if (b->op == TOp::Const) {
@@ -1332,15 +1329,10 @@ void TGenerator::Run() {
   for (TChunk& ch : chunks_) defined.insert(ch.name);
   for (const TDataObject& d : c_.data) defined.insert(d.asmName);
   for (size_t i = 0; i < c_.strings.size(); ++i) defined.insert("S$" + std::to_string(i));
-  for (const std::string& n : reached) {
-    if (defined.count(n)) continue;
-    auto g = c_.globalsByAsm.find(n);
-    (void)g;
-    // Not defined here: another module must define it (the linker says when none does).
-    std::string kind = "NEAR";
-    for (const TFunction* fn : c_.functions) (void)fn;
-    line("\tEXTRN " + n + ":" + kind);
-  }
+  // Referred to but not defined here: another module must define it (the linker says so
+  // when none does).
+  for (const std::string& n : reached)
+    if (!defined.count(n)) line("\tEXTRN " + n + ":NEAR");
   line("_TEXT\tSEGMENT BYTE PUBLIC 'CODE'");
   line("\tASSUME CS:_TEXT, DS:_DATA");
   for (TChunk& ch : chunks_)
@@ -1371,8 +1363,8 @@ void TGenerator::Run() {
   line("_TEXT\tENDS");
   line("_DATA\tSEGMENT PARA PUBLIC 'DATA'");
   auto bytesLines = [&](const std::vector<uint8_t>& b, size_t from, size_t to) {
-    bool allZero = std::all_of(b.begin() + long(from), b.begin() + long(to),
-                               [](uint8_t x) { return x == 0; });
+    bool allZero =
+        std::all_of(b.begin() + long(from), b.begin() + long(to), [](uint8_t x) { return x == 0; });
     if (to > from && allZero && to - from > 8) {
       line("\tDB " + std::to_string(to - from) + " DUP(0)");
       return;

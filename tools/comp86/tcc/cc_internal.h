@@ -86,11 +86,11 @@ struct TSymbol {
   TSymKind kind = TSymKind::Variable;
   TTypeRef type = nullptr;
   TStorage storage = TStorage::Global;
-  int offset = 0;        // locals and parameters: from BP
-  std::string asmName;   // globals, statics, functions
-  int64_t value = 0;     // enumeration constants
-  bool defined = false;  // functions with a body, variables with storage here
-  bool internal = false; // static: no PUBLIC
+  int offset = 0;         // locals and parameters: from BP
+  std::string asmName;    // globals, statics, functions
+  int64_t value = 0;      // enumeration constants
+  bool defined = false;   // functions with a body, variables with storage here
+  bool internal = false;  // static: no PUBLIC
   bool assigned = false;
   int file = 0;
   int line = 0;
@@ -100,7 +100,7 @@ enum class TOp : uint8_t {
   Const,
   String,
   Var,
-  Member,   // a.member: value = offset
+  Member,  // a.member: value = offset
   Deref,
   AddrOf,
   Neg,
@@ -134,11 +134,11 @@ enum class TOp : uint8_t {
   Comma,
   Call,
   Cast,
-  Reg,       // pseudo-register: value = index into the register table
-  IntrInt,   // __int__(n): value = n
-  Emit,      // __emit__: args are constants
-  InPort,    // value = 1 or 2 bytes; a = port
-  OutPort,   // value = 1 or 2 bytes; a = port, b = value
+  Reg,      // pseudo-register: value = index into the register table
+  IntrInt,  // __int__(n): value = n
+  Emit,     // __emit__: args are constants
+  InPort,   // value = 1 or 2 bytes; a = port
+  OutPort,  // value = 1 or 2 bytes; a = port, b = value
 };
 
 struct TExpr {
@@ -194,11 +194,11 @@ struct TStmt {
   TExpr* e3 = nullptr;  // for: init
   TStmt* s1 = nullptr;
   TStmt* s2 = nullptr;
-  std::vector<TStmt*> list;   // block; switch: its case and default statements
-  std::string text;           // label name, asm text
-  int64_t value = 0;          // case value
-  int label = 0;              // assembly label number of a case, default or C label
-  TSymbol* sym = nullptr;     // InitLocal
+  std::vector<TStmt*> list;  // block; switch: its case and default statements
+  std::string text;          // label name, asm text
+  int64_t value = 0;         // case value
+  int label = 0;             // assembly label number of a case, default or C label
+  TSymbol* sym = nullptr;    // InitLocal
   std::vector<TInitItem> init;
   bool zeroFill = false;
   std::vector<std::string> refs;  // asm: the C names it uses, by their assembler names
@@ -300,8 +300,8 @@ class TCompiler {
   TSpec Specifiers(bool allowStorage);
   TTypeRef StructSpecifier(bool isUnion);
   TTypeRef EnumSpecifier();
-  TTypeRef Declarator(TTypeRef base, std::string& name, int& nameLine, bool far,
-                      bool interrupt, std::vector<std::string>* oldNames = nullptr);
+  TTypeRef Declarator(TTypeRef base, std::string& name, int& nameLine, bool far, bool interrupt,
+                      std::vector<std::string>* oldNames = nullptr);
   TTypeRef Suffixes(TTypeRef base, bool interrupt, std::vector<std::string>* oldNames);
   TTypeRef ParameterList(TTypeRef result, bool interrupt, std::vector<std::string>* oldNames);
   TTypeRef TypeName();
@@ -311,7 +311,6 @@ class TCompiler {
   TSymbol* DeclareGlobal(const std::string& name, TTypeRef type, const TSpec& spec, int line);
   void StaticInitialiser(TSymbol* sym, TDataObject& obj);
   void InitItems(TTypeRef type, int offset, std::vector<TInitItem>& items, bool top);
-  TTypeRef CompleteArrayFromInit(TTypeRef type);
   void FillStatic(TDataObject& obj, const std::vector<TInitItem>& items);
   TSymbol* Lookup(const std::string& name) const;
   TSymbol* LookupCurrentScope(const std::string& name) const;
@@ -354,8 +353,9 @@ class TCompiler {
   TTypeRef Common(TTypeRef a, TTypeRef b);
   bool IsNullConstant(const TExpr* e) const;
   bool CheckLvalue(TExpr* e);
-  void CheckAssignable(TTypeRef to, TExpr* from, const std::string& what, int paramIndex,
-                       const std::string& fnName);
+  // Errors for what cannot be converted, warnings for suspicious pointer conversions;
+  // paramIndex > 0 names the argument of a call to fnName.
+  void CheckAssignable(TTypeRef to, TExpr* from, int paramIndex, const std::string& fnName);
   TExpr* ParseStringLiteral();
   int64_t NumberValue(const TToken& t, TTypeRef& type);
   int64_t Normalise(int64_t v, TTypeRef t) const;
@@ -393,10 +393,9 @@ class TCompiler {
   std::deque<TFunction> functionStore_;
   std::vector<std::unordered_map<std::string, TSymbol*>> scopes_;
   std::vector<std::unordered_map<std::string, TRecord*>> tags_;
-  std::unordered_map<std::string, TSymbol*> implicitFunctions_;
   TFunction* current_ = nullptr;
-  int frame_ = 0;       // bytes of locals so far
-  int loopDepth_ = 0;   // for break/continue checks
+  int frame_ = 0;      // bytes of locals so far
+  int loopDepth_ = 0;  // for break/continue checks
   int switchDepth_ = 0;
   std::vector<TStmt*>* switchCases_ = nullptr;
   bool hasDefault_ = false;

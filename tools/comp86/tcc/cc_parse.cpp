@@ -14,11 +14,11 @@ namespace {
 constexpr int kMaxNesting = 256;
 
 const char* const kKeywords[] = {
-    "auto",     "break",   "case",     "char",   "const",    "continue", "default", "do",
-    "double",   "else",    "enum",     "extern", "float",    "for",      "goto",    "if",
-    "int",      "long",    "register", "return", "short",    "signed",   "sizeof",  "static",
-    "struct",   "switch",  "typedef",  "union",  "unsigned", "void",     "volatile", "while",
-    "asm",      "far",     "near",     "huge",   "cdecl",    "pascal",   "interrupt"};
+    "auto",   "break",  "case",     "char",   "const",    "continue", "default",  "do",
+    "double", "else",   "enum",     "extern", "float",    "for",      "goto",     "if",
+    "int",    "long",   "register", "return", "short",    "signed",   "sizeof",   "static",
+    "struct", "switch", "typedef",  "union",  "unsigned", "void",     "volatile", "while",
+    "asm",    "far",    "near",     "huge",   "cdecl",    "pascal",   "interrupt"};
 
 bool IsKeywordText(const std::string& s) {
   for (const char* k : kKeywords)
@@ -259,10 +259,10 @@ TRecord* TCompiler::LookupTag(const std::string& tag, bool currentOnly) const {
 bool TCompiler::StartsType(int ahead) const {
   const TToken& t = Tok(ahead);
   if (t.kind != TTokenKind::Identifier) return false;
-  static const char* const kTypeWords[] = {
-      "void",   "char",     "short",    "int",   "long", "signed", "unsigned", "float",
-      "double", "struct",   "union",    "enum",  "const", "volatile", "far",  "near",
-      "huge",   "cdecl",    "pascal",   "interrupt"};
+  static const char* const kTypeWords[] = {"void",   "char",     "short", "int",      "long",
+                                           "signed", "unsigned", "float", "double",   "struct",
+                                           "union",  "enum",     "const", "volatile", "far",
+                                           "near",   "huge",     "cdecl", "pascal",   "interrupt"};
   for (const char* k : kTypeWords)
     if (t.text == k) return true;
   TSymbol* s = Lookup(t.text);
@@ -294,8 +294,7 @@ TCompiler::TSpec TCompiler::Specifiers(bool allowStorage) {
       else if (w == "extern") spec.storage = TStorage::Extern;
       else if (w == "static") spec.storage = TStorage::Static;
       else spec.storage = TStorage::Local;
-    } else if (w == "const" || w == "volatile" || w == "near" || w == "cdecl" ||
-               w == "pascal") {
+    } else if (w == "const" || w == "volatile" || w == "near" || w == "cdecl" || w == "pascal") {
     } else if (w == "far" || w == "huge") {
       spec.far = true;
     } else if (w == "interrupt") {
@@ -345,7 +344,7 @@ TCompiler::TSpec TCompiler::Specifiers(bool allowStorage) {
     spec.type = Basic(TKind::Void);
   } else if (nChar) {
     spec.type = Basic(nUnsigned ? TKind::UChar : TKind::Char);
-  } else if (nLong || (floating && false)) {
+  } else if (nLong) {
     spec.type = Basic(nUnsigned ? TKind::ULong : TKind::Long);
   } else {
     spec.type = Basic(nUnsigned ? TKind::UInt : TKind::Int);
@@ -444,6 +443,7 @@ TTypeRef TCompiler::EnumSpecifier() {
   const TToken& at = Tok();
   if (Tok().kind == TTokenKind::Identifier && !IsKeywordText(Tok().text)) Next();
   if (!Accept("{")) return Basic(TKind::Int);
+  (void)at;
   int64_t value = 0;
   while (!Is("}") && !AtEnd()) {
     const TToken& t = Tok();
@@ -465,7 +465,6 @@ TTypeRef TCompiler::EnumSpecifier() {
     if (!Accept(",")) break;
   }
   if (!Expect("}")) SkipTo(true);
-  (void)at;
   return Basic(TKind::Int);
 }
 
@@ -651,9 +650,9 @@ int64_t TCompiler::ConstantExpression(const char* what) {
 TSymbol* TCompiler::DeclareGlobal(const std::string& name, TTypeRef type, const TSpec& spec,
                                   int line) {
   const int file = Tok().file;
-  TSymKind kind = spec.isTypedef                    ? TSymKind::Typedef
+  TSymKind kind = spec.isTypedef                  ? TSymKind::Typedef
                   : type->kind == TKind::Function ? TSymKind::Function
-                                                    : TSymKind::Variable;
+                                                  : TSymKind::Variable;
   TSymbol* old = LookupCurrentScope(name);
   if (old && old->kind == kind && kind != TSymKind::Typedef && kind != TSymKind::EnumConst) {
     if (!SameType(old->type, type)) {
@@ -677,24 +676,9 @@ TSymbol* TCompiler::DeclareGlobal(const std::string& name, TTypeRef type, const 
                : spec.storage == TStorage::Static ? TStorage::Static
                                                   : TStorage::Global;
   s->asmName = "_" + name;
-  if (kind != TSymKind::Typedef) {
-    auto implicit = implicitFunctions_.find(name);
-    if (implicit != implicitFunctions_.end() && kind == TSymKind::Function) {
-      // An earlier call declared it implicitly: that symbol now gets its real type.
-      TSymbol* prev = implicit->second;
-      prev->type = type;
-      prev->internal = s->internal;
-      prev->storage = s->storage;
-      implicitFunctions_.erase(implicit);
-      Bind(prev);
-      return prev;
-    }
-  }
   Bind(s);
   return s;
 }
-
-TTypeRef TCompiler::CompleteArrayFromInit(TTypeRef type) { return type; }
 
 void TCompiler::ExternalDeclaration() {
   const TToken& start = Tok();
@@ -773,7 +757,6 @@ void TCompiler::ExternalDeclaration() {
 
 void TCompiler::StaticInitialiser(TSymbol* sym, TDataObject& obj) {
   std::vector<TInitItem> items;
-  const TToken& at = Tok();
   InitItems(sym->type, 0, items, true);
   if (sym->type->kind == TKind::Array && sym->type->count < 0) {
     int es = std::max(1, SizeOf(sym->type->base));
@@ -781,7 +764,6 @@ void TCompiler::StaticInitialiser(TSymbol* sym, TDataObject& obj) {
     for (const TInitItem& i : items) end = std::max(end, i.offset + SizeOf(i.type));
     sym->type = ArrayOf(sym->type->base, std::max(1, (end + es - 1) / es));
   }
-  (void)at;
   obj.bytes.assign(size_t(SizeOf(sym->type)), 0);
   FillStatic(obj, items);
 }
@@ -796,7 +778,8 @@ void TCompiler::FillStatic(TDataObject& obj, const std::vector<TInitItem>& items
     }
     TExpr* e = Fold(Convert(item.e, item.type));
     if (e->op == TOp::Const) {
-      for (int i = 0; i < size; ++i) obj.bytes[size_t(item.offset + i)] = uint8_t(e->value >> (8 * i));
+      for (int i = 0; i < size; ++i)
+        obj.bytes[size_t(item.offset + i)] = uint8_t(e->value >> (8 * i));
       continue;
     }
     TAddress a = AddressConstant(e);
@@ -852,7 +835,8 @@ void TCompiler::InitItems(TTypeRef type, int offset, std::vector<TInitItem>& ite
         if (!Accept(",")) break;
       }
       if (!Expect("}")) SkipTo(true);
-      if (i == 0 && count < 0) items.push_back({offset, elem, Const(0, Basic(TKind::Int), at.file, at.line)});
+      if (i == 0 && count < 0)
+        items.push_back({offset, elem, Const(0, Basic(TKind::Int), at.file, at.line)});
     } else if (!top && count > 0) {
       for (long i = 0; i < count; ++i) {
         InitItems(elem, offset + int(i) * es, items, false);
@@ -903,8 +887,7 @@ void TCompiler::InitItems(TTypeRef type, int offset, std::vector<TInitItem>& ite
     }
     if (type->kind == TKind::Function || type->kind == TKind::Void)
       Error(at.file, at.line, "Illegal initialization");
-    else
-      items.push_back({offset, type, e});
+    else items.push_back({offset, type, e});
   }
   Leave();
 }
@@ -912,7 +895,8 @@ void TCompiler::InitItems(TTypeRef type, int offset, std::vector<TInitItem>& ite
 void TCompiler::FunctionDefinition(TSymbol* sym, const std::vector<std::string>& oldNames,
                                    int line) {
   const int file = Tok().file;
-  if (sym->defined) Error(file, line, "Body has already been defined for function '" + sym->name + "'");
+  if (sym->defined)
+    Error(file, line, "Body has already been defined for function '" + sym->name + "'");
   sym->defined = true;
   functionStore_.push_back(TFunction{});
   TFunction* fn = &functionStore_.back();
@@ -1026,9 +1010,8 @@ void TCompiler::LocalDeclaration(std::vector<TStmt*>& out) {
         if (f != scopes_.front().end()) global = f->second;
       }
       if (!global) {
-        global = NewSymbol(name, type->kind == TKind::Function ? TSymKind::Function
-                                                                : TSymKind::Variable,
-                           type);
+        global = NewSymbol(
+            name, type->kind == TKind::Function ? TSymKind::Function : TSymKind::Variable, type);
         global->storage = TStorage::Extern;
         global->asmName = "_" + name;
         global->file = file;
@@ -1076,7 +1059,7 @@ void TCompiler::LocalDeclaration(std::vector<TStmt*>& out) {
         init->sym = s;
         init->zeroFill = type->kind == TKind::Array || type->kind == TKind::Struct;
         for (TInitItem& i : items) {
-          CheckAssignable(i.type, i.e, "", 0, "");
+          CheckAssignable(i.type, i.e, 0, "");
           i.e = Convert(Rvalue(i.e), i.type);
         }
         init->init = std::move(items);
@@ -1152,9 +1135,10 @@ TStmt* TCompiler::AsmStatement() {
           while (!prev.empty() && prev.back() == ' ') prev.pop_back();
           bool sized = prev.size() >= 3 && (prev.compare(prev.size() - 3, 3, "ptr") == 0 ||
                                             prev.compare(prev.size() - 3, 3, "PTR") == 0);
-          std::string size = IsByte(s->type) ? "BYTE PTR " : IsWide(s->type) ? "DWORD PTR "
-                             : IsScalar(s->type)                            ? "WORD PTR "
-                                                                            : "BYTE PTR ";
+          std::string size = IsByte(s->type)     ? "BYTE PTR "
+                             : IsWide(s->type)   ? "DWORD PTR "
+                             : IsScalar(s->type) ? "WORD PTR "
+                                                 : "BYTE PTR ";
           if (!text.empty() && text.back() != ' ' && text.back() != ',' && text.back() != '[')
             text += ' ';
           text += (sized ? "" : size) + "[BP" + (s->offset >= 0 ? "+" : "") +
@@ -1351,7 +1335,7 @@ TStmt* TCompiler::Statement() {
       if (rt->kind == TKind::Void) {
         Error(at.file, at.line, "Function returning void cannot return a value");
       } else {
-        CheckAssignable(rt, s->e, "", 0, "");
+        CheckAssignable(rt, s->e, 0, "");
         s->e = Convert(s->e, rt);
       }
     }
@@ -1409,7 +1393,6 @@ bool TCompiler::Run() {
       ExternalDeclaration();
       if (pos_ == before) Next();
     }
-    for (auto& [name, sym] : implicitFunctions_) (void)name, (void)sym;
   } catch (const TStop&) {
     return false;
   }

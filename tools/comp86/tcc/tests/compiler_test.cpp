@@ -28,8 +28,8 @@ struct TBuild {
 // The source goes through the preprocessor from a file, as TCC.EXE reads it.
 TBuild Build(const std::string& source) {
   static int counter = 0;
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                    ("tcc-compiler-test-" + std::to_string(::getpid()));
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("tcc-compiler-test-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   const std::string path = (dir / ("T" + std::to_string(counter++) + ".C")).string();
   {
@@ -274,8 +274,7 @@ again:
   return 0;
 }
 )"));
-  EXPECT_EQ(r.output,
-            "-50 999 999 999 999 100 12 13 4 999 123\n19 12 10 5040 610 10 111 4 9\n");
+  EXPECT_EQ(r.output, "-50 999 999 999 999 100 12 13 4 999 123\n19 12 10 5040 610 10 111 4 9\n");
 }
 
 TEST(CompilerRun, AssignmentsThroughEveryKindOfLvalue) {
@@ -420,8 +419,7 @@ int main() {
   return 0;
 }
 )"));
-  EXPECT_EQ(r.output,
-            "3 100005 3 ef 5 3 hello 6 two 5 17 xyz 4\n7 -1 gh 6 5 12 4\n");
+  EXPECT_EQ(r.output, "3 100005 3 ef 5 3 hello 6 two 5 17 xyz 4\n7 -1 gh 6 5 12 4\n");
 }
 
 TEST(CompilerRun, InterruptFunction) {
@@ -528,7 +526,8 @@ struct TMessageCase {
 
 TEST(CompilerMessages, ErrorsOnTheirLines) {
   const TMessageCase cases[] = {
-      {"int main() {\n  int a;\n  b = 1;\n}\n", "Error T.C 3: Undefined symbol 'b' in function main"},
+      {"int main() {\n  int a;\n  b = 1;\n}\n",
+       "Error T.C 3: Undefined symbol 'b' in function main"},
       {"int main() {\n  int a\n  a = 1;\n}\n", "Error T.C 2: Declaration missing ;"},
       {"int main() {\n  int a;\n  a = 1\n  a = 2;\n}\n", "Error T.C 3: Statement missing ;"},
       {"int main() {\n  int a;\n  a = * ;\n}\n", "Error T.C 3: Expression syntax"},
@@ -548,7 +547,8 @@ TEST(CompilerMessages, ErrorsOnTheirLines) {
       {"struct s { int a : 3; };\n", "Error T.C 1: Bit fields are not supported"},
       {"int main() {\n  int a;\n  a.x = 1;\n}\n",
        "Error T.C 3: Structure required on left side of . or .*"},
-      {"int main() {\n  asm mov ax, nosuchlabel\n}\n", "Error T.C 2: asm: Undefined symbol: nosuchlabel"},
+      {"int main() {\n  asm mov ax, nosuchlabel\n}\n",
+       "Error T.C 2: asm: Undefined symbol: nosuchlabel"},
   };
   for (const TMessageCase& c : cases) {
     TBuild b = Build(c.source);
@@ -592,11 +592,13 @@ TEST(CompilerRobustness, ArbitraryInput) {
     if (r.ok) EXPECT_FALSE(r.module.segments.empty());
   };
   const char* const kWords[] = {
-      "int", "char", "long", "unsigned", "struct", "union", "enum", "typedef", "static", "far",
-      "if", "else", "while", "for", "do", "switch", "case", "default", "return", "break", "goto",
-      "sizeof", "x", "y", "f", "main", "0", "1", "'a'", "\"s\"", "(", ")", "{", "}", "[", "]",
-      ";", ",", "*", "&", "+", "-", "=", "==", "<", "?", ":", "->", ".", "...", "asm", "_AX",
-      "__int__", "++", "<<", "!", "~", "/", "%"};
+      "int",    "char",  "long",  "unsigned", "struct", "union", "enum",   "typedef", "static",
+      "far",    "if",    "else",  "while",    "for",    "do",    "switch", "case",    "default",
+      "return", "break", "goto",  "sizeof",   "x",      "y",     "f",      "main",    "0",
+      "1",      "'a'",   "\"s\"", "(",        ")",      "{",     "}",      "[",       "]",
+      ";",      ",",     "*",     "&",        "+",      "-",     "=",      "==",      "<",
+      "?",      ":",     "->",    ".",        "...",    "asm",   "_AX",    "__int__", "++",
+      "<<",     "!",     "~",     "/",        "%"};
   for (int i = 0; i < 150; ++i) {
     std::string text;
     int n = int(rng() % 120);

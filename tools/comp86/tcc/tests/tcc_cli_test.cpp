@@ -59,8 +59,9 @@ TEST_F(TccCli, ErrorsRemoveTheOldObject) {
   const std::string obj = Write("BAD.OBJ", "stale");
   std::string listing;
   EXPECT_EQ(Tcc({"-mt", "-v", "-c", "-o" + obj, src}, listing), 1);
-  EXPECT_EQ(listing, "Corvale C compiler 1.0 (tiny model)\n" + src + ":\nError " + src +
-                         " 3: Undefined symbol 'x' in function main\n*** 1 errors in Compile ***\n");
+  EXPECT_EQ(listing,
+            "Corvale C compiler 1.0 (tiny model)\n" + src + ":\nError " + src +
+                " 3: Undefined symbol 'x' in function main\n*** 1 errors in Compile ***\n");
   EXPECT_FALSE(fs::exists(obj));
   // Only the error lines begin with "Error".
   std::istringstream lines(listing);
