@@ -3,6 +3,7 @@
 // operand of a binary operation waits on the stack while the right one is computed. The
 // text keeps, per line, the C line it comes from, for the line records.
 #include <algorithm>
+#include <climits>
 
 #include "cc_internal.h"
 
@@ -1117,11 +1118,37 @@ void TGenerator::Stmt(TStmt* s) {
       Gen(s->e);
       const bool wide = IsWide(s->e->type);
       int def = end;
+      int64_t low = INT64_MAX, high = INT64_MIN;
+      int cases = 0;
+      bool tabled = false;
       for (TStmt* c : s->list) {
         if (c->kind == TStmtKind::Default) {
           def = c->label;
-          continue;
+        } else {
+          low = std::min(low, c->value);
+          high = std::max(high, c->value);
+          ++cases;
         }
+      }
+      // Dense cases go through a table of addresses in the code, the others through a
+      // chain of comparisons.
+      if (!wide && cases >= 4 && high - low < 256 && high - low < 3 * cases) {
+        const int table = NewLabel();
+        std::vector<int> targets(size_t(high - low + 1), def);
+        for (TStmt* c : s->list)
+          if (c->kind == TStmtKind::Case) targets[size_t(c->value - low)] = c->label;
+        if (low != 0) Emit("SUB AX, " + Hex(low & 0xFFFF));
+        Emit("CMP AX, " + Hex(high - low));
+        Emit("JA " + Label(def));
+        Emit("SHL AX, 1");
+        Emit("MOV BX, AX");
+        Emit("JMP WORD PTR CS:[BX+" + Label(table) + "]");
+        Raw(Label(table) + "\tLABEL WORD");
+        for (int t : targets) Raw("\tDW " + Label(t));
+        tabled = true;
+      }
+      for (TStmt* c : s->list) {
+        if (c->kind == TStmtKind::Default || tabled) continue;
         if (wide) {
           int skip = NewLabel();
           Emit("CMP AX, " + Hex(c->value & 0xFFFF));
@@ -1134,7 +1161,7 @@ void TGenerator::Stmt(TStmt* s) {
           Emit("JE " + Label(c->label));
         }
       }
-      Jump(def);
+      if (!tabled) Jump(def);
       breaks_.push_back(end);
       Stmt(s->s1);
       breaks_.pop_back();
@@ -1371,8 +1398,10 @@ void TGenerator::Run() {
     }
     for (size_t i = from; i < to; i += 16) {
       std::string t = "\tDB ";
-      for (size_t k = i; k < std::min(to, i + 16); ++k)
-        t += (k == i ? "" : ",") + std::to_string(b[k]);
+      for (size_t k = i; k < std::min(to, i + 16); ++k) {
+        if (k != i) t += ',';
+        t += std::to_string(b[k]);
+      }
       line(t);
     }
   };

@@ -47,7 +47,9 @@ TBuild Build(const std::string& source) {
   TBuild b;
   b.result = Compile(tokens, o, d);
   for (const TCompilerMessage& m : d.messages) b.messages += d.Format(m) + "\n";
-  std::filesystem::remove(path);
+  std::error_code ec;
+  std::filesystem::remove(path, ec);
+  std::filesystem::remove(dir, ec);
   return b;
 }
 
@@ -255,12 +257,20 @@ int classify(int n) {
   return n;
 }
 long big(long v) { switch (v) { case 100000L: return 1; case -1L: return 2; } return 3; }
+char *day(int d) {
+  switch (d) {
+    case 1: return "Mo"; case 2: return "Tu"; case 3: return "We"; case 5: return "Fr";
+    case 6: return "Sa"; default: return "--";
+  }
+}
 int fact(int n) { return n <= 1 ? 1 : n * fact(n - 1); }
 int fib(int n) { if (n < 2) return n; return fib(n - 1) + fib(n - 2); }
 int main() {
   int i, j, s = 0;
   for (i = -5; i <= 4; i++) { putn(classify(i)); sp(); }
-  putn(big(100000L)); putn(big(-1)); putn(big(5)); putc('\n');
+  putn(big(100000L)); putn(big(-1)); putn(big(5)); sp();
+  for (i = -1; i <= 7; i++) puts(day(i));
+  putc('\n');
   for (i = 0; i < 10; i++) { if (i == 2) continue; if (i == 7) break; s += i; }
   putn(s); sp();
   i = 0; do { i += 3; } while (i < 10); putn(i); sp();
@@ -274,7 +284,9 @@ again:
   return 0;
 }
 )"));
-  EXPECT_EQ(r.output, "-50 999 999 999 999 100 12 13 4 999 123\n19 12 10 5040 610 10 111 4 9\n");
+  EXPECT_EQ(
+      r.output,
+      "-50 999 999 999 999 100 12 13 4 999 123 ----MoTuWe--FrSa--\n19 12 10 5040 610 10 111 4 9\n");
 }
 
 TEST(CompilerRun, AssignmentsThroughEveryKindOfLvalue) {
