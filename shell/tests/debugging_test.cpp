@@ -177,18 +177,25 @@ class TDebuggingTest : public QObject {
   void everyExampleRunsToItsEnd_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("output");
-    QTest::newRow("hello") << "hello" << "Hello, world!\n";
-    QTest::newRow("hello_small") << "hello_small" << "Hello from .MODEL SMALL\n";
-    QTest::newRow("strings") << "strings" << "ASSEMBLY IS FUN\n4";
-    QTest::newRow("ports") << "ports" << "";
-    QTest::newRow("sum386") << "sum386" << "23461357H\n";
+    QTest::newRow("hello") << "hello.asm" << "Hello, world!\n";
+    QTest::newRow("hello_small") << "hello_small.asm" << "Hello from .MODEL SMALL\n";
+    QTest::newRow("strings") << "strings.asm" << "ASSEMBLY IS FUN\n4";
+    QTest::newRow("ports") << "ports.asm" << "";
+    QTest::newRow("sum386") << "sum386.asm" << "23461357H\n";
+    QTest::newRow("hello.c") << "hello.c" << "Hello, world!\n";
+    QTest::newRow("leds.c") << "leds.c" << "LEDs done\n";
+    QTest::newRow("factor.c") << "factor.c"
+                              << " 1! = 1\n 2! = 2\n 3! = 6\n 4! = 24\n 5! = 120\n 6! = 720\n"
+                                 " 7! = 5040\n 8! = 40320\n 9! = 362880\n10! = 3628800\n"
+                                 "11! = 39916800\n12! = 479001600\n0 1 1 2 3 5 8 13 21 34 \n"
+                                 "12345678\n";
   }
   void everyExampleRunsToItsEnd() {
     QFETCH(QString, name);
     QFETCH(QString, output);
-    const QString source = dir_.filePath(name + ".asm");
+    const QString source = dir_.filePath(name);
     QFile::remove(source);
-    QVERIFY(QFile::copy(QString(CORVALE_EXAMPLES_DIR) + "/course/" + name + ".asm", source));
+    QVERIFY(QFile::copy(QString(CORVALE_EXAMPLES_DIR) + "/course/" + name, source));
     editor_ = window_->OpenEditor(source);
     Trigger("apDebug");
     QVERIFY2(Messages().last().startsWith("程序代码装载完毕"), qPrintable(Messages().join('|')));
@@ -280,21 +287,83 @@ class TDebuggingTest : public QObject {
     QCOMPARE(record->count(), 0);
   }
 
+  // A C program: built by the C compiler, entered at main, traced line by line into a
+  // function and back, a library call stepped over, the end asked about.
+  void cProgramStepsLineByLine() {
+    const QString source = Write("t.c",
+                                 "#include <stdio.h>\n"      // 1
+                                 "\n"                        // 2
+                                 "static int twice(int x)\n" // 3
+                                 "{\n"                       // 4
+                                 "    return x + x;\n"       // 5
+                                 "}\n"                       // 6
+                                 "\n"                        // 7
+                                 "int main(void)\n"          // 8
+                                 "{\n"                       // 9
+                                 "    int a = 20;\n"         // 10
+                                 "    a = twice(a) + 2;\n"   // 11
+                                 "    printf(\"%d\\n\", a);\n"  // 12
+                                 "    return 0;\n"           // 13
+                                 "}\n");                     // 14
+    editor_ = window_->OpenEditor(source);
+    Trigger("apDebug");
+    QVERIFY2(Messages().contains("编译链接完成，无语法错误！"), qPrintable(Messages().join('|')));
+    QCOMPARE(Line(), 9);
+    QVERIFY(editor_->IsCodeLine(10) && !editor_->IsCodeLine(8) && !editor_->IsCodeLine(2));
+    QCOMPARE(Cpu().DS, 0x2000u);
+    Trigger("arTrace");
+    QCOMPARE(Line(), 10);
+    Trigger("arTrace");
+    QCOMPARE(Line(), 11);
+    Trigger("arTrace");  // into twice
+    QCOMPARE(Line(), 4);
+    Trigger("arTrace");
+    QCOMPARE(Line(), 5);
+    Trigger("arTrace");
+    QCOMPARE(Line(), 6);
+    Trigger("arTrace");  // back in main: the rest of line 11 runs to the next line
+    QCOMPARE(Line(), 12);
+    QCOMPARE(Cpu().EAX & 0xFFFF, 42u);
+    Trigger("arStep");  // over printf
+    QCOMPARE(Line(), 13);
+    QCOMPARE(window_->UserScreen().Text(), QString("42\n"));
+    Trigger("arStep");
+    QCOMPARE(Line(), 14);
+    prompts_.answers = {paNo};
+    Trigger("arTrace");
+    QCOMPARE(prompts_.asked.last().text, QString("程序已退出！是否立即复位？"));
+  }
+
+  // The assembler's and the C compiler's messages (%1 stands for the source path).
+  void failedBuildLeadsToTheLineInError_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("marker");
+    QTest::newRow("assembly") << "bad.asm"
+                              << QByteArray("CODE SEGMENT\r\n"
+                                            "     ASSUME CS:CODE\r\n"
+                                            "START: MOV AX, 1\r\n"
+                                            "       MOVE AX, 2\r\n"
+                                            "CODE ENDS\r\n"
+                                            "     END START\r\n")
+                              << "(4)";
+    QTest::newRow("C") << "bad.c"
+                       << QByteArray("int main(void)\n{\n    int a;\n    a = b + 1;\n"
+                                     "    return a;\n}\n")
+                       << "Error %1 4: ";
+  }
   void failedBuildLeadsToTheLineInError() {
-    const QString source = Write("bad.asm",
-                                 "CODE SEGMENT\r\n"
-                                 "     ASSUME CS:CODE\r\n"
-                                 "START: MOV AX, 1\r\n"
-                                 "       MOVE AX, 2\r\n"
-                                 "CODE ENDS\r\n"
-                                 "     END START\r\n");
+    QFETCH(QString, name);
+    QFETCH(QByteArray, text);
+    QFETCH(QString, marker);
+    const QString source = Write(name.toUtf8().constData(), text.constData());
     editor_ = window_->OpenEditor(source);
     Trigger("apDebug");
     QVERIFY(Messages().contains("发现语法错误！双击错误信息可定位到该行。"));
     QVERIFY(prompts_.asked.isEmpty());
     auto* list = Find<QListWidget>("lbMessage");
     QListWidgetItem* error = list->item(1);
-    QVERIFY2(error->text().contains("(4)"), qPrintable(error->text()));
+    QVERIFY2(error->text().contains(marker.arg(source)), qPrintable(error->text()));
     // The announcement line leads nowhere; the error line to line 4, marked as an error.
     list->setCurrentRow(0);
     window_->lbMessageDblClick();

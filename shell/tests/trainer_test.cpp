@@ -160,6 +160,29 @@ class TTrainerTest : public QObject {
     QCOMPARE(record->item(1)->text(), QString("  2  端口地址：8000  读出8-bit数据：41"));
   }
 
+  // The C example blinks the trainer's LEDs: downloaded and run there, every pattern it
+  // writes reaches the LED latch, in order.
+  void cExampleBlinksTheTrainersLeds() {
+    QVERIFY(Online({"--leds"}));
+    QVERIFY(window_->IsOnline());
+    const QString source = dir_.filePath("leds.c");
+    QFile::remove(source);
+    QVERIFY(QFile::copy(QString(CORVALE_EXAMPLES_DIR) + "/course/leds.c", source));
+    editor_ = window_->OpenEditor(source);
+    Trigger("apDebug");
+    QVERIFY2(Messages().last().startsWith("程序代码装载完毕"), qPrintable(Messages().join('|')));
+    prompts_.answers = {paNo};
+    Trigger("arRun");
+    QTRY_COMPARE_WITH_TIMEOUT(window_->IsRunning(), false, 30000);
+    QCOMPARE(prompts_.asked.last().text, QString("程序已退出！是否立即复位？"));
+    QCOMPARE(window_->UserScreen().Text(), QString("LEDs done\n"));
+    QStringList patterns;
+    for (const QString& line : QString::fromLocal8Bit(trainer_.readAllStandardError()).split('\n'))
+      if (line.startsWith("LEDs ")) patterns << line.right(3).left(2);
+    QCOMPARE(patterns, QStringList({"01", "02", "04", "08", "10", "20", "40", "80", "FF", "00",
+                                    "FF", "00", "FF", "00"}));
+  }
+
   // Bridge mode: the program runs in the simulator, its IN reaches the trainer's port and the
   // trainer's interrupt request enters it through the vector table.
   void bridgedProgramUsesTheTrainersPortsAndInterrupts() {

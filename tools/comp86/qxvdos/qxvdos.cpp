@@ -289,14 +289,32 @@ void TScriptRunner::Rename(std::string_view arguments) {
   std::string toFolder, toName;
   SplitFolder(words.words[1], toFolder, toName);
   // Like DOS, a bare new name stays in the folder of the old one.
-  const std::string to = toFolder.empty() ? folder + toName : words.words[1];
+  std::string to = toFolder.empty() ? folder + toName : words.words[1];
+  // Renaming a file back to the name it had earlier in this script restores that name as it
+  // was on the disk: the build's "REN T.SAV T.ASM" must give back t.asm, not a new T.ASM
+  // beside nothing (DOS names know no case, the host's do).
+  const auto key = [](const std::string& path) {
+    std::error_code ignored;
+    return fs::absolute(path, ignored).lexically_normal().string();
+  };
+  if (const auto earlier = renamedFrom_.find(key(from));
+      earlier != renamedFrom_.end() && UpperAscii(earlier->second) == UpperAscii(key(to))) {
+    to = earlier->second;
+  }
   std::error_code ec;
   if (toName.empty() || fs::exists(fs::symlink_status(to, ec))) {
     Message("Duplicate file name or file not found");
     return;
   }
   fs::rename(from, to, ec);
-  if (ec) Message("Duplicate file name or file not found");
+  if (ec) {
+    Message("Duplicate file name or file not found");
+    return;
+  }
+  const auto earlier = renamedFrom_.find(key(from));
+  const std::string original = earlier == renamedFrom_.end() ? key(from) : earlier->second;
+  if (earlier != renamedFrom_.end()) renamedFrom_.erase(earlier);
+  renamedFrom_[key(to)] = original;
 }
 
 void TScriptRunner::RunProgram(std::string_view line) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,6 +60,8 @@ class TScriptRunner {
 
   std::FILE* out_;
   std::vector<std::string> path_;
+  // Files this script renamed: new path -> the path they had, as found on the disk.
+  std::map<std::string, std::string> renamedFrom_;
 };
 
 // What QXVDOS.EXE does: reads scriptFile and runs it. A missing or unreadable script is

@@ -115,6 +115,62 @@ TEST_P(ExampleBuild, HeadlessRunnerBuildsAndRunsTheSource) {
   EXPECT_FALSE(fs::exists(dir_ / (std::string(example.name) + ".EXE")));
 }
 
+// The C examples: the workbench's C script (TCC, then TLINK with a map of publics and line
+// numbers), the map rows the workbench loads the program by, and the program's output when
+// the headless runner builds and runs it the same way.
+const TExample kCExamples[] = {
+    {"hello", "", "Hello, world!\r\n"},
+    {"leds", "", "LEDs done\r\n"},
+    {"count", "ab 12 c\n", "Type a line: ab 12 c\n\r\nletters 3, digits 2, blanks 2\r\nc 21 ba\r\n"},
+    {"factor", "",
+     " 1! = 1\r\n 2! = 2\r\n 3! = 6\r\n 4! = 24\r\n 5! = 120\r\n 6! = 720\r\n 7! = 5040\r\n"
+     " 8! = 40320\r\n 9! = 362880\r\n10! = 3628800\r\n11! = 39916800\r\n12! = 479001600\r\n"
+     "0 1 1 2 3 5 8 13 21 34 \r\n12345678\r\n"},
+};
+
+class CExample : public ExampleBuild {};
+
+TEST_P(CExample, BuildsWithTheMapTheWorkbenchReads) {
+  const TExample& example = std::get<0>(GetParam());
+  const fs::path source = dir_ / (std::string(example.name) + ".c");
+  fs::copy_file(kExamples / source.filename(), source);
+  const std::string base = (dir_ / example.name).string();
+  {
+    std::ofstream script(dir_ / "AUTOEXEC.INI", std::ios::binary);
+    script << "CD " << dir_.string() << "\r\n"
+           << kBin.string() << "/TCC.EXE -mt -v -c -o" << base << ".OBJ " << source.string()
+           << " > " << base << ".LST \r\n"
+           << kBin.string() << "/TLINK.EXE /m /l " << base << ".OBJ, " << base << ".EXE\r\nEXIT\r\n";
+  }
+  const TProcessResult build = RunProcess({(kBin / "QXVDOS.EXE").string()}, dir_.string());
+  ASSERT_EQ(build.status, 0) << build.output;
+  const std::string listing = ReadFile(base + ".LST");
+  EXPECT_EQ(listing.find("\nError"), std::string::npos) << listing;
+  const std::string map = ReadFile(base + ".MAP");
+  EXPECT_NE(map.find("\n 00000H "), std::string::npos) << map;  // _TEXT starts the image
+  EXPECT_NE(map.find(" _TEXT              CODE\n"), std::string::npos) << map;
+  EXPECT_NE(map.find(" _DATA              DATA\n"), std::string::npos) << map;
+  EXPECT_NE(map.find("       _MAIN\n"), std::string::npos) << map;
+  EXPECT_NE(map.find("Line numbers for "), std::string::npos) << map;
+  EXPECT_NE(map.find("(" + source.string() + ") segment _TEXT\n"), std::string::npos) << map;
+}
+
+TEST_P(CExample, HeadlessRunnerBuildsAndRunsTheSource) {
+  const TExample& example = std::get<0>(GetParam());
+  const fs::path source = dir_ / (std::string(example.name) + ".c");
+  fs::copy_file(kExamples / source.filename(), source);
+  const TProcessResult run =
+      RunProcess({CORVALE_RUN, source.string(), "--max-steps", "50000000"}, dir_.string(),
+                 example.input);
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("编译链接完成，无语法错误！"), std::string::npos) << run.output;
+  EXPECT_TRUE(run.output.ends_with(example.output)) << run.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(Course, CExample,
+                         ::testing::Combine(::testing::ValuesIn(kCExamples), ::testing::Values(false)),
+                         [](const auto& info) { return std::string(std::get<0>(info.param).name); });
+
 INSTANTIATE_TEST_SUITE_P(Course, ExampleBuild,
                          ::testing::Combine(::testing::ValuesIn(kExamplesToRun), ::testing::Bool()),
                          [](const auto& info) {

@@ -172,6 +172,17 @@ TEST_F(ScriptTest, RenameKeepsTheFolderOfTheOldName) {
   EXPECT_TRUE(fs::exists(dir_ / "sub" / "b.sav"));
 }
 
+// The C build moves a student's t.asm aside and back under upper-case names: it must come
+// back as t.asm, while a name never renamed by the script gets the name as written.
+TEST_F(ScriptTest, RenamingBackRestoresTheNameOnTheDisk) {
+  WriteText(dir_ / "t.asm", "student's");
+  WriteText(dir_ / "u.sav", "other");
+  EXPECT_EQ(Run("REN T.ASM T.SAV\nREN T.SAV T.ASM\nREN U.SAV U.ASM\n"), "");
+  EXPECT_EQ(ReadText(dir_ / "t.asm"), "student's");
+  EXPECT_FALSE(fs::exists(dir_ / "T.ASM"));
+  EXPECT_EQ(ReadText(dir_ / "U.ASM"), "other");
+}
+
 TEST_F(ScriptTest, MissingScriptFileFails) {
   std::FILE* err = std::tmpfile();
   EXPECT_EQ(RunScriptFile("AUTOEXEC.INI", out_, err), 1);

@@ -525,7 +525,9 @@ TEST(CompilerObject, SegmentsPublicsStringsAndLineRecords) {
   for (size_t i = 0; i < m.lines.size(); ++i) {
     lines.push_back(m.lines[i].line);
     EXPECT_EQ(m.lines[i].segment, 1);
-    if (i > 0) EXPECT_GT(m.lines[i].offset, m.lines[i - 1].offset);
+    if (i > 0) {
+      EXPECT_GT(m.lines[i].offset, m.lines[i - 1].offset);
+    }
   }
   // helper's body on line 2 (prologue, return, epilogue), then main.
   EXPECT_EQ(lines, (std::vector<int>{2, 2, 2, 5, 6, 7, 8, 9, 10, 11}));
@@ -601,7 +603,9 @@ TEST(CompilerRobustness, ArbitraryInput) {
     o.sourcePath = "R.C";
     TCompileResult r = Compile(tokens, o, d);
     EXPECT_LE(d.errors(), TDiagnostics::kMaxErrors);
-    if (r.ok) EXPECT_FALSE(r.module.segments.empty());
+    if (r.ok) {
+      EXPECT_FALSE(r.module.segments.empty());
+    }
   };
   const char* const kWords[] = {
       "int",    "char",  "long",  "unsigned", "struct", "union", "enum",   "typedef", "static",
