@@ -70,8 +70,24 @@ TCompileResult Compile(const std::vector<TToken>& tokens, const TCompileOptions&
     if (asmLine < 1 || size_t(asmLine) > lines.size()) return nullptr;
     return &lines[size_t(asmLine) - 1];
   };
+  // The tiny model keeps code, and data, within 64 KB each. Past that the program, not the
+  // compiler, is too big: one message each at the first line past the limit, and nothing of
+  // what follows from it (offsets out of range) as an internal error.
+  bool codeTooLarge = false, dataTooLarge = false;
   for (const TMessage& m : assembly.messages) {
-    if (m.warning) continue;
+    if (m.warning || !m.text.starts_with("Segment exceeds 64 KB")) continue;
+    const bool code = m.text.find("_TEXT") != std::string::npos;
+    bool& said = code ? codeTooLarge : dataTooLarge;
+    if (said) continue;
+    said = true;
+    const detail::TAsmLine* at = origin(m.line);
+    diagnostics.Error(at && at->file >= 0 ? at->file : 0, at ? at->line : 0,
+                      code ? "Too much code: the program's code exceeds 64 KB from here on"
+                           : "Too much global data: it exceeds 64 KB from here on");
+  }
+  const bool tooLarge = codeTooLarge || dataTooLarge;
+  for (const TMessage& m : assembly.messages) {
+    if (m.warning || tooLarge) continue;
     const detail::TAsmLine* at = origin(m.line);
     int file = at && at->file >= 0 ? at->file : 0;
     int line = at ? at->line : 0;

@@ -1350,7 +1350,9 @@ void TGenerator::Run() {
   }
 
   std::vector<TAsmLine>& out = c_.asmLines;
-  auto line = [&](const std::string& t) { out.push_back({t, -1, 0, false, false}); };
+  // Data lines carry the line of their declaration, so that "too much data" points there.
+  int dataFile = -1, dataLine = 0;
+  auto line = [&](const std::string& t) { out.push_back({t, dataFile, dataLine, false, false}); };
   line("\tJUMPS");
   std::set<std::string> defined;
   for (TChunk& ch : chunks_) defined.insert(ch.name);
@@ -1429,6 +1431,8 @@ void TGenerator::Run() {
       type = IsByte(t) ? "BYTE" : IsWide(t) ? "DWORD" : IsScalar(t) ? "WORD" : "BYTE";
     }
     std::vector<uint8_t> bytes = d.bytes;
+    dataFile = d.file;
+    dataLine = d.line;
     if (g != c_.globalsByAsm.end())
       bytes.resize(std::max(bytes.size(), size_t(c_.SizeOf(g->second->type))), 0);
     dataObject(d.asmName, bytes, d.relocs, type);

@@ -552,6 +552,8 @@ TEST(CompilerMessages, ErrorsOnTheirLines) {
        "Error T.C 4: Type mismatch in parameter 1 in call to 'f'"},
       {"int x;\nchar x;\n", "Error T.C 2: Type mismatch in redeclaration of 'x'"},
       {"int main() {\n  int a;\n  int a;\n}\n", "Error T.C 3: Redeclaration of 'a'"},
+      {"char a[40000];\nchar b[30000];\nint main() { return 0; }\n",
+       "Error T.C 2: Too much global data: it exceeds 64 KB from here on"},
       {"int main() {\n  float f;\n}\n", "Error T.C 2: Floating point is not supported"},
       {"int main() {\n  return 1.5;\n}\n", "Error T.C 2: Floating point is not supported"},
       {"int main() {\n  break;\n}\n", "Error T.C 2: Misplaced break"},
