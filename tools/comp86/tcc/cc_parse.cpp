@@ -517,7 +517,10 @@ TTypeRef TCompiler::Declarator(TTypeRef base, std::string& name, int& nameLine, 
     TTypeRef outer = Suffixes(base, interrupt, nullptr);
     size_t after = pos_;
     pos_ = inner;
-    result = Declarator(outer, name, nameLine, false, interrupt, oldNames);
+    // "interrupt" belongs to the function whose result is the base type: in
+    // void interrupt (*getvect(int))() that is the function pointed to, not getvect.
+    const bool innerInterrupt = interrupt && outer->kind != TKind::Function;
+    result = Declarator(outer, name, nameLine, false, innerInterrupt, oldNames);
     Expect(")");
     pos_ = std::max(pos_, after);
   } else {

@@ -464,6 +464,7 @@ TEST(CompilerRun, LibraryHeaders) {
 #include <stdlib.h>
 #include <dos.h>
 #include <conio.h>
+void interrupt handler() {}
 int main() {
   char buf[32]; char far *p; int i;
   strcpy(buf, "abc"); strcat(buf, "def");
@@ -476,13 +477,15 @@ int main() {
   printf("%c %x %x %x\n", *p, peek(0x3000, 2), FP_SEG(p), FP_OFF(p + 3));
   cputs("cputs"); putch('!');
   for (i = 0; i < 3; i++) putchar('0' + abs(i - 5));
+  setvect(0x60, handler);  /* getvect is an ordinary function returning the handler */
+  printf("|%d%d", getvect(0x60) == handler, peek(0, 0x182) == _CS);
   exit(3);
   return 0;
 }
 )");
   EXPECT_EQ(r.output,
             "abcdef 6   -42|7   |00ff BEEF 65535 -123456789 z%\r\n1 -321 1234\r\nxxx\r\n"
-            "M 1234 3000 3\r\ncputs!543");
+            "M 1234 3000 3\r\ncputs!543|11");
   EXPECT_EQ(r.exitCode, 3);
 }
 
