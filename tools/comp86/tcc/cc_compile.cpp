@@ -47,6 +47,18 @@ TCompileResult Compile(const std::vector<TToken>& tokens, const TCompileOptions&
                        TDiagnostics& diagnostics) {
   TCompileResult result;
   if (diagnostics.files.empty()) diagnostics.AddFile(options.sourcePath);
+  // Names reach the object file, whose records hold at most 255 characters per name, with a
+  // leading underscore and a suffix for statics.
+  constexpr size_t kMaxIdentifier = 200;
+  for (const TToken& t : tokens) {
+    if (t.kind == TTokenKind::Identifier && t.text.size() > kMaxIdentifier) {
+      diagnostics.Error(t.file, t.line,
+                        "Identifier too long: '" + t.text.substr(0, 32) + "...' has " +
+                            std::to_string(t.text.size()) + " characters, at most " +
+                            std::to_string(kMaxIdentifier) + " are allowed");
+      return result;
+    }
+  }
   detail::TCompiler compiler(tokens, options, diagnostics);
   const int errorsBefore = diagnostics.errors();
   if (!compiler.Run() || diagnostics.errors() > errorsBefore) return result;

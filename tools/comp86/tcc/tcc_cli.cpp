@@ -141,7 +141,14 @@ int RunTcc(const std::vector<std::string>& args, std::ostream& out) {
     out << "*** " << std::max(errors, 1) << " errors in Compile ***\n";
     return 1;
   }
-  std::vector<uint8_t> bytes = omf::WriteObject(result.module);
+  std::vector<uint8_t> bytes;
+  try {
+    bytes = omf::WriteObject(result.module);
+  } catch (const omf::TFormatError& e) {
+    fs::remove(objectPath, ec);
+    out << "Fatal: " << e.what() << "\n";
+    return 1;
+  }
   {
     std::ofstream f(objectPath, std::ios::binary | std::ios::trunc);
     f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));

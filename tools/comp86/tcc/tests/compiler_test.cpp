@@ -555,6 +555,13 @@ TEST(CompilerMessages, ErrorsOnTheirLines) {
        "Error T.C 4: Type mismatch in parameter 1 in call to 'f'"},
       {"int x;\nchar x;\n", "Error T.C 2: Type mismatch in redeclaration of 'x'"},
       {"int main() {\n  int a;\n  int a;\n}\n", "Error T.C 3: Redeclaration of 'a'"},
+      {"int x;\nint main() {\n  int "
+       "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"
+       "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"
+       "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"
+       "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa;\n}\n",
+       "Error T.C 3: Identifier too long: 'aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa...' has 201 characters, at most "
+       "200 are allowed"},
       {"char a[40000];\nchar b[30000];\nint main() { return 0; }\n",
        "Error T.C 2: Too much global data: it exceeds 64 KB from here on"},
       {"int main() {\n  float f;\n}\n", "Error T.C 2: Floating point is not supported"},
