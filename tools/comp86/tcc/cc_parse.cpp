@@ -1341,6 +1341,9 @@ TStmt* TCompiler::Statement() {
         CheckAssignable(rt, s->e, 0, "");
         s->e = Convert(s->e, rt);
       }
+    } else if (current_ && !current_->isMain && current_->sym->type->base->kind != TKind::Void) {
+      // The caller then reads whatever AX holds.
+      Warning(at.file, at.line, "Function should return a value");
     }
     Expect(";", "Statement missing ;");
   } else if (w == "goto") {
