@@ -1,6 +1,7 @@
 // Compile(): the parsed and generated unit goes through our assembler; its line records
 // (by assembly line) become the C line records of the module.
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -41,6 +42,35 @@ class TTempFile {
   std::string path_;
 };
 
+// '$' and '@' come from the lexer for asm statements only: anywhere else each is reported
+// as the illegal character it is there, and dropped. An asm statement runs from "asm" to the
+// end of its line, a ';' or a '}', or is the braces after "asm".
+std::vector<TToken> WithoutStrayCharacters(const std::vector<TToken>& tokens,
+                                           TDiagnostics& diagnostics) {
+  std::vector<TToken> kept;
+  kept.reserve(tokens.size());
+  const auto isPunct = [](const TToken& t, std::string_view text) {
+    return t.kind == TTokenKind::Punctuator && t.text == text;
+  };
+  enum { kC, kAsmLine, kAsmBlock } mode = kC;
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    const TToken& t = tokens[i];
+    if (mode == kAsmLine && (t.lineStart || isPunct(t, ";") || isPunct(t, "}"))) mode = kC;
+    if (mode == kAsmBlock && isPunct(t, "}")) mode = kC;
+    if (mode == kC && (isPunct(t, "$") || isPunct(t, "@"))) {
+      char text[48];
+      std::snprintf(text, sizeof text, "Illegal character '%c' (0x%02X)", t.text[0], t.text[0]);
+      diagnostics.Error(t.file, t.line, text);
+      continue;
+    }
+    if (mode == kC && t.kind == TTokenKind::Identifier && t.text == "asm") {
+      mode = i + 1 < tokens.size() && isPunct(tokens[i + 1], "{") ? kAsmBlock : kAsmLine;
+    }
+    kept.push_back(t);
+  }
+  return kept;
+}
+
 }  // namespace
 
 TCompileResult Compile(const std::vector<TToken>& tokens, const TCompileOptions& options,
@@ -59,7 +89,8 @@ TCompileResult Compile(const std::vector<TToken>& tokens, const TCompileOptions&
       return result;
     }
   }
-  detail::TCompiler compiler(tokens, options, diagnostics);
+  const std::vector<TToken> cTokens = WithoutStrayCharacters(tokens, diagnostics);
+  detail::TCompiler compiler(cTokens, options, diagnostics);
   const int errorsBefore = diagnostics.errors();
   if (!compiler.Run() || diagnostics.errors() > errorsBefore) return result;
 

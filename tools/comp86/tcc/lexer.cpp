@@ -23,7 +23,9 @@ constexpr std::string_view kPunctuators3[] = {"...", "<<=", ">>="};
 constexpr std::string_view kPunctuators2[] = {
     "->", "++", "--", "<<", ">>", "<=", ">=", "==", "!=", "&&",
     "||", "*=", "/=", "%=", "+=", "-=", "&=", "^=", "|=", "##"};
-constexpr std::string_view kPunctuators1 = "[](){}.&*+-~!/%<>^|?:;=,#";
+// '$' and '@' are not C; they are tokens only for asm statements ("JMP $+2", "@@1:"), and
+// the compiler refuses them anywhere else.
+constexpr std::string_view kPunctuators1 = "[](){}.&*+-~!/%<>^|?:;=,#$@";
 
 // The text after phase 2: newlines as '\n', splices gone, each byte with its physical line.
 struct TSpliced {

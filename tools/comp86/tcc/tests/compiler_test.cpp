@@ -393,6 +393,7 @@ int main() {
   putn(y); sp();
   asm {
     mov ax, global
+    jmp short $+2
     shl ax, 1
     mov global, ax
   }
@@ -562,6 +563,8 @@ TEST(CompilerMessages, ErrorsOnTheirLines) {
        "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa;\n}\n",
        "Error T.C 3: Identifier too long: 'aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa...' has 201 characters, at most "
        "200 are allowed"},
+      {"int main() {\n  int a;\n  asm jmp $+2\n  a = 1 $ 2;\n}\n",
+       "Error T.C 4: Illegal character '$' (0x24)"},
       {"char a[40000];\nchar b[30000];\nint main() { return 0; }\n",
        "Error T.C 2: Too much global data: it exceeds 64 KB from here on"},
       {"int main() {\n  float f;\n}\n", "Error T.C 2: Floating point is not supported"},
