@@ -198,6 +198,9 @@ void TRunControl::arTraceExecute() {
     for (int n = limit; n != 0; --n) {
       StepOnce();
       if (view_.ExecutionLine() != -1) break;
+      // main's exit call lies in the middle of its last line: stepping on would pass over
+      // it and run past the end of the program, so the trace ends there, as a run does.
+      if (AskAtProgramEnd()) break;
     }
     return;
   }

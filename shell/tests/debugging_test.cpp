@@ -288,8 +288,17 @@ class TDebuggingTest : public QObject {
   }
 
   // A C program: built by the C compiler, entered at main, traced line by line into a
-  // function and back, a library call stepped over, the end asked about.
+  // function and back, a library call stepped over, the end asked about. With the
+  // disassembly panel shown, a trace step is bounded by the listing's lines after the marker,
+  // and the exit call in the middle of main's last line still ends the trace with the question.
+  void cProgramStepsLineByLine_data() {
+    QTest::addColumn<bool>("panel");
+    QTest::newRow("panel hidden") << false;
+    QTest::newRow("panel shown") << true;
+  }
   void cProgramStepsLineByLine() {
+    QFETCH(bool, panel);
+    if (panel) Reopen("[Config]\r\nDisassembly=1\r\n");
     const QString source = Write("t.c",
                                  "#include <stdio.h>\n"      // 1
                                  "\n"                        // 2
@@ -331,6 +340,8 @@ class TDebuggingTest : public QObject {
     QCOMPARE(Line(), 14);
     prompts_.answers = {paNo};
     Trigger("arTrace");
+    QCOMPARE(prompts_.asked.size(), 1);
+    QCOMPARE(Line(), -1);  // on the INT 21h in the middle of line 14
     QCOMPARE(prompts_.asked.last().text, QString("程序已退出！是否立即复位？"));
   }
 
