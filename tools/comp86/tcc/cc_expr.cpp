@@ -249,6 +249,10 @@ void TCompiler::CheckAssignable(TTypeRef to, TExpr* from, int paramIndex,
     }
   } else if (IsPointer(f) && IsInteger(to)) {
     Warning(from->file, from->line, "Nonportable pointer conversion");
+  } else if (IsInteger(to) && IsInteger(f) && IsWide(f) && !IsWide(to) &&
+             Rvalue(from)->op != TOp::Const) {
+    // A long value stored in an int or a char keeps only its low bits.
+    Warning(from->file, from->line, "Conversion may lose significant digits");
   }
 }
 

@@ -597,13 +597,15 @@ TEST(CompilerMessages, Warnings) {
       "  return 0;\n"
       "}\n"
       "int g(int a) { return a; }\n"
-      "int h(int a) { if (a) return 1; return; }\n");
+      "int h(int a) { if (a) return 1; return; }\n"
+      "int k(long v) { int i = v; i = (int)v; return i; }\n");
   EXPECT_TRUE(b.result.ok) << b.messages;
   EXPECT_EQ(b.messages,
             "Warning T.C 1: Function should return a value\n"
             "Warning T.C 4: Suspicious pointer conversion\n"
             "Warning T.C 5: Call to function 'g' with no prototype\n"
-            "Warning T.C 9: Function should return a value\n");
+            "Warning T.C 9: Function should return a value\n"
+            "Warning T.C 10: Conversion may lose significant digits\n");
 }
 
 // Nothing the compiler is given makes it crash, hang or overflow its stack: random bytes,
