@@ -346,25 +346,18 @@ void TGenerator::ConstOp(TOp op, TTypeRef t, int64_t v) {
   const int64_t lo = v & 0xFFFF, hi = (v >> 16) & 0xFFFF;
   switch (op) {
     case TOp::Add:
+    case TOp::Sub: {
+      const bool add = op == TOp::Add;
       if (wide && !IsPointer(t)) {
-        Emit("ADD AX, " + Hex(lo));
-        Emit("ADC DX, " + Hex(hi));
+        Emit(std::string(add ? "ADD" : "SUB") + " AX, " + Hex(lo));
+        Emit(std::string(add ? "ADC" : "SBB") + " DX, " + Hex(hi));
       } else if (v == 1) {
-        Emit("INC AX");
+        Emit(add ? "INC AX" : "DEC AX");
       } else if (v != 0) {
-        Emit("ADD AX, " + Hex(wide ? lo : v));
+        Emit(std::string(add ? "ADD" : "SUB") + " AX, " + Hex(wide ? lo : v));
       }
       return;
-    case TOp::Sub:
-      if (wide && !IsPointer(t)) {
-        Emit("SUB AX, " + Hex(lo));
-        Emit("SBB DX, " + Hex(hi));
-      } else if (v == 1) {
-        Emit("DEC AX");
-      } else if (v != 0) {
-        Emit("SUB AX, " + Hex(wide ? lo : v));
-      }
-      return;
+    }
     case TOp::And:
     case TOp::Or:
     case TOp::Xor: {

@@ -8,14 +8,7 @@
 
 #include <stdarg.h>
 
-#ifndef __SIZE_T
-#define __SIZE_T
-typedef unsigned size_t;
-#endif
-
-#ifndef NULL
-#define NULL 0
-#endif
+#include "_defs.h"
 
 #define EOF (-1)
 

@@ -2,26 +2,9 @@
 #ifndef __STDLIB_H
 #define __STDLIB_H
 
-#ifndef __SIZE_T
-#define __SIZE_T
-typedef unsigned size_t;
-#endif
+#include "_defs.h"
 
-#ifndef NULL
-#define NULL 0
-#endif
-
-#ifndef __EXIT_DEFINED
-#define __EXIT_DEFINED
-/* Ends the program with `status` as its return code (INT 21h function 4Ch); it does not
-   return. */
-static void exit(int status)
-{
-    _AL = status;
-    _AH = 0x4C;
-    __int__(0x21);
-}
-#endif
+#include "_exit.h"
 
 static int abs(int x)
 {

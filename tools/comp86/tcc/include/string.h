@@ -3,14 +3,7 @@
 #ifndef __STRING_H
 #define __STRING_H
 
-#ifndef __SIZE_T
-#define __SIZE_T
-typedef unsigned size_t;
-#endif
-
-#ifndef NULL
-#define NULL 0
-#endif
+#include "_defs.h"
 
 static size_t strlen(const char *s)
 {
