@@ -132,8 +132,7 @@ void BuildTheWorkbenchWay(benchmark::State& state, const std::string& name,
   } report;
   TPosixBuildHost host;
   TBuildRequest request;
-  request.paths = {TPathStyle::Posix, toolchain.ProgramDir()};
-  request.sourcePath = source.string();
+  request.paths = TBuildPaths{TPathStyle::Posix, toolchain.ProgramDir()}.ForSource(source.string());
   TMemImage memory;
   TCPUState cpu;
   const fs::path cwd = fs::current_path();

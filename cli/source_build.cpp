@@ -55,9 +55,10 @@ TSourceBuildStatus BuildSource(const std::string& sourcePath, const std::string&
   // that links to the toolchain beside this program.
   const TPrivateToolchain privateToolchain(ProgramDirectory() + "COMP86");
   TBuildRequest request;
-  request.paths = {TPathStyle::Posix,
-                   privateToolchain.ok() ? privateToolchain.ProgramDir() : ProgramDirectory()};
-  request.sourcePath = source;
+  request.paths = TBuildPaths{TPathStyle::Posix, privateToolchain.ok()
+                                                     ? privateToolchain.ProgramDir()
+                                                     : ProgramDirectory()}
+                      .ForSource(source);
   request.assembler = assembler;
   std::vector<int> codeLines(65536, -1);
   request.codeLines = &codeLines;
@@ -68,13 +69,12 @@ TSourceBuildStatus BuildSource(const std::string& sourcePath, const std::string&
   const bool built = BuildProgram(request, host, report, state, memory, cpu);
   host.ChangeDirectory(cwd);  // the runner, unlike the workbench, goes back where it was
   if (!built) {
-    fmt::print(messages, "编译链接出现异常！{}\n",
-               state.problem.empty() ? "" : "(" + state.problem + ")");
+    fmt::print(messages, "编译链接出现异常！\n");  // the reason is the message before
     return sbBuildFailed;
   }
   if (!state.BuildSucceeded) return sbSourceErrors;
   // As the workbench does by default, the executable does not stay beside the source.
-  std::remove(BasePath(source, ".EXE").c_str());
+  std::remove(request.paths.executable.c_str());
   ResetForLoadedProgram(cpu, state.LoadInfo);
   fmt::print(messages, "{}\n",
              LoadedMessage(state.LoadInfo.CodeLength + state.LoadInfo.DataLength));

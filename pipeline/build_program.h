@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "build_host.h"
 #include "build_script.h"
 #include "debug_info.h"
 
@@ -19,6 +20,10 @@ class IBuildReport {
  public:
   virtual ~IBuildReport() = default;
   virtual void AppendMessage(const std::string& line) = 0;
+  // A build's messages at once: a window shows them with one repaint.
+  virtual void AppendMessages(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) AppendMessage(line);
+  }
   virtual void SetProgress(int step) = 0;
 };
 
@@ -34,12 +39,11 @@ struct TBuildState {
   std::vector<TWatchRow> WatchRows;
   bool UsesProtectedMode = false;
   TProtectedModeParameters ProtectedModeParameters{};
-  std::string problem;  // why the build stopped when it returned false, for the log
+  std::string problem;  // why the build stopped when it returned false (also listed)
 };
 
 struct TBuildRequest {
-  TBuildPaths paths;
-  std::string sourcePath;
+  TBuildPaths paths;  // with the source (ForSource); paths.source empty when none is open
   std::string assembler = "TASM";
   // Slots for the source editor's code lines (-1 = none); filled from the map.
   std::vector<int>* codeLines = nullptr;
@@ -49,40 +53,10 @@ struct TBuildRequest {
 };
 
 // True when the listing existed and, on the error-free path, the map and the executable
-// existed and loaded; whether the source was free of errors is state.BuildSucceeded.
+// existed and loaded; whether the source and its link were free of errors is
+// state.BuildSucceeded. A false return lists why (state.problem) as its last message.
 bool BuildProgram(const TBuildRequest& request, IBuildHost& host, IBuildReport& report,
                   TBuildState& state, TMemImage& memory, TCPUState& cpu);
-
-// How a visible run is shown on a desktop without DOS windows: the program in a terminal
-// window of the desktop's, the first of x-terminal-emulator, xterm, konsole and
-// gnome-terminal found on the PATH, with the arguments that make it wait for the program.
-// Empty when there is none.
-std::vector<std::string> TerminalCommand(const std::string& program);
-
-// The build's outside programs on this platform.
-class TPosixBuildHost final : public IBuildHost {
- public:
-  TDriveType DriveType(char letter) override;
-  bool RunAndWait(const std::string& program, bool visible) override;
-  bool ChangeDirectory(const std::string& folder) override;
-};
-
-// A program folder of its own whose COMP86 links to the programs of a shared toolchain
-// folder, so that builds running side by side (several runners, parallel tests) each
-// write their script in a folder no other build uses. Removed again on destruction.
-class TPrivateToolchain {
- public:
-  explicit TPrivateToolchain(const std::string& sharedToolchainDir);
-  ~TPrivateToolchain();
-  TPrivateToolchain(const TPrivateToolchain&) = delete;
-  TPrivateToolchain& operator=(const TPrivateToolchain&) = delete;
-  bool ok() const { return !programDir_.empty(); }
-  // Ends in '/'; empty when the folder could not be made.
-  const std::string& ProgramDir() const { return programDir_; }
-
- private:
-  std::string programDir_;
-};
 
 // Reads a whole file; false when it is missing or unreadable.
 bool ReadWholeFile(const std::string& path, std::string& bytes);

@@ -21,6 +21,23 @@ std::string TBuildPaths::Tool(std::string_view name) const {
   return ToolchainDir() + Separator() + std::string(name);
 }
 
+TBuildPaths TBuildPaths::ForSource(std::string_view sourcePath) const {
+  TBuildPaths paths{style, programDir};
+  paths.source = sourcePath;
+  paths.kind = SourceKindOf(sourcePath);
+  paths.listing = BasePath(sourcePath, ".LST");
+  paths.linkLog = BasePath(sourcePath, ".LOG");
+  paths.map = BasePath(sourcePath, ".MAP");
+  paths.object = BasePath(sourcePath, ".OBJ");
+  paths.executable = BasePath(sourcePath, ".EXE");
+  paths.codeImage = BasePath(sourcePath, ".A$M");
+  return paths;
+}
+
+std::vector<std::string> TBuildPaths::Intermediates() const {
+  return {listing, linkLog, map, object, codeImage};
+}
+
 TSourceKind SourceKindOf(std::string_view sourcePath) {
   const std::string ext = UpperExtension(sourcePath);
   if (ext == ".ASM") return TSourceKind::Assembly;
@@ -48,12 +65,12 @@ std::vector<std::string> DriveMappingLines(IBuildHost& host, TPathStyle style) {
 }
 
 std::vector<std::string> ComposeBuildScript(IBuildHost& host, const TBuildPaths& paths,
-                                            std::string_view sourcePath,
                                             std::string_view assembler) {
+  const std::string_view sourcePath = paths.source;
   std::vector<std::string> lines = DriveMappingLines(host, paths.style);
   lines.push_back("CLS");
   lines.push_back("SET PATH=" + paths.ToolchainDir());
-  // The folder of the source without its separator; a root keeps it ("D:\", "/").
+  // The folder of the source without its separator; a root keeps it ("D:\\", "/").
   std::string folder(sourcePath.substr(0, NameStart(sourcePath)));
   const bool root = folder.size() <= 1 || (paths.style == TPathStyle::Dos && folder.size() == 3);
   if (!folder.empty() && !root) folder.pop_back();
@@ -63,25 +80,30 @@ std::vector<std::string> ComposeBuildScript(IBuildHost& host, const TBuildPaths&
   lines.push_back("CD " + Quoted(folder));
 
   const std::string source = Quoted(sourcePath);
-  const auto base = [&](std::string_view ext) { return Quoted(BasePath(sourcePath, ext)); };
-  switch (SourceKindOf(sourcePath)) {
+  const std::string object = Quoted(paths.object);
+  const std::string toLinkLog = " > " + Quoted(paths.linkLog);
+  switch (paths.kind) {
     case TSourceKind::Assembly:
       if (assembler == "TASM") {
         lines.push_back(paths.Tool("TASM.EXE") + " /zd /l " + source);
-        lines.push_back(paths.Tool("TLINK.EXE") + " /l " + base(".OBJ"));
+        lines.push_back(paths.Tool("TLINK.EXE") + " /l " + object + toLinkLog);
       } else {
         lines.push_back(paths.Tool("MASM.EXE") + " " + source + ",,,NUL.CRF /Zd");
-        lines.push_back(paths.Tool("LINK.EXE") + " " + base(".OBJ") + ",,, /LINENUMBERS");
+        lines.push_back(paths.Tool("LINK.EXE") + " " + object + ",,, /LINENUMBERS" + toLinkLog);
       }
       break;
-    case TSourceKind::C:
-      lines.push_back("REN " + base(".ASM") + " " + base(".SAV"));
-      // The listing's name keeps the blank that follows it: Turbo C's output goes there.
-      lines.push_back(paths.Tool("TCC.EXE") + " -mt -v -c -o" + base(".OBJ") + " " + source +
-                      " > " + BasePath(sourcePath, ".LST "));
-      lines.push_back(paths.Tool("TLINK.EXE") + " /m /l " + base(".OBJ") + ", " + base(".EXE"));
-      lines.push_back("REN " + base(".SAV") + " " + base(".ASM"));
+    case TSourceKind::C: {
+      const std::string asmBeside = Quoted(BasePath(sourcePath, ".ASM"));
+      const std::string saved = Quoted(BasePath(sourcePath, ".SAV"));
+      lines.push_back("REN " + asmBeside + " " + saved);
+      // The listing's name keeps the blank that follows it: TCC's output goes there.
+      lines.push_back(paths.Tool("TCC.EXE") + " -mt -v -c -o" + object + " " + source + " > " +
+                      paths.listing + " ");
+      lines.push_back(paths.Tool("TLINK.EXE") + " /m /l " + object + ", " +
+                      Quoted(paths.executable) + toLinkLog);
+      lines.push_back("REN " + saved + " " + asmBeside);
       break;
+    }
     case TSourceKind::Other: break;
   }
   lines.push_back("EXIT");

@@ -23,20 +23,35 @@ class IBuildHost {
 // How paths are written: DOS drive paths with '\' or POSIX paths with '/'.
 enum class TPathStyle { Dos, Posix };
 
-struct TBuildPaths {
-  TPathStyle style = TPathStyle::Posix;
-  std::string programDir;  // the workbench's folder, ending in its separator
-  char Separator() const { return style == TPathStyle::Dos ? '\\' : '/'; }
-  std::string ToolchainDir() const { return programDir + "COMP86"; }
-  std::string Tool(std::string_view name) const;  // programDir + "COMP86" + sep + name
-};
-
 enum class TSourceKind { Assembly, C, Other };
 // By the upper-cased extension: ".ASM", ".C", anything else.
 TSourceKind SourceKindOf(std::string_view sourcePath);
 // The source path with its extension (from the last '.' of the file name) replaced by
 // `extension`; a name without one gets it appended.
 std::string BasePath(std::string_view sourcePath, std::string_view extension);
+
+// Every path a build touches, made once when the build starts: the toolchain's, and the
+// source's with the files the tools leave beside it.
+struct TBuildPaths {
+  TPathStyle style = TPathStyle::Posix;
+  std::string programDir;  // the workbench's folder, ending in its separator
+  std::string source;      // the full path of the source; empty for a run without one
+  TSourceKind kind = TSourceKind::Other;
+  std::string listing;     // .LST: the assembler's listing, or the compiler's output
+  std::string linkLog;     // .LOG: what the linker wrote on its console
+  std::string map;         // .MAP
+  std::string object;      // .OBJ
+  std::string executable;  // .EXE
+  std::string codeImage;   // .A$M: the loaded code for the disassembler
+
+  // The same toolchain with `sourcePath` and its derived paths filled in.
+  TBuildPaths ForSource(std::string_view sourcePath) const;
+  char Separator() const { return style == TPathStyle::Dos ? '\\' : '/'; }
+  std::string ToolchainDir() const { return programDir + "COMP86"; }
+  std::string Tool(std::string_view name) const;  // programDir + "COMP86" + sep + name
+  // What the build leaves that nobody keeps: listing, link log, map, object, code image.
+  std::vector<std::string> Intermediates() const;
+};
 
 // A path as a script line writes it: in quotes when it holds a blank.
 std::string Quoted(std::string_view path);
@@ -45,11 +60,11 @@ std::string Quoted(std::string_view path);
 // host has no drives and yields none).
 std::vector<std::string> DriveMappingLines(IBuildHost& host, TPathStyle style);
 
-// The script lines for a build, without line ends. `assembler` "TASM" selects the Borland
-// tools, any other value the Microsoft ones; C sources always use Turbo C and TLINK. Paths
+// The script lines for the build of paths.source, without line ends. `assembler` "TASM"
+// selects TASM and TLINK, any other value MASM and LINK; C sources always use TCC and TLINK.
+// The linker's console goes to the link log, so its problems reach the message list. Paths
 // holding a blank are quoted, so our runner keeps them together.
 std::vector<std::string> ComposeBuildScript(IBuildHost& host, const TBuildPaths& paths,
-                                            std::string_view sourcePath,
                                             std::string_view assembler);
 
 // The script that opens the DOS debugger in a visible run: on the built executable, or on

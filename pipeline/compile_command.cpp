@@ -6,11 +6,15 @@
 
 namespace {
 
+// The script is written only once the session really starts: a desktop without a terminal
+// window runs nothing, and a script left behind would be run by the next build's runner.
 void RunDosDebugger(const TBuildRequest& request, const std::string& executable, IBuildHost& host,
                     ICompileTarget& target) {
-  WriteScript(request.paths.Tool("AUTOEXEC.INI"),
-              ComposeDebuggerScript(host, request.paths, executable));
-  target.WhileMinimized([&] { RunVirtualDos(host, request.paths, true); });
+  target.WhileMinimized([&] {
+    WriteScript(request.paths.Tool("AUTOEXEC.INI"),
+                ComposeDebuggerScript(host, request.paths, executable));
+    RunVirtualDos(host, request.paths, true);
+  });
 }
 
 }  // namespace
@@ -22,9 +26,8 @@ void RunCompileCommand(TCompileCommand command, const TBuildRequest& request,
     RunDosDebugger(request, {}, host, target);
     return;
   }
-  const std::string& source = request.sourcePath;
-  const TSourceKind kind = SourceKindOf(source);
-  if (source.empty() || kind == TSourceKind::Other) return;
+  const std::string& source = request.paths.source;
+  if (source.empty() || request.paths.kind == TSourceKind::Other) return;
   if (settings.programRunning && !target.ConfirmLoadWhileRunning()) return;
 
   target.ShowProgress(true);
@@ -48,7 +51,7 @@ void RunCompileCommand(TCompileCommand command, const TBuildRequest& request,
     return;
   }
 
-  const std::string executable = BasePath(source, ".EXE");
+  const std::string& executable = request.paths.executable;
   if (command == TCompileCommand::Debug) {
     target.Reset();
     if (settings.disassembly) target.ShowDisassembly();

@@ -1,5 +1,8 @@
 #include "messages.h"
 
+#include <span>
+
+#include "code_page_936.h"
 #include "number_text.h"
 
 namespace {
@@ -13,6 +16,82 @@ std::optional<int> DecimalNumber(std::string_view text) {
   const std::optional<uint64_t> value = ParseNumberText(text, 10);
   if (!value || *value > 0x7FFFFFFF) return std::nullopt;
   return static_cast<int>(*value);
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The linker's severities; after one of them a message names its place like the others.
+constexpr std::string_view kLinkSeverities[] = {"Error: ", "Warning: ", "Fatal: "};
+// The compiler's: "Error PATH LINE: text".
+constexpr std::string_view kCompilerSeverities[] = {"Error ", "Warning ", "Fatal "};
+
+std::string_view WithoutPrefix(std::string_view text, std::span<const std::string_view> prefixes,
+                               bool* found = nullptr) {
+  for (std::string_view prefix : prefixes) {
+    if (!text.starts_with(prefix)) continue;
+    if (found) *found = true;
+    return text.substr(prefix.size());
+  }
+  if (found) *found = false;
+  return text;
+}
+
+// The number of digits at `at` closed by `close`, or 0.
+size_t DigitsBefore(std::string_view text, size_t at, char close) {
+  size_t end = at;
+  while (end < text.size() && IsDigit(text[end])) ++end;
+  return end > at && end < text.size() && text[end] == close ? end - at : 0;
+}
+
+// "PATH(12)...": the first "(digits)" not followed by more of a path ("lab(2)/t.asm(12)").
+std::optional<TMessageLocation> ParenthesisedPlace(std::string_view text,
+                                                   std::string_view sourcePath) {
+  const auto at = [&](size_t open) -> std::optional<TMessageLocation> {
+    const size_t digits = DigitsBefore(text, open + 1, ')');
+    if (digits == 0) return std::nullopt;
+    const std::optional<int> line = DecimalNumber(text.substr(open + 1, digits));
+    if (!line) return std::nullopt;
+    return TMessageLocation{std::string(text.substr(0, open)), *line};
+  };
+  if (!sourcePath.empty() && text.starts_with(sourcePath) && text.size() > sourcePath.size() &&
+      text[sourcePath.size()] == '(') {
+    if (auto place = at(sourcePath.size())) return place;
+  }
+  for (size_t open = text.find('('); open != std::string_view::npos;
+       open = text.find('(', open + 1)) {
+    const size_t digits = DigitsBefore(text, open + 1, ')');
+    if (digits == 0) continue;
+    const size_t after = open + digits + 2;
+    if (after < text.size() && (text[after] == '/' || text[after] == '\\')) continue;
+    return at(open);
+  }
+  return std::nullopt;
+}
+
+// "PATH 12: ...": the first " digits:" after the path.
+std::optional<TMessageLocation> CompilerPlace(std::string_view text, std::string_view sourcePath) {
+  size_t blank = !sourcePath.empty() && text.starts_with(sourcePath) ? sourcePath.size() : 0;
+  for (blank = text.find(' ', blank); blank != std::string_view::npos;
+       blank = text.find(' ', blank + 1)) {
+    const size_t digits = DigitsBefore(text, blank + 1, ':');
+    if (digits == 0) continue;
+    const std::optional<int> line = DecimalNumber(text.substr(blank + 1, digits));
+    if (!line) return std::nullopt;
+    return TMessageLocation{std::string(text.substr(0, blank)), *line};
+  }
+  return std::nullopt;
+}
+
+// Where the place a message names begins and ends, for decoding it apart from the text.
+std::pair<size_t, size_t> PathSpan(std::string_view line) {
+  bool linker = false, compiler = false;
+  std::string_view rest = WithoutPrefix(line, kLinkSeverities, &linker);
+  if (!linker) rest = WithoutPrefix(line, kCompilerSeverities, &compiler);
+  if (!StartsWithPath(rest)) return {0, 0};
+  const size_t start = line.size() - rest.size();
+  const std::optional<TMessageLocation> place =
+      compiler ? CompilerPlace(rest, {}) : ParenthesisedPlace(rest, {});
+  return {start, start + (place ? place->path.size() : 0)};
 }
 
 }  // namespace
@@ -51,31 +130,40 @@ TListingMessages ReadListingMessages(const std::vector<std::string>& listing, TS
     }
   } else if (kind == TSourceKind::C) {
     for (const std::string& line : listing) {
-      if (!line.starts_with("Error") || line.ends_with("None")) continue;
-      result.errors = true;
+      const bool error = (line.starts_with("Error") && !line.ends_with("None")) ||
+                         line.starts_with("Fatal");
+      if (!error && !line.starts_with("Warning")) continue;
+      result.errors = result.errors || error;
       result.lines.push_back(line);
     }
   }
   return result;
 }
 
-std::optional<int> MessageLineNumber(std::string_view message, TSourceKind kind,
-                                     std::string_view sourcePath) {
-  if (kind == TSourceKind::Assembly) {
-    if (!StartsWithPath(message)) return std::nullopt;
-    const size_t open = message.find('(');
-    const size_t close = message.find(')');
-    if (open == std::string_view::npos || close == std::string_view::npos || close < open) {
-      return std::nullopt;
-    }
-    return DecimalNumber(message.substr(open + 1, close - open - 1));
+TListingMessages ReadLinkMessages(const std::vector<std::string>& log) {
+  TListingMessages result;
+  for (const std::string& line : log) {
+    const bool error = line.starts_with("Error: ") || line.starts_with("Fatal: ");
+    if (!error && !line.starts_with("Warning: ")) continue;
+    result.errors = result.errors || error;
+    result.lines.push_back(line);
   }
-  if (kind == TSourceKind::C) {
-    if (!message.starts_with("Error")) return std::nullopt;
-    const size_t skip = sourcePath.size() + 7;  // "Error", a blank, the path, a blank
-    if (skip > message.size()) return std::nullopt;
-    const std::string_view rest = message.substr(skip);
-    return DecimalNumber(rest.substr(0, rest.find(':')));
-  }
-  return std::nullopt;
+  return result;
+}
+
+std::string MessageDisplayText(std::string_view line, TPathStyle style) {
+  const auto [start, end] = style == TPathStyle::Posix ? PathSpan(line) : std::pair<size_t, size_t>{};
+  const std::string_view path = line.substr(start, end - start);
+  if (path.empty() || !IsWellFormedUtf8(path)) return Cp936DisplayText(line);
+  return Cp936DisplayText(line.substr(0, start)) + std::string(path) +
+         Cp936DisplayText(line.substr(end));
+}
+
+std::optional<TMessageLocation> MessageLocation(std::string_view message,
+                                                std::string_view sourcePath) {
+  bool linker = false, compiler = false;
+  std::string_view rest = WithoutPrefix(message, kLinkSeverities, &linker);
+  if (!linker) rest = WithoutPrefix(message, kCompilerSeverities, &compiler);
+  if (!StartsWithPath(rest)) return std::nullopt;
+  return compiler ? CompilerPlace(rest, sourcePath) : ParenthesisedPlace(rest, sourcePath);
 }

@@ -164,6 +164,7 @@ class TfrmMainWin : public QMainWindow {
   void ShowUserScreen();
   void ShowProgress(bool shown);
   void AppendMessage(const QString& line);
+  void AppendMessages(const QStringList& lines);
   std::string ProgramDirectory() const;
 
   // Layout (frm_main_win_layout.cpp).

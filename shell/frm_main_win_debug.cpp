@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDockWidget>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -110,6 +111,12 @@ class TfrmMainWin::TCompileTarget final : public ICompileTarget {
   TCompileTarget(TfrmMainWin& window, TfrmEditWin* editor) : w_(window), editor_(editor) {}
 
   void AppendMessage(const std::string& line) override { w_.AppendMessage(FromLocal(line)); }
+  void AppendMessages(const std::vector<std::string>& lines) override {
+    QStringList texts;
+    texts.reserve(qsizetype(lines.size()));
+    for (const std::string& line : lines) texts.push_back(FromLocal(line));
+    w_.AppendMessages(texts);
+  }
   void SetProgress(int step) override { w_.pbLoad_->setValue(step); }
   bool ConfirmLoadWhileRunning() override {
     w_.lastAnswer_ = w_.prompts_.Ask(&w_, Text(kLoadWhileRunning), kRunningCaption, pbYes | pbNo,
@@ -256,8 +263,13 @@ void TfrmMainWin::ShowProgress(bool shown) {
   sHint_->setVisible(!shown);
 }
 
-void TfrmMainWin::AppendMessage(const QString& line) {
-  lbMessage_->addItem(line);
+void TfrmMainWin::AppendMessage(const QString& line) { AppendMessages({line}); }
+
+// The build runs on this thread: each batch is painted at once so the progress shows, but
+// a flood of messages costs one layout and one paint, not one per line.
+void TfrmMainWin::AppendMessages(const QStringList& lines) {
+  if (lines.isEmpty()) return;
+  lbMessage_->addItems(lines);
   lbMessage_->scrollToBottom();
   lbMessage_->repaint();
 }
@@ -279,8 +291,8 @@ void TfrmMainWin::apDebugExecute(TCompileCommand command) {
     return;
   }
   TBuildRequest request;
-  request.paths = {TPathStyle::Posix, ProgramDirectory()};
-  request.sourcePath = editor ? editor->Caption().toStdString() : std::string();
+  request.paths = TBuildPaths{TPathStyle::Posix, ProgramDirectory()}.ForSource(
+      editor ? editor->Caption().toStdString() : std::string());
   request.assembler = assembler_.toStdString();
   if (editor) request.codeLines = &editor->Debugger().CodeLineSlots();
   const TCompileSettings settings{cpuSeries_, disassembly_, saveExeFile_, IsRunning()};
@@ -472,19 +484,26 @@ void TfrmMainWin::lbMessageDblClick() {
   const QListWidgetItem* item = lbMessage_->currentItem();
   if (!item || !item->isSelected()) return;
   const TBuildState& build = machine_->build;
-  const std::optional<int> line =
-      MessageLineNumber(item->text().toStdString(), build.sourceKind, build.sourcePath);
-  if (!line) return;
+  const std::optional<TMessageLocation> place =
+      MessageLocation(item->text().toStdString(), build.sourcePath);
+  if (!place) return;
+  // The file the message names (an included one too), opened when no window shows it; a
+  // file that is gone leaves the active window to take the line.
+  const QString path = QString::fromStdString(place->path);
+  TfrmEditWin* shown = nullptr;
   for (TfrmEditWin* editor : EditorWindows()) {
-    if (editor->Caption().toStdString() != build.sourcePath) continue;
-    mdiArea_->setActiveSubWindow(editor);
-    break;
+    if (editor->Caption() == path) shown = editor;
   }
+  for (TfrmEditWin* editor : EditorWindows()) {
+    if (!shown && EqualNoCase(editor->Caption().toStdString(), place->path)) shown = editor;
+  }
+  if (shown) mdiArea_->setActiveSubWindow(shown);
+  else if (QFileInfo(path).isFile()) OpenEditor(path);
   TfrmEditWin* active = ActiveEditor();
   if (!active) return;
   TEditorMemo* memo = active->Memo();
   memo->setFocus();
-  const int target = std::clamp(*line, 1, std::max(1, memo->lines()));
+  const int target = std::clamp(place->line, 1, std::max(1, memo->lines()));
   memo->setCursorPosition(target - 1, 0);
   memo->ensureLineVisible(target - 1);
   active->Debugger().ExecutionLine = target;

@@ -49,6 +49,7 @@ QTableWidget* NewGrid(const char* name, int rowHeight, bool wholeRows) {
 QListWidget* NewList(const char* name, int extent = 0) {
   QListWidget* list = extent > 0 ? new TExtentList(extent) : new QListWidget;
   list->setObjectName(name);
+  list->setUniformItemSizes(true);  // one line each: thousands of messages lay out at once
   return list;
 }
 

@@ -44,6 +44,7 @@ class TRecordingTarget final : public ICompileTarget {
   std::vector<std::string> log;
   bool confirm = true;
   bool trainer = false;
+  bool terminal = true;  // a terminal window for the DOS debugger
   int progress = 0;
   void AppendMessage(const std::string& line) override { log.push_back(line); }
   void SetProgress(int step) override { progress = step; }
@@ -69,7 +70,7 @@ class TRecordingTarget final : public ICompileTarget {
   void ClearUserScreen() override { log.push_back("user screen"); }
   void WhileMinimized(const std::function<void()>& run) override {
     log.push_back("minimized");
-    run();
+    if (terminal) run();
   }
 };
 
@@ -79,11 +80,14 @@ class BuildProgramTest : public ::testing::Test {
     root_ = fs::temp_directory_path() / ("corvale-build-" + std::to_string(::getpid()));
     fs::create_directories(root_ / "COMP86");
     host_.toolchain = root_ / "COMP86";
-    request_.paths = {TPathStyle::Posix, root_.string() + "/"};
-    request_.sourcePath = (root_ / "hello.asm").string();
+    SetSource("hello.asm");
+  }
+  void SetSource(const char* name) {
+    request_.paths = TBuildPaths{TPathStyle::Posix, root_.string() + "/"}.ForSource(
+        (root_ / name).string());
   }
   void TearDown() override { fs::remove_all(root_); }
-  std::string Base(const char* ext) const { return BasePath(request_.sourcePath, ext); }
+  std::string Base(const char* ext) const { return BasePath(request_.paths.source, ext); }
 
   fs::path root_;
   TPreparedHost host_;
@@ -96,20 +100,59 @@ class BuildProgramTest : public ::testing::Test {
 
 TEST_F(BuildProgramTest, MissingListingReturnsFalseAndDeletesTheScript) {
   EXPECT_FALSE(BuildProgram(request_, host_, report_, state_, memory_, cpu_));
-  EXPECT_NE(host_.scriptSeen.find("TASM.EXE /zd /l " + request_.sourcePath + "\r\n"),
+  EXPECT_NE(host_.scriptSeen.find("TASM.EXE /zd /l " + request_.paths.source + "\r\n"),
             std::string::npos);
   EXPECT_FALSE(fs::exists(root_ / "COMP86" / "AUTOEXEC.INI"));
-  EXPECT_TRUE(report_.lines.empty());
+  ASSERT_EQ(report_.lines.size(), 1u);  // the reason is listed, not only a dialog
+  EXPECT_EQ(report_.lines[0], "编译链接出现异常：没有生成列表文件 " + Base(".LST") + "，工具没有运行");
+}
+
+// After a clean listing the linker's console decides: its errors fail the build with their
+// own summary, its warnings are listed on the way to loading. After a failed compile it
+// is not read, and a log of an earlier build never counts.
+TEST_F(BuildProgramTest, TheLinkersLogAfterACleanListing) {
+  struct TCase {
+    std::string listing, linkLog;
+    bool stale;  // the log is left before the build instead of written by it
+    std::vector<std::string> firstLines;
+    bool succeeded;
+  };
+  const std::string undefined = "Error: " + Base(".asm") + "(4): Undefined symbol FOO";
+  const std::string syntax = "Error Summary\r\n**Error** " + Base(".asm") + "(2) Bad\r\n";
+  const TCase cases[] = {
+      {"ok\r\n", "Linker 1.0\r\n" + undefined + "\r\n", false,
+       {undefined, "链接发现错误！双击错误信息可定位到该行。"}, false},
+      {"ok\r\n", "Warning: No program entry point\r\n", false,
+       {"Warning: No program entry point", "编译链接完成，无语法错误！"}, true},
+      {syntax, "Fatal: Unable to open file hello.OBJ\r\n", false,
+       {Base(".asm") + "(2) Bad", "发现语法错误！双击错误信息可定位到该行。"}, false},
+      {"ok\r\n", undefined + "\r\n", true, {"编译链接完成，无语法错误！"}, true},
+  };
+  for (const TCase& c : cases) {
+    report_.lines.clear();
+    host_.outputs = {{Base(".LST"), c.listing},
+                     {Base(".MAP"), "Program entry point at 0000:0000\r\n"},
+                     {Base(".EXE"), std::string(32, '\0')}};
+    if (c.stale) std::ofstream(Base(".LOG")) << c.linkLog;
+    else host_.outputs.emplace_back(Base(".LOG"), c.linkLog);
+    BuildProgram(request_, host_, report_, state_, memory_, cpu_);
+    EXPECT_EQ(state_.BuildSucceeded, c.succeeded) << c.linkLog;
+    ASSERT_GE(report_.lines.size(), c.firstLines.size());
+    EXPECT_EQ(std::vector<std::string>(report_.lines.begin(),
+                                       report_.lines.begin() + c.firstLines.size()),
+              c.firstLines);
+    if (!c.succeeded) EXPECT_FALSE(fs::exists(Base(".LOG")));
+  }
 }
 
 TEST_F(BuildProgramTest, ErrorsAreListedAndTheIntermediatesGo) {
-  host_.outputs = {{Base(".LST"), "Error Summary\r\n**Error** " + request_.sourcePath +
+  host_.outputs = {{Base(".LST"), "Error Summary\r\n**Error** " + request_.paths.source +
                                       "(3) Undefined symbol: X\r\n"},
                    {Base(".OBJ"), "x"}};
   EXPECT_TRUE(BuildProgram(request_, host_, report_, state_, memory_, cpu_));
   EXPECT_FALSE(state_.BuildSucceeded);
   ASSERT_EQ(report_.lines.size(), 2u);
-  EXPECT_EQ(report_.lines[0], request_.sourcePath + "(3) Undefined symbol: X");
+  EXPECT_EQ(report_.lines[0], request_.paths.source + "(3) Undefined symbol: X");
   EXPECT_EQ(report_.lines[1], "发现语法错误！双击错误信息可定位到该行。");
   EXPECT_FALSE(fs::exists(Base(".OBJ")));
   EXPECT_FALSE(fs::exists(Base(".LST")));
@@ -123,7 +166,7 @@ TEST_F(BuildProgramTest, CleanBuildLoadsAtTheEntryPoint) {
   exe[0x18] = 0x1C;
   exe += std::string("\x90\x90\xB4\x4C\xCD\x21", 6);
   host_.outputs = {{Base(".LST"), "   1 0000 90  NOP\r\n"},
-                   {Base(".MAP"), "Line numbers for hello.OBJ(" + request_.sourcePath +
+                   {Base(".MAP"), "Line numbers for hello.OBJ(" + request_.paths.source +
                                       ") segment CODE\r\n\r\n     3 0000:0002\r\n"
                                       "Program entry point at 0000:0002\r\n"},
                    {Base(".EXE"), exe}};
@@ -149,7 +192,8 @@ TEST_F(BuildProgramTest, CleanBuildLoadsAtTheEntryPoint) {
   // Without the debugger's listing the build stops short of the entry point.
   request_.disassemble = [](const std::string&) { return false; };
   EXPECT_FALSE(BuildProgram(request_, host_, report_, state_, memory_, cpu_));
-  EXPECT_NE(state_.problem.find("no listing"), std::string::npos) << state_.problem;
+  EXPECT_NE(state_.problem.find("反汇编"), std::string::npos) << state_.problem;
+  EXPECT_EQ(report_.lines.back(), "编译链接出现异常：" + state_.problem);
 }
 
 // A program image of 4 bytes of data before 6 bytes of code (initial CS = 0 keeps it
@@ -177,7 +221,7 @@ TEST_F(BuildProgramTest, CompileAndDebugRunsEveryStepInOrder) {
       "progress on",
       "clear",
       "save",
-      "文件 " + request_.sourcePath + " 已准备编译...",
+      "文件 " + request_.paths.source + " 已准备编译...",
       "clear debugger",
       "编译链接完成，无语法错误！",
       "正在加载调试信息...",
@@ -198,11 +242,11 @@ TEST_F(BuildProgramTest, CompileAndDebugRunsEveryStepInOrder) {
 TEST_F(BuildProgramTest, CompileCommandsThatStopEarly) {
   TRecordingTarget target;
   TCompileSettings settings;
-  request_.sourcePath = (root_ / "notes.txt").string();
+  SetSource("notes.txt");
   RunCompileCommand(TCompileCommand::Debug, request_, settings, host_, target, state_, memory_,
                     cpu_);
   EXPECT_TRUE(target.log.empty());
-  request_.sourcePath = (root_ / "hello.asm").string();
+  SetSource("hello.asm");
   settings.programRunning = true;
   target.confirm = false;
   RunCompileCommand(TCompileCommand::Debug, request_, settings, host_, target, state_, memory_,
@@ -231,6 +275,14 @@ TEST_F(BuildProgramTest, DosDebuggerGetsTheExecutableAndItMayStay) {
   EXPECT_NE(host_.scriptSeen.find("QXDEBUG.COM " + Base(".EXE") + "\r\nEXIT"), std::string::npos);
   EXPECT_TRUE(fs::exists(Base(".EXE")));
   EXPECT_EQ(target.log.back(), "progress off");  // no reset for the DOS debugger
+
+  // Without a terminal window nothing runs, and no script is left for the next build.
+  target.terminal = false;
+  host_.scriptSeen.clear();
+  RunCompileCommand(TCompileCommand::DosDebuggerOnly, request_, settings, host_, target, state_,
+                    memory_, cpu_);
+  EXPECT_TRUE(host_.scriptSeen.empty());
+  EXPECT_FALSE(fs::exists(root_ / "COMP86" / "AUTOEXEC.INI"));
 }
 
 }  // namespace

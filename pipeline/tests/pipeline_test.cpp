@@ -24,36 +24,49 @@ using Lines = std::vector<std::string>;
 TEST(BuildScript, DosPathsAsTheWorkbenchWritesThem) {
   TFakeHost host;
   host.drives = {{'C', TDriveType::Fixed}, {'E', TDriveType::CdRom}, {'Z', TDriveType::Fixed}};
-  const TBuildPaths paths{TPathStyle::Dos, "C:\\IDE\\"};
+  const TBuildPaths ide{TPathStyle::Dos, "C:\\IDE\\"};
+  const auto script = [&](const char* source, const char* assembler) {
+    return ComposeBuildScript(host, ide.ForSource(source), assembler);
+  };
   EXPECT_EQ(DriveMappingLines(host, TPathStyle::Dos), Lines{"USE C: C:\\"});
-  EXPECT_EQ(ComposeBuildScript(host, paths, "D:\\WORK\\HELLO.ASM", "TASM"),
+  EXPECT_EQ(script("D:\\WORK\\HELLO.ASM", "TASM"),
             (Lines{"USE C: C:\\", "CLS", "SET PATH=C:\\IDE\\COMP86", "D:", "CD D:\\WORK",
                    "C:\\IDE\\COMP86\\TASM.EXE /zd /l D:\\WORK\\HELLO.ASM",
-                   "C:\\IDE\\COMP86\\TLINK.EXE /l D:\\WORK\\HELLO.OBJ", "EXIT"}));
-  const Lines masm = ComposeBuildScript(host, paths, "D:\\WORK\\HELLO.ASM", "MASM");
+                   "C:\\IDE\\COMP86\\TLINK.EXE /l D:\\WORK\\HELLO.OBJ > D:\\WORK\\HELLO.LOG",
+                   "EXIT"}));
+  const Lines masm = script("D:\\WORK\\HELLO.ASM", "MASM");
   EXPECT_EQ(masm[5], "C:\\IDE\\COMP86\\MASM.EXE D:\\WORK\\HELLO.ASM,,,NUL.CRF /Zd");
-  EXPECT_EQ(masm[6], "C:\\IDE\\COMP86\\LINK.EXE D:\\WORK\\HELLO.OBJ,,, /LINENUMBERS");
-  const Lines c = ComposeBuildScript(host, paths, "D:\\WORK\\T.C", "TASM");
+  EXPECT_EQ(masm[6],
+            "C:\\IDE\\COMP86\\LINK.EXE D:\\WORK\\HELLO.OBJ,,, /LINENUMBERS > D:\\WORK\\HELLO.LOG");
+  const Lines c = script("D:\\WORK\\T.C", "TASM");
   EXPECT_EQ(Lines(c.begin() + 5, c.end()),
             (Lines{"REN D:\\WORK\\T.ASM D:\\WORK\\T.SAV",
                    "C:\\IDE\\COMP86\\TCC.EXE -mt -v -c -oD:\\WORK\\T.OBJ D:\\WORK\\T.C > "
                    "D:\\WORK\\T.LST ",
-                   "C:\\IDE\\COMP86\\TLINK.EXE /m /l D:\\WORK\\T.OBJ, D:\\WORK\\T.EXE",
+                   "C:\\IDE\\COMP86\\TLINK.EXE /m /l D:\\WORK\\T.OBJ, D:\\WORK\\T.EXE > "
+                   "D:\\WORK\\T.LOG",
                    "REN D:\\WORK\\T.SAV D:\\WORK\\T.ASM", "EXIT"}));
-  EXPECT_EQ(ComposeBuildScript(host, paths, "D:\\HELLO.ASM", "TASM")[4], "CD D:\\");
-  EXPECT_EQ(ComposeBuildScript(host, paths, "D:\\WORK\\README.TXT", "TASM").back(), "EXIT");
-  EXPECT_EQ(ComposeBuildScript(host, paths, "D:\\WORK\\README.TXT", "TASM").size(), 6u);
+  EXPECT_EQ(script("D:\\HELLO.ASM", "TASM")[4], "CD D:\\");
+  EXPECT_EQ(script("D:\\WORK\\README.TXT", "TASM").back(), "EXIT");
+  EXPECT_EQ(script("D:\\WORK\\README.TXT", "TASM").size(), 6u);
 }
 
 TEST(BuildScript, PosixPathsHaveNoDrivesAndQuoteBlanks) {
   TFakeHost host;
   const TBuildPaths paths{TPathStyle::Posix, "/opt/corvale/"};
-  EXPECT_EQ(ComposeBuildScript(host, paths, "/home/s/lab 1/hello.asm", "TASM"),
+  EXPECT_EQ(ComposeBuildScript(host, paths.ForSource("/home/s/lab 1/hello.asm"), "TASM"),
             (Lines{"CLS", "SET PATH=/opt/corvale/COMP86", "CD \"/home/s/lab 1\"",
                    "/opt/corvale/COMP86/TASM.EXE /zd /l \"/home/s/lab 1/hello.asm\"",
-                   "/opt/corvale/COMP86/TLINK.EXE /l \"/home/s/lab 1/hello.OBJ\"", "EXIT"}));
-  EXPECT_EQ(ComposeBuildScript(host, paths, "/hello.asm", "TASM")[2], "CD /");
+                   "/opt/corvale/COMP86/TLINK.EXE /l \"/home/s/lab 1/hello.OBJ\" > "
+                   "\"/home/s/lab 1/hello.LOG\"",
+                   "EXIT"}));
+  EXPECT_EQ(ComposeBuildScript(host, paths.ForSource("/hello.asm"), "TASM")[2], "CD /");
   EXPECT_EQ(BasePath("/a.b/prog", ".OBJ"), "/a.b/prog.OBJ");
+  const TBuildPaths built = paths.ForSource("/w/t.c");
+  EXPECT_EQ(built.kind, TSourceKind::C);
+  EXPECT_EQ(built.Intermediates(),
+            (Lines{"/w/t.LST", "/w/t.LOG", "/w/t.MAP", "/w/t.OBJ", "/w/t.A$M"}));
+  EXPECT_EQ(built.executable, "/w/t.EXE");
 }
 
 TEST(BuildScript, DebuggerScriptWithAndWithoutAProgram) {
@@ -66,34 +79,103 @@ TEST(BuildScript, DebuggerScriptWithAndWithoutAProgram) {
   EXPECT_EQ(ComposeDebuggerScript(host, paths, "")[5], "C:\\IDE\\COMP86\\QXDEBUG.COM");
 }
 
-TEST(Messages, TasmSummaryOnlyAndItsWarnings) {
-  const Lines noSummary{"*Warning* x.asm(3) odd", "ok"};
-  EXPECT_FALSE(ReadListingMessages(noSummary, TSourceKind::Assembly, "TASM").errors);
-  const Lines warnings{"   5 0000 B8 0000  MOV AX,0", "Error Summary", "",
-                       "*Warning* /w/hello.asm(12) Argument needs type override"};
-  const TListingMessages read = ReadListingMessages(warnings, TSourceKind::Assembly, "TASM");
-  EXPECT_TRUE(read.errors);
-  EXPECT_EQ(read.lines, Lines{"/w/hello.asm(12) Argument needs type override"});
-  EXPECT_EQ(MessageLineNumber(read.lines[0], TSourceKind::Assembly, "/w/hello.asm"), 12);
-  EXPECT_EQ(
-      MessageLineNumber("D:\\WORK\\HELLO.ASM(12) Undefined symbol", TSourceKind::Assembly, ""), 12);
-  EXPECT_EQ(
-      MessageLineNumber("发现语法错误！双击错误信息可定位到该行。", TSourceKind::Assembly, ""),
-      std::nullopt);
-  EXPECT_EQ(MessageLineNumber("/w/a.asm(x1) bad", TSourceKind::Assembly, ""), std::nullopt);
+TEST(Messages, WhichLinesEachToolListsAndWhichFail) {
+  struct TCase {
+    Lines lines;
+    TSourceKind kind;
+    const char* assembler;  // nullptr: the linker's log
+    Lines listed;
+    bool fails;
+  };
+  const TCase cases[] = {
+      // TASM: only the summary counts, and its warnings fail the build as its errors do.
+      {{"*Warning* x.asm(3) odd", "ok"}, TSourceKind::Assembly, "TASM", {}, false},
+      {{"   5 0000 B8 0000  MOV AX,0", "Error Summary", "",
+        "*Warning* /w/hello.asm(12) Argument needs type override"},
+       TSourceKind::Assembly, "TASM", {"/w/hello.asm(12) Argument needs type override"}, true},
+      {{"Macro Assembler", "D:\\W\\H.ASM(7): error A2009: Symbol not defined: X",
+        "/w/h.asm(8): warning A4001: Extra characters", "h.inc(2): error A2009: lost"},
+       TSourceKind::Assembly, "MASM",
+       {"D:\\W\\H.ASM(7): error A2009: Symbol not defined: X",
+        "/w/h.asm(8): warning A4001: Extra characters"}, true},
+      // C: warnings are listed without failing; a fatal line fails.
+      {{"Error D:\\WORK\\T.C 5: Undefined symbol 'x'", "Warning D:\\WORK\\T.C 6: y",
+        "Errors: None"},
+       TSourceKind::C, "TASM", {"Error D:\\WORK\\T.C 5: Undefined symbol 'x'",
+        "Warning D:\\WORK\\T.C 6: y"}, true},
+      {{"Warning /w/t.c 6: Function should return a value", "Error messages: None"},
+       TSourceKind::C, "", {"Warning /w/t.c 6: Function should return a value"}, false},
+      {{"Fatal: only the tiny model (-mt) is supported"}, TSourceKind::C, "",
+       {"Fatal: only the tiny model (-mt) is supported"}, true},
+      // The linker: its banner is not listed, its warnings do not fail.
+      {{"Linker Version 1.0", "Warning: No program entry point"}, TSourceKind::Assembly, nullptr,
+       {"Warning: No program entry point"}, false},
+      {{"Error: /w/h.asm(4): Undefined symbol FOO in module h.asm", "Fatal: no room"},
+       TSourceKind::Assembly, nullptr,
+       {"Error: /w/h.asm(4): Undefined symbol FOO in module h.asm", "Fatal: no room"}, true},
+  };
+  for (const TCase& c : cases) {
+    const TListingMessages read = c.assembler ? ReadListingMessages(c.lines, c.kind, c.assembler)
+                                              : ReadLinkMessages(c.lines);
+    EXPECT_EQ(read.lines, c.listed) << c.lines.front();
+    EXPECT_EQ(read.errors, c.fails) << c.lines.front();
+  }
 }
 
-TEST(Messages, MasmAndCLines) {
-  const Lines masm{"Microsoft (R) Macro Assembler",
-                   "D:\\W\\H.ASM(7): error A2009: Symbol not defined: X",
-                   "/w/h.asm(8): warning A4001: Extra characters"};
-  EXPECT_EQ(ReadListingMessages(masm, TSourceKind::Assembly, "MASM").lines.size(), 2u);
-  const Lines c{"Error D:\\WORK\\T.C 5: Undefined symbol 'x'", "Warning D:\\WORK\\T.C 6: y",
-                "Errors: None"};
-  const TListingMessages read = ReadListingMessages(c, TSourceKind::C, "TASM");
-  EXPECT_EQ(read.lines.size(), 1u);
-  EXPECT_EQ(MessageLineNumber(read.lines[0], TSourceKind::C, "D:\\WORK\\T.C"), 5);
-  EXPECT_FALSE(ReadListingMessages(Lines{"Error messages: None"}, TSourceKind::C, "").errors);
+TEST(Messages, ThePlaceAMessageNames) {
+  struct TCase {
+    const char* message;
+    const char* source;
+    const char* path;  // nullptr: no place
+    int line;
+  };
+  const TCase cases[] = {
+      {"/w/hello.asm(12) Argument needs type override", "/w/hello.asm", "/w/hello.asm", 12},
+      {"D:\\WORK\\HELLO.ASM(12) Undefined symbol", "", "D:\\WORK\\HELLO.ASM", 12},
+      {"D:\\W\\H.ASM(7): error A2009: Symbol not defined: X", "", "D:\\W\\H.ASM", 7},
+      // A folder named with a number in parentheses is part of the path.
+      {"/home/s/lab(2)/err1.asm(12) Undefined symbol: X", "/home/s/lab(2)/err1.asm",
+       "/home/s/lab(2)/err1.asm", 12},
+      {"/home/s/lab(2)/err1.asm(12) Undefined symbol: X", "", "/home/s/lab(2)/err1.asm", 12},
+      {"/home/s/lab(2)/inc/io.inc(3): error A2009: bad", "/home/s/lab(2)/main.asm",
+       "/home/s/lab(2)/inc/io.inc", 3},
+      {"Error: /w/h.asm(4): Undefined symbol FOO in module h.asm", "", "/w/h.asm", 4},
+      {"Error D:\\WORK\\T.C 5: Undefined symbol 'x'", "D:\\WORK\\T.C", "D:\\WORK\\T.C", 5},
+      {"Warning /w/my lab/t.c 6: y", "/w/my lab/t.c", "/w/my lab/t.c", 6},
+      {"Error /w/lab.h 9: Declaration syntax error", "/w/t.c", "/w/lab.h", 9},
+      {"发现语法错误！双击错误信息可定位到该行。", "", nullptr, 0},
+      {"Error: Undefined symbol FOO in module h.asm", "", nullptr, 0},
+      {"/w/a.asm(x1) bad", "", nullptr, 0},
+      {"h.inc(2): error A2009: lost", "", nullptr, 0},
+  };
+  for (const TCase& c : cases) {
+    const std::optional<TMessageLocation> place = MessageLocation(c.message, c.source);
+    ASSERT_EQ(place.has_value(), c.path != nullptr) << c.message;
+    if (!place) continue;
+    EXPECT_EQ(place->path, c.path) << c.message;
+    EXPECT_EQ(place->line, c.line) << c.message;
+  }
+}
+
+TEST(Messages, DisplayTextDecodesCodePage936AndShowsStrayBytes) {
+  struct TCase {
+    std::string raw;
+    TPathStyle style;
+    std::string shown;
+  };
+  const TCase cases[] = {
+      // A full-width comma and the hint the tools give for it, in code page 936.
+      {"/w/t.asm(3) \xC8\xAB\xBD\xC7\xD7\xD6\xB7\xFB '\xA3\xAC'", TPathStyle::Posix,
+       "/w/t.asm(3) 全角字符 '，'"},
+      {"/w/t.asm(3) bad \x01\x1B[2J\x80 X\xFF", TPathStyle::Posix,
+       "/w/t.asm(3) bad <0x01><0x1B>[2J<0x80> X<0xFF>"},
+      // The host's UTF-8 file names stay as they are; the text after them is code page 936.
+      {"/home/学生/t.asm(3) Undefined symbol: \xD6\xD0", TPathStyle::Posix,
+       "/home/学生/t.asm(3) Undefined symbol: 中"},
+      {"Error /home/学生/t.c 4: x\ty", TPathStyle::Posix, "Error /home/学生/t.c 4: x y"},
+      {"D:\\\xD1\xA7\xC9\xFA\\T.ASM(3) bad", TPathStyle::Dos, "D:\\学生\\T.ASM(3) bad"},
+  };
+  for (const TCase& c : cases) EXPECT_EQ(MessageDisplayText(c.raw, c.style), c.shown) << c.shown;
 }
 
 TEST(DebugInfo, MapIntoLineTableAndLookups) {

@@ -40,8 +40,8 @@ class ToolchainBuild : public ::testing::TestWithParam<const char*> {
   bool Build(const std::string& name, const std::string& text) {
     const fs::path source = root_ / "work" / name;
     std::ofstream(source, std::ios::binary) << text;
-    request_.paths = {TPathStyle::Posix, toolchain_->ProgramDir()};
-    request_.sourcePath = source.string();
+    request_.paths =
+        TBuildPaths{TPathStyle::Posix, toolchain_->ProgramDir()}.ForSource(source.string());
     request_.assembler = GetParam();
     codeLines_.assign(64, -1);
     request_.codeLines = &codeLines_;
@@ -88,7 +88,7 @@ TEST_P(ToolchainBuild, DataBeforeCodeGoesTo2000hAndFarCallsReachTheirSegment) {
   EXPECT_EQ(state_.WatchRows[1].type, "WORD");
   EXPECT_EQ(state_.WatchRows[1].address, "DATA:0010");
   for (const char* ext : {".LST", ".MAP", ".OBJ", ".A$M"}) {
-    EXPECT_FALSE(fs::exists(BasePath(request_.sourcePath, ext))) << ext;
+    EXPECT_FALSE(fs::exists(BasePath(request_.paths.source, ext))) << ext;
   }
   EXPECT_EQ(fs::current_path().string() + "/", toolchain_->ProgramDir() + "COMP86/");
 }
@@ -137,9 +137,28 @@ TEST_P(ToolchainBuild, ErrorMessagesLeadToTheirLines) {
   EXPECT_FALSE(state_.BuildSucceeded);
   ASSERT_EQ(report_.lines.size(), 3u);
   EXPECT_EQ(report_.lines.back(), "发现语法错误！双击错误信息可定位到该行。");
-  EXPECT_EQ(MessageLineNumber(report_.lines[0], TSourceKind::Assembly, request_.sourcePath), 3);
-  EXPECT_EQ(MessageLineNumber(report_.lines[1], TSourceKind::Assembly, request_.sourcePath), 5);
-  EXPECT_FALSE(fs::exists(BasePath(request_.sourcePath, ".OBJ")));
+  for (int i : {0, 1}) {
+    const auto place = MessageLocation(report_.lines[i], request_.paths.source);
+    ASSERT_TRUE(place) << report_.lines[i];
+    EXPECT_EQ(place->path, request_.paths.source);
+    EXPECT_EQ(place->line, i == 0 ? 3 : 5);
+  }
+  EXPECT_FALSE(fs::exists(request_.paths.object));
+}
+
+// A clean source whose link fails is a failed build that says why, never "无语法错误".
+TEST_P(ToolchainBuild, LinkErrorsFailTheBuildAndNameTheSymbol) {
+  ASSERT_TRUE(Build("ext.asm",
+                    "EXTRN FOO:NEAR\r\nCODE SEGMENT\r\n ASSUME CS:CODE\r\nS: NOP\r\n"
+                    " CALL FOO\r\nCODE ENDS\r\n END S\r\n"));
+  EXPECT_FALSE(state_.BuildSucceeded);
+  ASSERT_GE(report_.lines.size(), 2u);
+  EXPECT_NE(report_.lines[0].find("FOO"), std::string::npos) << report_.lines[0];
+  EXPECT_EQ(report_.lines.back(), "链接发现错误！双击错误信息可定位到该行。");
+  for (const std::string& line : report_.lines) {
+    EXPECT_EQ(line.find("无语法错误"), std::string::npos);
+  }
+  EXPECT_FALSE(fs::exists(request_.paths.linkLog));
 }
 
 INSTANTIATE_TEST_SUITE_P(BothAssemblers, ToolchainBuild, ::testing::Values("TASM", "MASM"));

@@ -14,6 +14,14 @@
 // such a pair stays the ASCII character it is.
 std::string Cp936ToUtf8(std::string_view bytes);
 
+// The text of a line a DOS tool wrote, for showing: decoded as Cp936ToUtf8, except that a
+// byte that is no character (a lone high byte, a control byte) reads "<0xNN>" and a tab a
+// blank, so nothing unreadable or invisible reaches the screen.
+std::string Cp936DisplayText(std::string_view bytes);
+
+// True when `text` is well-formed UTF-8 (every character complete, none overlong).
+bool IsWellFormedUtf8(std::string_view text);
+
 // Encodes UTF-8 to code page 936. U+F780..U+F7FF become the raw bytes 0x80..0xFF. A character
 // with no code page 936 form, and each byte of malformed UTF-8, becomes '?', and *lossy (when
 // given) is set to true; it is left alone otherwise.

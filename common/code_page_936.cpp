@@ -192,7 +192,11 @@ std::string WithCrLf(std::string_view text) {
 
 }  // namespace
 
-std::string Cp936ToUtf8(std::string_view bytes) {
+namespace {
+
+// Decodes code page 936; `escape` writes a byte that is no character.
+template <typename TEscape>
+std::string DecodeCp936(std::string_view bytes, TEscape escape) {
   const Tables& t = GetTables();
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 2);
@@ -211,17 +215,53 @@ std::string Cp936ToUtf8(std::string_view bytes) {
         } else {
           // The pair is taken as a unit, as any GBK reader would, so that the text after it
           // is not read out of step.
-          AppendUtf8(out, kEscapeBase + b);
-          AppendUtf8(out, trail < 0x80 ? trail : kEscapeBase + trail);
+          escape(out, b);
+          if (trail < 0x80) out.push_back(char(trail));
+          else escape(out, trail);
         }
         i += 2;
         continue;
       }
     }
-    AppendUtf8(out, kEscapeBase + b);
+    escape(out, b);
     ++i;
   }
   return out;
+}
+
+}  // namespace
+
+std::string Cp936ToUtf8(std::string_view bytes) {
+  return DecodeCp936(bytes, [](std::string& out, unsigned b) { AppendUtf8(out, kEscapeBase + b); });
+}
+
+std::string Cp936DisplayText(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  const auto shown = [](std::string& out, unsigned b) {
+    out += "<0x";
+    out.push_back(kHex[b >> 4]);
+    out.push_back(kHex[b & 15]);
+    out.push_back('>');
+  };
+  std::string text = DecodeCp936(bytes, shown);
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const auto b = static_cast<unsigned char>(ch);
+    if (b == '\t') out.push_back(' ');
+    else if (b < 0x20 || b == 0x7F) shown(out, b);
+    else out.push_back(ch);
+  }
+  return out;
+}
+
+bool IsWellFormedUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    size_t size;
+    if (NextChar(text, i, &size) < 0) return false;
+    i += size;
+  }
+  return true;
 }
 
 std::string Utf8ToCp936(std::string_view text, bool* lossy) {
