@@ -21,6 +21,7 @@ constexpr int kExitSourceErrors = 1;
 constexpr int kExitBadUsage = 2;
 constexpr int kExitStepLimit = 3;
 constexpr int kExitInputEnded = 4;
+constexpr int kExitRanPastEnd = 5;
 
 constexpr std::string_view kUsage =
     "usage: corvale-run PROGRAM.BIN [--max-steps N]\n"
@@ -56,9 +57,10 @@ constexpr std::string_view kUsage =
     "  --state-json FILE run the JSON array of machine states in FILE ('-': standard input)\n"
     "                    and print the states after them; cases are numbered from 0\n"
     "\n"
-    "Exit status: 0 the program ended (or was built); 1 the source has errors; 2 bad\n"
-    "arguments, unreadable file, bad JSON or a failed build; 3 the step limit was reached;\n"
-    "4 input ended while the program waited for a key.\n";
+    "Exit status: 0 the program ended (or was built); 1 the source has errors or does not\n"
+    "link; 2 bad arguments, unreadable file, bad JSON or a failed build; 3 the step limit\n"
+    "was reached; 4 input ended while the program waited for a key; 5 the program ran past\n"
+    "the end of its code segment (IP past FFFFh) without ending.\n";
 
 struct TOptions {
   std::string program;
@@ -174,6 +176,12 @@ int RunProgramFile(const TOptions& o) {
     case TRunOutcome::InputEnded:
       fmt::print(stderr, "corvale-run: input ended while the program waited for a key\n");
       return kExitInputEnded;
+    case TRunOutcome::RanPastEnd:
+      fmt::print(stderr,
+                 "corvale-run: the program ran past the end of its code segment at {:04X}:FFFF "
+                 "without ending (no INT 21h with AH = 4Ch)\n",
+                 state.CS);
+      return kExitRanPastEnd;
   }
   return kExitBadUsage;
 }

@@ -18,6 +18,9 @@ std::string LoadRawProgram(const std::string& path, TMemImage& mem) {
   return {};
 }
 
+// A program without an end runs through the rest of its segment; the workbench stops it here.
+constexpr uint32_t kPastCodeSegment = 0x10000;
+
 TRunResult RunProgram(TCPU86& cpu, TStdioConsole& console, std::optional<uint64_t> maxSteps) {
   uint64_t steps = 0;
   for (;;) {
@@ -29,6 +32,7 @@ TRunResult RunProgram(TCPU86& cpu, TStdioConsole& console, std::optional<uint64_
     // Idle after a step can only mean a wait gave up because the input ended; nobody is
     // left to type, so waiting again would loop for ever.
     if (!console.Running()) return {TRunOutcome::InputEnded, steps};
+    if (cpu.State().EIP == kPastCodeSegment) return {TRunOutcome::RanPastEnd, steps};
   }
 }
 

@@ -54,6 +54,7 @@ enum class TRunOutcome {
   ProgramEnded,  // the next instruction terminates the program
   StepLimit,     // maxSteps steps ran first
   InputEnded,    // the input ended while the program waited for a key or a line
+  RanPastEnd,    // IP went past FFFFh: the program fell off the end of its code segment
 };
 
 struct TRunResult {
@@ -61,7 +62,8 @@ struct TRunResult {
   uint64_t steps;
 };
 
-// Steps until the program-end test holds, the step limit is reached (none when empty) or a
-// console wait is abandoned because the input ended. The console is set running before
+// Steps until the program-end test holds, the step limit is reached (none when empty), a
+// console wait is abandoned because the input ended, or EIP reaches 10000h (where the
+// workbench's run stops too, instead of running on through memory). The console is set running before
 // every step, as the run control does.
 TRunResult RunProgram(TCPU86& cpu, TStdioConsole& console, std::optional<uint64_t> maxSteps);

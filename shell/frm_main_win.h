@@ -86,6 +86,9 @@ class TfrmMainWin : public QMainWindow {
 
   // The machine the debugger views show and edit, and the views themselves.
 
+  // Lines at the end of the message list, painted at once (the build runs on this thread).
+  void AppendMessages(const QStringList& lines);
+
   // Editor windows (frm_main_win_editors.cpp).
   TfrmEditWin* ActiveEditor() const;
   // Front-most first.
@@ -164,7 +167,6 @@ class TfrmMainWin : public QMainWindow {
   void ShowUserScreen();
   void ShowProgress(bool shown);
   void AppendMessage(const QString& line);
-  void AppendMessages(const QStringList& lines);
   std::string ProgramDirectory() const;
 
   // Layout (frm_main_win_layout.cpp).

@@ -49,6 +49,7 @@ class Machine {
   }
   std::string Output() { return Contents(out_.get()); }
   uint8_t Byte(uint16_t offset) const { return mem_.Byte(TMemImage::Linear(kCodeSegment, offset)); }
+  void Poke(uint16_t offset, uint8_t b) { mem_.SetByte(TMemImage::Linear(kCodeSegment, offset), b); }
   TCPUState& State() { return state_; }
   TStdioConsole& Console() { return console_; }
 
@@ -159,4 +160,14 @@ TEST(RunProgram, IntTwentyEndsWithoutAStep) {
   const TRunResult r = m.Run(0);
   EXPECT_EQ(r.outcome, TRunOutcome::ProgramEnded);
   EXPECT_EQ(r.steps, 0u);
+}
+
+// A program without an end: a jump to the last byte of its segment, where a NOP takes IP
+// past FFFFh. The run stops there, as the workbench's does, instead of going on for ever.
+TEST(RunProgram, FallingOffTheEndOfTheCodeSegmentStops) {
+  Machine m({0xE9, 0xFC, 0xFF}, "");  // JMP FFFFh
+  m.Poke(0xFFFF, 0x90);
+  const TRunResult r = m.Run(1000);
+  EXPECT_EQ(r.outcome, TRunOutcome::RanPastEnd);
+  EXPECT_EQ(r.steps, 2u);
 }

@@ -357,7 +357,7 @@ class TDebuggingTest : public QObject {
                                             "       MOVE AX, 2\r\n"
                                             "CODE ENDS\r\n"
                                             "     END START\r\n")
-                              << "(4)";
+                              << "%1(4)";
     QTest::newRow("C") << "bad.c"
                        << QByteArray("int main(void)\n{\n    int a;\n    a = b + 1;\n"
                                      "    return a;\n}\n")
@@ -387,6 +387,48 @@ class TDebuggingTest : public QObject {
     // Line 4 has no code, so no breakpoint can go there.
     window_->MemoGutterClick(editor_, 4);
     QCOMPARE(window_->BreakpointCount(), 0);
+  }
+
+  // An error inside an included file, in a folder whose name holds "(2)": the message
+  // names the included file by its full path, and a double click opens it at its line.
+  void includedFilesErrorOpensThatFile_data() {
+    QTest::addColumn<QString>("assembler");
+    QTest::newRow("TASM") << "TASM";
+    QTest::newRow("MASM") << "MASM";
+  }
+  void includedFilesErrorOpensThatFile() {
+    QFETCH(QString, assembler);
+    Reopen(qPrintable("[Config]\r\nAssembler=" + assembler + "\r\n"));
+    QVERIFY(QDir(dir_.path()).mkpath("lab(2)"));
+    const QString include = Write("lab(2)/io.inc", "SHOW MACRO\r\n ENDM\r\n MOVE AX, 2\r\n");
+    const QString source = Write("lab(2)/main.asm",
+                                 "CODE SEGMENT\r\n ASSUME CS:CODE\r\n INCLUDE IO.INC\r\n"
+                                 "START: MOV AX, 1\r\n MOVE BX, 1\r\nCODE ENDS\r\n END START\r\n");
+    editor_ = window_->OpenEditor(source);
+    Trigger("apDebug");
+    const QStringList messages = Messages();
+    QVERIFY2(messages.contains("发现语法错误！双击错误信息可定位到该行。"), qPrintable(messages.join('\n')));
+    auto* list = Find<QListWidget>("lbMessage");
+    const auto row = [&](const QString& start) {
+      for (int i = 0; i < list->count(); ++i) {
+        if (list->item(i)->text().startsWith(start)) return i;
+      }
+      return -1;
+    };
+    const int inInclude = row(include + "(3)"), inSource = row(source + "(5)");
+    QVERIFY2(inInclude >= 0 && inSource >= 0, qPrintable(messages.join('\n')));
+    list->setCurrentRow(inInclude);
+    window_->lbMessageDblClick();
+    TfrmEditWin* opened = window_->ActiveEditor();
+    QVERIFY(opened && opened != editor_);
+    QCOMPARE(opened->Caption(), include);
+    QCOMPARE(opened->Debugger().ExecutionLine, 3);
+    QCOMPARE(GlyphOfFlags(opened->Debugger().LineFlags(3)), TLineGlyph::ErrorLine);
+    // Back to the source itself, past the "(2)" of its folder.
+    list->setCurrentRow(inSource);
+    window_->lbMessageDblClick();
+    QCOMPARE(window_->ActiveEditor(), editor_);
+    QCOMPARE(Line(), 5);
   }
 
  private:
