@@ -1,5 +1,6 @@
 #include "build_program.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -10,6 +11,9 @@
 #include "messages.h"
 
 namespace {
+
+// The tools' own limits keep a flood below this; it holds whatever a tool writes.
+constexpr size_t kMostListedMessages = 96;
 
 void DeleteIntermediates(const TBuildPaths& paths) {
   for (const std::string& path : paths.Intermediates()) std::remove(path.c_str());
@@ -32,10 +36,15 @@ bool ReportMessages(const TBuildPaths& paths, const std::vector<std::string>& li
     linkErrors = link.errors;
     messages.lines.insert(messages.lines.end(), link.lines.begin(), link.lines.end());
   }
+  // A flood helps nobody: the first ones and how many more, so the list stays short.
+  const size_t listed = std::min(messages.lines.size(), kMostListedMessages);
   std::vector<std::string> shown;
-  shown.reserve(messages.lines.size() + 1);
-  for (const std::string& line : messages.lines) {
-    shown.push_back(MessageDisplayText(line, paths.style));
+  shown.reserve(listed + 2);
+  for (size_t i = 0; i < listed; ++i) {
+    shown.push_back(MessageDisplayText(messages.lines[i], paths.style));
+  }
+  if (listed < messages.lines.size()) {
+    shown.push_back("另有 " + std::to_string(messages.lines.size() - listed) + " 条信息未列出");
   }
   if (messages.errors) shown.emplace_back("发现语法错误！双击错误信息可定位到该行。");
   else if (linkErrors) shown.emplace_back("链接发现错误！双击错误信息可定位到该行。");

@@ -107,6 +107,12 @@ TEST_F(BuildProgramTest, MissingListingReturnsFalseAndDeletesTheScript) {
   EXPECT_EQ(report_.lines[0], "编译链接出现异常：没有生成列表文件 " + Base(".LST") + "，工具没有运行");
 }
 
+std::string Repeated(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
 // After a clean listing the linker's console decides: its errors fail the build with their
 // own summary, its warnings are listed on the way to loading. After a failed compile it
 // is not read, and a log of an earlier build never counts.
@@ -127,6 +133,9 @@ TEST_F(BuildProgramTest, TheLinkersLogAfterACleanListing) {
       {syntax, "Fatal: Unable to open file hello.OBJ\r\n", false,
        {Base(".asm") + "(2) Bad", "发现语法错误！双击错误信息可定位到该行。"}, false},
       {"ok\r\n", undefined + "\r\n", true, {"编译链接完成，无语法错误！"}, true},
+      // A flood of 300 lists 96 and says how many more there were.
+      {"ok\r\n", Repeated(undefined + "\r\n", 300), false,
+       {undefined, undefined}, false},
   };
   for (const TCase& c : cases) {
     report_.lines.clear();
@@ -142,7 +151,9 @@ TEST_F(BuildProgramTest, TheLinkersLogAfterACleanListing) {
                                        report_.lines.begin() + c.firstLines.size()),
               c.firstLines);
     if (!c.succeeded) EXPECT_FALSE(fs::exists(Base(".LOG")));
+    EXPECT_LE(report_.lines.size(), 98u);
   }
+  EXPECT_EQ(report_.lines[96], "另有 204 条信息未列出");
 }
 
 TEST_F(BuildProgramTest, ErrorsAreListedAndTheIntermediatesGo) {
