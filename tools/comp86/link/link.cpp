@@ -126,7 +126,10 @@ class TLinker {
   std::vector<TReloc> relocs_;
   uint16_t cs_ = 0, ip_ = 0, ss_ = 0, sp_ = 0;
   bool hasStart_ = false;
-  std::string placeOfFixup_;  // Place() of the fixup being applied, for Relocate's message
+  // The fixup being applied, for the place of its messages (found only when there is one).
+  int fixupModule_ = 0;
+  const omf::TFixup* fixup_ = nullptr;
+  std::string FixupPlace() const { return Place(fixupModule_, fixup_->segment, fixup_->offset); }
 
   // The source's file name: the full path is in the message's place already.
   std::string ModuleName(int m) const {
@@ -436,7 +439,7 @@ class TLinker {
   void Relocate(uint32_t at, const TLogical& where) {
     uint32_t off = at - static_cast<uint32_t>(where.frame) * 16;
     if (off > 0xFFFF) {
-      Error(placeOfFixup_ + "Relocation in segment " + where.name + " lies beyond 64K");
+      Error(FixupPlace() + "Relocation in segment " + where.name + " lies beyond 64K");
       return;
     }
     relocs_.push_back({static_cast<uint16_t>(off), where.frame});
@@ -459,29 +462,30 @@ class TLinker {
     const TPart& part = parts_[partOf_[m][f.segment - 1]];
     const TLogical& where = logicals_[part.logical];
     const omf::TSegment& seg = Seg(part);
-    placeOfFixup_ = Place(m, f.segment, f.offset);
+    fixupModule_ = m;
+    fixup_ = &f;
     const std::string place =
         " in module " + ModuleName(m) + " at " + seg.name + ":" + Hex(f.offset, 4);
     uint32_t size = omf::FixupSize(f.kind);
     if (static_cast<uint64_t>(f.offset) + size > seg.length) {
-      Error(placeOfFixup_ + "Fixup past the end of segment" + place);
+      Error(FixupPlace() + "Fixup past the end of segment" + place);
       return;
     }
     if (where.absolute) {
-      r_.warnings.push_back(placeOfFixup_ + "Fixup in AT segment" + place + " ignored");
+      r_.warnings.push_back(FixupPlace() + "Fixup in AT segment" + place + " ignored");
       return;
     }
     TResolved target = Resolve(m, f.target);
     TResolved frame = f.frame ? Resolve(m, *f.frame) : target;
     for (const TResolved* r : {&target, &frame})
       if (!r->missing.empty()) {
-        Error(placeOfFixup_ + "Missing segment: the fixup" + place + " names " + r->missing);
+        Error(FixupPlace() + "Missing segment: the fixup" + place + " names " + r->missing);
         return;
       }
     if (!target.ok || !frame.ok) return;  // an undefined external, already reported
     uint32_t at = part.base + f.offset;
     auto overflow = [&](const std::string& why) {
-      Error(placeOfFixup_ + "Fixup overflow" + place + ": " + why);
+      Error(FixupPlace() + "Fixup overflow" + place + ": " + why);
     };
     const std::string outside = "target " + target.name + " lies outside the 64K frame" +
                                 (f.frame ? " of " + frame.name : "");
