@@ -2,6 +2,7 @@
 // kept linear (bytes from the start of the load image); frames are paragraphs. AT segments
 // have absolute frames and are never loaded, so references to them need no relocation.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -77,7 +78,8 @@ struct TResolved {
   uint32_t linear = 0;
   uint16_t frame = 0;
   bool relocatable = false;
-  std::string name;  // for messages
+  std::string name;     // for messages
+  std::string missing;  // why it cannot be resolved, unless an undefined external (reported once)
 };
 
 class TLinker {
@@ -92,9 +94,12 @@ class TLinker {
     }
     Layout();
     if (r_.ok()) Groups();
-    if (r_.ok()) Symbols();
-    if (r_.ok()) Image();
-    if (r_.ok()) Fixups();
+    if (r_.ok()) {
+      // Undefined symbols do not stop the fixups: their other problems show in the same run.
+      Symbols();
+      Image();
+      Fixups();
+    }
     if (r_.ok()) Header();
     if (r_.ok()) Map();
     if (!r_.ok()) r_.exe.clear();
@@ -121,12 +126,31 @@ class TLinker {
   std::vector<TReloc> relocs_;
   uint16_t cs_ = 0, ip_ = 0, ss_ = 0, sp_ = 0;
   bool hasStart_ = false;
+  // The fixup being applied, for the place of its messages (found only when there is one).
+  int fixupModule_ = 0;
+  const omf::TFixup* fixup_ = nullptr;
+  std::string FixupPlace() const { return Place(fixupModule_, fixup_->segment, fixup_->offset); }
 
+  // The source's file name: the full path is in the message's place already.
   std::string ModuleName(int m) const {
-    return in_[m].module.name.empty() ? in_[m].objectName : in_[m].module.name;
+    const std::string& source = in_[m].module.name;
+    return source.empty() ? in_[m].objectName : std::string(FileNamePart(source));
   }
   std::string Key(const std::string& s) const { return opt_.caseSensitive ? s : UpperAscii(s); }
   void Error(const std::string& e) { r_.errors.push_back(e); }
+
+  // "PATH(LINE): " for an offset in a module's segment: the source the module records and
+  // the nearest line record at or before the offset; "" when the module has none there.
+  std::string Place(int m, int segment, uint32_t offset) const {
+    const omf::TModule& mod = in_[m].module;
+    const omf::TLineNumber* best = nullptr;
+    for (const omf::TLineNumber& ln : mod.lines)
+      if (ln.segment == segment && ln.line > 0 && ln.offset <= offset &&
+          (!best || ln.offset >= best->offset))
+        best = &ln;
+    if (!best || mod.name.empty()) return "";
+    return mod.name + "(" + std::to_string(best->line) + "): ";
+  }
 
   void Layout() {
     std::map<std::string, int> combined;
@@ -295,20 +319,45 @@ class TLinker {
         }
         auto [it, added] = symbols_.emplace(Key(p.name), s);
         if (!added)
-          Error("Duplicate symbol " + p.name + " in modules " + ModuleName(it->second.module) +
-                " and " + ModuleName(static_cast<int>(m)));
+          Error(Place(static_cast<int>(m), p.segment, p.offset) + "Duplicate symbol " + p.name +
+                " in modules " + ModuleName(it->second.module) + " and " +
+                ModuleName(static_cast<int>(m)));
       }
     }
     externOf_.resize(in_.size());
     for (size_t m = 0; m < in_.size(); ++m) {
-      for (const omf::TExtern& e : in_[m].module.externs) {
-        auto it = symbols_.find(Key(e.name));
-        if (it == symbols_.end()) {
-          Error("Undefined symbol " + e.name + " in module " + ModuleName(static_cast<int>(m)));
-          externOf_[m].push_back(nullptr);
-        } else {
-          externOf_[m].push_back(&it->second);
-        }
+      const omf::TModule& mod = in_[m].module;
+      // One message per name and module, at its first use: a misspelt name used a hundred
+      // times is one mistake.
+      std::vector<size_t> firstUse(mod.externs.size(), SIZE_MAX);
+      for (size_t i = mod.fixups.size(); i-- > 0;) {
+        const omf::TFixup& f = mod.fixups[i];
+        for (const TRef* ref : {&f.target, f.frame ? &*f.frame : nullptr})
+          if (ref && ref->kind == TRefKind::External && ref->index >= 1 &&
+              ref->index <= static_cast<int>(firstUse.size()))
+            firstUse[ref->index - 1] = i;
+      }
+      std::map<std::string, size_t> undefined;  // name → its first use
+      std::vector<std::string> order;
+      for (size_t i = 0; i < mod.externs.size(); ++i) {
+        const std::string key = Key(mod.externs[i].name);
+        auto it = symbols_.find(key);
+        externOf_[m].push_back(it == symbols_.end() ? nullptr : &it->second);
+        if (it != symbols_.end()) continue;
+        auto [u, added] = undefined.emplace(key, firstUse[i]);
+        if (added) order.push_back(mod.externs[i].name);
+        else u->second = std::min(u->second, firstUse[i]);
+      }
+      // In the order of the source, so that the log reads from the top of the file down.
+      std::stable_sort(order.begin(), order.end(), [&](const std::string& a, const std::string& b) {
+        return undefined[Key(a)] < undefined[Key(b)];
+      });
+      for (const std::string& name : order) {
+        size_t use = undefined[Key(name)];
+        std::string at = use == SIZE_MAX ? ""
+                                         : Place(static_cast<int>(m), mod.fixups[use].segment,
+                                                 mod.fixups[use].offset);
+        Error(at + "Undefined symbol " + name + " in module " + ModuleName(static_cast<int>(m)));
       }
     }
   }
@@ -335,20 +384,36 @@ class TLinker {
     const omf::TModule& mod = in_[m].module;
     switch (ref.kind) {
       case TRefKind::Segment: {
-        if (ref.index < 1 || ref.index > static_cast<int>(mod.segments.size())) return r;
+        if (ref.index < 1 || ref.index > static_cast<int>(mod.segments.size())) {
+          r.missing =
+              "segment #" + std::to_string(ref.index) + ", which the module does not define";
+          return r;
+        }
         const TPart& part = parts_[partOf_[m][ref.index - 1]];
         const TLogical& l = logicals_[part.logical];
         r = {true, part.base, l.frame, !l.absolute, "segment " + l.name};
         break;
       }
       case TRefKind::Group: {
-        if (ref.index < 1 || ref.index > static_cast<int>(groupOf_[m].size())) return r;
+        if (ref.index < 1 || ref.index > static_cast<int>(groupOf_[m].size())) {
+          r.missing = "group #" + std::to_string(ref.index) + ", which the module does not define";
+          return r;
+        }
         const TGroupInfo& g = groups_[groupOf_[m][ref.index - 1]];
+        if (g.logicals.empty()) {
+          // Its frame would be paragraph 0: the program would reach into the vector table.
+          r.missing = "group " + g.name + ", which has no segment in any module";
+          return r;
+        }
         r = {true, static_cast<uint32_t>(g.frame) * 16, g.frame, g.relocatable, "group " + g.name};
         break;
       }
       case TRefKind::External: {
-        if (ref.index < 1 || ref.index > static_cast<int>(externOf_[m].size())) return r;
+        if (ref.index < 1 || ref.index > static_cast<int>(externOf_[m].size())) {
+          r.missing =
+              "external #" + std::to_string(ref.index) + ", which the module does not declare";
+          return r;
+        }
         const TSymbol* s = externOf_[m][ref.index - 1];
         if (!s) return r;
         r = {true, s->linear, s->frame, s->relocatable, mod.externs[ref.index - 1].name};
@@ -374,7 +439,7 @@ class TLinker {
   void Relocate(uint32_t at, const TLogical& where) {
     uint32_t off = at - static_cast<uint32_t>(where.frame) * 16;
     if (off > 0xFFFF) {
-      Error("Relocation in segment " + where.name + " lies beyond 64K");
+      Error(FixupPlace() + "Relocation in segment " + where.name + " lies beyond 64K");
       return;
     }
     relocs_.push_back({static_cast<uint16_t>(off), where.frame});
@@ -389,51 +454,66 @@ class TLinker {
 
   void Fixup(int m, const omf::TFixup& f) {
     const omf::TModule& mod = in_[m].module;
-    if (f.segment < 1 || f.segment > static_cast<int>(mod.segments.size())) return;
+    if (f.segment < 1 || f.segment > static_cast<int>(mod.segments.size())) {
+      Error("Fixup in module " + ModuleName(m) + " patches segment #" + std::to_string(f.segment) +
+            ", which the module does not define");
+      return;
+    }
     const TPart& part = parts_[partOf_[m][f.segment - 1]];
     const TLogical& where = logicals_[part.logical];
     const omf::TSegment& seg = Seg(part);
+    fixupModule_ = m;
+    fixup_ = &f;
+    const std::string place =
+        " in module " + ModuleName(m) + " at " + seg.name + ":" + Hex(f.offset, 4);
     uint32_t size = omf::FixupSize(f.kind);
     if (static_cast<uint64_t>(f.offset) + size > seg.length) {
-      Error("Fixup past the end of segment " + seg.name + " in module " + ModuleName(m));
+      Error(FixupPlace() + "Fixup past the end of segment" + place);
       return;
     }
     if (where.absolute) {
-      r_.warnings.push_back("Fixup in AT segment " + seg.name + " in module " + ModuleName(m) +
-                            " ignored");
+      r_.warnings.push_back(FixupPlace() + "Fixup in AT segment" + place + " ignored");
       return;
     }
     TResolved target = Resolve(m, f.target);
-    if (!target.ok) return;  // an undefined external, already reported
     TResolved frame = f.frame ? Resolve(m, *f.frame) : target;
-    if (!frame.ok) return;
+    for (const TResolved* r : {&target, &frame})
+      if (!r->missing.empty()) {
+        Error(FixupPlace() + "Missing segment: the fixup" + place + " names " + r->missing);
+        return;
+      }
+    if (!target.ok || !frame.ok) return;  // an undefined external, already reported
     uint32_t at = part.base + f.offset;
-    std::string place = seg.name + ":" + Hex(f.offset, 4);
-    auto overflow = [&]() {
-      Error("Fixup overflow in module " + ModuleName(m) + " at " + place + ", target " +
-            target.name);
+    auto overflow = [&](const std::string& why) {
+      Error(FixupPlace() + "Fixup overflow" + place + ": " + why);
     };
+    const std::string outside = "target " + target.name + " lies outside the 64K frame" +
+                                (f.frame ? " of " + frame.name : "");
     int64_t frameBase = static_cast<int64_t>(frame.frame) * 16;
     int64_t tOff = static_cast<int64_t>(target.linear) - frameBase;
     bool wideKind = f.kind == TFixupKind::Offset32 || f.kind == TFixupKind::Pointer48;
     int64_t limit = wideKind ? 0xFFFFFFFFll : 0xFFFF;
     if (f.kind != TFixupKind::Segment16 && (tOff < 0 || tOff > limit)) {
-      overflow();
+      overflow(outside);
       return;
     }
     if (f.selfRelative) {
       int64_t lOff = static_cast<int64_t>(at) - frameBase;
       int fieldSize = f.kind == TFixupKind::LowByte ? 1 : f.kind == TFixupKind::Offset32 ? 4 : 2;
-      if (lOff < 0 || lOff > limit || f.kind == TFixupKind::Segment16 ||
-          f.kind == TFixupKind::HighByte || f.kind == TFixupKind::Pointer32 ||
-          f.kind == TFixupKind::Pointer48) {
-        overflow();
+      if (f.kind == TFixupKind::Segment16 || f.kind == TFixupKind::HighByte ||
+          f.kind == TFixupKind::Pointer32 || f.kind == TFixupKind::Pointer48) {
+        overflow("a relative reference to " + target.name + " cannot be a segment or pointer");
+        return;
+      }
+      if (lOff < 0 || lOff > limit) {
+        overflow("a near reference cannot reach " + target.name + " in another 64K frame");
         return;
       }
       if (fieldSize == 1) {
         int64_t v = tOff + static_cast<int8_t>(Read(at, 1)) - (lOff + 1);
         if (v < -128 || v > 127) {
-          overflow();
+          overflow("a short reference cannot reach " + target.name + " " + std::to_string(v) +
+                   " bytes away (-128 to 127)");
           return;
         }
         Write(at, 1, static_cast<uint32_t>(v));
@@ -467,12 +547,27 @@ class TLinker {
   }
 
   void Header() {
+    if (fileEnd_ == 0) {
+      // A header with nothing to load: DOS would run whatever memory holds.
+      Error("No code: no segment of the program holds any bytes to load");
+      return;
+    }
     for (size_t m = 0; m < in_.size() && !hasStart_; ++m) {
       const auto& start = in_[m].module.start;
       if (!start) continue;
       TResolved target = Resolve(static_cast<int>(m), start->target);
       TResolved frame = start->frame ? Resolve(static_cast<int>(m), *start->frame) : target;
-      if (!target.ok || !frame.ok) return;
+      for (const TResolved* r : {&target, &frame})
+        if (!r->missing.empty()) {
+          Error("Missing segment: the program entry point in module " +
+                ModuleName(static_cast<int>(m)) + " names " + r->missing);
+          return;
+        }
+      if (!target.ok || !frame.ok) {
+        Error("Program entry point in module " + ModuleName(static_cast<int>(m)) +
+              " names an undefined symbol");
+        return;
+      }
       int64_t ip = static_cast<int64_t>(target.linear) + start->offset - frame.frame * 16ll;
       if (ip < 0 || ip > 0xFFFF) {
         Error("Program entry point in module " + ModuleName(static_cast<int>(m)) +

@@ -235,10 +235,18 @@ std::vector<uint8_t> ComImage(const std::vector<uint8_t>& exe, TError& error) {
   return {exe.begin() + static_cast<std::ptrdiff_t>(header + 0x100), exe.end()};
 }
 
-int RunJob(const TJob& job, std::ostream& out) {
+// A message is one line of the log the IDE reads: names from a damaged object may hold
+// control characters, a line break among them.
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return text;
+}
+
+int LinkJob(const TJob& job, std::ostream& out) {
   int errors = 0;
   auto error = [&](const std::string& e) {
-    out << "Error: " << e << "\n";
+    out << "Error: " << OneLine(e) << "\n";
     ++errors;
   };
   if (job.objects.empty()) {
@@ -272,22 +280,33 @@ int RunJob(const TJob& job, std::ostream& out) {
   if (errors) return 1;
   TLinkResult r = Link(inputs, job.options);
   for (const std::string& w : r.warnings)
-    if (!(job.comFile && w == "No stack")) out << "Warning: " << w << "\n";
+    if (!(job.comFile && w == "No stack")) out << "Warning: " << OneLine(w) << "\n";
   for (const std::string& e : r.errors) error(e);
   std::vector<uint8_t> com;
   if (!errors && job.comFile) com = ComImage(r.exe, error);
-  if (errors) {
-    // An executable or map left from an earlier build would pass for this one.
-    std::error_code ec;
-    fs::remove(job.exe, ec);
-    if (!job.map.empty()) fs::remove(job.map, ec);
-    return 1;
-  }
+  if (errors) return 1;
   const std::vector<uint8_t>& image = job.comFile ? com : r.exe;
   if (!WriteAll(job.exe, image.data(), image.size())) error("Unable to write file " + job.exe);
   if (!job.map.empty() && !WriteAll(job.map, r.map.data(), r.map.size()))
     error("Unable to write file " + job.map);
   return errors ? 1 : 0;
+}
+
+int RunJob(const TJob& job, std::ostream& out) {
+  int status = 1;
+  try {
+    status = LinkJob(job, out);
+  } catch (const std::exception& e) {
+    out << "Fatal: " << OneLine(e.what()) << "\n";
+  }
+  if (status != 0) {
+    // An executable or map left from an earlier build, or half written by this one, would
+    // pass for this build's.
+    std::error_code ec;
+    fs::remove(job.exe, ec);
+    if (!job.map.empty()) fs::remove(job.map, ec);
+  }
+  return status;
 }
 
 // Default output names: the first object's base name beside it.

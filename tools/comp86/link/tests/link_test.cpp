@@ -2,9 +2,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 
+#include "assembly.h"
 #include "link.h"
 
 namespace {
@@ -291,17 +293,14 @@ TEST(Link, ReportsUndefinedDuplicateAndOverflow) {
   b.Pub("TWICE", b.Seg("CODE", "CODE", {0xC3}), 0);
   TLinkResult r = Link({a.Input("a"), b.Input("b")}, {});
   ASSERT_FALSE(r.ok());
-  std::vector<std::string> want = {"Duplicate symbol TWICE in modules a.asm and b.asm",
-                                   "Undefined symbol MISSING in module a.asm"};
+  // The undefined symbol does not hide the overflow.
+  std::vector<std::string> want = {
+      "Duplicate symbol TWICE in modules a.asm and b.asm",
+      "Undefined symbol MISSING in module a.asm",
+      "Fixup overflow in module a.asm at CODE:0004: target segment DATA lies outside the 64K "
+      "frame of segment CODE"};
   EXPECT_EQ(r.errors, want);
   EXPECT_TRUE(r.exe.empty());
-
-  a.m.externs.clear();
-  a.m.fixups.erase(a.m.fixups.begin());
-  b.m.publics.clear();
-  r = Link({a.Input("a"), b.Input("b")}, {});
-  ASSERT_EQ(r.errors.size(), 1u);
-  EXPECT_EQ(r.errors[0], "Fixup overflow in module a.asm at CODE:0004, target segment DATA");
 }
 
 TEST(Link, DamagedObjectsNeverCrashTheLinker) {
@@ -353,7 +352,141 @@ class LinkCommandLine : public ::testing::Test {
     std::ifstream f(dir / name, std::ios::binary);
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
   }
+  // BASE.ASM assembled the way the IDE does it (full path, line records), read back from its
+  // object bytes.
+  TModule Assembled(const std::string& base, const std::string& source) {
+    std::ofstream(dir / (base + ".asm"), std::ios::binary) << source;
+    comp86::TAssembleOptions o;
+    o.sourcePath = (dir / (base + ".asm")).string();
+    comp86::TAssembly a = comp86::Assemble(o);
+    for (const comp86::TMessage& m : a.messages) ADD_FAILURE() << base << ": " << m.text;
+    return ReadObject(WriteObject(a.module));
+  }
+  // "{dir}" in expected text stands for the test's folder.
+  std::string Expand(std::string text) const {
+    for (size_t at; (at = text.find("{dir}")) != std::string::npos;)
+      text.replace(at, 5, dir.string());
+    return text;
+  }
 };
+
+// Students' mistakes the assembler lets through, and what the assembler cannot produce made
+// by editing its object: each error names the source line of its place.
+TEST_F(LinkCommandLine, ErrorsNameTheSourceLine) {
+  const char* const kCallsFoo =
+      " EXTRN FOO:NEAR, BAR:NEAR\nCODE SEGMENT\n ASSUME CS:CODE\nstart: call FOO\n"
+      " call FOO\n call BAR\n call FOO\n mov ax, 4c00h\n int 21h\nCODE ENDS\nEND start\n";
+  const char* const kLoadsVar =
+      "DATA SEGMENT\nv dw 0\nDATA ENDS\nCODE SEGMENT\n ASSUME CS:CODE, DS:DATA\n"
+      "start: mov ax, DATA\n mov ds, ax\n mov ax, v\n ret\nCODE ENDS\nEND start\n";
+  struct TCase {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> sources;  // base name, text
+    std::function<void(TModule&)> edit;                        // on the first module
+    std::vector<std::string> errors;
+  };
+  const TCase cases[] = {
+      {"undefined: once per name and module, at its first use",
+       {{"u", kCallsFoo}, {"v", " EXTRN FOO:NEAR\nCODE SEGMENT\n call FOO\nCODE ENDS\nEND\n"}},
+       nullptr,
+       {"{dir}/u.asm(4): Undefined symbol FOO in module u.asm",
+        "{dir}/u.asm(6): Undefined symbol BAR in module u.asm",
+        "{dir}/v.asm(3): Undefined symbol FOO in module v.asm"}},
+      {"near call into another 64K frame",
+       {{"n",
+         " EXTRN FAR_AWAY:NEAR\nCODE SEGMENT PUBLIC 'CODE'\n ASSUME CS:CODE\n"
+         "start: mov ax, 1\n call FAR_AWAY\n ret\nCODE ENDS\nEND start\n"},
+        {"m",
+         " PUBLIC FAR_AWAY\nPAD SEGMENT PUBLIC 'CODE'\n db 40000 dup(90h)\nPAD ENDS\n"
+         "CODE2 SEGMENT 'CODE'\nFAR_AWAY: ret\nCODE2 ENDS\nEND\n"}},
+       nullptr,
+       {"{dir}/n.asm(5): Fixup overflow in module n.asm at CODE:0004: a near reference cannot "
+        "reach FAR_AWAY in another 64K frame"}},
+      {"frame group without segments",
+       {{"d", kLoadsVar}},
+       [](TModule& m) {
+         m.groups.push_back({"DGROUP", {}});
+         m.fixups.back().frame = TRef{TRefKind::Group, int(m.groups.size())};
+       },
+       {"{dir}/d.asm(8): Missing segment: the fixup in module d.asm at CODE:0006 names group "
+        "DGROUP, which has no segment in any module"}},
+      {"target segment the module does not define",
+       {{"d", kLoadsVar}},
+       [](TModule& m) {
+         m.fixups.front().target = {TRefKind::Segment, 9};
+       },
+       {"{dir}/d.asm(6): Missing segment: the fixup in module d.asm at CODE:0001 names segment "
+        "#9, which the module does not define"}},
+      {"duplicate public, at its second definition",
+       {{"a", " PUBLIC X\nCODE SEGMENT PUBLIC\nstart:\nX: ret\nCODE ENDS\nEND start\n"},
+        {"b", " PUBLIC X\nCODE SEGMENT PUBLIC\n nop\nX: nop\n ret\nCODE ENDS\nEND\n"}},
+       nullptr,
+       {"{dir}/b.asm(4): Duplicate symbol X in modules a.asm and b.asm"}},
+      {"no code at all",
+       {{"e", " END\n"}},
+       nullptr,
+       {"No code: no segment of the program holds any bytes to load"}},
+  };
+  for (const TCase& c : cases) {
+    std::vector<TLinkInput> inputs;
+    for (const auto& [base, text] : c.sources) inputs.push_back({base, Assembled(base, text)});
+    if (c.edit) c.edit(inputs.front().module);
+    TLinkResult r = Link(inputs, {});
+    std::vector<std::string> want;
+    for (const std::string& e : c.errors) want.push_back(Expand(e));
+    EXPECT_EQ(r.errors, want) << c.what;
+    EXPECT_TRUE(r.exe.empty()) << c.what;
+  }
+}
+
+// The IDE's command lines with the output going to the log: errors and warnings one line
+// each, and no executable or map of an earlier build left when the link fails.
+TEST_F(LinkCommandLine, IdeCommandLinesLogOneLineMessages) {
+  const char* const kNoEntry =
+      "CODE SEGMENT\n ASSUME CS:CODE\n mov ax, 4c00h\n int 21h\nCODE ENDS\n"
+      "STK SEGMENT STACK\n dw 64 dup(?)\nSTK ENDS\n END\n";
+  const char* const kUndefined =
+      "CODE SEGMENT\n ASSUME CS:CODE\n EXTRN PRINT:FAR\nstart: mov ax, 1\n call PRINT\n"
+      "CODE ENDS\nSTK SEGMENT STACK\n dw 64 dup(?)\nSTK ENDS\n END start\n";
+  struct TCase {
+    const char* source;
+    bool masm;
+    size_t keep;  // bytes of the object kept (a half-written one), 0: all
+    std::vector<std::string> log;
+  };
+  const TCase cases[] = {
+      {kNoEntry, false, 0, {"Warning: No program entry point"}},
+      {kNoEntry, true, 0, {"Warning: No program entry point"}},
+      {kUndefined, false, 0, {"Error: {dir}/p.asm(5): Undefined symbol PRINT in module p.asm"}},
+      {kUndefined, true, 0, {"Error: {dir}/p.asm(5): Undefined symbol PRINT in module p.asm"}},
+      {kUndefined,
+       false,
+       10,
+       {"Error: file {dir}/p.OBJ: bad OMF record THEADR (80h) at offset 0: the record runs past "
+        "the end of the file"}},
+  };
+  for (const TCase& c : cases) {
+    std::vector<uint8_t> object = WriteObject(Assembled("p", c.source));
+    if (c.keep) object.resize(c.keep);
+    WriteFile("p.OBJ", object);
+    WriteFile("p.EXE", {1});
+    WriteFile("p.MAP", {1});
+    const std::string obj = (dir / "p.OBJ").string();
+    std::ostringstream out;
+    int status = c.masm ? comp86::RunLink({obj + ",,,", "/LINENUMBERS"}, out)
+                        : comp86::RunTlink({"/l", obj}, out);
+    std::vector<std::string> log, want;
+    for (const std::string& l : Lines(out.str()))
+      if (l.starts_with("Error: ") || l.starts_with("Warning: ") || l.starts_with("Fatal: "))
+        log.push_back(l);
+    for (const std::string& l : c.log) want.push_back(Expand(l));
+    EXPECT_EQ(log, want) << out.str();
+    const bool failed = want.front().starts_with("Error: ");
+    EXPECT_EQ(status != 0, failed) << out.str();
+    EXPECT_EQ(std::filesystem::exists(dir / "p.EXE"), !failed) << out.str();
+    EXPECT_EQ(std::filesystem::exists(dir / "p.MAP"), !failed) << out.str();
+  }
+}
 
 TEST_F(LinkCommandLine, TlinkResolvesNamesAndWritesBesideTheObject) {
   WriteFile("hello.obj", WriteObject(HelloModule().m));

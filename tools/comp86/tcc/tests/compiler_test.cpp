@@ -587,6 +587,20 @@ TEST(CompilerMessages, ErrorsOnTheirLines) {
   }
 }
 
+// A function declared but defined nowhere reaches the linker as an external of the C name;
+// the linker's error names the C line of its first call, from the object's line records.
+TEST(CompilerMessages, UndefinedFunctionAtItsFirstCall) {
+  TBuild b = Build(
+      "int foo(int x);\nint bar(void);\n\nint main(void) {\n  int a = foo(1);\n"
+      "  a += foo(2);\n  return bar() + a;\n}\n");
+  ASSERT_TRUE(b.result.ok) << b.messages;
+  comp86::TLinkResult link =
+      comp86::Link({{"T", omf::ReadObject(omf::WriteObject(b.result.module))}}, {});
+  const std::vector<std::string> want = {"T.C(5): Undefined symbol _foo in module T.C",
+                                         "T.C(7): Undefined symbol _bar in module T.C"};
+  EXPECT_EQ(link.errors, want);
+}
+
 TEST(CompilerMessages, Warnings) {
   TBuild b = Build(
       "int f() { }\n"
