@@ -154,6 +154,10 @@ TEST_P(ToolchainBuild, LinkErrorsFailTheBuildAndNameTheSymbol) {
   EXPECT_FALSE(state_.BuildSucceeded);
   ASSERT_GE(report_.lines.size(), 2u);
   EXPECT_NE(report_.lines[0].find("FOO"), std::string::npos) << report_.lines[0];
+  const auto place = MessageLocation(report_.lines[0], request_.paths.source);
+  ASSERT_TRUE(place) << report_.lines[0];
+  EXPECT_EQ(place->path, request_.paths.source);
+  EXPECT_EQ(place->line, 5);
   EXPECT_EQ(report_.lines.back(), "链接发现错误！双击错误信息可定位到该行。");
   for (const std::string& line : report_.lines) {
     EXPECT_EQ(line.find("无语法错误"), std::string::npos);
