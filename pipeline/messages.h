@@ -24,7 +24,8 @@ TListingMessages ReadListingMessages(const std::vector<std::string>& listing, TS
                                      std::string_view assembler);
 
 // The linker's console: "Error: " and "Fatal: " lines are errors, "Warning: " lines are
-// listed; anything else (a banner) is not.
+// listed (but for "No stack": the workbench sets every program's stack); anything else (a
+// banner) is not.
 TListingMessages ReadLinkMessages(const std::vector<std::string>& log);
 
 // A line of a tool's output as the message list shows it: code page 936 text, with bytes

@@ -108,7 +108,8 @@ TEST(Messages, WhichLinesEachToolListsAndWhichFail) {
       {{"Fatal: only the tiny model (-mt) is supported"}, TSourceKind::C, "",
        {"Fatal: only the tiny model (-mt) is supported"}, true},
       // The linker: its banner is not listed, its warnings do not fail.
-      {{"Linker Version 1.0", "Warning: No program entry point"}, TSourceKind::Assembly, nullptr,
+      {{"Linker Version 1.0", "Warning: No program entry point", "Warning: No stack"},
+       TSourceKind::Assembly, nullptr,
        {"Warning: No program entry point"}, false},
       {{"Error: /w/h.asm(4): Undefined symbol FOO in module h.asm", "Fatal: no room"},
        TSourceKind::Assembly, nullptr,
