@@ -1399,6 +1399,16 @@ bool TCompiler::Run() {
       ExternalDeclaration();
       if (pos_ == before) Next();
     }
+    // Nothing is linked to a program but its own module: a function called without any
+    // declaration and never defined here can never be found, so the call is the error.
+    // The error stands for the calls' warnings about a missing prototype.
+    for (const TSymbol& s : symbols_) {
+      if (!s.implicit || s.defined) continue;
+      std::erase_if(diags.messages, [&](const TCompilerMessage& m) {
+        return m.warning && m.text == NoPrototypeWarning(s.name);
+      });
+      Error(s.file, s.line, "Call to undeclared function '" + s.name + "'");
+    }
   } catch (const TStop&) {
     return false;
   }

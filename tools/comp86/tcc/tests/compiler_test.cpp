@@ -490,6 +490,29 @@ int main() {
   EXPECT_EQ(r.exitCode, 3);
 }
 
+// No object lies at offset 0 of the data, where it would compare equal to a null pointer,
+// whatever kind of object comes first.
+TEST(CompilerRun, NoObjectAtOffsetZero) {
+  const struct {
+    const char* global;
+    const char* local;
+    const char* first;
+  } cases[] = {
+      {"char first[] = \"first\";", "", "first"},
+      {"static char first[] = \"first\";", "", "first"},
+      {"", "static char first[] = \"first\";", "first"},
+      {"", "", "\"first\""},
+      {"struct { char name[6]; } first = {\"first\"};", "", "first.name"},
+  };
+  for (const auto& c : cases) {
+    TRun r = Execute(Program(std::string(c.global) + "\nint main() { " + c.local +
+                             " char *p = " + c.first +
+                             "; putn(p != 0); sp(); putn((unsigned)p > 0); sp(); puts(p); "
+                             "return 0; }\n"));
+    EXPECT_EQ(r.output, "1 1 first") << c.global << c.local << c.first;
+  }
+}
+
 // Each statement starts a line record, the prologue has the opening brace's line and the
 // epilogue the closing one; offsets ascend, one record per offset.
 TEST(CompilerObject, SegmentsPublicsStringsAndLineRecords) {
@@ -584,6 +607,32 @@ TEST(CompilerMessages, ErrorsOnTheirLines) {
     EXPECT_FALSE(b.result.ok) << c.source;
     std::string first = b.messages.substr(0, b.messages.find('\n'));
     EXPECT_EQ(first, c.expected) << c.source;
+  }
+}
+
+// Nothing is linked to a program but its own module: a function called without a
+// declaration and not defined is the error at its first call. One that is declared, or is
+// defined further on, is the linker's or only a warning.
+TEST(CompilerMessages, CallToUndeclaredFunction) {
+  const struct {
+    const char* source;
+    const char* messages;
+  } cases[] = {
+      {"int main() {\n  int x = 1;\n  prnitf(\"%d\", x);\n  return x;\n}\n",
+       "Error T.C 3: Call to undeclared function 'prnitf'\n"},
+      {"int f(void) {\n  return g(1) + h(2);\n}\nint main() {\n  return g(3) + f();\n}\n",
+       "Error T.C 2: Call to undeclared function 'g'\n"
+       "Error T.C 2: Call to undeclared function 'h'\n"},
+      {"int main() {\n  return g(1);\n}\nint g(int a);\n",
+       "Error T.C 2: Call to undeclared function 'g'\n"},
+      {"int g(int a);\nint main() {\n  return g(1);\n}\n", ""},
+      {"int main() {\n  return g(1);\n}\nint g(int a) { return a; }\n",
+       "Warning T.C 2: Call to function 'g' with no prototype\n"},
+  };
+  for (const auto& c : cases) {
+    TBuild b = Build(c.source);
+    EXPECT_EQ(b.messages, c.messages) << c.source;
+    EXPECT_EQ(b.result.ok, std::string(c.messages).find("Error") == std::string::npos);
   }
 }
 
