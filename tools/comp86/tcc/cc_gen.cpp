@@ -113,6 +113,7 @@ class TGenerator {
   void Helper(const std::string& name) {
     helpers_.insert(name);
     if (name == "__ldiv$") helpers_.insert("__uldiv$");
+    Use(name);
     Emit("CALL " + name);
   }
   void Push(TTypeRef t) {
@@ -1335,6 +1336,7 @@ void TGenerator::Run() {
     for (const auto& r : d.relocs) refsOf[d.asmName].push_back(r.target);
     if (d.isPublic) work.push_back(d.asmName);
   }
+  refsOf["__ldiv$"].push_back("__uldiv$");
   std::set<std::string> reached;
   while (!work.empty()) {
     std::string n = work.back();
@@ -1353,6 +1355,7 @@ void TGenerator::Run() {
   for (TChunk& ch : chunks_) defined.insert(ch.name);
   for (const TDataObject& d : c_.data) defined.insert(d.asmName);
   for (size_t i = 0; i < c_.strings.size(); ++i) defined.insert("S$" + std::to_string(i));
+  defined.insert(helpers_.begin(), helpers_.end());
   // Referred to but not defined here: another module must define it (the linker says so
   // when none does).
   for (const std::string& n : reached)
@@ -1375,6 +1378,7 @@ void TGenerator::Run() {
     }
   }
   for (const std::string& h : helpers_) {
+    if (!reached.count(h)) continue;
     std::string text = HelperText(h);
     size_t p = 0;
     while (p < text.size()) {
