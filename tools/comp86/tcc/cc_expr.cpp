@@ -735,7 +735,7 @@ TExpr* TCompiler::CallExpr(TExpr* fn, const std::string& name) {
   }
   std::string shown = name.empty() ? "function" : name;
   if (!ft->prototyped) {
-    Warning(file, line, "Call to function '" + shown + "' with no prototype");
+    Warning(file, line, NoPrototypeWarning(shown));
   } else {
     if (args.size() < ft->params.size())
       Error(file, line, "Too few parameters in call to '" + shown + "'");
@@ -845,6 +845,7 @@ TExpr* TCompiler::Primary() {
       types_.push_back(f);
       s = NewSymbol(name, TSymKind::Function, &types_.back());
       s->storage = TStorage::Extern;
+      s->implicit = true;
       s->asmName = "_" + name;
       s->file = t.file;
       s->line = t.line;

@@ -11,6 +11,8 @@ namespace comp86::cc::detail {
 
 namespace {
 
+constexpr int kNullGuardBytes = 4;
+
 std::string Hex(int64_t v) { return std::to_string(v); }
 
 std::string Label(int n) { return "L$" + std::to_string(n); }
@@ -111,6 +113,7 @@ class TGenerator {
   void Helper(const std::string& name) {
     helpers_.insert(name);
     if (name == "__ldiv$") helpers_.insert("__uldiv$");
+    Use(name);
     Emit("CALL " + name);
   }
   void Push(TTypeRef t) {
@@ -1320,26 +1323,27 @@ void TGenerator::Run() {
   for (TFunction* f : c_.functions) anyInterrupt_ = anyInterrupt_ || f->sym->type->interrupt;
   for (TFunction* f : c_.functions) Function(f);
 
-  // What is emitted: every public function and what it reaches; all variables; the
-  // string literals and static functions only when something emitted refers to them.
-  std::map<std::string, TChunk*> byName;
-  for (TChunk& ch : chunks_) byName[ch.name] = &ch;
-  std::set<std::string> reached;
+  // What is emitted: every public function and variable and what they reach; string
+  // literals, static functions and static variables only when something emitted refers to
+  // them, so that what a program takes from a header and does not use costs nothing.
+  std::map<std::string, std::vector<std::string>> refsOf;
   std::vector<std::string> work;
-  for (TChunk& ch : chunks_)
+  for (TChunk& ch : chunks_) {
+    refsOf[ch.name].assign(ch.refs.begin(), ch.refs.end());
     if (ch.root) work.push_back(ch.name);
-  for (const TDataObject& d : c_.data)
-    if (!d.isString) {
-      work.push_back(d.asmName);
-      for (const auto& r : d.relocs) work.push_back(r.target);
-    }
+  }
+  for (const TDataObject& d : c_.data) {
+    for (const auto& r : d.relocs) refsOf[d.asmName].push_back(r.target);
+    if (d.isPublic) work.push_back(d.asmName);
+  }
+  refsOf["__ldiv$"].push_back("__uldiv$");
+  std::set<std::string> reached;
   while (!work.empty()) {
     std::string n = work.back();
     work.pop_back();
     if (!reached.insert(n).second) continue;
-    auto f = byName.find(n);
-    if (f != byName.end())
-      for (const std::string& r : f->second->refs) work.push_back(r);
+    auto f = refsOf.find(n);
+    if (f != refsOf.end()) work.insert(work.end(), f->second.begin(), f->second.end());
   }
 
   std::vector<TAsmLine>& out = c_.asmLines;
@@ -1351,6 +1355,7 @@ void TGenerator::Run() {
   for (TChunk& ch : chunks_) defined.insert(ch.name);
   for (const TDataObject& d : c_.data) defined.insert(d.asmName);
   for (size_t i = 0; i < c_.strings.size(); ++i) defined.insert("S$" + std::to_string(i));
+  defined.insert(helpers_.begin(), helpers_.end());
   // Referred to but not defined here: another module must define it (the linker says so
   // when none does).
   for (const std::string& n : reached)
@@ -1373,6 +1378,7 @@ void TGenerator::Run() {
     }
   }
   for (const std::string& h : helpers_) {
+    if (!reached.count(h)) continue;
     std::string text = HelperText(h);
     size_t p = 0;
     while (p < text.size()) {
@@ -1384,6 +1390,10 @@ void TGenerator::Run() {
   if (anyInterrupt_) line("__ds$\tDW 0");
   line("_TEXT\tENDS");
   line("_DATA\tSEGMENT PARA PUBLIC 'DATA'");
+  // Offset 0 is the null pointer's: no object may compare equal to it. As wide as the
+  // widest scalar (a long, a far pointer), so that a store through a null pointer lands here
+  // rather than on a variable.
+  line("__null\tDB " + std::to_string(kNullGuardBytes) + " DUP(0)");
   auto bytesLines = [&](const std::vector<uint8_t>& b, size_t from, size_t to) {
     bool allZero =
         std::all_of(b.begin() + long(from), b.begin() + long(to), [](uint8_t x) { return x == 0; });
@@ -1417,6 +1427,7 @@ void TGenerator::Run() {
     bytesLines(bytes, at, bytes.size());
   };
   for (const TDataObject& d : c_.data) {
+    if (!reached.count(d.asmName)) continue;
     const char* type = "BYTE";
     auto g = c_.globalsByAsm.find(d.asmName);
     if (g != c_.globalsByAsm.end()) {

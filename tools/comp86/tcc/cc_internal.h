@@ -92,6 +92,7 @@ struct TSymbol {
   bool defined = false;   // functions with a body, variables with storage here
   bool internal = false;  // static: no PUBLIC
   bool assigned = false;
+  bool implicit = false;  // a function first met in a call, without a declaration
   int file = 0;
   int line = 0;
 };
@@ -227,7 +228,6 @@ struct TDataObject {
   };
   std::vector<TReloc> relocs;
   bool isPublic = false;
-  bool isString = false;
   int file = 0;
   int line = 0;
 };
@@ -405,6 +405,10 @@ class TCompiler {
   int warnings_ = 0;
   TTypeRef basics_[7] = {};
 };
+
+inline std::string NoPrototypeWarning(const std::string& function) {
+  return "Call to function '" + function + "' with no prototype";
+}
 
 // Generates the assembly of the parsed unit into compiler.assembly / asmLines.
 void GenerateAssembly(TCompiler& compiler);

@@ -175,16 +175,19 @@ bool TCompiler::Expect(const char* punct, const char* message) {
   if (Accept(punct)) return true;
   std::string text = message ? message : std::string("'") + punct + "' expected";
   const TToken& t = Tok();
-  // The error belongs to the line that lacks the token, not to the next statement's line.
-  int line = t.line;
-  if (pos_ > 0 && !toks_.empty() && (t.lineStart || t.kind == TTokenKind::EndOfInput))
-    line = toks_[std::min(pos_, toks_.size()) - 1].line;
-  // A missing token right after another error on the line is that error's echo.
-  if (!diags.messages.empty()) {
-    const TCompilerMessage& last = diags.messages.back();
-    if (!last.warning && last.file == t.file && last.line == line) return false;
+  // The error belongs to the line that lacks the token, not to the next statement's line,
+  // which may be in another file when the line ends an #include file.
+  int file = t.file, line = t.line;
+  if (pos_ > 0 && !toks_.empty() && (t.lineStart || t.kind == TTokenKind::EndOfInput)) {
+    const TToken& before = toks_[std::min(pos_, toks_.size()) - 1];
+    file = before.file;
+    line = before.line;
   }
-  Error(t.file, line, text);
+  // A missing token on a line that already has an error (an illegal character dropped from
+  // it, say) is that error's echo.
+  for (const TCompilerMessage& m : diags.messages)
+    if (!m.warning && m.file == file && m.line == line) return false;
+  Error(file, line, text);
   return false;
 }
 
@@ -1398,6 +1401,16 @@ bool TCompiler::Run() {
       size_t before = pos_;
       ExternalDeclaration();
       if (pos_ == before) Next();
+    }
+    // Nothing is linked to a program but its own module: a function called without any
+    // declaration and never defined here can never be found, so the call is the error.
+    // The error stands for the calls' warnings about a missing prototype.
+    for (const TSymbol& s : symbols_) {
+      if (!s.implicit || s.defined) continue;
+      std::erase_if(diags.messages, [&](const TCompilerMessage& m) {
+        return m.warning && m.text == NoPrototypeWarning(s.name);
+      });
+      Error(s.file, s.line, "Call to undeclared function '" + s.name + "'");
     }
   } catch (const TStop&) {
     return false;

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "full_width.h"
+
 namespace comp86::cc {
 namespace {
 
@@ -183,6 +185,16 @@ class TLexer {
   void Stray() {
     const int c = At(pos_);
     char text[64];
+    if (std::string hint = FullWidthHint(std::string_view(src_.text).substr(pos_)); !hint.empty()) {
+      // A Chinese input method left switched on: the hint names the ASCII character meant,
+      // once a line, as such a line tends to have several.
+      const int line = src_.lines[pos_];
+      if (line != fullWidthLine_) Problem(line, std::move(hint));
+      fullWidthLine_ = line;
+      pos_ += 2;
+      space_ = true;
+      return;
+    }
     if (IsLeadByte(c) && IsTrailByte(At(pos_ + 1))) {
       // One message for a double-byte character (a full-width ';' typed by mistake, say),
       // shown as itself so that the student recognises it.
@@ -205,6 +217,7 @@ class TLexer {
   size_t pos_ = 0;
   bool lineStart_ = true;
   bool space_ = false;
+  int fullWidthLine_ = 0;  // the last line with a full-width character reported
   TLexResult result_;
 };
 

@@ -1,8 +1,9 @@
 // The C lexer of TCC.EXE and the decoding of character and string constants. Sources are
 // bytes in code page 936: bytes >= 80h are fine inside literals and comments (a double-byte
 // character is kept whole there, so a trail byte 5Ch never acts as a backslash) and refused
-// elsewhere. Literals and numbers keep their text as written; the compiler decodes them with
-// DecodeCharLiteral / DecodeStringLiteral.
+// elsewhere (a full-width character with the hint that names the ASCII one meant). Literals
+// and numbers keep their text as written; the compiler decodes them with DecodeCharLiteral /
+// DecodeStringLiteral.
 #pragma once
 
 #include <cstdint>

@@ -124,12 +124,14 @@ int RunTcc(const std::vector<std::string>& args, std::ostream& out) {
   co.keepAssembly = keepAssembly;
   TCompileResult result;
   if (!tokens.empty()) result = Compile(tokens, co, diagnostics);
-  // Messages in source order: those of included files first, as the includes come first.
+  // Messages in source order: those of included files first (as the includes come first, in
+  // the order they were opened), then each file's by line.
   std::vector<TCompilerMessage> messages = diagnostics.messages;
   std::stable_sort(messages.begin(), messages.end(),
                    [](const TCompilerMessage& a, const TCompilerMessage& b) {
                      const bool ha = a.file != 0, hb = b.file != 0;
-                     if (ha || hb) return ha && !hb;
+                     if (ha != hb) return ha;
+                     if (a.file != b.file) return a.file < b.file;
                      return a.line < b.line;
                    });
   for (const TCompilerMessage& m : messages) out << diagnostics.Format(m) << "\n";

@@ -2,155 +2,17 @@
 // simulator the way the workbench loads them, the messages, and arbitrary input.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 
-#include "cc.h"
-#include "cpu86.h"
+#include "compiler_harness.h"
 #include "lexer.h"
-#include "link.h"
 
 namespace {
 
 using namespace comp86::cc;
-
-struct TBuild {
-  TCompileResult result;
-  std::string messages;  // one formatted message a line
-};
-
-// The source goes through the preprocessor from a file, as TCC.EXE reads it.
-TBuild Build(const std::string& source) {
-  static int counter = 0;
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("tcc-compiler-test-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  const std::string path = (dir / ("T" + std::to_string(counter++) + ".C")).string();
-  {
-    std::ofstream out(path, std::ios::binary);
-    out << source;
-  }
-  TDiagnostics d;
-  TPreprocessOptions po;
-  po.sourcePath = path;
-  po.includeDirs.push_back(std::string(COMP86_SOURCE_DIR) + "/tcc/include");
-  std::vector<TToken> tokens = Preprocess(po, d);
-  d.files[0] = "T.C";
-  TCompileOptions o;
-  o.sourcePath = "T.C";
-  TBuild b;
-  b.result = Compile(tokens, o, d);
-  for (const TCompilerMessage& m : d.messages) b.messages += d.Format(m) + "\n";
-  std::error_code ec;
-  std::filesystem::remove(path, ec);
-  std::filesystem::remove(dir, ec);
-  return b;
-}
-
-// The program's screen output, collected from INT 21h.
-class TCapture final : public IConsole {
- public:
-  std::string text;
-  void ShowUserScreen() override {}
-  void SetCaption(std::string_view, uint32_t) override {}
-  void FocusConsole() override {}
-  void Append(std::string_view bytes) override { text += bytes; }
-  void DeleteLast() override {}
-  void ScrollToEnd() override {}
-  void ProcessEvents() override { running_ = false; }
-  bool Running() const override { return running_; }
-  uint8_t PendingKey() const override { return kNoKey; }
-  void SetPendingKey(uint8_t) override {}
-  bool running_ = true;
-};
-
-uint32_t MapHex(const std::string& map, const std::string& segment) {
-  std::istringstream in(map);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.find(" " + segment + " ") == std::string::npos || line.size() < 8) continue;
-    return uint32_t(std::stoul(line.substr(1, 5), nullptr, 16));
-  }
-  return 0;
-}
-
-struct TRun {
-  std::string output;
-  int exitCode = -1;
-  bool ended = false;
-};
-
-// Compiles, links and runs: _TEXT at 1000:0000, _DATA at 2000:(start AND 0Fh), DS = ES =
-// SS = 2000h, SP = 0080h, IP = _main, as the workbench does.
-TRun Execute(const std::string& source, uint64_t maxSteps = 20'000'000) {
-  TRun run;
-  TBuild b = Build(source);
-  EXPECT_TRUE(b.result.ok) << b.messages;
-  if (!b.result.ok) return run;
-  comp86::TLinkOptions lo;
-  lo.mapPublics = lo.mapLines = true;
-  lo.caseSensitive = true;
-  comp86::TLinkResult link = comp86::Link({{"T", b.result.module}}, lo);
-  EXPECT_TRUE(link.ok()) << (link.errors.empty() ? "" : link.errors[0]);
-  if (!link.ok()) return run;
-  const std::vector<uint8_t>& exe = link.exe;
-  const size_t header = size_t(exe[8] | exe[9] << 8) * 16;
-  const uint32_t dataStart = MapHex(link.map, "_DATA");
-  uint32_t mainOffset = 0;
-  for (const omf::TPublic& p : b.result.module.publics)
-    if (p.name == "_main") mainOffset = p.offset;
-  TCPUState state;
-  TMemImage mem;
-  for (size_t i = header; i < exe.size(); ++i) {
-    const uint32_t at = uint32_t(i - header);
-    if (at < dataStart) mem.SetByte(0x10000 + at, exe[i]);
-    else mem.SetByte(0x20000 + (dataStart & 0xF) + (at - dataStart), exe[i]);
-  }
-  state.CS = 0x1000;
-  state.EIP = mainOffset;
-  state.DS = state.ES = state.SS = 0x2000;
-  state.ESP = 0x80;
-  state.EFLAGS = 0x202;
-  TCPU86 cpu(state, mem);
-  TCapture console;
-  cpu.SetConsole(&console);
-  for (uint64_t i = 0; i < maxSteps; ++i) {
-    if (cpu.AtProgramEnd()) {
-      run.ended = true;
-      run.exitCode = int(state.EAX & 0xFF);
-      break;
-    }
-    cpu.Step();
-  }
-  run.output = console.text;
-  return run;
-}
-
-// The output routines every test program uses, on INT 21h as the headers do.
-const char* const kPrelude = R"(
-void putc(int c) { _DL = c; _AH = 2; __int__(0x21); }
-void puts(char *s) { while (*s) putc(*s++); }
-void putn(long v) {
-  char buf[12]; int i = 0; unsigned long u;
-  if (v < 0) { putc('-'); u = -v; } else u = v;
-  do { buf[i++] = '0' + (int)(u % 10); u /= 10; } while (u);
-  while (i > 0) putc(buf[--i]);
-}
-void putu(unsigned long u) {
-  char buf[12]; int i = 0;
-  do { buf[i++] = '0' + (int)(u % 10); u = u / 10; } while (u);
-  while (i > 0) putc(buf[--i]);
-}
-void sp(void) { putc(' '); }
-)";
-
-std::string Program(const std::string& body) { return std::string(kPrelude) + body; }
+using namespace comp86::cc::test;
 
 TEST(CompilerRun, HelloAndExitCode) {
   TRun r = Execute(Program("int main() { puts(\"Hello, world\\n\"); return 7; }"));
@@ -458,36 +320,27 @@ int main() {
   EXPECT_EQ(r.output, "10 1\n");
 }
 
-TEST(CompilerRun, LibraryHeaders) {
-  TRun r = Execute(R"(
-#include <stdio.h>
-#include <string.h>
-#include <stdlib.h>
-#include <dos.h>
-#include <conio.h>
-void interrupt handler() {}
-int main() {
-  char buf[32]; char far *p; int i;
-  strcpy(buf, "abc"); strcat(buf, "def");
-  printf("%s %d %5d|%-4d|%04x %X %u %ld %c%%\n", buf, strlen(buf), -42, 7, 255, 0xBEEF,
-         65535u, -123456789L, 'z');
-  printf("%d %d %s\n", strcmp("abc", "abd") < 0, atoi("-321"), itoa(4660, buf, 16));
-  memset(buf, 'x', 3); buf[3] = 0; puts(buf);
-  p = (char far *)MK_FP(0x3000, 0);
-  pokeb(0x3000, 0, 'M'); poke(0x3000, 2, 0x1234);
-  printf("%c %x %x %x\n", *p, peek(0x3000, 2), FP_SEG(p), FP_OFF(p + 3));
-  cputs("cputs"); putch('!');
-  for (i = 0; i < 3; i++) putchar('0' + abs(i - 5));
-  setvect(0x60, handler);  /* getvect is an ordinary function returning the handler */
-  printf("|%d%d", getvect(0x60) == handler, peek(0, 0x182) == _CS);
-  exit(3);
-  return 0;
-}
-)");
-  EXPECT_EQ(r.output,
-            "abcdef 6   -42|7   |00ff BEEF 65535 -123456789 z%\r\n1 -321 1234\r\nxxx\r\n"
-            "M 1234 3000 3\r\ncputs!543|11");
-  EXPECT_EQ(r.exitCode, 3);
+// No object lies at offset 0 of the data, where it would compare equal to a null pointer,
+// whatever kind of object comes first.
+TEST(CompilerRun, NoObjectAtOffsetZero) {
+  const struct {
+    const char* global;
+    const char* local;
+    const char* first;
+  } cases[] = {
+      {"char first[] = \"first\";", "", "first"},
+      {"static char first[] = \"first\";", "", "first"},
+      {"", "static char first[] = \"first\";", "first"},
+      {"", "", "\"first\""},
+      {"struct { char name[6]; } first = {\"first\"};", "", "first.name"},
+  };
+  for (const auto& c : cases) {
+    TRun r = Execute(Program(std::string(c.global) + "\nint main() { " + c.local +
+                             " char *p = " + c.first +
+                             "; putn(p != 0); sp(); putn((unsigned)p > 0); sp(); puts(p); "
+                             "return 0; }\n"));
+    EXPECT_EQ(r.output, "1 1 first") << c.global << c.local << c.first;
+  }
 }
 
 // Each statement starts a line record, the prologue has the opening brace's line and the
@@ -599,6 +452,32 @@ TEST(CompilerMessages, UndefinedFunctionAtItsFirstCall) {
   const std::vector<std::string> want = {"T.C(5): Undefined symbol _foo in module T.C",
                                          "T.C(7): Undefined symbol _bar in module T.C"};
   EXPECT_EQ(link.errors, want);
+}
+
+// Nothing is linked to a program but its own module: a function called without a
+// declaration and not defined is the error at its first call. One that is declared, or is
+// defined further on, is the linker's or only a warning.
+TEST(CompilerMessages, CallToUndeclaredFunction) {
+  const struct {
+    const char* source;
+    const char* messages;
+  } cases[] = {
+      {"int main() {\n  int x = 1;\n  prnitf(\"%d\", x);\n  return x;\n}\n",
+       "Error T.C 3: Call to undeclared function 'prnitf'\n"},
+      {"int f(void) {\n  return g(1) + h(2);\n}\nint main() {\n  return g(3) + f();\n}\n",
+       "Error T.C 2: Call to undeclared function 'g'\n"
+       "Error T.C 2: Call to undeclared function 'h'\n"},
+      {"int main() {\n  return g(1);\n}\nint g(int a);\n",
+       "Error T.C 2: Call to undeclared function 'g'\n"},
+      {"int g(int a);\nint main() {\n  return g(1);\n}\n", ""},
+      {"int main() {\n  return g(1);\n}\nint g(int a) { return a; }\n",
+       "Warning T.C 2: Call to function 'g' with no prototype\n"},
+  };
+  for (const auto& c : cases) {
+    TBuild b = Build(c.source);
+    EXPECT_EQ(b.messages, c.messages) << c.source;
+    EXPECT_EQ(b.result.ok, std::string(c.messages).find("Error") == std::string::npos);
+  }
 }
 
 TEST(CompilerMessages, Warnings) {

@@ -81,12 +81,12 @@ TEST(Lexer, LiteralsKeepTheirTextAndDoubleByteCharacters) {
 }
 
 TEST(Lexer, Problems) {
-  TLexResult r = Lex("a 'b\nc \"d\\\n\ne @ \\ \x01 \xA3\xBB f\n/* open\n\n", 0);
+  TLexResult r = Lex("a 'b\nc \"d\\\n\ne @ \\ \x01 \xD6\xD0 f\n/* open\n\n", 0);
   EXPECT_EQ(Problems(r),
             "1:Unterminated string or character constant;"
             "2:Unterminated string or character constant;"
             "4:Illegal character '\\' (0x5C);"
-            "4:Illegal character (0x01);4:Illegal character '\xA3\xBB' (0xA3BB);"
+            "4:Illegal character (0x01);4:Illegal character '\xD6\xD0' (0xD6D0);"
             "5:Unterminated comment;");
   EXPECT_EQ(Texts(r.tokens), "|a 'b |c \"d |e @ f");  // '@' is for asm statements
   // Each problem knows the token it precedes, so that #if 0 can hide it.
@@ -100,6 +100,31 @@ TEST(Lexer, Problems) {
   EXPECT_EQ(LexFile("x\n`", 0, d).size(), 1u);
   ASSERT_EQ(d.messages.size(), 1u);
   EXPECT_EQ(d.Format(d.messages[0]), "Error T.C 2: Illegal character '`' (0x60)");
+}
+
+// A full-width character typed for an ASCII one is named with the ASCII one meant, once a
+// line, and only outside literals and comments.
+TEST(Lexer, FullWidthCharactersGetAHint) {
+  const auto hint = [](std::string wide, char ascii) {
+    // "全角字符 '", "'，请改用半角 '" in code page 936.
+    return "\xC8\xAB\xBD\xC7\xD7\xD6\xB7\xFB '" + wide +
+           "'\xA3\xAC\xC7\xEB\xB8\xC4\xD3\xC3\xB0\xEB\xBD\xC7 '" + ascii + "';";
+  };
+  const struct {
+    const char* source;
+    std::string problems;
+  } cases[] = {
+      {"int a\xA3\xBB\n", "1:" + hint("\xA3\xBB", ';')},
+      {"f(a\xA3\xAC b\xA3\xAC c);\nint x\xA3\xBB\n",
+       "1:" + hint("\xA3\xAC", ',') + "2:" + hint("\xA3\xBB", ';')},
+      {"x =\xA1\xA1 1; /* \xA3\xAC */ s = \"\xA3\xAC\"; c = '\xA3\xA8';\n",
+       "1:" + hint("\xA1\xA1", ' ')},
+      {"\n\np = \xA1\xB0hi\xA1\xB1 \xA3\xA8;", "3:" + hint("\xA1\xB0", '"')},
+  };
+  for (const auto& c : cases) {
+    TLexResult r = Lex(c.source, 0);
+    EXPECT_EQ(Problems(r), c.problems) << c.source;
+  }
 }
 
 TEST(Literals, CharacterConstants) {

@@ -237,7 +237,8 @@ TEST_F(PreprocessorTest, LibraryHeaders) {
        {"putch",   "getch",   "getche",  "cputs",   "kbhit",   "putchar", "getchar",
         "puts",    "gets",    "printf",  "exit",    "abs",     "atoi",    "itoa",
         "strlen",  "strcpy",  "strcmp",  "strcat",  "memset",  "memcpy",  "isdigit",
-        "isalpha", "isspace", "isupper", "islower", "toupper", "tolower", "delay"}) {
+        "isalpha", "isspace", "isupper", "islower", "toupper", "tolower", "delay",   "sprintf",
+        "scanf",   "sscanf",  "strncpy", "strchr",  "memcmp"}) {
     // A definition: "static ... f (" with nothing but its type in between.
     size_t count = 0;
     for (size_t k = 1; k + 1 < tokens_.size(); ++k) {

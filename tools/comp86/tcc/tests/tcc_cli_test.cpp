@@ -71,6 +71,43 @@ TEST_F(TccCli, ErrorsRemoveTheOldObject) {
   EXPECT_EQ(errorLines, 1);
 }
 
+// An error in a header of the student's own names that file, with its path as opened (the
+// name's case as on disk), and the line within it, so that the workbench can open it there;
+// the header's messages come first, each file's in line order.
+TEST_F(TccCli, ErrorsInAnIncludedFileNameItsPathAndLine) {
+  fs::create_directories(dir_ / "labs");
+  const std::string header = (dir_ / "labs" / "LAB.H").string();
+  const struct {
+    const char* header;
+    const char* main;  // after the #include line
+    const char* errors;  // with H for the header's path and C for the source's
+  } cases[] = {
+      {"int f(void)\n{\n  return y;\n}\n", "int main() { return f(); }\n",
+       "H 3: Undefined symbol 'y' in function f\n"},
+      {"int a;\nint count\n", "int main() { return count; }\n", "H 2: Declaration missing ;\nC 2: Declaration syntax error\n"},
+      {"int f(void)\n{\n  return y;\n}\nint b\xA3\xAC c;\n",
+       "int main()\n{\n  return z;\n}\n",
+       "H 3: Undefined symbol 'y' in function f\nH 5: \xC8\xAB\xBD\xC7\xD7\xD6\xB7\xFB "
+       "'\xA3\xAC'\xA3\xAC\xC7\xEB\xB8\xC4\xD3\xC3\xB0\xEB\xBD\xC7 ','\n"
+       "C 4: Undefined symbol 'z' in function main\n"},
+  };
+  for (const auto& c : cases) {
+    Write("labs/LAB.H", c.header);
+    const std::string src = Write("MAIN.C", "#include \"labs/lab.h\"\n" + std::string(c.main));
+    std::string listing, errors;
+    EXPECT_EQ(Tcc({"-mt", "-v", "-c", "-o" + (dir_ / "MAIN.OBJ").string(), src}, listing), 1);
+    std::istringstream lines(listing);
+    for (std::string line; std::getline(lines, line);) {
+      if (!line.starts_with("Error ")) continue;
+      const std::string_view rest = std::string_view(line).substr(6);
+      const std::string& path = rest.starts_with(header) ? header : src;
+      errors += rest.starts_with(path) ? (&path == &header ? 'H' : 'C') : '?';
+      errors.append(rest.substr(rest.starts_with(path) ? path.size() : 0)).append("\n");
+    }
+    EXPECT_EQ(errors, c.errors) << c.header;
+  }
+}
+
 TEST_F(TccCli, IncludeDirsAndBadCommandLines) {
   fs::create_directories(dir_ / "inc");
   Write("inc/two.h", "#define TWO 2\n");
