@@ -68,6 +68,7 @@ bool BuildProgram(const TBuildRequest& request, IBuildHost& host, IBuildReport& 
   state.sourceKind = paths.kind;
   state.assembler = request.assembler;
   state.problem.clear();
+  state.ProgramLoaded = false;
   state.LoadInfo.CodeLength = state.LoadInfo.DataStart = state.LoadInfo.DataLength = 0;
   // Nothing that stops a build goes unsaid: the reason is the last line of the list.
   const auto stop = [&](std::string why) {
@@ -143,5 +144,6 @@ bool BuildProgram(const TBuildRequest& request, IBuildHost& host, IBuildReport& 
   report.AppendMessage("调试信息加载完毕！");
   report.SetProgress(4);
   DeleteIntermediates(paths);
+  state.ProgramLoaded = true;
   return true;
 }

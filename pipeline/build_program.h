@@ -34,6 +34,9 @@ struct TBuildState {
   TSourceKind sourceKind = TSourceKind::Other;
   std::string assembler = "TASM";
   bool BuildSucceeded = false;
+  // A program stands loaded in memory from the last build: its listing was clean and the
+  // map, the executable and the disassembly all came through. Nothing runs without one.
+  bool ProgramLoaded = false;
   TLineTable LineTable;
   TLoadInfo LoadInfo;
   std::vector<TWatchRow> WatchRows;

@@ -162,6 +162,8 @@ class TfrmMainWin : public QMainWindow {
   void CreateDebugger();
   void ConnectDebugHandlers();
   void ShowRunState(bool running);
+  // The run commands follow whether a program is loaded (a failed build unloads it).
+  void UpdateProgramCommands();
   void RebuildBreakpointGrid();
   void ClearBreakpointGrid();
   void ShowUserScreen();

@@ -312,33 +312,43 @@ void TfrmMainWin::apDebugExecute(TCompileCommand command) {
   TCompileTarget target(*this, editor);
   RunCompileCommand(command, request, settings, host, target, machine_->build, machine_->memory,
                     machine_->cpu);
+  UpdateProgramCommands();
 }
 
 // ---- the current line -----------------------------------------------------------------
 
 void TfrmMainWin::ShowCurrentLine() {
   const TBuildState& build = machine_->build;
-  if (!build.BuildSucceeded || EditorWindows().isEmpty() || cpuSeries_ != 0) return;
+  if (!build.ProgramLoaded || cpuSeries_ != 0) return;
   const TCPUState& cpu = machine_->cpu;
   const auto found = LineAtAddress(build.LineTable, cpu.CS, uint16_t(cpu.EIP));
-  TfrmEditWin* active = ActiveEditor();
-  if (found && (!active || !EqualNoCase(active->Caption().toStdString(), found->module))) {
-    for (TfrmEditWin* editor : EditorWindows()) {
-      if (!EqualNoCase(editor->Caption().toStdString(), found->module)) continue;
-      mdiArea_->setActiveSubWindow(editor);
-      active = editor;
-      break;
-    }
-  }
-  if (!active) return;
-  TEditorMemo* memo = active->Memo();
+  // The line is marked only in the window of the file the line table names, opened again
+  // when the student closed it; no other window shows an execution line.
+  TfrmEditWin* shown = nullptr;
   if (found) {
-    memo->setCursorPosition(found->line - 1, 0);
-    memo->ensureLineVisible(found->line - 1);
+    for (TfrmEditWin* editor : EditorWindows()) {
+      if (!shown && EqualNoCase(editor->Caption().toStdString(), found->module)) shown = editor;
+    }
+    const QString module = QString::fromStdString(found->module);
+    if (!shown && QFileInfo(module).isFile()) shown = OpenEditor(module);
+    if (shown) mdiArea_->setActiveSubWindow(shown);
   }
-  active->Debugger().ExecutionLine = found ? found->line : -1;
-  runControl_->SetCurrentLineText(UpperAscii(active->LineText(memo->CaretLine()).toStdString()));
-  active->RefreshDebugMarks();
+  for (TfrmEditWin* editor : EditorWindows()) {
+    if (editor == shown || editor->Debugger().ExecutionLine == -1) continue;
+    editor->Debugger().ExecutionLine = -1;
+    editor->RefreshDebugMarks();
+  }
+  if (!shown) {
+    runControl_->SetCurrentLineText({});
+    if (pnlDisassembly_->isVisible()) MoveDisassemblyMarker(uint16_t(cpu.EIP));
+    return;
+  }
+  TEditorMemo* memo = shown->Memo();
+  memo->setCursorPosition(found->line - 1, 0);
+  memo->ensureLineVisible(found->line - 1);
+  shown->Debugger().ExecutionLine = found->line;
+  runControl_->SetCurrentLineText(UpperAscii(shown->LineText(memo->CaretLine()).toStdString()));
+  shown->RefreshDebugMarks();
   if (pnlDisassembly_->isVisible()) MoveDisassemblyMarker(uint16_t(cpu.EIP));
 }
 
