@@ -25,7 +25,8 @@ struct TAssembleOptions {
 
 struct TMessage {
   bool warning = false;
-  std::string file;  // as the reader names it
+  std::string file;  // the source as given on the command line; an INCLUDE file by its
+                     // full path (see TSourceLine::file)
   int line = 0;
   std::string text;  // e.g. "Undefined symbol: BUFF"
 };

@@ -179,10 +179,17 @@ std::optional<fs::path> FindNoCase(const fs::path& base, const fs::path& name) {
   return std::nullopt;
 }
 
+// A path written the DOS way: "D:\WORK\HELLO.ASM", "WORK\HELLO.ASM" or "D:HELLO.ASM".
+bool IsDosPath(std::string_view path) {
+  return path.find('\\') != std::string_view::npos ||
+         (path.size() >= 2 && path[1] == ':' && IsIdentStart(static_cast<unsigned char>(path[0])));
+}
+
 }  // namespace
 
 struct TSourceReader::TImpl {
   std::string mainFile;
+  fs::path mainPath;  // where the main file was found
   std::vector<std::string> includeDirs;
   IAssemblyHost& host;
   TReaderLimits limits;
@@ -321,7 +328,36 @@ struct TSourceReader::TImpl {
       Error(where, "Cannot open source file: " + mainFile);
       return;
     }
+    mainPath = *found;
     PushFile(mainFile, *found, 0, where);
+  }
+
+  // An INCLUDE file is named by its full path, so that a message about one of its lines leads
+  // to it: absolute, normalised, with the separators of the main file's path as given.
+  std::string IncludePath(const fs::path& found) const {
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(found, ec).lexically_normal();
+    std::string path = (ec ? found.lexically_normal() : absolute).string();
+#ifdef _WIN32
+    if (!IsDosPath(mainFile))
+      for (char& c : path)
+        if (c == '\\') c = '/';
+    return path;
+#else
+    // A POSIX host reads "D:\WORK\HELLO.ASM" as a relative path: what lies in that folder
+    // is named from the folder as written ("D:\WORK\INC\DEFS.INC"), anything else by its
+    // host path.
+    const bool dosAbsolute = mainFile.size() >= 3 && IsDosPath(mainFile) && mainFile[1] == ':' &&
+                             (mainFile[2] == '\\' || mainFile[2] == '/');
+    if (!dosAbsolute || ec) return path;
+    const fs::path mainFolder = fs::absolute(mainPath, ec).lexically_normal().parent_path();
+    const fs::path inside = absolute.lexically_relative(mainFolder);
+    if (ec || inside.empty() || *inside.begin() == "..") return path;
+    path = mainFile.substr(0, mainFile.find_last_of("\\/") + 1) + inside.string();
+    for (char& c : path)
+      if (c == '/') c = '\\';
+    return path;
+#endif
   }
 
   const TFrame* NearestFile() const {
@@ -373,7 +409,7 @@ struct TSourceReader::TImpl {
         Error(cur, "Include file " + name + " includes itself (directly or through others)");
         return;
       }
-    PushFile(name, *found, level, cur);
+    PushFile(IncludePath(*found), *found, level, cur);
   }
 
   // ---- frames ----------------------------------------------------------------------------

@@ -39,7 +39,9 @@ namespace comp86 {
 
 struct TSourceLine {
   std::string text;       // after macro parameter substitution; no line end
-  std::string file;       // path of the file, as given on the command line or in INCLUDE
+  std::string file;       // the main file's path as given on the command line; an INCLUDE
+                          // file's full path: absolute, normalised, with the separators
+                          // of the main file's path ("/home/s/lab/inc/defs.inc")
   int line = 0;           // 1-based line in that file; lines of an expansion carry the
                           // line of the macro call (or of the REPT/IRP block's end)
   int includeLevel = 0;   // 0 for the main file

@@ -32,6 +32,26 @@ TAssembly AssembleText(const std::string& source, TAssembleOptions o = {}) {
   return a;
 }
 
+// Assembles main.asm with the files beside it (name, text) from a folder of its own, and
+// removes them; *dir gets the folder's absolute path.
+TAssembly AssembleFiles(const std::vector<std::pair<std::string, std::string>>& files,
+                        std::string* dir, TAssembleOptions o = {}) {
+  static std::atomic<int> counter{0};
+  const fs::path d =
+      (fs::temp_directory_path() /
+       ("comp86_asm_files_" + std::to_string(::getpid()) + "_" + std::to_string(counter++)))
+          .lexically_normal();
+  for (const auto& [name, text] : files) {
+    fs::create_directories((d / name).parent_path());
+    std::ofstream(d / name, std::ios::binary) << text;
+  }
+  o.sourcePath = (d / "main.asm").string();
+  TAssembly a = Assemble(o);
+  *dir = d.string();
+  fs::remove_all(d);
+  return a;
+}
+
 std::vector<uint8_t> Bytes(std::initializer_list<int> v) {
   return std::vector<uint8_t>(v.begin(), v.end());
 }
@@ -552,6 +572,50 @@ TEST(Robustness, RandomSourcesEndWithMessagesNotCrashes) {
     TAssembly a = AssembleText(src);
     EXPECT_LE(a.passes, 16);
     for (const omf::TSegment& s : a.module.segments) EXPECT_LE(s.length, 0x10000u);
+  }
+}
+
+// A message about a line of an INCLUDE file names that file by its full path, and the line
+// in it; the listing keeps the include level apart.
+TEST(Messages, IncludeFileMessagesNameTheFileAndItsLine) {
+  const std::vector<std::pair<std::string, std::string>> files = {{"main.asm",
+                                                                   "CODE SEGMENT\n"           // 1
+                                                                   "ASSUME CS:CODE\n"         // 2
+                                                                   "INCLUDE inc\\Defs.inc\n"  // 3
+                                                                   "START: MOV AX,1\n"        // 4
+                                                                   "CODE ENDS\n"              // 5
+                                                                   "END START\n"},            // 6
+                                                                  {"inc/defs.inc",
+                                                                   "X EQU 1\n"             // 1
+                                                                   "MOV AX, BOGUS\n"       // 2
+                                                                   "INCLUDE more.inc\n"},  // 3
+                                                                  {"inc/more.inc",
+                                                                   "NOP\n"            // 1
+                                                                   "MOVE AX,BX\n"}};  // 2
+  const struct {
+    TDialect dialect;
+    const char* undefined;
+    const char* illegal;
+  } cases[] = {
+      {TDialect::Tasm, "Undefined symbol: BOGUS", "Illegal instruction: MOVE"},
+      {TDialect::Masm, "error A2009: Symbol not defined: BOGUS", "error A2105: "},
+  };
+  for (const auto& c : cases) {
+    TAssembleOptions o;
+    o.dialect = c.dialect;
+    std::string dir;
+    const TAssembly a = AssembleFiles(files, &dir, o);
+    ASSERT_EQ(a.messages.size(), 2u) << Messages(a);
+    EXPECT_EQ(a.messages[0].file, dir + "/inc/defs.inc");
+    EXPECT_EQ(a.messages[0].line, 2);
+    EXPECT_EQ(a.messages[0].text.rfind(c.undefined, 0), 0u) << a.messages[0].text;
+    EXPECT_EQ(a.messages[1].file, dir + "/inc/more.inc");
+    EXPECT_EQ(a.messages[1].line, 2);
+    EXPECT_EQ(a.messages[1].text.rfind(c.illegal, 0), 0u) << a.messages[1].text;
+    std::vector<std::pair<int, int>> levels;  // include level, line
+    for (const TListedLine& l : a.lines) levels.push_back({l.includeLevel, l.line});
+    EXPECT_EQ(levels, (std::vector<std::pair<int, int>>{
+                          {0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 1}, {2, 2}, {0, 4}, {0, 5}, {0, 6}}));
   }
 }
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 
@@ -64,6 +65,11 @@ class SourceReaderTest : public ::testing::Test {
     return p.string();
   }
 
+  static std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
   // Texts of every line of one pass.
   std::vector<std::string> Read(const std::string& source, TReaderLimits limits = {},
                                 const std::string& name = "main.asm") {
@@ -114,6 +120,50 @@ TEST_F(SourceReaderTest, IncludeLookupAndErrors) {
   EXPECT_TRUE(host_.HasError(2, "missing.inc"));
   EXPECT_TRUE(host_.HasError(2, "includes itself"));  // line 2 of self.inc
   EXPECT_EQ(host_.errors.size(), 2u);
+}
+
+// Messages lead to the file they are about: an INCLUDE file is named by its absolute,
+// normalised path (as found on the disk), in the separator style of the main file's path.
+TEST_F(SourceReaderTest, IncludeFilesAreNamedByTheirFullPath) {
+  Write("lab/inc/Defs.INC", "X1\n");
+  Write("lab/sub/deeper.inc", "X2\n");
+  Write("shared/common.inc", "X3\nINCLUDE ..\\lab\\sub\\deeper.inc\n");
+  Write("lab/main.asm",
+        "INCLUDE inc\\defs.inc\n"
+        "INCLUDE sub/./../sub/deeper.inc\n"
+        "INCLUDE common.inc\n"
+        "MOV AX\n");
+  Write("D:/WORK/MAIN.ASM", ReadAll(dir_ / "lab" / "main.asm"));
+  Write("D:/WORK/inc/defs.inc", "X1\n");
+  Write("D:/WORK/sub/deeper.inc", "X2\n");
+  const std::string lab = (dir_ / "lab").string(), shared = (dir_ / "shared").string();
+  struct TCase {
+    std::string main;                // as given on the command line, from dir_
+    std::vector<std::string> files;  // of the lines X1, X2, X3, X2 and MOV AX
+  };
+  const TCase cases[] = {
+      {lab + "/main.asm",
+       {lab + "/inc/Defs.INC", lab + "/sub/deeper.inc", shared + "/common.inc",
+        lab + "/sub/deeper.inc", lab + "/main.asm"}},
+      {"lab/main.asm",  // a relative main path: the INCLUDE files' paths are still absolute
+       {lab + "/inc/Defs.INC", lab + "/sub/deeper.inc", shared + "/common.inc",
+        lab + "/sub/deeper.inc", "lab/main.asm"}},
+      // A DOS path on a POSIX host: what lies in its folder keeps its DOS spelling.
+      {"D:\\WORK\\MAIN.ASM",
+       {"D:\\WORK\\inc\\defs.inc", "D:\\WORK\\sub\\deeper.inc", shared + "/common.inc",
+        lab + "/sub/deeper.inc", "D:\\WORK\\MAIN.ASM"}},
+  };
+  const fs::path before = fs::current_path();
+  fs::current_path(dir_);
+  for (const TCase& c : cases) {
+    host_.errors.clear();
+    TSourceReader reader(c.main, {shared}, host_);
+    std::vector<std::string> files;
+    for (TSourceLine l; reader.Next(l);) files.push_back(l.file);
+    EXPECT_EQ(files, c.files) << c.main;
+    EXPECT_TRUE(host_.errors.empty()) << c.main << ": " << host_.errors[0].second;
+  }
+  fs::current_path(before);
 }
 
 TEST_F(SourceReaderTest, IncludeDepthLimit) {
