@@ -58,6 +58,7 @@ struct TSeg {
   uint32_t pc = 0;
   uint32_t length = 0;
   uint32_t initEnd = 0;
+  bool tooLargeSaid = false;  // "Segment exceeds 64 KB" is said once a pass
   std::vector<uint8_t> data;
 };
 
@@ -176,6 +177,8 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   std::string MessageText(bool warning, int code, const std::string& tasm,
                           const std::string& masm) const;
   void Message(bool warning, int code, const std::string& tasm, const std::string& masm);
+  void Keep(TMessage m, size_t line);
+  void NoteOmitted();
   void FileError(int line, int code, const std::string& tasm, const std::string& masm);
   void Error(int code, const std::string& tasm, const std::string& masm) {
     Message(false, code, tasm, masm);
@@ -288,6 +291,9 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   size_t curLine_ = SIZE_MAX;
   const TSourceLine* srcLine_ = nullptr;
   std::vector<TMessage> pendingReader_;
+  std::optional<TMessage> firstOmitted_;
+  size_t omittedLine_ = SIZE_MAX;  // the listed line whose messages omittedTexts_ holds
+  std::vector<std::string> omittedTexts_;
   bool anyText_ = false;
   bool jumps_ = false;
   bool locals_ = false;
@@ -310,13 +316,58 @@ void TAsm::Message(bool warning, int code, const std::string& tasm, const std::s
     m.line = srcLine_->line;
   }
   m.text = MessageText(warning, code, tasm, masm);
-  // One line says one thing once.
+  // One line says one thing once, also past the listed messages.
   if (curLine_ != SIZE_MAX) {
     for (size_t i : out_.lines[curLine_].messages)
       if (out_.messages[i].text == m.text) return;
-    out_.lines[curLine_].messages.push_back(out_.messages.size());
+    if (out_.messages.size() >= kMaxListedMessages) {
+      if (omittedLine_ != curLine_) {
+        omittedLine_ = curLine_;
+        omittedTexts_.clear();
+      }
+      if (std::find(omittedTexts_.begin(), omittedTexts_.end(), m.text) != omittedTexts_.end())
+        return;
+      omittedTexts_.push_back(m.text);
+    }
   }
+  Keep(std::move(m), curLine_);
+}
+
+// Every message of a pass ends here: the first kMaxListedMessages are kept (and listed after
+// the listed line `line`, unless SIZE_MAX), the others only counted.
+void TAsm::Keep(TMessage m, size_t line) {
+  if (m.file.empty()) {  // every message names a file, or the workbench would not show it
+    m.file = opt_.sourcePath;
+    m.line = std::max(m.line, 1);
+  }
+  if (out_.messages.size() >= kMaxListedMessages) {
+    ++(m.warning ? out_.omittedWarnings : out_.omittedErrors);
+    if (!firstOmitted_) firstOmitted_ = std::move(m);
+    return;
+  }
+  if (line != SIZE_MAX && line < out_.lines.size())
+    out_.lines[line].messages.push_back(out_.messages.size());
   out_.messages.push_back(std::move(m));
+}
+
+// The one message that stands for those left out, at the line of the first of them.
+void TAsm::NoteOmitted() {
+  const int errors = out_.omittedErrors, warnings = out_.omittedWarnings;
+  if (errors + warnings == 0 || !firstOmitted_) return;
+  const std::string more = std::to_string(errors + warnings) + " more not listed";
+  std::string text;
+  if (warnings == 0) text = "Too many errors: " + more;
+  else if (errors == 0) text = "Too many warnings: " + more;
+  else
+    text = "Too many errors and warnings: " + more + " (" + std::to_string(errors) + " errors, " +
+           std::to_string(warnings) + " warnings)";
+  TMessage m;
+  m.warning = errors == 0;
+  m.file = firstOmitted_->file;
+  m.line = firstOmitted_->line;
+  // MASM 6 stops at 100 errors with A1012; here the assembly goes on, only the listing stops.
+  m.text = MessageText(m.warning, 1012, text, text);
+  out_.omitted = std::move(m);
 }
 
 // A message about the source file as a whole rather than one of its listed lines.
@@ -325,7 +376,7 @@ void TAsm::FileError(int line, int code, const std::string& tasm, const std::str
   m.file = opt_.sourcePath;
   m.line = line;
   m.text = MessageText(false, code, tasm, masm);
-  out_.messages.push_back(std::move(m));
+  Keep(std::move(m), SIZE_MAX);
 }
 
 void TAsm::ReportError(const TSourceLine& where, const std::string& message) {
@@ -341,8 +392,7 @@ void TAsm::ReportError(const TSourceLine& where, const std::string& message) {
   }
   if (curLine_ != SIZE_MAX && out_.lines[curLine_].file == where.file &&
       out_.lines[curLine_].line == where.line) {
-    out_.lines[curLine_].messages.push_back(out_.messages.size());
-    out_.messages.push_back(std::move(m));
+    Keep(std::move(m), curLine_);
   } else {
     pendingReader_.push_back(std::move(m));
   }
@@ -680,7 +730,10 @@ void TAsm::Emit(const uint8_t* bytes, size_t n, bool init) {
   TSeg* s = Cur();
   if (!s) return;
   if (s->pc + n > kSegLimit) {
-    Error(2092, "Segment exceeds 64 KB: " + s->name, "Segment too large: " + s->name);
+    // Once, at the first line past the limit: every line after it is past it too.
+    if (!s->tooLargeSaid)
+      Error(2092, "Segment exceeds 64 KB: " + s->name, "Segment too large: " + s->name);
+    s->tooLargeSaid = true;
     n = s->pc < kSegLimit ? kSegLimit - s->pc : 0;
   }
   if (n == 0) return;
@@ -1952,10 +2005,7 @@ void TAsm::ProcessLine(const TSourceLine& sl) {
   curLine_ = out_.lines.size();
   out_.lines.push_back(std::move(l));
   srcLine_ = &sl;
-  for (TMessage& m : pendingReader_) {
-    out_.lines[curLine_].messages.push_back(out_.messages.size());
-    out_.messages.push_back(std::move(m));
-  }
+  for (TMessage& m : pendingReader_) Keep(std::move(m), curLine_);
   pendingReader_.clear();
   if (ended_) return;
   std::string err;
@@ -2074,6 +2124,11 @@ void TAsm::BeginPass() {
   ++pass_;
   out_.lines.clear();
   out_.messages.clear();
+  out_.omittedErrors = out_.omittedWarnings = 0;
+  out_.omitted.reset();
+  firstOmitted_.reset();
+  omittedLine_ = SIZE_MAX;
+  omittedTexts_.clear();
   pendingReader_.clear();
   changed_ = false;
   ended_ = false;
@@ -2084,6 +2139,7 @@ void TAsm::BeginPass() {
     s.pc = 0;
     s.length = 0;
     s.initEnd = 0;
+    s.tooLargeSaid = false;
     s.data.clear();
   }
   segStack_.clear();
@@ -2135,7 +2191,7 @@ TAssembly TAsm::Run() {
                   "End of file, no END directive");
       }
     }
-    for (TMessage& m : pendingReader_) out_.messages.push_back(std::move(m));
+    for (TMessage& m : pendingReader_) Keep(std::move(m), SIZE_MAX);
     pendingReader_.clear();
     if (pass_ >= 2 && !changed_) {
       converged = true;
@@ -2169,6 +2225,7 @@ TAssembly TAsm::Run() {
               "Cannot resolve forward references",
               "Phase error between passes: cannot resolve forward references");
   }
+  NoteOmitted();
   BuildModule();
   return std::move(out_);
 }

@@ -261,6 +261,7 @@ std::string WriteTasmListing(const TAssembly& a, std::string_view date) {
       if (m < a.messages.size()) AppendLine(out, TasmMessageLine(a.messages[m]));
   }
   for (size_t m : UnplacedMessages(a)) AppendLine(out, TasmMessageLine(a.messages[m]));
+  if (a.omitted) AppendLine(out, TasmMessageLine(*a.omitted));
 
   AppendLine(out, "");
   AppendLine(out, "");
@@ -302,6 +303,12 @@ std::string WriteTasmListing(const TAssembly& a, std::string_view date) {
     AppendLine(out, "Error Summary");
     AppendLine(out, "");
     for (const TMessage& m : a.messages) AppendLine(out, TasmMessageLine(m));
+    if (a.omitted) AppendLine(out, TasmMessageLine(*a.omitted));
+    // The totals, as on the console: all messages, listed or not.
+    auto count = [](int n) { return n == 0 ? std::string("None") : std::to_string(n); };
+    AppendLine(out, "");
+    AppendLine(out, "Error messages:    " + count(a.errors()));
+    AppendLine(out, "Warning messages:  " + count(a.warnings()));
   }
   return out;
 }
@@ -324,6 +331,7 @@ std::string WriteMasmListing(const TAssembly& a, std::string_view date) {
       if (m < a.messages.size()) AppendLine(out, MasmMessageLine(a.messages[m]));
   }
   for (size_t m : UnplacedMessages(a)) AppendLine(out, MasmMessageLine(a.messages[m]));
+  if (a.omitted) AppendLine(out, MasmMessageLine(*a.omitted));
 
   AppendLine(out, "");
   AppendLine(out, "Segments and Groups:");

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -617,6 +618,80 @@ TEST(Messages, IncludeFileMessagesNameTheFileAndItsLine) {
     EXPECT_EQ(levels, (std::vector<std::pair<int, int>>{
                           {0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 1}, {2, 2}, {0, 4}, {0, 5}, {0, 6}}));
   }
+}
+
+// Many mistakes give the first kMaxListedMessages messages and one that counts the rest; a
+// segment past 64 KB is one message, not one per line.
+TEST(Messages, FloodsAreCutToAHundredAndACount) {
+  auto repeat = [](int n, const std::string& line) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += line + "\n";
+    return s;
+  };
+  auto undefined = [](int n, const std::string& prefix) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += "MOV AX," + prefix + std::to_string(i) + "\n";
+    return s;
+  };
+  const std::string code = "C SEGMENT\nASSUME CS:C\n";
+  const std::string reopened = "S SEGMENT BYTE\nS ENDS\n";  // then "S SEGMENT WORD" warns
+  const struct {
+    const char* what;
+    TDialect dialect;
+    std::string source;
+    size_t listed;
+    int omittedErrors, omittedWarnings;
+    int noteLine;      // 0: no note
+    std::string note;  // its text
+  } cases[] = {
+      {"150 errors", TDialect::Tasm, code + undefined(150, "NOPE") + "C ENDS\nEND\n", 100, 50, 0,
+       103, "Too many errors: 50 more not listed"},
+      {"150 errors, MASM", TDialect::Masm, code + undefined(150, "NOPE") + "C ENDS\nEND\n", 100, 50,
+       0, 103, "error A1012: Too many errors: 50 more not listed"},
+      {"120 warnings", TDialect::Tasm, reopened + repeat(120, "S SEGMENT WORD\nS ENDS") + "END\n",
+       100, 0, 20, 203, "Too many warnings: 20 more not listed"},
+      {"both", TDialect::Tasm,
+       reopened + code + undefined(90, "A") + "C ENDS\n" + repeat(20, "S SEGMENT WORD\nS ENDS") +
+           "C SEGMENT\n" + undefined(20, "B") + "C ENDS\nEND\n",
+       100, 20, 10, 116,
+       "Too many errors and warnings: 30 more not listed (20 errors, 10 warnings)"},
+      {"exactly 100", TDialect::Tasm, code + undefined(100, "NOPE") + "C ENDS\nEND\n", 100, 0, 0, 0,
+       ""},
+      {"64 KB", TDialect::Tasm, code + repeat(30000, "MOV AX,1234H") + "C ENDS\nEND\n", 1, 0, 0, 0,
+       ""},
+      {"64 KB, MASM", TDialect::Masm, code + repeat(30000, "MOV AX,1234H") + "C ENDS\nEND\n", 1, 0,
+       0, 0, ""},
+      {"30000 errors", TDialect::Masm, code + undefined(30000, "N") + "C ENDS\nEND\n", 100, 29900,
+       0, 103, "error A1012: Too many errors: 29900 more not listed"},
+  };
+  for (const auto& c : cases) {
+    TAssembleOptions o;
+    o.dialect = c.dialect;
+    const auto start = std::chrono::steady_clock::now();
+    const TAssembly a = AssembleText(c.source, o);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << c.what;
+    EXPECT_EQ(a.messages.size(), c.listed) << c.what;
+    EXPECT_EQ(a.omittedErrors, c.omittedErrors) << c.what;
+    EXPECT_EQ(a.omittedWarnings, c.omittedWarnings) << c.what;
+    int listedErrors = 0;
+    for (const TMessage& m : a.messages) listedErrors += !m.warning;
+    EXPECT_EQ(a.errors(), listedErrors + c.omittedErrors) << c.what;
+    size_t attached = 0;
+    for (const TListedLine& l : a.lines) attached += l.messages.size();
+    EXPECT_LE(attached, a.messages.size()) << c.what;
+    ASSERT_EQ(a.omitted.has_value(), c.noteLine != 0) << c.what;
+    if (a.omitted) {
+      EXPECT_EQ(a.omitted->file, a.sourcePath) << c.what;
+      EXPECT_EQ(a.omitted->line, c.noteLine) << c.what;
+      EXPECT_EQ(a.omitted->text, c.note) << c.what;
+      EXPECT_EQ(a.omitted->warning, c.omittedErrors == 0) << c.what;
+    }
+  }
+  // The 64 KB message, at the first line past the limit (the 21846th MOV, on line 21848).
+  const TAssembly a = AssembleText(code + repeat(30000, "MOV AX,1234H") + "C ENDS\nEND\n");
+  ASSERT_EQ(a.messages.size(), 1u);
+  EXPECT_EQ(a.messages[0].line, 21848);
+  EXPECT_EQ(a.messages[0].text, "Segment exceeds 64 KB: C");
 }
 
 }  // namespace
