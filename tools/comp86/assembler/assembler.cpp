@@ -43,7 +43,12 @@ struct TSym {
   int definedPass = 0;
   std::string text;
   std::optional<TExpr> equ;
-  int index = 0;  // Segment, Group, Struc: index into their tables
+  // An EQU whose value is still unknown: the names its expression uses and its listed line,
+  // to find definitions that wait on each other.
+  std::vector<std::string> equUses;
+  size_t equLine = SIZE_MAX;
+  bool circular = false;  // found in a circle of EQUs (kept from pass to pass)
+  int index = 0;          // Segment, Group, Struc: index into their tables
 };
 
 struct TSeg {
@@ -219,6 +224,8 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   int FindOrAddGroup(const std::string& name);
   void AddToGroup(int group, int seg);
   void CloseChecks();
+  std::vector<std::vector<int>> CircularEquates();
+  void ReportCircle(const std::vector<int>& circle);
 
   void DoSegment(const TToken& name, const std::vector<TToken>& t, size_t p);
   void DoEnds(const TToken* name, const std::vector<TToken>& t, size_t p);
@@ -443,6 +450,8 @@ TSym* TAsm::Define(const TToken& tok, TSymbolKind kind, bool redefinable) {
   s->length = 1;
   s->lengthOp = 1;
   s->isFarProc = false;
+  s->equUses.clear();
+  s->equLine = SIZE_MAX;
   return s;
 }
 
@@ -1145,9 +1154,15 @@ void TAsm::DoEqu(const TToken& name, const std::vector<TToken>& t, size_t p, boo
   s->equ = e;
   s->text = rawText;
   SetValue(*s, e.reloc ? e.targetSegment : 0, e.value, e.size);
+  if (e.unknown) {  // it may wait on definitions that wait on it (CircularEquates)
+    s->equLine = curLine_;
+    for (size_t i = p; i < t.size(); ++i)
+      if (t[i].kind == TTokKind::Ident) s->equUses.push_back(Key(t[i].text));
+  }
   // A '=' symbol may take many values in one pass: comparing them with the previous pass
-  // means nothing. What depends on them (sizes, labels) shows any change anyway.
-  if (redefinable) changed_ = wasChanged;
+  // means nothing. What depends on them (sizes, labels) shows any change anyway. Neither
+  // does the value of an EQU of a circle, which never settles.
+  if (redefinable || s->circular) changed_ = wasChanged;
   if (curLine_ != SIZE_MAX) {
     uint64_t v = static_cast<uint64_t>(e.value);
     std::string shown =
@@ -1524,6 +1539,88 @@ void TAsm::CloseChecks() {
     Error(2083, "Open structure: " + strucs_[strucOpen_].name + " (ENDS missing)",
           "Open structures: " + strucs_[strucOpen_].name);
   }
+}
+
+// EQUs that wait on each other ("Y EQU Z+1", "Z EQU Y+1") never get a value, and the value
+// they carry changes with every pass. The circles among the EQUs still unknown after a pass,
+// each as its symbols in the order each waits on the next, from the first one listed.
+std::vector<std::vector<int>> TAsm::CircularEquates() {
+  std::vector<std::vector<int>> circles;
+  auto waiting = [&](const TSym& s) {
+    return s.definedPass == pass_ && s.equ && s.equ->unknown && s.equLine < out_.lines.size();
+  };
+  std::vector<int> order;
+  for (size_t i = 0; i < syms_.size(); ++i)
+    if (waiting(syms_[i]) && !syms_[i].equUses.empty()) order.push_back(static_cast<int>(i));
+  if (order.empty()) return circles;
+  auto line = [&](int i) { return syms_[i].equLine; };
+  auto earlier = [&](int a, int b) { return line(a) < line(b); };
+  std::sort(order.begin(), order.end(), earlier);
+  auto waitsOn = [&](int i) {
+    std::vector<int> next;
+    for (const std::string& key : syms_[i].equUses) {
+      auto it = symIndex_.find(key);
+      if (it != symIndex_.end() && waiting(syms_[it->second])) next.push_back(it->second);
+    }
+    return next;
+  };
+  struct TStep {
+    int sym;
+    std::vector<int> next;
+    size_t k = 0;
+  };
+  std::vector<char> state(syms_.size(), 0);  // 0 not seen, 1 on the path, 2 done
+  for (int root : order) {
+    if (state[root]) continue;
+    std::vector<TStep> path;
+    state[root] = 1;
+    path.push_back({root, waitsOn(root)});
+    while (!path.empty()) {
+      TStep& top = path.back();
+      if (top.k == top.next.size()) {
+        state[top.sym] = 2;
+        path.pop_back();
+        continue;
+      }
+      const int v = top.next[top.k++];
+      if (state[v] == 0) {
+        state[v] = 1;
+        path.push_back({v, waitsOn(v)});
+        continue;
+      }
+      if (state[v] != 1) continue;
+      // Back to a symbol on the path: the circle is the path from there.
+      size_t from = path.size() - 1;
+      while (from > 0 && path[from].sym != v) --from;
+      std::vector<int> circle;
+      for (size_t k = from; k < path.size(); ++k) circle.push_back(path[k].sym);
+      std::rotate(circle.begin(), std::min_element(circle.begin(), circle.end(), earlier),
+                  circle.end());
+      circles.push_back(std::move(circle));
+    }
+  }
+  return circles;
+}
+
+// A circle of EQUs is reported once, at the line of the EQU that closes it (the last one of
+// the circle listed): "Circular definition: Y -> Z -> Y".
+void TAsm::ReportCircle(const std::vector<int>& circle) {
+  auto name = [&](int i) { return syms_[i].name.substr(0, syms_[i].name.find('\x01')); };
+  std::string names;
+  size_t closing = 0;
+  for (int i : circle) {
+    names += name(i) + " -> ";
+    closing = std::max(closing, syms_[i].equLine);
+  }
+  names += name(circle.front());
+  TSourceLine where;
+  where.file = out_.lines[closing].file;
+  where.line = out_.lines[closing].line;
+  curLine_ = closing;
+  srcLine_ = &where;
+  Error(2006, "Circular definition: " + names);
+  curLine_ = SIZE_MAX;
+  srcLine_ = nullptr;
 }
 
 void TAsm::DoEnd(const std::vector<TToken>& t, size_t p) {
@@ -2197,8 +2294,16 @@ TAssembly TAsm::Run() {
       converged = true;
       break;
     }
+    // The values of EQUs that wait on each other change with every pass; from now on they
+    // do not keep the other symbols from settling.
+    if (pass_ >= 2)
+      for (const std::vector<int>& circle : CircularEquates())
+        for (int i : circle) syms_[i].circular = true;
   }
   out_.passes = pass_;
+  const std::vector<std::vector<int>> circles = CircularEquates();
+  for (const std::vector<int>& circle : circles) ReportCircle(circle);
+  const bool circular = !circles.empty();
   // Publics are checked once the final pass has seen every definition.
   for (const TPublicReq& pr : publics_) {
     TSym* s = Find(pr.key);
@@ -2220,7 +2325,7 @@ TAssembly TAsm::Run() {
     srcLine_ = nullptr;
   }
   curLine_ = SIZE_MAX;
-  if (!converged) {
+  if (!converged && !circular) {
     FileError(out_.lines.empty() ? 1 : out_.lines.back().line, 2006,
               "Cannot resolve forward references",
               "Phase error between passes: cannot resolve forward references");

@@ -694,5 +694,44 @@ TEST(Messages, FloodsAreCutToAHundredAndACount) {
   EXPECT_EQ(a.messages[0].text, "Segment exceeds 64 KB: C");
 }
 
+// EQUs that wait on each other are reported at the EQU that closes the circle (the last one
+// of the circle in the source), naming the symbols from the first one.
+TEST(Symbols, CircularEquatesAreReportedAtTheirLine) {
+  const struct {
+    const char* source;
+    int line;  // 0: no message at all
+    const char* text;
+  } cases[] = {
+      {"Y EQU Z+1\nZ EQU Y+1\nEND\n", 2, "Circular definition: Y -> Z -> Y"},
+      {"X EQU X+1\nEND\n", 1, "Circular definition: X -> X"},
+      {"X EQU X\nEND\n", 1, "Circular definition: X -> X"},
+      {"A EQU B\nB EQU C*2\nC EQU A+1\nEND\n", 3, "Circular definition: A -> B -> C -> A"},
+      {"I = J+1\nJ = I+1\nEND\n", 2, "Circular definition: I -> J -> I"},
+      {"C SEGMENT\nY EQU Z+1\nMOV AX,Y\nZ EQU Y+1\nC ENDS\nEND\n", 4,
+       "Circular definition: Y -> Z -> Y"},
+      {"A EQU B+1\nB EQU C+1\nC EQU 5\nEND\n", 0, ""},  // waits, but not on itself
+      {"I = 0\nI = I+1\nI = I+1\nEND\n", 0, ""},
+  };
+  for (const auto& c : cases) {
+    const TAssembly a = AssembleText(c.source);
+    EXPECT_LE(a.passes, 4) << c.source;
+    if (c.line == 0) {
+      EXPECT_EQ(a.errors(), 0) << c.source << Messages(a);
+      continue;
+    }
+    ASSERT_EQ(a.messages.size(), 1u) << c.source << Messages(a);
+    EXPECT_EQ(a.messages[0].line, c.line) << c.source;
+    EXPECT_EQ(a.messages[0].text, c.text) << c.source;
+    // It is listed after that line.
+    for (const TListedLine& l : a.lines)
+      EXPECT_EQ(l.messages.size(), l.line == c.line ? 1u : 0u) << c.source;
+  }
+  TAssembleOptions masm;
+  masm.dialect = TDialect::Masm;
+  const TAssembly m = AssembleText("Y EQU Z+1\nZ EQU Y+1\nEND\n", masm);
+  ASSERT_EQ(m.messages.size(), 1u) << Messages(m);
+  EXPECT_EQ(m.messages[0].text, "error A2006: Circular definition: Y -> Z -> Y");
+}
+
 }  // namespace
 }  // namespace comp86
