@@ -251,6 +251,7 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   void EmitValue(const TExpr& e, int unit, TDataOut& out);
   bool MakeOperand(const TExpr& e, TOperand& op, const std::string& mnemonic);
   void AddFixup(int segment, uint32_t offset, const TFixupRequest& r);
+  bool PutAbsoluteFrame(const TFixupRequest& r, std::vector<uint8_t>& bytes, size_t at);
   void BuildModule();
 
   const TAssembleOptions& opt_;
@@ -1334,6 +1335,8 @@ void TAsm::DoData(const TToken* name, int unit, const std::vector<TToken>& t, si
   TDataOut out;
   bool ok = ParseDataItems(t, p, unit, out, 0, false);
   if (ok) ExpectEnd(t, p);
+  std::erase_if(out.fixups,
+                [&](const auto& f) { return PutAbsoluteFrame(f.second, out.bytes, f.first); });
   if (name) {
     if (TSym* s = DefineHere(*name, KindForSize(unit), unit)) {
       s->length = std::max<uint32_t>(out.elements, 1);
@@ -1450,6 +1453,7 @@ void TAsm::DoStrucInstance(const TToken* name, int struc, const std::vector<TTok
     ++p;
   }
   ExpectEnd(t, p);
+  std::erase_if(fixups, [&](const auto& f) { return PutAbsoluteFrame(f.second, bytes, f.first); });
   TSeg* seg = Cur();
   if (name) {
     if (TSym* s = DefineHere(*name, TSymbolKind::Byte, static_cast<int>(st.size))) {
@@ -1465,6 +1469,33 @@ void TAsm::DoStrucInstance(const TToken* name, int struc, const std::vector<TTok
       if (start + f.first + 2 <= kSegLimit) AddFixup(cur_, start + f.first, f.second);
     if (seg->pc >= kSegLimit) break;
   }
+}
+
+// The paragraph of an AT segment is known here, so a reference to it needs no linker: the
+// bytes (in the object and the listing alike) hold it, and the fixup is dropped. True when
+// `r`, whose field starts at bytes[at], was such a reference.
+bool TAsm::PutAbsoluteFrame(const TFixupRequest& r, std::vector<uint8_t>& bytes, size_t at) {
+  const TValue& v = r.value;
+  const bool pointer = r.kind == omf::TFixupKind::Pointer32;
+  if (r.selfRelative || !v.relocatable || v.unknown) return false;
+  if (r.kind != omf::TFixupKind::Segment16 && !pointer) return false;
+  const omf::TRef frame = v.frame.value_or(v.target);
+  if (frame.kind != omf::TRefKind::Segment || frame.index < 1 ||
+      static_cast<size_t>(frame.index) > segs_.size())
+    return false;
+  const TSeg& seg = segs_[frame.index - 1];
+  if (seg.align != omf::TAlign::Absolute) return false;
+  // A far pointer's offset part is final only when it counts from that same segment.
+  if (pointer && !(v.target.kind == omf::TRefKind::Segment && v.target.index == frame.index))
+    return false;
+  const size_t field = at + (pointer ? 2 : 0);
+  if (field + 2 > bytes.size()) return false;
+  // The linker would add the paragraph to what the field holds.
+  const uint16_t value =
+      static_cast<uint16_t>((bytes[field] | (bytes[field + 1] << 8)) + seg.frame);
+  bytes[field] = static_cast<uint8_t>(value);
+  bytes[field + 1] = static_cast<uint8_t>(value >> 8);
+  return true;
 }
 
 void TAsm::AddFixup(int segment, uint32_t offset, const TFixupRequest& r) {
@@ -2079,6 +2110,8 @@ void TAsm::DoInstruction(const std::vector<TToken>& t, size_t p) {
       insn.operands[0].distance != TDistance::Short && !insn.operands[0].value.unknown &&
       insn.operands[0].value.targetSegment == cur_)
     longJump_[ordinal] = true;
+  std::erase_if(r.fixups,
+                [&](const TFixupRequest& f) { return PutAbsoluteFrame(f, r.bytes, f.offset); });
   uint32_t start = seg->pc;
   Emit(r.bytes.data(), r.bytes.size(), true);
   for (const TFixupRequest& f : r.fixups) AddFixup(cur_, start + f.offset, f);

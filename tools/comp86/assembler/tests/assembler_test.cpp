@@ -733,5 +733,39 @@ TEST(Symbols, CircularEquatesAreReportedAtTheirLine) {
   EXPECT_EQ(m.messages[0].text, "error A2006: Circular definition: Y -> Z -> Y");
 }
 
+// The paragraph of a SEGMENT AT segment is known when assembling: the code bytes hold it, in
+// the object and in the listing alike, and the linker has nothing to fix up.
+TEST(Program, SegmentAtParagraphIsInTheBytes) {
+  const struct {
+    const char* line;
+    std::vector<uint8_t> bytes;
+    size_t fixups;
+  } cases[] = {
+      {"MOV AX,VIDEO", Bytes({0xB8, 0x00, 0xB8}), 0},
+      {"MOV AX,SEG CELL", Bytes({0xB8, 0x00, 0xB8}), 0},
+      {"DW VIDEO", Bytes({0x00, 0xB8}), 0},
+      {"DD CELL", Bytes({0x10, 0x00, 0x00, 0xB8}), 0},
+      {"JMP FAR_ENTRY", Bytes({0xEA, 0x11, 0x00, 0x00, 0xB8}), 0},
+      {"MOV AX,CODE", Bytes({0xB8, 0x00, 0x00}), 1},  // a relocatable segment: the linker's
+      {"MOV AL,ES:CELL", Bytes({0x26, 0xA0, 0x10, 0x00}), 1},  // an offset: as before
+  };
+  for (const auto& c : cases) {
+    const TAssembly a = AssembleText(std::string("VIDEO SEGMENT AT 0B800h\n"
+                                                 "  ORG 10h\n"
+                                                 "CELL DB ?\n"
+                                                 "FAR_ENTRY LABEL FAR\n"
+                                                 "VIDEO ENDS\n"
+                                                 "CODE SEGMENT\n"
+                                                 "ASSUME CS:CODE, ES:VIDEO\n") +
+                                     c.line + "\nCODE ENDS\nEND\n");
+    ASSERT_EQ(a.errors(), 0) << c.line << Messages(a);
+    ASSERT_EQ(a.lines.size(), 10u);
+    EXPECT_EQ(a.lines[7].bytes, c.bytes) << c.line;  // what the listing shows
+    ASSERT_EQ(a.module.segments.size(), 2u);
+    EXPECT_EQ(a.module.segments[1].data, c.bytes) << c.line;  // what the object holds
+    EXPECT_EQ(a.module.fixups.size(), c.fixups) << c.line;
+  }
+}
+
 }  // namespace
 }  // namespace comp86

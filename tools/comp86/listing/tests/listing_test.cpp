@@ -414,6 +414,30 @@ TEST(Listings, MessagesPastAHundredAreCounted) {
   }
 }
 
+// What the listing shows of a line is what the object holds, the paragraph of a SEGMENT AT
+// segment included.
+TEST(Listings, SegmentAtBytesAreListedAsTheObjectHoldsThem) {
+  const std::string source =
+      "VIDEO SEGMENT AT 0B800h\nVIDEO ENDS\nCODE SEGMENT\nASSUME CS:CODE\n"
+      "START: MOV AX,VIDEO\nMOV ES,AX\nCODE ENDS\nEND START\n";
+  const struct {
+    TDialect dialect;
+    const char* listed;
+  } cases[] = {
+      {TDialect::Tasm, "      5  0000  B8 00 B8         \tSTART: MOV AX,VIDEO"},
+      {TDialect::Masm, " 0000  B8 00 B8             \tSTART: MOV AX,VIDEO"},
+  };
+  for (const auto& c : cases) {
+    std::string dir;
+    TAssembly a;
+    const std::vector<std::string> lines = ListingOf({{"main.asm", source}}, c.dialect, &dir, &a);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), c.listed), lines.end()) << c.listed;
+    ASSERT_EQ(a.module.segments.size(), 2u);
+    EXPECT_EQ(a.module.segments[1].data, (std::vector<uint8_t>{0xB8, 0x00, 0xB8, 0x8E, 0xC0}));
+    EXPECT_TRUE(a.module.fixups.empty());
+  }
+}
+
 TEST(TasmCommandLine, SwitchesFilesAndDefaults) {
   TToolCommandLine c = ParseTasmCommandLine({"/zd", "/L", "/w/src/hello.asm"});
   EXPECT_EQ(c.error, "");
