@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "dos_names.h"
+#include "full_width.h"
 #include "source_text.h"
 
 namespace comp86 {
@@ -412,6 +413,22 @@ struct TSourceReader::TImpl {
     PushFile(IncludePath(*found), *found, level, cur);
   }
 
+  // Full-width characters in the code of a line become the ASCII characters meant, with one
+  // message for the line (unless `file` is empty). True when the text changed.
+  bool HalfWidth(std::string& text, const std::string& file, int line) {
+    size_t first = std::string::npos;
+    std::string half = HalfWidthCode(text, &first);
+    if (first == std::string::npos) return false;
+    if (!file.empty()) {
+      TSourceLine where;
+      where.file = file;
+      where.line = line;
+      Error(where, FullWidthHint(std::string_view(text).substr(first)));
+    }
+    text = std::move(half);
+    return true;
+  }
+
   // ---- frames ----------------------------------------------------------------------------
 
   static std::shared_ptr<const TBody> MakeBody(std::vector<std::string> lines) {
@@ -619,6 +636,8 @@ struct TSourceReader::TImpl {
         l.listOnly = true;
         queued.push_back(std::move(l));
       }
+      // Reported once, here, rather than at every call.
+      if (frames.back().isFile) HalfWidth(text, frames.back().file, line);
       const TStatement st = ParseStatement(text);
       if (OpensBlock(st)) {
         ++depth;
@@ -900,6 +919,8 @@ struct TSourceReader::TImpl {
         Listed(self);
         continue;
       }
+      // Lines of skipped branches are not assembled, so their mistakes are not reported.
+      if (HalfWidth(text, Active() ? f.file : std::string(), line)) cur.text = text;
       const TStatement st = ParseStatement(text);
       const TKeyword kw = Classify(st.upper1);
       if (!Active()) {

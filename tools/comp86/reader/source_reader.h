@@ -23,6 +23,9 @@
 // - WHILE cond ... ENDM (and FOR/FORC as other names of IRP/IRPC) are understood too; the
 //   condition is evaluated before each iteration, after the front end has seen the lines of
 //   the previous one. REPT and WHILE repeat at most 65535 times.
+// - Full-width characters typed with a Chinese input method ("MOV AX\xA3\xACBX") are reported
+//   once per line with a hint naming the ASCII character meant (common/full_width.h), and
+//   the line is read with that character instead; in quoted strings and comments they stay.
 // - Expanded lines are cut at 16384 characters, and a pass generates at most
 //   maxExpandedLines lines and 64 MB of text; after that expansions are dropped with one
 //   message.

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "assembly.h"
+#include "full_width.h"
 
 namespace comp86 {
 namespace {
@@ -764,6 +765,44 @@ TEST(Program, SegmentAtParagraphIsInTheBytes) {
     ASSERT_EQ(a.module.segments.size(), 2u);
     EXPECT_EQ(a.module.segments[1].data, c.bytes) << c.line;  // what the object holds
     EXPECT_EQ(a.module.fixups.size(), c.fixups) << c.line;
+  }
+}
+
+// A full-width character typed with a Chinese input method gets the hint of
+// common/full_width.h, once for its line, and the line is assembled with the ASCII meant.
+TEST(Messages, FullWidthCharactersGetAHint) {
+  const struct {
+    const char* line;
+    const char* character;  // the one the message names; nullptr: no message
+    std::vector<uint8_t> bytes;
+  } cases[] = {
+      {"MOV AX\xA3\xACSI", "\xA3\xAC", Bytes({0x8B, 0xC6})},
+      {"MOV AX, 1\xA3\xBB\xD7\xA2\xCA\xCD", "\xA3\xBB", Bytes({0xB8, 0x01, 0x00})},
+      {"\xA1\xA1MOV AX,1", "\xA1\xA1", Bytes({0xB8, 0x01, 0x00})},
+      {"MOV AX,\xA1\xA1SI", "\xA1\xA1", Bytes({0x8B, 0xC6})},
+      {"MOV AX\xA3\xAC\xA3\xB1", "\xA3\xAC", Bytes({0xB8, 0x01, 0x00})},  // two, one message
+      {"DB '\xA3\xAC'", nullptr, Bytes({0xA3, 0xAC})},                    // text of a string
+      {"MOV AX,1 ; \xA3\xAC", nullptr, Bytes({0xB8, 0x01, 0x00})},        // a comment
+  };
+  for (const TDialect dialect : {TDialect::Tasm, TDialect::Masm}) {
+    for (const auto& c : cases) {
+      TAssembleOptions o;
+      o.dialect = dialect;
+      const TAssembly a =
+          AssembleText(std::string("C SEGMENT\nASSUME CS:C\n") + c.line + "\nC ENDS\nEND\n", o);
+      ASSERT_EQ(a.lines.size(), 5u) << c.line;
+      EXPECT_EQ(a.lines[2].bytes, c.bytes) << c.line;
+      if (!c.character) {
+        EXPECT_EQ(a.errors(), 0) << c.line << Messages(a);
+        continue;
+      }
+      ASSERT_EQ(a.messages.size(), 1u) << c.line << Messages(a);
+      const std::string hint = FullWidthHint(c.character);
+      ASSERT_FALSE(hint.empty());
+      EXPECT_EQ(a.messages[0].line, 3);
+      EXPECT_EQ(a.messages[0].text, dialect == TDialect::Masm ? "error A2010: " + hint : hint);
+      EXPECT_EQ(a.lines[2].messages.size(), 1u);
+    }
   }
 }
 

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "full_width.h"
 #include "listing.h"
 
 namespace comp86 {
@@ -435,6 +436,22 @@ TEST(Listings, SegmentAtBytesAreListedAsTheObjectHoldsThem) {
     ASSERT_EQ(a.module.segments.size(), 2u);
     EXPECT_EQ(a.module.segments[1].data, (std::vector<uint8_t>{0xB8, 0x00, 0xB8, 0x8E, 0xC0}));
     EXPECT_TRUE(a.module.fixups.empty());
+  }
+}
+
+// A full-width character's hint is the message text, in code page 936 as the source.
+TEST(Listings, FullWidthHintsAreMessagesInCodePage936) {
+  const std::string source =
+      "CODE SEGMENT\nASSUME CS:CODE\nMOV ES,AX\xA3\xBB\xD7\xA2\nCODE ENDS\nEND\n";
+  const struct {
+    TDialect dialect;
+    const char* text;
+  } cases[] = {{TDialect::Tasm, ""}, {TDialect::Masm, "error A2010: "}};
+  for (const auto& c : cases) {
+    std::string dir;
+    const std::vector<std::string> lines = ListingOf({{"main.asm", source}}, c.dialect, &dir);
+    EXPECT_EQ(IdeMessages(lines, c.dialect == TDialect::Tasm),
+              (std::vector<TRead>{{dir + "/main.asm", 3, c.text + FullWidthHint("\xA3\xBB")}}));
   }
 }
 
