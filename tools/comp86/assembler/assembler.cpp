@@ -43,7 +43,12 @@ struct TSym {
   int definedPass = 0;
   std::string text;
   std::optional<TExpr> equ;
-  int index = 0;  // Segment, Group, Struc: index into their tables
+  // An EQU whose value is still unknown: the names its expression uses and its listed line,
+  // to find definitions that wait on each other.
+  std::vector<std::string> equUses;
+  size_t equLine = SIZE_MAX;
+  bool circular = false;  // found in a circle of EQUs (kept from pass to pass)
+  int index = 0;          // Segment, Group, Struc: index into their tables
 };
 
 struct TSeg {
@@ -58,6 +63,7 @@ struct TSeg {
   uint32_t pc = 0;
   uint32_t length = 0;
   uint32_t initEnd = 0;
+  bool tooLargeSaid = false;  // "Segment exceeds 64 KB" is said once a pass
   std::vector<uint8_t> data;
 };
 
@@ -176,6 +182,8 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   std::string MessageText(bool warning, int code, const std::string& tasm,
                           const std::string& masm) const;
   void Message(bool warning, int code, const std::string& tasm, const std::string& masm);
+  void Keep(TMessage m, size_t line);
+  void NoteOmitted();
   void FileError(int line, int code, const std::string& tasm, const std::string& masm);
   void Error(int code, const std::string& tasm, const std::string& masm) {
     Message(false, code, tasm, masm);
@@ -216,6 +224,8 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   int FindOrAddGroup(const std::string& name);
   void AddToGroup(int group, int seg);
   void CloseChecks();
+  std::vector<std::vector<int>> CircularEquates();
+  void ReportCircle(const std::vector<int>& circle);
 
   void DoSegment(const TToken& name, const std::vector<TToken>& t, size_t p);
   void DoEnds(const TToken* name, const std::vector<TToken>& t, size_t p);
@@ -241,6 +251,7 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   void EmitValue(const TExpr& e, int unit, TDataOut& out);
   bool MakeOperand(const TExpr& e, TOperand& op, const std::string& mnemonic);
   void AddFixup(int segment, uint32_t offset, const TFixupRequest& r);
+  bool PutAbsoluteFrame(const TFixupRequest& r, std::vector<uint8_t>& bytes, size_t at);
   void BuildModule();
 
   const TAssembleOptions& opt_;
@@ -288,6 +299,9 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   size_t curLine_ = SIZE_MAX;
   const TSourceLine* srcLine_ = nullptr;
   std::vector<TMessage> pendingReader_;
+  std::optional<TMessage> firstOmitted_;
+  size_t omittedLine_ = SIZE_MAX;  // the listed line whose messages omittedTexts_ holds
+  std::vector<std::string> omittedTexts_;
   bool anyText_ = false;
   bool jumps_ = false;
   bool locals_ = false;
@@ -310,13 +324,58 @@ void TAsm::Message(bool warning, int code, const std::string& tasm, const std::s
     m.line = srcLine_->line;
   }
   m.text = MessageText(warning, code, tasm, masm);
-  // One line says one thing once.
+  // One line says one thing once, also past the listed messages.
   if (curLine_ != SIZE_MAX) {
     for (size_t i : out_.lines[curLine_].messages)
       if (out_.messages[i].text == m.text) return;
-    out_.lines[curLine_].messages.push_back(out_.messages.size());
+    if (out_.messages.size() >= kMaxListedMessages) {
+      if (omittedLine_ != curLine_) {
+        omittedLine_ = curLine_;
+        omittedTexts_.clear();
+      }
+      if (std::find(omittedTexts_.begin(), omittedTexts_.end(), m.text) != omittedTexts_.end())
+        return;
+      omittedTexts_.push_back(m.text);
+    }
   }
+  Keep(std::move(m), curLine_);
+}
+
+// Every message of a pass ends here: the first kMaxListedMessages are kept (and listed after
+// the listed line `line`, unless SIZE_MAX), the others only counted.
+void TAsm::Keep(TMessage m, size_t line) {
+  if (m.file.empty()) {  // every message names a file, or the workbench would not show it
+    m.file = opt_.sourcePath;
+    m.line = std::max(m.line, 1);
+  }
+  if (out_.messages.size() >= kMaxListedMessages) {
+    ++(m.warning ? out_.omittedWarnings : out_.omittedErrors);
+    if (!firstOmitted_) firstOmitted_ = std::move(m);
+    return;
+  }
+  if (line != SIZE_MAX && line < out_.lines.size())
+    out_.lines[line].messages.push_back(out_.messages.size());
   out_.messages.push_back(std::move(m));
+}
+
+// The one message that stands for those left out, at the line of the first of them.
+void TAsm::NoteOmitted() {
+  const int errors = out_.omittedErrors, warnings = out_.omittedWarnings;
+  if (errors + warnings == 0 || !firstOmitted_) return;
+  const std::string more = std::to_string(errors + warnings) + " more not listed";
+  std::string text;
+  if (warnings == 0) text = "Too many errors: " + more;
+  else if (errors == 0) text = "Too many warnings: " + more;
+  else
+    text = "Too many errors and warnings: " + more + " (" + std::to_string(errors) + " errors, " +
+           std::to_string(warnings) + " warnings)";
+  TMessage m;
+  m.warning = errors == 0;
+  m.file = firstOmitted_->file;
+  m.line = firstOmitted_->line;
+  // MASM 6 stops at 100 errors with A1012; here the assembly goes on, only the listing stops.
+  m.text = MessageText(m.warning, 1012, text, text);
+  out_.omitted = std::move(m);
 }
 
 // A message about the source file as a whole rather than one of its listed lines.
@@ -325,7 +384,7 @@ void TAsm::FileError(int line, int code, const std::string& tasm, const std::str
   m.file = opt_.sourcePath;
   m.line = line;
   m.text = MessageText(false, code, tasm, masm);
-  out_.messages.push_back(std::move(m));
+  Keep(std::move(m), SIZE_MAX);
 }
 
 void TAsm::ReportError(const TSourceLine& where, const std::string& message) {
@@ -341,8 +400,7 @@ void TAsm::ReportError(const TSourceLine& where, const std::string& message) {
   }
   if (curLine_ != SIZE_MAX && out_.lines[curLine_].file == where.file &&
       out_.lines[curLine_].line == where.line) {
-    out_.lines[curLine_].messages.push_back(out_.messages.size());
-    out_.messages.push_back(std::move(m));
+    Keep(std::move(m), curLine_);
   } else {
     pendingReader_.push_back(std::move(m));
   }
@@ -393,6 +451,8 @@ TSym* TAsm::Define(const TToken& tok, TSymbolKind kind, bool redefinable) {
   s->length = 1;
   s->lengthOp = 1;
   s->isFarProc = false;
+  s->equUses.clear();
+  s->equLine = SIZE_MAX;
   return s;
 }
 
@@ -680,7 +740,10 @@ void TAsm::Emit(const uint8_t* bytes, size_t n, bool init) {
   TSeg* s = Cur();
   if (!s) return;
   if (s->pc + n > kSegLimit) {
-    Error(2092, "Segment exceeds 64 KB: " + s->name, "Segment too large: " + s->name);
+    // Once, at the first line past the limit: every line after it is past it too.
+    if (!s->tooLargeSaid)
+      Error(2092, "Segment exceeds 64 KB: " + s->name, "Segment too large: " + s->name);
+    s->tooLargeSaid = true;
     n = s->pc < kSegLimit ? kSegLimit - s->pc : 0;
   }
   if (n == 0) return;
@@ -1092,9 +1155,15 @@ void TAsm::DoEqu(const TToken& name, const std::vector<TToken>& t, size_t p, boo
   s->equ = e;
   s->text = rawText;
   SetValue(*s, e.reloc ? e.targetSegment : 0, e.value, e.size);
+  if (e.unknown) {  // it may wait on definitions that wait on it (CircularEquates)
+    s->equLine = curLine_;
+    for (size_t i = p; i < t.size(); ++i)
+      if (t[i].kind == TTokKind::Ident) s->equUses.push_back(Key(t[i].text));
+  }
   // A '=' symbol may take many values in one pass: comparing them with the previous pass
-  // means nothing. What depends on them (sizes, labels) shows any change anyway.
-  if (redefinable) changed_ = wasChanged;
+  // means nothing. What depends on them (sizes, labels) shows any change anyway. Neither
+  // does the value of an EQU of a circle, which never settles.
+  if (redefinable || s->circular) changed_ = wasChanged;
   if (curLine_ != SIZE_MAX) {
     uint64_t v = static_cast<uint64_t>(e.value);
     std::string shown =
@@ -1266,6 +1335,8 @@ void TAsm::DoData(const TToken* name, int unit, const std::vector<TToken>& t, si
   TDataOut out;
   bool ok = ParseDataItems(t, p, unit, out, 0, false);
   if (ok) ExpectEnd(t, p);
+  std::erase_if(out.fixups,
+                [&](const auto& f) { return PutAbsoluteFrame(f.second, out.bytes, f.first); });
   if (name) {
     if (TSym* s = DefineHere(*name, KindForSize(unit), unit)) {
       s->length = std::max<uint32_t>(out.elements, 1);
@@ -1382,6 +1453,7 @@ void TAsm::DoStrucInstance(const TToken* name, int struc, const std::vector<TTok
     ++p;
   }
   ExpectEnd(t, p);
+  std::erase_if(fixups, [&](const auto& f) { return PutAbsoluteFrame(f.second, bytes, f.first); });
   TSeg* seg = Cur();
   if (name) {
     if (TSym* s = DefineHere(*name, TSymbolKind::Byte, static_cast<int>(st.size))) {
@@ -1397,6 +1469,33 @@ void TAsm::DoStrucInstance(const TToken* name, int struc, const std::vector<TTok
       if (start + f.first + 2 <= kSegLimit) AddFixup(cur_, start + f.first, f.second);
     if (seg->pc >= kSegLimit) break;
   }
+}
+
+// The paragraph of an AT segment is known here, so a reference to it needs no linker: the
+// bytes (in the object and the listing alike) hold it, and the fixup is dropped. True when
+// `r`, whose field starts at bytes[at], was such a reference.
+bool TAsm::PutAbsoluteFrame(const TFixupRequest& r, std::vector<uint8_t>& bytes, size_t at) {
+  const TValue& v = r.value;
+  const bool pointer = r.kind == omf::TFixupKind::Pointer32;
+  if (r.selfRelative || !v.relocatable || v.unknown) return false;
+  if (r.kind != omf::TFixupKind::Segment16 && !pointer) return false;
+  const omf::TRef frame = v.frame.value_or(v.target);
+  if (frame.kind != omf::TRefKind::Segment || frame.index < 1 ||
+      static_cast<size_t>(frame.index) > segs_.size())
+    return false;
+  const TSeg& seg = segs_[frame.index - 1];
+  if (seg.align != omf::TAlign::Absolute) return false;
+  // A far pointer's offset part is final only when it counts from that same segment.
+  if (pointer && !(v.target.kind == omf::TRefKind::Segment && v.target.index == frame.index))
+    return false;
+  const size_t field = at + (pointer ? 2 : 0);
+  if (field + 2 > bytes.size()) return false;
+  // The linker would add the paragraph to what the field holds.
+  const uint16_t value =
+      static_cast<uint16_t>((bytes[field] | (bytes[field + 1] << 8)) + seg.frame);
+  bytes[field] = static_cast<uint8_t>(value);
+  bytes[field + 1] = static_cast<uint8_t>(value >> 8);
+  return true;
 }
 
 void TAsm::AddFixup(int segment, uint32_t offset, const TFixupRequest& r) {
@@ -1471,6 +1570,88 @@ void TAsm::CloseChecks() {
     Error(2083, "Open structure: " + strucs_[strucOpen_].name + " (ENDS missing)",
           "Open structures: " + strucs_[strucOpen_].name);
   }
+}
+
+// EQUs that wait on each other ("Y EQU Z+1", "Z EQU Y+1") never get a value, and the value
+// they carry changes with every pass. The circles among the EQUs still unknown after a pass,
+// each as its symbols in the order each waits on the next, from the first one listed.
+std::vector<std::vector<int>> TAsm::CircularEquates() {
+  std::vector<std::vector<int>> circles;
+  auto waiting = [&](const TSym& s) {
+    return s.definedPass == pass_ && s.equ && s.equ->unknown && s.equLine < out_.lines.size();
+  };
+  std::vector<int> order;
+  for (size_t i = 0; i < syms_.size(); ++i)
+    if (waiting(syms_[i]) && !syms_[i].equUses.empty()) order.push_back(static_cast<int>(i));
+  if (order.empty()) return circles;
+  auto line = [&](int i) { return syms_[i].equLine; };
+  auto earlier = [&](int a, int b) { return line(a) < line(b); };
+  std::sort(order.begin(), order.end(), earlier);
+  auto waitsOn = [&](int i) {
+    std::vector<int> next;
+    for (const std::string& key : syms_[i].equUses) {
+      auto it = symIndex_.find(key);
+      if (it != symIndex_.end() && waiting(syms_[it->second])) next.push_back(it->second);
+    }
+    return next;
+  };
+  struct TStep {
+    int sym;
+    std::vector<int> next;
+    size_t k = 0;
+  };
+  std::vector<char> state(syms_.size(), 0);  // 0 not seen, 1 on the path, 2 done
+  for (int root : order) {
+    if (state[root]) continue;
+    std::vector<TStep> path;
+    state[root] = 1;
+    path.push_back({root, waitsOn(root)});
+    while (!path.empty()) {
+      TStep& top = path.back();
+      if (top.k == top.next.size()) {
+        state[top.sym] = 2;
+        path.pop_back();
+        continue;
+      }
+      const int v = top.next[top.k++];
+      if (state[v] == 0) {
+        state[v] = 1;
+        path.push_back({v, waitsOn(v)});
+        continue;
+      }
+      if (state[v] != 1) continue;
+      // Back to a symbol on the path: the circle is the path from there.
+      size_t from = path.size() - 1;
+      while (from > 0 && path[from].sym != v) --from;
+      std::vector<int> circle;
+      for (size_t k = from; k < path.size(); ++k) circle.push_back(path[k].sym);
+      std::rotate(circle.begin(), std::min_element(circle.begin(), circle.end(), earlier),
+                  circle.end());
+      circles.push_back(std::move(circle));
+    }
+  }
+  return circles;
+}
+
+// A circle of EQUs is reported once, at the line of the EQU that closes it (the last one of
+// the circle listed): "Circular definition: Y -> Z -> Y".
+void TAsm::ReportCircle(const std::vector<int>& circle) {
+  auto name = [&](int i) { return syms_[i].name.substr(0, syms_[i].name.find('\x01')); };
+  std::string names;
+  size_t closing = 0;
+  for (int i : circle) {
+    names += name(i) + " -> ";
+    closing = std::max(closing, syms_[i].equLine);
+  }
+  names += name(circle.front());
+  TSourceLine where;
+  where.file = out_.lines[closing].file;
+  where.line = out_.lines[closing].line;
+  curLine_ = closing;
+  srcLine_ = &where;
+  Error(2006, "Circular definition: " + names);
+  curLine_ = SIZE_MAX;
+  srcLine_ = nullptr;
 }
 
 void TAsm::DoEnd(const std::vector<TToken>& t, size_t p) {
@@ -1929,6 +2110,8 @@ void TAsm::DoInstruction(const std::vector<TToken>& t, size_t p) {
       insn.operands[0].distance != TDistance::Short && !insn.operands[0].value.unknown &&
       insn.operands[0].value.targetSegment == cur_)
     longJump_[ordinal] = true;
+  std::erase_if(r.fixups,
+                [&](const TFixupRequest& f) { return PutAbsoluteFrame(f, r.bytes, f.offset); });
   uint32_t start = seg->pc;
   Emit(r.bytes.data(), r.bytes.size(), true);
   for (const TFixupRequest& f : r.fixups) AddFixup(cur_, start + f.offset, f);
@@ -1952,10 +2135,7 @@ void TAsm::ProcessLine(const TSourceLine& sl) {
   curLine_ = out_.lines.size();
   out_.lines.push_back(std::move(l));
   srcLine_ = &sl;
-  for (TMessage& m : pendingReader_) {
-    out_.lines[curLine_].messages.push_back(out_.messages.size());
-    out_.messages.push_back(std::move(m));
-  }
+  for (TMessage& m : pendingReader_) Keep(std::move(m), curLine_);
   pendingReader_.clear();
   if (ended_) return;
   std::string err;
@@ -2074,6 +2254,11 @@ void TAsm::BeginPass() {
   ++pass_;
   out_.lines.clear();
   out_.messages.clear();
+  out_.omittedErrors = out_.omittedWarnings = 0;
+  out_.omitted.reset();
+  firstOmitted_.reset();
+  omittedLine_ = SIZE_MAX;
+  omittedTexts_.clear();
   pendingReader_.clear();
   changed_ = false;
   ended_ = false;
@@ -2084,6 +2269,7 @@ void TAsm::BeginPass() {
     s.pc = 0;
     s.length = 0;
     s.initEnd = 0;
+    s.tooLargeSaid = false;
     s.data.clear();
   }
   segStack_.clear();
@@ -2135,14 +2321,22 @@ TAssembly TAsm::Run() {
                   "End of file, no END directive");
       }
     }
-    for (TMessage& m : pendingReader_) out_.messages.push_back(std::move(m));
+    for (TMessage& m : pendingReader_) Keep(std::move(m), SIZE_MAX);
     pendingReader_.clear();
     if (pass_ >= 2 && !changed_) {
       converged = true;
       break;
     }
+    // The values of EQUs that wait on each other change with every pass; from now on they
+    // do not keep the other symbols from settling.
+    if (pass_ >= 2)
+      for (const std::vector<int>& circle : CircularEquates())
+        for (int i : circle) syms_[i].circular = true;
   }
   out_.passes = pass_;
+  const std::vector<std::vector<int>> circles = CircularEquates();
+  for (const std::vector<int>& circle : circles) ReportCircle(circle);
+  const bool circular = !circles.empty();
   // Publics are checked once the final pass has seen every definition.
   for (const TPublicReq& pr : publics_) {
     TSym* s = Find(pr.key);
@@ -2164,11 +2358,12 @@ TAssembly TAsm::Run() {
     srcLine_ = nullptr;
   }
   curLine_ = SIZE_MAX;
-  if (!converged) {
+  if (!converged && !circular) {
     FileError(out_.lines.empty() ? 1 : out_.lines.back().line, 2006,
               "Cannot resolve forward references",
               "Phase error between passes: cannot resolve forward references");
   }
+  NoteOmitted();
   BuildModule();
   return std::move(out_);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,10 +26,15 @@ struct TAssembleOptions {
 
 struct TMessage {
   bool warning = false;
-  std::string file;  // as the reader names it
+  std::string file;  // the source as given on the command line; an INCLUDE file by its
+                     // full path (see TSourceLine::file)
   int line = 0;
   std::string text;  // e.g. "Undefined symbol: BUFF"
 };
+
+// A source with many mistakes gives the first messages and a count of the rest: past this
+// many messages (errors and warnings together) they are only counted.
+inline constexpr size_t kMaxListedMessages = 100;
 
 struct TListedLine {
   std::string file;
@@ -88,13 +94,19 @@ struct TSegmentInfo {
 struct TAssembly {
   std::string sourcePath;
   std::vector<TListedLine> lines;
-  std::vector<TMessage> messages;
+  std::vector<TMessage> messages;  // at most kMaxListedMessages
+  // The messages past kMaxListedMessages: their number, and the one message that stands for
+  // them, at the line of the first one ("Too many errors: 8061 more not listed"). The
+  // listings and the console give it after the others; errors() and warnings() count them.
+  int omittedErrors = 0;
+  int omittedWarnings = 0;
+  std::optional<TMessage> omitted;
   std::vector<TSymbolInfo> symbols;    // in definition order
   std::vector<TSegmentInfo> segments;  // in definition order (= module segment order)
   omf::TModule module;
   int passes = 0;
-  int errors() const { return Count(false); }
-  int warnings() const { return Count(true); }
+  int errors() const { return Count(false) + omittedErrors; }
+  int warnings() const { return Count(true) + omittedWarnings; }
 
  private:
   int Count(bool warning) const {

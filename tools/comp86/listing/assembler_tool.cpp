@@ -64,6 +64,8 @@ int RunAssemblerTool(TDialect dialect, const std::vector<std::string>& args) {
 
   for (const TMessage& m : a.messages)
     std::printf("%s\n", (tasm ? TasmMessageLine(m) : MasmMessageLine(m)).c_str());
+  if (a.omitted)
+    std::printf("%s\n", (tasm ? TasmMessageLine(*a.omitted) : MasmMessageLine(*a.omitted)).c_str());
 
   int status = a.errors() > 0 ? 1 : 0;
   std::error_code ec;

@@ -220,6 +220,14 @@ void AppendLine(std::string& out, std::string_view text) {
   out += kEnd;
 }
 
+// The columns before the offset of a TASM source line: the include level, the line number
+// in its file, the macro mark and a blank (see listing.h).
+constexpr size_t kTasmPrefix = 9;
+std::string TasmLinePrefix(const TListedLine& line) {
+  const char level = line.includeLevel > 0 ? char('0' + std::min(line.includeLevel, 9)) : ' ';
+  return level + Decimal(line.line, 6) + (line.macroDepth > 0 ? "+ " : "  ");
+}
+
 }  // namespace
 
 std::string TasmMessageLine(const TMessage& m) {
@@ -246,16 +254,14 @@ std::string WriteTasmListing(const TAssembly& a, std::string_view date) {
 
   constexpr size_t kByteWidth = kBytesPerLine * 3 - 1;
   for (const TListedLine& line : a.lines) {
-    const char level = line.macroDepth > 0     ? '+'
-                       : line.includeLevel > 0 ? char('0' + std::min(line.includeLevel, 9))
-                                               : ' ';
     const TCodeColumns c = CodeColumns(a, line, kByteWidth);
-    AppendLine(out, Decimal(line.line, 6) + level + " " + c.first + "\t" + line.text);
-    for (const std::string& more : c.more) AppendLine(out, std::string(8, ' ') + more);
+    AppendLine(out, TasmLinePrefix(line) + c.first + "\t" + line.text);
+    for (const std::string& more : c.more) AppendLine(out, std::string(kTasmPrefix, ' ') + more);
     for (size_t m : line.messages)
       if (m < a.messages.size()) AppendLine(out, TasmMessageLine(a.messages[m]));
   }
   for (size_t m : UnplacedMessages(a)) AppendLine(out, TasmMessageLine(a.messages[m]));
+  if (a.omitted) AppendLine(out, TasmMessageLine(*a.omitted));
 
   AppendLine(out, "");
   AppendLine(out, "");
@@ -297,6 +303,12 @@ std::string WriteTasmListing(const TAssembly& a, std::string_view date) {
     AppendLine(out, "Error Summary");
     AppendLine(out, "");
     for (const TMessage& m : a.messages) AppendLine(out, TasmMessageLine(m));
+    if (a.omitted) AppendLine(out, TasmMessageLine(*a.omitted));
+    // The totals, as on the console: all messages, listed or not.
+    auto count = [](int n) { return n == 0 ? std::string("None") : std::to_string(n); };
+    AppendLine(out, "");
+    AppendLine(out, "Error messages:    " + count(a.errors()));
+    AppendLine(out, "Warning messages:  " + count(a.warnings()));
   }
   return out;
 }
@@ -319,6 +331,7 @@ std::string WriteMasmListing(const TAssembly& a, std::string_view date) {
       if (m < a.messages.size()) AppendLine(out, MasmMessageLine(a.messages[m]));
   }
   for (size_t m : UnplacedMessages(a)) AppendLine(out, MasmMessageLine(a.messages[m]));
+  if (a.omitted) AppendLine(out, MasmMessageLine(*a.omitted));
 
   AppendLine(out, "");
   AppendLine(out, "Segments and Groups:");

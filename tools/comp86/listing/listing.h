@@ -4,9 +4,22 @@
 //
 // TASM: symbol lines "NAME<tabs>  Byte\t SEG:OFFS"; after a line that is exactly
 //       "Error Summary", one line per message: a 10-character marker ("**Error** " or
-//       "*Warning* "), the source path, "(line)", a blank and the text.
+//       "*Warning* "), the source path, "(line)", a blank and the text; then the totals
+//       "Error messages:    N" and "Warning messages:  N" ("None" for 0).
+//       Source lines: column 1 the include level (blank in the main file, 1 to 9 in INCLUDE
+//       files), columns 2-7 the line number in its file (right-aligned), column 8 "+" on
+//       lines of a macro or repeat expansion, a blank, then the offset, the code bytes, a tab
+//       and the text:
+//       "      4  0000  B8 01 00         \tSTART: MOV AX,1"
+//       "1     2  0003  B8 00 00         \tMOV AX,BOGUS"     (line 2 of an INCLUDE file)
+//       "     12+ 0006  B4 09            \tMOV AH,9"         (a line of a macro)
 // MASM: message lines "path(line): text"; symbol lines
-//       "NAME . . . .\tL BYTE\tOFFS\tSEG[\tGlobal]\tLength = NNNN".
+//       "NAME . . . .\tL BYTE\tOFFS\tSEG[\tGlobal]\tLength = NNNN". Source lines have no
+//       numbers: " OFFS  BYTES...<mark>\ttext", the mark "C" on lines of INCLUDE files and
+//       "+" on lines of expansions.
+// Both: a message's path is the main source as given on the command line, or the full path
+//       of an INCLUDE file; past kMaxListedMessages messages one more message line says how
+//       many were left out (TAssembly::omitted), in the listing and on the console.
 #pragma once
 
 #include <string>

@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "dos_names.h"
+#include "full_width.h"
 #include "source_text.h"
 
 namespace comp86 {
@@ -179,10 +180,17 @@ std::optional<fs::path> FindNoCase(const fs::path& base, const fs::path& name) {
   return std::nullopt;
 }
 
+// A path written the DOS way: "D:\WORK\HELLO.ASM", "WORK\HELLO.ASM" or "D:HELLO.ASM".
+bool IsDosPath(std::string_view path) {
+  return path.find('\\') != std::string_view::npos ||
+         (path.size() >= 2 && path[1] == ':' && IsIdentStart(static_cast<unsigned char>(path[0])));
+}
+
 }  // namespace
 
 struct TSourceReader::TImpl {
   std::string mainFile;
+  fs::path mainPath;  // where the main file was found
   std::vector<std::string> includeDirs;
   IAssemblyHost& host;
   TReaderLimits limits;
@@ -321,7 +329,36 @@ struct TSourceReader::TImpl {
       Error(where, "Cannot open source file: " + mainFile);
       return;
     }
+    mainPath = *found;
     PushFile(mainFile, *found, 0, where);
+  }
+
+  // An INCLUDE file is named by its full path, so that a message about one of its lines leads
+  // to it: absolute, normalised, with the separators of the main file's path as given.
+  std::string IncludePath(const fs::path& found) const {
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(found, ec).lexically_normal();
+    std::string path = (ec ? found.lexically_normal() : absolute).string();
+#ifdef _WIN32
+    if (!IsDosPath(mainFile))
+      for (char& c : path)
+        if (c == '\\') c = '/';
+    return path;
+#else
+    // A POSIX host reads "D:\WORK\HELLO.ASM" as a relative path: what lies in that folder
+    // is named from the folder as written ("D:\WORK\INC\DEFS.INC"), anything else by its
+    // host path.
+    const bool dosAbsolute = mainFile.size() >= 3 && IsDosPath(mainFile) && mainFile[1] == ':' &&
+                             (mainFile[2] == '\\' || mainFile[2] == '/');
+    if (!dosAbsolute || ec) return path;
+    const fs::path mainFolder = fs::absolute(mainPath, ec).lexically_normal().parent_path();
+    const fs::path inside = absolute.lexically_relative(mainFolder);
+    if (ec || inside.empty() || *inside.begin() == "..") return path;
+    path = mainFile.substr(0, mainFile.find_last_of("\\/") + 1) + inside.string();
+    for (char& c : path)
+      if (c == '/') c = '\\';
+    return path;
+#endif
   }
 
   const TFrame* NearestFile() const {
@@ -373,7 +410,23 @@ struct TSourceReader::TImpl {
         Error(cur, "Include file " + name + " includes itself (directly or through others)");
         return;
       }
-    PushFile(name, *found, level, cur);
+    PushFile(IncludePath(*found), *found, level, cur);
+  }
+
+  // Full-width characters in the code of a line become the ASCII characters meant, with one
+  // message for the line (unless `file` is empty). True when the text changed.
+  bool HalfWidth(std::string& text, const std::string& file, int line) {
+    size_t first = std::string::npos;
+    std::string half = HalfWidthCode(text, &first);
+    if (first == std::string::npos) return false;
+    if (!file.empty()) {
+      TSourceLine where;
+      where.file = file;
+      where.line = line;
+      Error(where, FullWidthHint(std::string_view(text).substr(first)));
+    }
+    text = std::move(half);
+    return true;
   }
 
   // ---- frames ----------------------------------------------------------------------------
@@ -583,6 +636,8 @@ struct TSourceReader::TImpl {
         l.listOnly = true;
         queued.push_back(std::move(l));
       }
+      // Reported once, here, rather than at every call.
+      if (frames.back().isFile) HalfWidth(text, frames.back().file, line);
       const TStatement st = ParseStatement(text);
       if (OpensBlock(st)) {
         ++depth;
@@ -864,6 +919,8 @@ struct TSourceReader::TImpl {
         Listed(self);
         continue;
       }
+      // Lines of skipped branches are not assembled, so their mistakes are not reported.
+      if (HalfWidth(text, Active() ? f.file : std::string(), line)) cur.text = text;
       const TStatement st = ParseStatement(text);
       const TKeyword kw = Classify(st.upper1);
       if (!Active()) {

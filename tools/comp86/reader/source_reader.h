@@ -23,6 +23,9 @@
 // - WHILE cond ... ENDM (and FOR/FORC as other names of IRP/IRPC) are understood too; the
 //   condition is evaluated before each iteration, after the front end has seen the lines of
 //   the previous one. REPT and WHILE repeat at most 65535 times.
+// - Full-width characters typed with a Chinese input method ("MOV AX\xA3\xACBX") are reported
+//   once per line with a hint naming the ASCII character meant (common/full_width.h), and
+//   the line is read with that character instead; in quoted strings and comments they stay.
 // - Expanded lines are cut at 16384 characters, and a pass generates at most
 //   maxExpandedLines lines and 64 MB of text; after that expansions are dropped with one
 //   message.
@@ -39,7 +42,9 @@ namespace comp86 {
 
 struct TSourceLine {
   std::string text;       // after macro parameter substitution; no line end
-  std::string file;       // path of the file, as given on the command line or in INCLUDE
+  std::string file;       // the main file's path as given on the command line; an INCLUDE
+                          // file's full path: absolute, normalised, with the separators
+                          // of the main file's path ("/home/s/lab/inc/defs.inc")
   int line = 0;           // 1-based line in that file; lines of an expansion carry the
                           // line of the macro call (or of the REPT/IRP block's end)
   int includeLevel = 0;   // 0 for the main file

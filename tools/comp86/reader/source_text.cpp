@@ -1,6 +1,7 @@
 #include "source_text.h"
 
 #include "dos_names.h"
+#include "full_width.h"
 
 namespace comp86::reader_text {
 namespace {
@@ -64,6 +65,42 @@ std::string StripMacroComment(std::string_view s) {
     return std::string(kept);
   }
   return std::string(s);
+}
+
+std::string HalfWidthCode(std::string_view line, size_t* first) {
+  *first = std::string_view::npos;
+  std::string out;
+  out.reserve(line.size());
+  char quote = 0;
+  bool wideQuote = false;  // the string was opened by a full-width quote
+  for (size_t i = 0; i < line.size();) {
+    const unsigned char c = static_cast<unsigned char>(line[i]);
+    char ascii = line[i];
+    if (c >= 0x81 && i + 1 < line.size()) {
+      // A two-byte character, never split: its second byte may look like ASCII.
+      const std::optional<char> meant =
+          AsciiForFullWidth(c, static_cast<unsigned char>(line[i + 1]));
+      // In a string it is text, unless it closes a string a full-width quote opened.
+      if (!meant || (quote && !(wideQuote && *meant == quote))) {
+        out.append(line.substr(i, 2));
+        i += 2;
+        continue;
+      }
+      if (*first == std::string_view::npos) *first = i;
+      ascii = *meant;
+      i += 2;
+      wideQuote = !quote;
+    } else {
+      ++i;
+      if (!quote) wideQuote = false;
+    }
+    out += ascii;
+    if (!InString(ascii, quote) && ascii == ';') {
+      out.append(line.substr(i));  // the comment as written
+      break;
+    }
+  }
+  return out;
 }
 
 namespace {

@@ -31,6 +31,15 @@ size_t ArgumentsCommentStart(std::string_view s);
 // The line with ";;" comments removed (they are not copied into macro expansions).
 std::string StripMacroComment(std::string_view s);
 
+// A Chinese input method gives full-width characters (code page 936) where ASCII was meant:
+// "MOV AX\xA3\xACBX", "MOV AX,1\xA3\xBBcomment", an ideographic space. The line with each
+// such character of its code (outside quoted strings, before a ';' comment) replaced by the
+// ASCII character it stands for; a full-width ';' or quote then starts a comment or string
+// (one opened by a full-width quote ends at the full-width quote that closes it). Other
+// two-byte characters are left alone. *first gets the position in `line` of the first
+// character replaced, or npos.
+std::string HalfWidthCode(std::string_view line, size_t* first);
+
 // The first words of a statement, enough to recognise what the reader handles.
 struct TStatement {
   std::string_view code;   // the line without its comment

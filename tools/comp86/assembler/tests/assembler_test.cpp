@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "assembly.h"
+#include "full_width.h"
 
 namespace comp86 {
 namespace {
@@ -29,6 +31,26 @@ TAssembly AssembleText(const std::string& source, TAssembleOptions o = {}) {
   o.sourcePath = file.string();
   TAssembly a = Assemble(o);
   fs::remove_all(dir);
+  return a;
+}
+
+// Assembles main.asm with the files beside it (name, text) from a folder of its own, and
+// removes them; *dir gets the folder's absolute path.
+TAssembly AssembleFiles(const std::vector<std::pair<std::string, std::string>>& files,
+                        std::string* dir, TAssembleOptions o = {}) {
+  static std::atomic<int> counter{0};
+  const fs::path d =
+      (fs::temp_directory_path() /
+       ("comp86_asm_files_" + std::to_string(::getpid()) + "_" + std::to_string(counter++)))
+          .lexically_normal();
+  for (const auto& [name, text] : files) {
+    fs::create_directories((d / name).parent_path());
+    std::ofstream(d / name, std::ios::binary) << text;
+  }
+  o.sourcePath = (d / "main.asm").string();
+  TAssembly a = Assemble(o);
+  *dir = d.string();
+  fs::remove_all(d);
   return a;
 }
 
@@ -552,6 +574,235 @@ TEST(Robustness, RandomSourcesEndWithMessagesNotCrashes) {
     TAssembly a = AssembleText(src);
     EXPECT_LE(a.passes, 16);
     for (const omf::TSegment& s : a.module.segments) EXPECT_LE(s.length, 0x10000u);
+  }
+}
+
+// A message about a line of an INCLUDE file names that file by its full path, and the line
+// in it; the listing keeps the include level apart.
+TEST(Messages, IncludeFileMessagesNameTheFileAndItsLine) {
+  const std::vector<std::pair<std::string, std::string>> files = {{"main.asm",
+                                                                   "CODE SEGMENT\n"           // 1
+                                                                   "ASSUME CS:CODE\n"         // 2
+                                                                   "INCLUDE inc\\Defs.inc\n"  // 3
+                                                                   "START: MOV AX,1\n"        // 4
+                                                                   "CODE ENDS\n"              // 5
+                                                                   "END START\n"},            // 6
+                                                                  {"inc/defs.inc",
+                                                                   "X EQU 1\n"             // 1
+                                                                   "MOV AX, BOGUS\n"       // 2
+                                                                   "INCLUDE more.inc\n"},  // 3
+                                                                  {"inc/more.inc",
+                                                                   "NOP\n"            // 1
+                                                                   "MOVE AX,BX\n"}};  // 2
+  const struct {
+    TDialect dialect;
+    const char* undefined;
+    const char* illegal;
+  } cases[] = {
+      {TDialect::Tasm, "Undefined symbol: BOGUS", "Illegal instruction: MOVE"},
+      {TDialect::Masm, "error A2009: Symbol not defined: BOGUS", "error A2105: "},
+  };
+  for (const auto& c : cases) {
+    TAssembleOptions o;
+    o.dialect = c.dialect;
+    std::string dir;
+    const TAssembly a = AssembleFiles(files, &dir, o);
+    ASSERT_EQ(a.messages.size(), 2u) << Messages(a);
+    EXPECT_EQ(a.messages[0].file, dir + "/inc/defs.inc");
+    EXPECT_EQ(a.messages[0].line, 2);
+    EXPECT_EQ(a.messages[0].text.rfind(c.undefined, 0), 0u) << a.messages[0].text;
+    EXPECT_EQ(a.messages[1].file, dir + "/inc/more.inc");
+    EXPECT_EQ(a.messages[1].line, 2);
+    EXPECT_EQ(a.messages[1].text.rfind(c.illegal, 0), 0u) << a.messages[1].text;
+    std::vector<std::pair<int, int>> levels;  // include level, line
+    for (const TListedLine& l : a.lines) levels.push_back({l.includeLevel, l.line});
+    EXPECT_EQ(levels, (std::vector<std::pair<int, int>>{
+                          {0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 1}, {2, 2}, {0, 4}, {0, 5}, {0, 6}}));
+  }
+}
+
+// Many mistakes give the first kMaxListedMessages messages and one that counts the rest; a
+// segment past 64 KB is one message, not one per line.
+TEST(Messages, FloodsAreCutToAHundredAndACount) {
+  auto repeat = [](int n, const std::string& line) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += line + "\n";
+    return s;
+  };
+  auto undefined = [](int n, const std::string& prefix) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += "MOV AX," + prefix + std::to_string(i) + "\n";
+    return s;
+  };
+  const std::string code = "C SEGMENT\nASSUME CS:C\n";
+  const std::string reopened = "S SEGMENT BYTE\nS ENDS\n";  // then "S SEGMENT WORD" warns
+  const struct {
+    const char* what;
+    TDialect dialect;
+    std::string source;
+    size_t listed;
+    int omittedErrors, omittedWarnings;
+    int noteLine;      // 0: no note
+    std::string note;  // its text
+  } cases[] = {
+      {"150 errors", TDialect::Tasm, code + undefined(150, "NOPE") + "C ENDS\nEND\n", 100, 50, 0,
+       103, "Too many errors: 50 more not listed"},
+      {"150 errors, MASM", TDialect::Masm, code + undefined(150, "NOPE") + "C ENDS\nEND\n", 100, 50,
+       0, 103, "error A1012: Too many errors: 50 more not listed"},
+      {"120 warnings", TDialect::Tasm, reopened + repeat(120, "S SEGMENT WORD\nS ENDS") + "END\n",
+       100, 0, 20, 203, "Too many warnings: 20 more not listed"},
+      {"both", TDialect::Tasm,
+       reopened + code + undefined(90, "A") + "C ENDS\n" + repeat(20, "S SEGMENT WORD\nS ENDS") +
+           "C SEGMENT\n" + undefined(20, "B") + "C ENDS\nEND\n",
+       100, 20, 10, 116,
+       "Too many errors and warnings: 30 more not listed (20 errors, 10 warnings)"},
+      {"exactly 100", TDialect::Tasm, code + undefined(100, "NOPE") + "C ENDS\nEND\n", 100, 0, 0, 0,
+       ""},
+      {"64 KB", TDialect::Tasm, code + repeat(30000, "MOV AX,1234H") + "C ENDS\nEND\n", 1, 0, 0, 0,
+       ""},
+      {"64 KB, MASM", TDialect::Masm, code + repeat(30000, "MOV AX,1234H") + "C ENDS\nEND\n", 1, 0,
+       0, 0, ""},
+      {"30000 errors", TDialect::Masm, code + undefined(30000, "N") + "C ENDS\nEND\n", 100, 29900,
+       0, 103, "error A1012: Too many errors: 29900 more not listed"},
+  };
+  for (const auto& c : cases) {
+    TAssembleOptions o;
+    o.dialect = c.dialect;
+    const auto start = std::chrono::steady_clock::now();
+    const TAssembly a = AssembleText(c.source, o);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << c.what;
+    EXPECT_EQ(a.messages.size(), c.listed) << c.what;
+    EXPECT_EQ(a.omittedErrors, c.omittedErrors) << c.what;
+    EXPECT_EQ(a.omittedWarnings, c.omittedWarnings) << c.what;
+    int listedErrors = 0;
+    for (const TMessage& m : a.messages) listedErrors += !m.warning;
+    EXPECT_EQ(a.errors(), listedErrors + c.omittedErrors) << c.what;
+    size_t attached = 0;
+    for (const TListedLine& l : a.lines) attached += l.messages.size();
+    EXPECT_LE(attached, a.messages.size()) << c.what;
+    ASSERT_EQ(a.omitted.has_value(), c.noteLine != 0) << c.what;
+    if (a.omitted) {
+      EXPECT_EQ(a.omitted->file, a.sourcePath) << c.what;
+      EXPECT_EQ(a.omitted->line, c.noteLine) << c.what;
+      EXPECT_EQ(a.omitted->text, c.note) << c.what;
+      EXPECT_EQ(a.omitted->warning, c.omittedErrors == 0) << c.what;
+    }
+  }
+  // The 64 KB message, at the first line past the limit (the 21846th MOV, on line 21848).
+  const TAssembly a = AssembleText(code + repeat(30000, "MOV AX,1234H") + "C ENDS\nEND\n");
+  ASSERT_EQ(a.messages.size(), 1u);
+  EXPECT_EQ(a.messages[0].line, 21848);
+  EXPECT_EQ(a.messages[0].text, "Segment exceeds 64 KB: C");
+}
+
+// EQUs that wait on each other are reported at the EQU that closes the circle (the last one
+// of the circle in the source), naming the symbols from the first one.
+TEST(Symbols, CircularEquatesAreReportedAtTheirLine) {
+  const struct {
+    const char* source;
+    int line;  // 0: no message at all
+    const char* text;
+  } cases[] = {
+      {"Y EQU Z+1\nZ EQU Y+1\nEND\n", 2, "Circular definition: Y -> Z -> Y"},
+      {"X EQU X+1\nEND\n", 1, "Circular definition: X -> X"},
+      {"X EQU X\nEND\n", 1, "Circular definition: X -> X"},
+      {"A EQU B\nB EQU C*2\nC EQU A+1\nEND\n", 3, "Circular definition: A -> B -> C -> A"},
+      {"I = J+1\nJ = I+1\nEND\n", 2, "Circular definition: I -> J -> I"},
+      {"C SEGMENT\nY EQU Z+1\nMOV AX,Y\nZ EQU Y+1\nC ENDS\nEND\n", 4,
+       "Circular definition: Y -> Z -> Y"},
+      {"A EQU B+1\nB EQU C+1\nC EQU 5\nEND\n", 0, ""},  // waits, but not on itself
+      {"I = 0\nI = I+1\nI = I+1\nEND\n", 0, ""},
+  };
+  for (const auto& c : cases) {
+    const TAssembly a = AssembleText(c.source);
+    EXPECT_LE(a.passes, 4) << c.source;
+    if (c.line == 0) {
+      EXPECT_EQ(a.errors(), 0) << c.source << Messages(a);
+      continue;
+    }
+    ASSERT_EQ(a.messages.size(), 1u) << c.source << Messages(a);
+    EXPECT_EQ(a.messages[0].line, c.line) << c.source;
+    EXPECT_EQ(a.messages[0].text, c.text) << c.source;
+    // It is listed after that line.
+    for (const TListedLine& l : a.lines)
+      EXPECT_EQ(l.messages.size(), l.line == c.line ? 1u : 0u) << c.source;
+  }
+  TAssembleOptions masm;
+  masm.dialect = TDialect::Masm;
+  const TAssembly m = AssembleText("Y EQU Z+1\nZ EQU Y+1\nEND\n", masm);
+  ASSERT_EQ(m.messages.size(), 1u) << Messages(m);
+  EXPECT_EQ(m.messages[0].text, "error A2006: Circular definition: Y -> Z -> Y");
+}
+
+// The paragraph of a SEGMENT AT segment is known when assembling: the code bytes hold it, in
+// the object and in the listing alike, and the linker has nothing to fix up.
+TEST(Program, SegmentAtParagraphIsInTheBytes) {
+  const struct {
+    const char* line;
+    std::vector<uint8_t> bytes;
+    size_t fixups;
+  } cases[] = {
+      {"MOV AX,VIDEO", Bytes({0xB8, 0x00, 0xB8}), 0},
+      {"MOV AX,SEG CELL", Bytes({0xB8, 0x00, 0xB8}), 0},
+      {"DW VIDEO", Bytes({0x00, 0xB8}), 0},
+      {"DD CELL", Bytes({0x10, 0x00, 0x00, 0xB8}), 0},
+      {"JMP FAR_ENTRY", Bytes({0xEA, 0x11, 0x00, 0x00, 0xB8}), 0},
+      {"MOV AX,CODE", Bytes({0xB8, 0x00, 0x00}), 1},  // a relocatable segment: the linker's
+      {"MOV AL,ES:CELL", Bytes({0x26, 0xA0, 0x10, 0x00}), 1},  // an offset: as before
+  };
+  for (const auto& c : cases) {
+    const TAssembly a = AssembleText(std::string("VIDEO SEGMENT AT 0B800h\n"
+                                                 "  ORG 10h\n"
+                                                 "CELL DB ?\n"
+                                                 "FAR_ENTRY LABEL FAR\n"
+                                                 "VIDEO ENDS\n"
+                                                 "CODE SEGMENT\n"
+                                                 "ASSUME CS:CODE, ES:VIDEO\n") +
+                                     c.line + "\nCODE ENDS\nEND\n");
+    ASSERT_EQ(a.errors(), 0) << c.line << Messages(a);
+    ASSERT_EQ(a.lines.size(), 10u);
+    EXPECT_EQ(a.lines[7].bytes, c.bytes) << c.line;  // what the listing shows
+    ASSERT_EQ(a.module.segments.size(), 2u);
+    EXPECT_EQ(a.module.segments[1].data, c.bytes) << c.line;  // what the object holds
+    EXPECT_EQ(a.module.fixups.size(), c.fixups) << c.line;
+  }
+}
+
+// A full-width character typed with a Chinese input method gets the hint of
+// common/full_width.h, once for its line, and the line is assembled with the ASCII meant.
+TEST(Messages, FullWidthCharactersGetAHint) {
+  const struct {
+    const char* line;
+    const char* character;  // the one the message names; nullptr: no message
+    std::vector<uint8_t> bytes;
+  } cases[] = {
+      {"MOV AX\xA3\xACSI", "\xA3\xAC", Bytes({0x8B, 0xC6})},
+      {"MOV AX, 1\xA3\xBB\xD7\xA2\xCA\xCD", "\xA3\xBB", Bytes({0xB8, 0x01, 0x00})},
+      {"\xA1\xA1MOV AX,1", "\xA1\xA1", Bytes({0xB8, 0x01, 0x00})},
+      {"MOV AX,\xA1\xA1SI", "\xA1\xA1", Bytes({0x8B, 0xC6})},
+      {"MOV AX\xA3\xAC\xA3\xB1", "\xA3\xAC", Bytes({0xB8, 0x01, 0x00})},  // two, one message
+      {"DB '\xA3\xAC'", nullptr, Bytes({0xA3, 0xAC})},                    // text of a string
+      {"MOV AX,1 ; \xA3\xAC", nullptr, Bytes({0xB8, 0x01, 0x00})},        // a comment
+  };
+  for (const TDialect dialect : {TDialect::Tasm, TDialect::Masm}) {
+    for (const auto& c : cases) {
+      TAssembleOptions o;
+      o.dialect = dialect;
+      const TAssembly a =
+          AssembleText(std::string("C SEGMENT\nASSUME CS:C\n") + c.line + "\nC ENDS\nEND\n", o);
+      ASSERT_EQ(a.lines.size(), 5u) << c.line;
+      EXPECT_EQ(a.lines[2].bytes, c.bytes) << c.line;
+      if (!c.character) {
+        EXPECT_EQ(a.errors(), 0) << c.line << Messages(a);
+        continue;
+      }
+      ASSERT_EQ(a.messages.size(), 1u) << c.line << Messages(a);
+      const std::string hint = FullWidthHint(c.character);
+      ASSERT_FALSE(hint.empty());
+      EXPECT_EQ(a.messages[0].line, 3);
+      EXPECT_EQ(a.messages[0].text, dialect == TDialect::Masm ? "error A2010: " + hint : hint);
+      EXPECT_EQ(a.lines[2].messages.size(), 1u);
+    }
   }
 }
 

@@ -3,8 +3,11 @@
 // SEGMENT:OFFSET out of the symbol table.
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -12,10 +15,13 @@
 
 #include <gtest/gtest.h>
 
+#include "full_width.h"
 #include "listing.h"
 
 namespace comp86 {
 namespace {
+
+namespace fs = std::filesystem;
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -78,6 +84,63 @@ std::map<std::string, TWatch> MasmWatches(const std::vector<std::string>& lines)
     }
   }
   return rows;
+}
+
+// The workbench's reading of the messages (pipeline/messages.cpp): TASM, the lines starting
+// with '*' after "Error Summary" without their 10-character marker; MASM, every line that
+// starts with a path. Each comes back as {path, line, text}.
+struct TRead {
+  std::string path;
+  int line = 0;
+  std::string text;
+  bool operator==(const TRead&) const = default;
+};
+std::vector<TRead> IdeMessages(const std::vector<std::string>& lines, bool tasm) {
+  std::vector<std::string> picked;
+  bool summary = false;
+  for (const std::string& line : lines) {
+    if (tasm) {
+      if (line == "Error Summary") summary = true;
+      else if (summary && line.rfind("*", 0) == 0) picked.push_back(line.substr(10));
+    } else if ((line.size() >= 3 && line.substr(1, 2) == ":\\") || line.rfind("/", 0) == 0) {
+      picked.push_back(line);
+    }
+  }
+  std::vector<TRead> read;
+  for (const std::string& m : picked) {
+    const size_t open = m.find('('), close = m.find(')');
+    TRead r;
+    r.path = m.substr(0, open);
+    r.line = std::stoi(m.substr(open + 1, close - open - 1));
+    r.text = m.substr(close + (tasm ? 2 : 3));
+    read.push_back(r);
+  }
+  return read;
+}
+
+// Assembles main.asm with the files beside it (name, text) in a folder of its own and
+// returns the listing's lines; *dir gets the folder.
+std::vector<std::string> ListingOf(const std::vector<std::pair<std::string, std::string>>& files,
+                                   TDialect dialect, std::string* dir,
+                                   TAssembly* assembly = nullptr) {
+  static std::atomic<int> counter{0};
+  const fs::path d = (fs::temp_directory_path() / ("comp86_lst_" + std::to_string(::getpid()) +
+                                                   "_" + std::to_string(counter++)))
+                         .lexically_normal();
+  for (const auto& [name, text] : files) {
+    fs::create_directories((d / name).parent_path());
+    std::ofstream(d / name, std::ios::binary) << text;
+  }
+  TAssembleOptions o;
+  o.sourcePath = (d / "main.asm").string();
+  o.dialect = dialect;
+  TAssembly a = Assemble(o);
+  fs::remove_all(d);
+  *dir = d.string();
+  const std::string text =
+      dialect == TDialect::Tasm ? WriteTasmListing(a, "12/09/26") : WriteMasmListing(a, "12/09/26");
+  if (assembly) *assembly = std::move(a);
+  return Lines(text);
 }
 
 TListedLine Listed(int line, std::string text, int segment = 0, uint32_t offset = 0,
@@ -152,15 +215,15 @@ TEST(TasmListing, ListedLinesShowNumberOffsetBytesAndSource) {
     ADD_FAILURE() << "no line starts with " << start;
     return size_t(0);
   };
-  EXPECT_EQ(lines[find("     2")],
-            "     2  0000  0064*(?"
+  EXPECT_EQ(lines[find("      2 ")],
+            "      2  0000  0064*(?"
             "?)        \tBUF DB 100 DUP(?)");
-  const size_t msg = find("     3");
-  EXPECT_EQ(lines[msg], "     3  0064  48 65 6C 6C 6F 2C\tMSG DB 'Hello, world'");
-  EXPECT_EQ(lines[msg + 1], "              20 77 6F 72 6C 64");  // no line number
-  EXPECT_EQ(lines[find("     4")], "     4   =0010                 \tX EQU 10H");
-  const size_t code = find("     5");
-  EXPECT_EQ(lines[code], "     5  0005  A1 00 00         \tSTART: MOV AX,BUFF");
+  const size_t msg = find("      3 ");
+  EXPECT_EQ(lines[msg], "      3  0064  48 65 6C 6C 6F 2C\tMSG DB 'Hello, world'");
+  EXPECT_EQ(lines[msg + 1], "               20 77 6F 72 6C 64");  // no line number
+  EXPECT_EQ(lines[find("      4 ")], "      4   =0010                 \tX EQU 10H");
+  const size_t code = find("      5 ");
+  EXPECT_EQ(lines[code], "      5  0005  A1 00 00         \tSTART: MOV AX,BUFF");
   EXPECT_EQ(lines[code + 1], "**Error** D:\\WORK\\HELLO.ASM(5) Undefined symbol: BUFF");
   EXPECT_EQ(lines[code + 3], "*Warning* D:\\WORK\\HELLO.ASM(6) Value out of range");
   // The message of no listed line follows the last one.
@@ -239,6 +302,157 @@ TEST(MasmListing, MessagesSymbolsAndTotals) {
 
   EXPECT_EQ(count("      1 Warning Errors"), 1);
   EXPECT_EQ(count("      2 Severe  Errors"), 1);
+}
+
+// A source line's number and include level stay apart: the level in the first column, the
+// number in the next six, "+" after it on lines of expansions.
+TEST(TasmListing, IncludeLevelHasAColumnOfItsOwn) {
+  const struct {
+    int includeLevel, macroDepth, line;
+    const char* prefix;
+  } cases[] = {
+      {0, 0, 2, "      2  "},  {1, 0, 2, "1     2  "},      {2, 0, 21, "2    21  "},
+      {0, 1, 12, "     12+ "}, {1, 2, 123456, "1123456+ "}, {12, 0, 3, "9     3  "},
+  };
+  for (const auto& c : cases) {
+    TAssembly a = Sample(false);
+    a.lines.resize(1);
+    a.lines[0].includeLevel = c.includeLevel;
+    a.lines[0].macroDepth = c.macroDepth;
+    a.lines[0].line = c.line;
+    const std::vector<std::string> lines = Lines(WriteTasmListing(a, "12/09/26"));
+    ASSERT_GT(lines.size(), 4u);
+    EXPECT_EQ(lines[4], std::string(c.prefix) + "0000                   \tDATA SEGMENT");
+    // Read back: column 1 the level, columns 2-7 the number.
+    EXPECT_EQ(std::stoi(lines[4].substr(1, 6)), c.line);
+    EXPECT_EQ(lines[4][0] == ' ' ? 0 : lines[4][0] - '0', std::min(c.includeLevel, 9));
+    // MASM's lines have no number: "C" marks a line of an INCLUDE file, "+" an expansion.
+    const std::vector<std::string> masm = Lines(WriteMasmListing(a, "12/09/26"));
+    const char mark = c.macroDepth ? '+' : c.includeLevel ? 'C' : ' ';
+    EXPECT_EQ(masm[4], std::string(" 0000                      ") + mark + "\tDATA SEGMENT");
+  }
+}
+
+// An error in an INCLUDE file reaches the workbench, in both layouts, with the file's full
+// path and the line in it; MASM's build now fails on it.
+TEST(Listings, IncludeFileMessagesCarryTheirFullPathAndLine) {
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"main.asm", "CODE SEGMENT\nASSUME CS:CODE\nINCLUDE INC\\DEFS.INC\nNOP\nCODE ENDS\nEND\n"},
+      {"inc/defs.inc", "X EQU 1\nMOV AX, BOGUS\n"}};
+  const struct {
+    TDialect dialect;
+    const char* text;
+    const char* listed;  // the source line as listed
+  } cases[] = {
+      {TDialect::Tasm, "Undefined symbol: BOGUS",
+       "1     2  0000                   \tMOV AX, BOGUS"},
+      {TDialect::Masm, "error A2009: Symbol not defined: BOGUS",
+       " 0000                      C\tMOV AX, BOGUS"},
+  };
+  for (const auto& c : cases) {
+    std::string dir;
+    const std::vector<std::string> lines = ListingOf(files, c.dialect, &dir);
+    const std::vector<TRead> read = IdeMessages(lines, c.dialect == TDialect::Tasm);
+    EXPECT_EQ(read, (std::vector<TRead>{{dir + "/inc/defs.inc", 2, c.text}}));
+    EXPECT_NE(std::find(lines.begin(), lines.end(), c.listed), lines.end());
+  }
+
+  // The programs themselves: MASM.EXE's listing makes the build fail, and so does the status.
+  const fs::path d = fs::temp_directory_path() / ("comp86_lst_tool_" + std::to_string(::getpid()));
+  fs::create_directories(d / "inc");
+  for (const auto& [name, text] : files) std::ofstream(d / name, std::ios::binary) << text;
+  for (const TDialect dialect : {TDialect::Tasm, TDialect::Masm}) {
+    const std::string source = (d / "main.asm").string();
+    std::fflush(stdout);
+    const int status =
+        RunAssemblerTool(dialect, dialect == TDialect::Tasm
+                                      ? std::vector<std::string>{"/zd", "/l", source}
+                                      : std::vector<std::string>{source + ",,,NUL.CRF", "/Zd"});
+    EXPECT_EQ(status, 1);
+    std::ifstream in(d / "main.LST", std::ios::binary);
+    const std::vector<TRead> read = IdeMessages(
+        Lines(std::string(std::istreambuf_iterator<char>(in), {})), dialect == TDialect::Tasm);
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(read[0].path, (d / "inc" / "defs.inc").lexically_normal().string());
+    EXPECT_EQ(read[0].line, 2);
+  }
+  fs::remove_all(d);
+}
+
+// Past 100 messages one more line, in the same layout, says how many were left out; the
+// totals count them all.
+TEST(Listings, MessagesPastAHundredAreCounted) {
+  std::string source = "C SEGMENT\nASSUME CS:C\n";
+  for (int i = 0; i < 150; ++i) source += "MOV AX,NOPE\n";
+  source += "C ENDS\nEND\n";
+  const struct {
+    TDialect dialect;
+    const char* last;  // the workbench's last message
+  } cases[] = {
+      {TDialect::Tasm, "Too many errors: 50 more not listed"},
+      {TDialect::Masm, "error A1012: Too many errors: 50 more not listed"},
+  };
+  for (const auto& c : cases) {
+    std::string dir;
+    TAssembly a;
+    const std::vector<std::string> lines = ListingOf({{"main.asm", source}}, c.dialect, &dir, &a);
+    const std::vector<TRead> read = IdeMessages(lines, c.dialect == TDialect::Tasm);
+    ASSERT_EQ(read.size(), 101u);
+    EXPECT_EQ(read[99].line, 102);
+    EXPECT_EQ(read[100], (TRead{dir + "/main.asm", 103, c.last}));
+    EXPECT_EQ(a.errors(), 150);
+    if (c.dialect == TDialect::Masm) {
+      EXPECT_NE(std::find(lines.begin(), lines.end(), "    150 Severe  Errors"), lines.end());
+    } else {
+      // Listed after the lines as well, once.
+      EXPECT_EQ(
+          std::count(lines.begin(), lines.end(), "**Error** " + dir + "/main.asm(103) " + c.last),
+          2);
+      // The totals count them all.
+      EXPECT_EQ(lines[lines.size() - 2], "Error messages:    150");
+      EXPECT_EQ(lines.back(), "Warning messages:  None");
+    }
+  }
+}
+
+// What the listing shows of a line is what the object holds, the paragraph of a SEGMENT AT
+// segment included.
+TEST(Listings, SegmentAtBytesAreListedAsTheObjectHoldsThem) {
+  const std::string source =
+      "VIDEO SEGMENT AT 0B800h\nVIDEO ENDS\nCODE SEGMENT\nASSUME CS:CODE\n"
+      "START: MOV AX,VIDEO\nMOV ES,AX\nCODE ENDS\nEND START\n";
+  const struct {
+    TDialect dialect;
+    const char* listed;
+  } cases[] = {
+      {TDialect::Tasm, "      5  0000  B8 00 B8         \tSTART: MOV AX,VIDEO"},
+      {TDialect::Masm, " 0000  B8 00 B8             \tSTART: MOV AX,VIDEO"},
+  };
+  for (const auto& c : cases) {
+    std::string dir;
+    TAssembly a;
+    const std::vector<std::string> lines = ListingOf({{"main.asm", source}}, c.dialect, &dir, &a);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), c.listed), lines.end()) << c.listed;
+    ASSERT_EQ(a.module.segments.size(), 2u);
+    EXPECT_EQ(a.module.segments[1].data, (std::vector<uint8_t>{0xB8, 0x00, 0xB8, 0x8E, 0xC0}));
+    EXPECT_TRUE(a.module.fixups.empty());
+  }
+}
+
+// A full-width character's hint is the message text, in code page 936 as the source.
+TEST(Listings, FullWidthHintsAreMessagesInCodePage936) {
+  const std::string source =
+      "CODE SEGMENT\nASSUME CS:CODE\nMOV ES,AX\xA3\xBB\xD7\xA2\nCODE ENDS\nEND\n";
+  const struct {
+    TDialect dialect;
+    const char* text;
+  } cases[] = {{TDialect::Tasm, ""}, {TDialect::Masm, "error A2010: "}};
+  for (const auto& c : cases) {
+    std::string dir;
+    const std::vector<std::string> lines = ListingOf({{"main.asm", source}}, c.dialect, &dir);
+    EXPECT_EQ(IdeMessages(lines, c.dialect == TDialect::Tasm),
+              (std::vector<TRead>{{dir + "/main.asm", 3, c.text + FullWidthHint("\xA3\xBB")}}));
+  }
 }
 
 TEST(TasmCommandLine, SwitchesFilesAndDefaults) {

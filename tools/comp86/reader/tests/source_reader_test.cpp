@@ -6,8 +6,12 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
+
+#include "full_width.h"
+#include "source_text.h"
 
 namespace comp86 {
 namespace {
@@ -64,6 +68,11 @@ class SourceReaderTest : public ::testing::Test {
     return p.string();
   }
 
+  static std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
   // Texts of every line of one pass.
   std::vector<std::string> Read(const std::string& source, TReaderLimits limits = {},
                                 const std::string& name = "main.asm") {
@@ -114,6 +123,50 @@ TEST_F(SourceReaderTest, IncludeLookupAndErrors) {
   EXPECT_TRUE(host_.HasError(2, "missing.inc"));
   EXPECT_TRUE(host_.HasError(2, "includes itself"));  // line 2 of self.inc
   EXPECT_EQ(host_.errors.size(), 2u);
+}
+
+// Messages lead to the file they are about: an INCLUDE file is named by its absolute,
+// normalised path (as found on the disk), in the separator style of the main file's path.
+TEST_F(SourceReaderTest, IncludeFilesAreNamedByTheirFullPath) {
+  Write("lab/inc/Defs.INC", "X1\n");
+  Write("lab/sub/deeper.inc", "X2\n");
+  Write("shared/common.inc", "X3\nINCLUDE ..\\lab\\sub\\deeper.inc\n");
+  Write("lab/main.asm",
+        "INCLUDE inc\\defs.inc\n"
+        "INCLUDE sub/./../sub/deeper.inc\n"
+        "INCLUDE common.inc\n"
+        "MOV AX\n");
+  Write("D:/WORK/MAIN.ASM", ReadAll(dir_ / "lab" / "main.asm"));
+  Write("D:/WORK/inc/defs.inc", "X1\n");
+  Write("D:/WORK/sub/deeper.inc", "X2\n");
+  const std::string lab = (dir_ / "lab").string(), shared = (dir_ / "shared").string();
+  struct TCase {
+    std::string main;                // as given on the command line, from dir_
+    std::vector<std::string> files;  // of the lines X1, X2, X3, X2 and MOV AX
+  };
+  const TCase cases[] = {
+      {lab + "/main.asm",
+       {lab + "/inc/Defs.INC", lab + "/sub/deeper.inc", shared + "/common.inc",
+        lab + "/sub/deeper.inc", lab + "/main.asm"}},
+      {"lab/main.asm",  // a relative main path: the INCLUDE files' paths are still absolute
+       {lab + "/inc/Defs.INC", lab + "/sub/deeper.inc", shared + "/common.inc",
+        lab + "/sub/deeper.inc", "lab/main.asm"}},
+      // A DOS path on a POSIX host: what lies in its folder keeps its DOS spelling.
+      {"D:\\WORK\\MAIN.ASM",
+       {"D:\\WORK\\inc\\defs.inc", "D:\\WORK\\sub\\deeper.inc", shared + "/common.inc",
+        lab + "/sub/deeper.inc", "D:\\WORK\\MAIN.ASM"}},
+  };
+  const fs::path before = fs::current_path();
+  fs::current_path(dir_);
+  for (const TCase& c : cases) {
+    host_.errors.clear();
+    TSourceReader reader(c.main, {shared}, host_);
+    std::vector<std::string> files;
+    for (TSourceLine l; reader.Next(l);) files.push_back(l.file);
+    EXPECT_EQ(files, c.files) << c.main;
+    EXPECT_TRUE(host_.errors.empty()) << c.main << ": " << host_.errors[0].second;
+  }
+  fs::current_path(before);
 }
 
 TEST_F(SourceReaderTest, IncludeDepthLimit) {
@@ -287,6 +340,56 @@ TEST_F(SourceReaderTest, ErrorsCarryTheirLines) {
   EXPECT_TRUE(host_.HasError(11, "without ENDM"));
   EXPECT_EQ(host_.errors.size(), 8u);
   EXPECT_TRUE(lines_.empty());
+}
+
+// Full-width characters typed with a Chinese input method, in code page 936.
+TEST(HalfWidthCode, FullWidthCharactersOfTheCodeBecomeAscii) {
+  constexpr size_t npos = std::string::npos;
+  const struct {
+    const char* line;
+    const char* half;
+    size_t first;
+  } cases[] = {
+      {"MOV AX\xA3\xACSI", "MOV AX,SI", 6},  // full-width comma
+      {"MOV AX, 1\xA3\xBB\xD7\xA2 \xA3\xAC", "MOV AX, 1;\xD7\xA2 \xA3\xAC",
+       9},                                              // ';' starts the comment
+      {"\xA1\xA1MOV AX,\xA1\xA1SI", " MOV AX, SI", 0},  // ideographic spaces
+      {"START\xA3\xBA", "START:", 5},
+      {"DB \xA1\xAExy\xA1\xAF,\xA1\xB0\xA3\xAC\xA1\xB1", "DB 'xy',\"\xA3\xAC\"", 3},  // quotes
+      {"DB '\xA3\xAC\xA1\xAF'", nullptr, npos},    // in a string: text
+      {"MOV AX,1 ; \xA3\xAC", nullptr, npos},      // in a comment
+      {"MOV AX,\xD6\xD0\xCE\xC4", nullptr, npos},  // other characters
+      {"\xB1\xA3\xA3\xAC", "\xB1\xA3,", 2},        // pairs never split
+      {"MOV AX,1\xA3", nullptr, npos},             // a lone lead byte
+  };
+  for (const auto& c : cases) {
+    size_t first = 0;
+    EXPECT_EQ(reader_text::HalfWidthCode(c.line, &first), c.half ? c.half : c.line) << c.line;
+    EXPECT_EQ(first, c.first) << c.line;
+  }
+}
+
+TEST_F(SourceReaderTest, FullWidthCharactersAreReportedOncePerLineWithAHint) {
+  const std::string comma = FullWidthHint("\xA3\xAC");
+  ASSERT_FALSE(comma.empty());
+  EXPECT_EQ(Read("m MACRO\n"                    // 1
+                 "  MOV AX\xA3\xACSI\n"         // 2: reported once, at its own line
+                 "ENDM\n"                       // 3
+                 "m\n"                          // 4
+                 "m\n"                          // 5
+                 "IF 0\n MOV\xA3\xAC\nENDIF\n"  // 6-8: not assembled, not reported
+                 "COMMENT *\n \xA3\xAC\n*\n"    // 9-11
+                 "X\xA3\xACSI\xA3\xAC\n"        // 12: two, one message
+                 "IF 1\xA3\xBB\n"               // 13: read by the reader itself
+                 "Y\n"
+                 "ENDIF\n"),
+            (Lines{"  MOV AX,SI", "  MOV AX,SI", "X,SI,", "Y"}));
+  const std::vector<std::pair<int, std::string>> expected = {
+      {2, comma}, {12, comma}, {13, FullWidthHint("\xA3\xBB")}};
+  EXPECT_EQ(host_.errors, expected);
+  EXPECT_EQ(expected[2].second,
+            "\xC8\xAB\xBD\xC7\xD7\xD6\xB7\xFB '\xA3\xBB'\xA3\xAC\xC7\xEB\xB8\xC4"
+            "\xD3\xC3\xB0\xEB\xBD\xC7 ';'");
 }
 
 TEST_F(SourceReaderTest, RecursionAndLineLimitsEndWithOneError) {
