@@ -373,7 +373,7 @@ void TAsm::NoteOmitted() {
   m.warning = errors == 0;
   m.file = firstOmitted_->file;
   m.line = firstOmitted_->line;
-  // MASM 6 stops at 100 errors with A1012; here the assembly goes on, only the listing stops.
+  // The assembly goes on to the end (the totals count everything); only the listing stops.
   m.text = MessageText(m.warning, 1012, text, text);
   out_.omitted = std::move(m);
 }

@@ -379,9 +379,9 @@ TEST(Listings, IncludeFileMessagesCarryTheirFullPathAndLine) {
   fs::remove_all(d);
 }
 
-// Past 100 messages one more line, in the same layout, says how many were left out; the
-// totals count them all.
-TEST(Listings, MessagesPastAHundredAreCounted) {
+// Past the listed messages one more line, in the same layout, says how many were left out;
+// the totals count them all.
+TEST(Listings, MessagesPastTheLimitAreCounted) {
   std::string source = "C SEGMENT\nASSUME CS:C\n";
   for (int i = 0; i < 150; ++i) source += "MOV AX,NOPE\n";
   source += "C ENDS\nEND\n";
@@ -389,24 +389,24 @@ TEST(Listings, MessagesPastAHundredAreCounted) {
     TDialect dialect;
     const char* last;  // the workbench's last message
   } cases[] = {
-      {TDialect::Tasm, "Too many errors: 50 more not listed"},
-      {TDialect::Masm, "error A1012: Too many errors: 50 more not listed"},
+      {TDialect::Tasm, "Too many errors: 55 more not listed"},
+      {TDialect::Masm, "error A1012: Too many errors: 55 more not listed"},
   };
   for (const auto& c : cases) {
     std::string dir;
     TAssembly a;
     const std::vector<std::string> lines = ListingOf({{"main.asm", source}}, c.dialect, &dir, &a);
     const std::vector<TRead> read = IdeMessages(lines, c.dialect == TDialect::Tasm);
-    ASSERT_EQ(read.size(), 101u);
-    EXPECT_EQ(read[99].line, 102);
-    EXPECT_EQ(read[100], (TRead{dir + "/main.asm", 103, c.last}));
+    ASSERT_EQ(read.size(), 96u);
+    EXPECT_EQ(read[94].line, 97);
+    EXPECT_EQ(read[95], (TRead{dir + "/main.asm", 98, c.last}));
     EXPECT_EQ(a.errors(), 150);
     if (c.dialect == TDialect::Masm) {
       EXPECT_NE(std::find(lines.begin(), lines.end(), "    150 Severe  Errors"), lines.end());
     } else {
       // Listed after the lines as well, once.
       EXPECT_EQ(
-          std::count(lines.begin(), lines.end(), "**Error** " + dir + "/main.asm(103) " + c.last),
+          std::count(lines.begin(), lines.end(), "**Error** " + dir + "/main.asm(98) " + c.last),
           2);
       // The totals count them all.
       EXPECT_EQ(lines[lines.size() - 2], "Error messages:    150");
