@@ -20,7 +20,6 @@
 #include "frm_edit_win.h"
 #include "ini_file.h"
 #include "prompts.h"
-#include "qt_text.h"
 #include "run_control.h"
 #include "debugger_views.h"
 #include "machine.h"
@@ -43,10 +42,7 @@ const char* const kCloseWhileRunning =
 // The commands that can only run while no program runs, and the one that only runs while one does.
 constexpr const char* kIdleCommands[] = {
     "arRun", "arRunIgnoreBreakpoint", "arRunToCursor", "arSetIP", "arTrace", "arStep", "arReset"};
-// The commands that run the program: nothing runs that was not built and loaded.
-constexpr const char* kProgramCommands[] = {"arRun", "arRunIgnoreBreakpoint", "arTrace",
-                                            "arStep"};
-constexpr std::string_view kBuildFirst = "请先编译并调试（Ctrl+F9）";
+
 
 void SetFieldColour(QLabel* field, const QColor& colour) {
   QPalette palette = field->palette();
@@ -251,20 +247,10 @@ void TfrmMainWin::ShowRunState(bool running) {
   sgMemory_->setEnabled(!running);
   // Keys typed during a run belong to the program, never to its source.
   for (TfrmEditWin* editor : EditorWindows()) editor->Memo()->setReadOnly(running);
-  UpdateProgramCommands();
   // Run to cursor and set IP also need a code line under the caret.
   UpdateEditorStatus();
 }
 
-void TfrmMainWin::UpdateProgramCommands() {
-  const bool loaded = machine_ && machine_->build.ProgramLoaded;
-  for (const char* name : kProgramCommands) {
-    QAction* action = Action(name);
-    if (!action->property("hint").isValid()) action->setProperty("hint", action->statusTip());
-    action->setEnabled(loaded && !IsRunning());
-    action->setStatusTip(loaded ? action->property("hint").toString() : Text(kBuildFirst));
-  }
-}
 
 void TfrmMainWin::SetConnected(bool online) {
   online_ = online;

@@ -162,8 +162,9 @@ class TfrmMainWin : public QMainWindow {
   void CreateDebugger();
   void ConnectDebugHandlers();
   void ShowRunState(bool running);
-  // The run commands follow whether a program is loaded (a failed build unloads it).
-  void UpdateProgramCommands();
+  // True when a build has loaded a program; otherwise says to build first (a failed build
+  // unloads the program, so nothing of an older one runs).
+  bool RequireProgram();
   void RebuildBreakpointGrid();
   void ClearBreakpointGrid();
   void ShowUserScreen();

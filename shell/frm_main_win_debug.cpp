@@ -45,6 +45,7 @@ const char* const kLoadWhileRunning =
     "程序正在运行，是否暂停后装载？\r\n\r\n　是：暂停程序运行，重新编译装载。\r\n"
     "　否：放弃编译装载，程序继续运行。";
 const char* const kBuildFailed = "编译链接出现异常！";
+const char* const kBuildFirst = "请先编译并调试（Ctrl+F9）";
 const char* const kRunningCaption = "正在运行";
 const char* const kNoTerminal =
     "没有找到终端程序（x-terminal-emulator、xterm、konsole 或 gnome-terminal），"
@@ -184,6 +185,9 @@ void TfrmMainWin::CreateDebugger() {
   userScreen_ = std::make_unique<TUserScreen>(
       lblINT21_, mmINT21_, [this] { ShowUserScreen(); }, [this] { return IsRunning(); });
   machine_->simulator.SetConsole(userScreen_.get());
+  // A wait for input shows which INT 21h waits: the registers and the current line.
+  userScreen_->SetWaitHook([this] { runControl_->RefreshViews(1); });
+  qApp->installEventFilter(this);
   runView_ = std::make_unique<TRunView>(*this);
   runControl_ = std::make_unique<TRunControl>(machine_->simulator, machine_->build, *runView_);
   TDebuggerWidgets widgets;
@@ -211,17 +215,32 @@ void TfrmMainWin::ConnectDebugHandlers() {
   on("apDebug", [this] { apDebugExecute(TCompileCommand::Debug); });
   on("apTD", [this] { apDebugExecute(TCompileCommand::DebugInDos); });
   on("apTDN", [this] { apDebugExecute(TCompileCommand::DosDebuggerOnly); });
-  on("arRun", [&run] { run.arRunExecute(false); });
-  on("arRunIgnoreBreakpoint", [&run] { run.arRunExecute(true); });
-  on("arRunToCursor", [&run] { run.arRunToCursorExecute(); });
-  on("arSetIP", [&run] { run.arSetIPExecute(); });
-  on("arTrace", [&run] { run.arTraceExecute(); });
-  on("arStep", [&run] { run.arStepExecute(); });
+  // Nothing runs that was not built: no program, or a failed build, and the run commands
+  // only say so.
+  const auto program = [this, &run](void (TRunControl::*command)()) {
+    return [this, &run, command] {
+      if (RequireProgram()) (run.*command)();
+    };
+  };
+  on("arRun", [this, &run] {
+    if (RequireProgram()) run.arRunExecute(false);
+  });
+  on("arRunIgnoreBreakpoint", [this, &run] {
+    if (RequireProgram()) run.arRunExecute(true);
+  });
+  on("arRunToCursor", program(&TRunControl::arRunToCursorExecute));
+  on("arSetIP", program(&TRunControl::arSetIPExecute));
+  on("arTrace", program(&TRunControl::arTraceExecute));
+  on("arStep", program(&TRunControl::arStepExecute));
   on("arPause", [&run] { run.arPauseExecute(); });
   on("arReset", [&run] { run.arResetExecute(); });
   on("arToggleBreakpoint", [this] { arToggleBreakpointExecute(); });
   on("arClearAllBreakpoint", [this] { arClearAllBreakpointExecute(); });
   connect(lbMessage_, &QListWidget::itemDoubleClicked, this, &TfrmMainWin::lbMessageDblClick);
+  // The user screen's tab, once chosen, takes the keys for the program.
+  connect(tabMessage_, &QTabWidget::currentChanged, this, [this] {
+    if (tabMessage_->currentWidget() == lblINT21_->parentWidget()) userScreen_->FocusConsole();
+  });
   for (QPushButton* button : {btnWrite_, btnRead_, btnClear_})
     connect(button, &QPushButton::clicked, this, [this, button] { btnIOClick(button); });
   lbMessage_->installEventFilter(this);
@@ -312,7 +331,13 @@ void TfrmMainWin::apDebugExecute(TCompileCommand command) {
   TCompileTarget target(*this, editor);
   RunCompileCommand(command, request, settings, host, target, machine_->build, machine_->memory,
                     machine_->cpu);
-  UpdateProgramCommands();
+}
+
+bool TfrmMainWin::RequireProgram() {
+  if (machine_->build.ProgramLoaded) return true;
+  ShowHint(Text(kBuildFirst));
+  QApplication::beep();
+  return false;
 }
 
 // ---- the current line -----------------------------------------------------------------

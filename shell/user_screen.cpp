@@ -44,7 +44,11 @@ void TUserScreen::SetCaption(std::string_view text, uint32_t rgb) {
   caption_->setText(QString::fromUtf8(text.data(), qsizetype(text.size())));
   caption_->setStyleSheet(QString("color: white; background: #%1;").arg(rgb, 6, 16, QChar('0')));
   caption_->repaint();
-  if (text == kConsoleCaptions[int(TConsoleState::Idle)].text) wake_.stop();
+  waiting_ = text != kConsoleCaptions[int(TConsoleState::Idle)].text;
+  if (!waiting_) {
+    wake_.stop();
+    waitShown_ = false;
+  }
 }
 
 void TUserScreen::SetState(TConsoleState state) {
@@ -96,6 +100,11 @@ void TUserScreen::ScrollToEnd() {
 }
 
 void TUserScreen::ProcessEvents() {
+  // Only a wait that really waits shows where it is: a poll of the keyboard does not.
+  if (waiting_ && !waitShown_) {
+    waitShown_ = true;
+    if (waitHook_) waitHook_();
+  }
   // A wait for a key sleeps until something happens instead of spinning.
   if (!wake_.isActive()) wake_.start();
   QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -114,10 +123,14 @@ bool TUserScreen::eventFilter(QObject* watched, QEvent* event) {
     return true;
   }
   if (watched == text_ && event->type() == QEvent::KeyPress) {
-    const int code = KeyCode(*static_cast<QKeyEvent*>(event));
-    if (code < 0) return false;
-    pendingKey_ = uint8_t(code);
-    return true;
+    return TypeKey(*static_cast<QKeyEvent*>(event));
   }
   return QObject::eventFilter(watched, event);
+}
+
+bool TUserScreen::TypeKey(const QKeyEvent& key) {
+  const int code = KeyCode(key);
+  if (code < 0) return false;
+  pendingKey_ = uint8_t(code);
+  return true;
 }

@@ -11,6 +11,7 @@
 
 #include "seams.h"
 
+class QKeyEvent;
 class QLabel;
 class QPlainTextEdit;
 
@@ -36,6 +37,12 @@ class TUserScreen final : public QObject, public IConsole {
   void SetState(TConsoleState state);
   void Clear();
   QString Text() const;
+  // True while the program waits for a key or a line.
+  bool Waiting() const { return waiting_; }
+  // Called once when a wait for input begins to wait, so the window can show where.
+  void SetWaitHook(std::function<void()> hook) { waitHook_ = std::move(hook); }
+  // A key for the program; false for a key that is none (the pause key, a bare Shift).
+  bool TypeKey(const QKeyEvent& key);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -50,4 +57,7 @@ class TUserScreen final : public QObject, public IConsole {
   std::string heldLead_;
   // Wakes a wait for input now and then, so it sees a run state changed without an event.
   QTimer wake_;
+  bool waiting_ = false;
+  bool waitShown_ = false;  // the hook ran for this wait
+  std::function<void()> waitHook_;
 };
