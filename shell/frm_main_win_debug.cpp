@@ -300,6 +300,7 @@ std::string TfrmMainWin::ProgramDirectory() const {
 // ---- compile commands -----------------------------------------------------------------
 
 void TfrmMainWin::apDebugExecute(TCompileCommand command) {
+  ShowHint({});  // a "build first" hint has been answered
   TfrmEditWin* editor = ActiveEditor();
   // A run, and maybe a wait for a key inside it, is under way further down this stack: pause
   // it and build once it has unwound, so nothing of the old run lands in the new program.
