@@ -431,6 +431,74 @@ class TDebuggingTest : public QObject {
     QCOMPARE(Line(), 5);
   }
 
+  // Nothing runs that was not built: before any build, and after a failed one, the run
+  // commands leave the machine as it is and say to build first.
+  void nothingRunsThatWasNotBuilt() {
+    const QString source = Write("t.asm", kSessionProgram);
+    editor_ = window_->OpenEditor(source);
+    const auto untouched = [&](const char* when) {
+      const uint32_t eip = Cpu().EIP;
+      for (const char* command : {"arRun", "arTrace", "arStep", "arRunIgnoreBreakpoint"}) {
+        Trigger(command);
+        QVERIFY2(Cpu().EIP == eip && !window_->IsRunning(), when);
+      }
+      QCOMPARE(Find<QLabel>("sHint")->text(), QString("请先编译并调试（Ctrl+F9）"));
+    };
+    untouched("before a build");
+    Trigger("apDebug");
+    Trigger("arTrace");
+    QCOMPARE(Line(), 8);
+    editor_->Memo()->setText(QString(kSessionProgram).replace("MOV DS, AX", "MOVE DS, AX"));
+    Trigger("apDebug");
+    untouched("after a failed build");
+    QCOMPARE(Line(), -1);
+  }
+
+  // The execution line is drawn only in the program's own file: another file in front
+  // shows none, and the program's file comes back when it was closed.
+  void theLineIsMarkedOnlyInTheProgramsFile() {
+    const QString source = Write("t.asm", kSessionProgram);
+    const QString notes = Write("notes.asm", "; nothing to run\r\n");
+    editor_ = window_->OpenEditor(source);
+    Trigger("apDebug");
+    TfrmEditWin* other = window_->OpenEditor(notes);
+    QCOMPARE(window_->ActiveEditor(), other);
+    Trigger("arTrace");
+    QCOMPARE(window_->ActiveEditor(), editor_);
+    QCOMPARE(Line(), 8);
+    QCOMPARE(other->Debugger().ExecutionLine, -1);
+    editor_->close();
+    QTest::qWait(10);
+    Trigger("arTrace");
+    TfrmEditWin* reopened = window_->ActiveEditor();
+    QVERIFY(reopened && reopened->Caption() == source);
+    QCOMPARE(reopened->Debugger().ExecutionLine, 9);
+    QCOMPARE(other->Debugger().ExecutionLine, -1);
+  }
+
+  // While the program waits for a key, the window shows where (its INT 21h line), and what
+  // the student types in the editor reaches the program, which the editor does not take.
+  void keysTypedAnywhereReachTheWaitingProgram() {
+    const QString source = Write("t.asm", kSessionProgram);
+    editor_ = window_->OpenEditor(source);
+    Trigger("apDebug");
+    Caret(11);
+    Trigger("arSetIP");
+    Caret(13);
+    int lineDuringWait = 0;
+    Later([&] {
+      lineDuringWait = Line();
+      editor_->Memo()->setFocus();
+      QTest::keyClick(editor_->Memo(), 'q');
+    });
+    Trigger("arRunToCursor");
+    QCOMPARE(Line(), 13);
+    QCOMPARE(lineDuringWait, 12);
+    QCOMPARE(Cpu().EAX & 0xFF, uint32_t('q'));
+    QVERIFY(!editor_->Memo()->text().contains("q"));
+    QVERIFY(!editor_->Memo()->isReadOnly());  // the run is over
+  }
+
  private:
   QTemporaryDir dir_;
   TScriptedPrompts prompts_;
