@@ -116,7 +116,7 @@ bool TUserScreen::eventFilter(QObject* watched, QEvent* event) {
   if (watched == text_ && event->type() == QEvent::KeyPress) {
     const int code = KeyCode(*static_cast<QKeyEvent*>(event));
     if (code < 0) return false;
-    pendingKey_ = uint8_t(code);
+    PushKey(uint8_t(code));  // a full queue drops the key
     return true;
   }
   return QObject::eventFilter(watched, event);
