@@ -44,8 +44,8 @@ void TStdioConsole::ProcessEvents() {
     afterCR_ = c == '\r';
     if (lineFeedOfCRLF) continue;
     // Enter is 0Dh on the user screen whichever line ending the input uses. A byte FFh
-    // reads as "no key" to the services and is passed over.
-    key_ = (c == '\n' || c == '\r') ? kEnter : uint8_t(c);
+    // reads as "no key" to the services: the queue passes it over.
+    PushKey((c == '\n' || c == '\r') ? kEnter : uint8_t(c));
     return;
   }
 }

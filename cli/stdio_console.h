@@ -20,12 +20,10 @@ class TStdioConsole final : public IConsole {
   void Append(std::string_view bytes) override;
   void DeleteLast() override;
   void ScrollToEnd() override {}
-  // Blocks for one byte of input and puts it in the key mailbox; at the end of the input
+  // Blocks for one byte of input and queues it as a typed key; at the end of the input
   // the run state turns idle, which ends a waiting service as a pause would.
   void ProcessEvents() override;
   bool Running() const override { return running_; }
-  uint8_t PendingKey() const override { return key_; }
-  void SetPendingKey(uint8_t key) override { key_ = key; }
 
   void SetRunning(bool running) { running_ = running; }
   bool InputEnded() const { return inputEnded_; }
@@ -41,7 +39,6 @@ class TStdioConsole final : public IConsole {
   bool running_ = true;
   bool inputEnded_ = false;
   bool afterCR_ = false;
-  uint8_t key_ = kNoKey;
 };
 
 // Per-platform set-up of the standard streams: binary mode where the platform has a text

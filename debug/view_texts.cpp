@@ -66,7 +66,14 @@ std::optional<uint16_t> WatchOffset(std::string_view address) {
 }
 
 TWatchTexts WatchTexts(const TMemImage& memory, uint16_t ds, uint16_t offset, int size) {
-  const uint32_t linear = TMemImage::Linear(ds, offset);
+  return WatchTexts(memory, TMemImage::Linear(ds, offset), size);
+}
+
+uint32_t WatchAddress(std::optional<uint32_t> segmentStart, uint16_t ds, uint16_t offset) {
+  return segmentStart ? *segmentStart + offset : TMemImage::Linear(ds, offset);
+}
+
+TWatchTexts WatchTexts(const TMemImage& memory, uint32_t linear, int size) {
   uint32_t value = 0;
   for (int i = size - 1; i >= 0; --i) value = value << 8 | memory.Byte(linear + uint32_t(i));
   return {HexText(value, size * 2), std::to_string(value), BitsText(value, size * 8)};

@@ -51,5 +51,11 @@ struct TWatchTexts {
   std::string decimal;  // unsigned
   std::string binary;   // 8, 16 or 32 digits
 };
-// The little-endian value of `size` bytes at DS:offset of the memory image.
+// The little-endian value of `size` bytes at this linear address (or DS:offset) of the
+// memory image.
+TWatchTexts WatchTexts(const TMemImage& memory, uint32_t linear, int size);
 TWatchTexts WatchTexts(const TMemImage& memory, uint16_t ds, uint16_t offset, int size);
+// Where a watch row's variable lies: at its offset in its segment where the loader put that
+// segment, so it reads right before the program sets DS; at DS:offset for a row whose
+// segment is not known.
+uint32_t WatchAddress(std::optional<uint32_t> segmentStart, uint16_t ds, uint16_t offset);

@@ -131,7 +131,7 @@ bool BuildProgram(const TBuildRequest& request, IBuildHost& host, IBuildReport& 
   }
   state.WatchRows.clear();
   if (paths.kind == TSourceKind::Assembly) {
-    state.WatchRows = ReadWatchRows(listing, request.assembler);
+    state.WatchRows = ReadWatchRows(listing, request.assembler, state.LoadInfo);
   }
 
   // 7. The disassembly.

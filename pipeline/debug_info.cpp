@@ -2,7 +2,9 @@
 
 #include <fmt/format.h>
 
+#include "cpu_state.h"
 #include "dos_names.h"
+#include "mem_image.h"
 #include "number_text.h"
 
 namespace {
@@ -37,11 +39,25 @@ int EntryLine(const std::string& entry) {
   return n ? static_cast<int>(*n) : -1;
 }
 
+// " 00020H 0003FH 00020H CODE               CODE": the start in hex and the name.
+std::optional<TMapSegment> SegmentRow(std::string_view line) {
+  if (Column(line, 1) != ' ' || Column(line, 7) != 'H' || Column(line, 14) != 'H' ||
+      Column(line, 21) != 'H')
+    return std::nullopt;
+  const std::string_view start = Columns(line, 2, 5);
+  if (!IsNumberText(start, 16)) return std::nullopt;
+  const std::string_view rest = Columns(line, 23, std::string_view::npos);
+  const std::string_view name = rest.substr(0, rest.find(' '));
+  if (name.empty()) return std::nullopt;
+  return TMapSegment{std::string(name), static_cast<uint32_t>(*ParseNumberText(start, 16))};
+}
+
 }  // namespace
 
 bool ReadMap(const std::vector<std::string>& map, TSourceKind kind, TLineTable& table,
              std::vector<int>& codeLines, TLoadInfo& info, std::string* error) {
   table.clear();
+  info.Segments.clear();
   size_t k = 0;
   std::string module;
   const auto fail = [&](size_t index, std::string_view what) {
@@ -50,6 +66,7 @@ bool ReadMap(const std::vector<std::string>& map, TSourceKind kind, TLineTable& 
   };
   for (size_t i = 0; i < map.size(); ++i) {
     const std::string_view line = map[i];
+    if (auto segment = SegmentRow(line)) info.Segments.push_back(std::move(*segment));
     if (line.starts_with("Line numbers for")) {
       const size_t open = line.find('(');
       const size_t close = line.find(')');
@@ -155,8 +172,19 @@ bool TableHasSegment(const TLineTable& table, uint16_t segment) {
   return false;
 }
 
+std::optional<uint32_t> LoadedSegmentStart(const TLoadInfo& info, std::string_view name) {
+  for (const TMapSegment& segment : info.Segments) {
+    if (UpperAscii(segment.name) != UpperAscii(name)) continue;
+    const uint32_t codeStart = uint32_t{info.EntrySegment} * 16;
+    return segment.start >= codeStart
+               ? TMemImage::Linear(kCodeSegment, 0) + segment.start - codeStart
+               : TMemImage::Linear(kDataSegment, 0) + segment.start;
+  }
+  return std::nullopt;
+}
+
 std::vector<TWatchRow> ReadWatchRows(const std::vector<std::string>& listing,
-                                     std::string_view assembler) {
+                                     std::string_view assembler, const TLoadInfo& info) {
   std::vector<TWatchRow> rows;
   const bool tasm = assembler == "TASM";
   static constexpr std::string_view kTasmMarks[] = {"  Byte\t ", "  Word\t ", "  Dword\t "};
@@ -190,6 +218,7 @@ std::vector<TWatchRow> ReadWatchRows(const std::vector<std::string>& listing,
     }
     if (value.find(':') == std::string::npos) continue;
     row.type = UpperAscii(type);
+    row.segmentStart = LoadedSegmentStart(info, std::string_view(value).substr(0, value.find(':')));
     row.address = value;
     rows.push_back(std::move(row));
   }

@@ -17,6 +17,12 @@
 // six characters and a blank, then the module name.
 using TLineTable = std::vector<std::string>;
 
+// A row of the map's segment table: the segment's name and where it starts in the load image.
+struct TMapSegment {
+  std::string name;
+  uint32_t start = 0;
+};
+
 struct TLoadInfo {
   uint16_t EntrySegment = 0;
   uint16_t EntryOffset = 0;
@@ -29,12 +35,14 @@ struct TLoadInfo {
   bool HasInitialStack = false;
   uint16_t StackSegment = 0;
   uint16_t StackPointer = 0;
+  std::vector<TMapSegment> Segments;  // in map order
 };
 
 // Reads the map into `table` (cleared first), the code lines (slots of `codeLines` filled
-// from index 0 in map order, as many as it holds) and `info`. False, with the file's line
-// number and the reason in `error`, when a line that matches an entry-point or segment-row
-// pattern holds no hex number where its value is read; nothing is then to be loaded.
+// from index 0 in map order, as many as it holds) and `info` (its segments replaced). False,
+// with the file's line number and the reason in `error`, when a line that matches an
+// entry-point or segment-row pattern holds no hex number where its value is read; nothing is
+// then to be loaded.
 bool ReadMap(const std::vector<std::string>& map, TSourceKind kind, TLineTable& table,
              std::vector<int>& codeLines, TLoadInfo& info, std::string* error);
 
@@ -62,14 +70,23 @@ void MarkLineOffsets(const TLineTable& table, std::vector<uint8_t>& flags);
 // "SSSS:" is the segment of some entry (the loader's code/data test).
 bool TableHasSegment(const TLineTable& table, uint16_t segment);
 
+// Where an assembly program's segment begins in memory once loaded (a linear address):
+// segments from the entry segment on travel with the code to 1000h, those before it lie in
+// the data part at 2000h. Nothing when the map lists no segment of that name.
+std::optional<uint32_t> LoadedSegmentStart(const TLoadInfo& info, std::string_view name);
+
 struct TWatchRow {
   std::string name;     // column 0
   std::string type;     // "BYTE", "WORD" or "DWORD"
   std::string address;  // "SEGMENT:OOOO"
+  // Where SEGMENT was loaded (linear), so the variable is read there whatever DS holds;
+  // none when the map does not name it, and the row is read at DS.
+  std::optional<uint32_t> segmentStart;
 };
-// The variables of the listing's symbol table, by the layout of the assembler that wrote it.
+// The variables of the listing's symbol table, by the layout of the assembler that wrote it,
+// each placed by the segments of `info`.
 std::vector<TWatchRow> ReadWatchRows(const std::vector<std::string>& listing,
-                                     std::string_view assembler);
+                                     std::string_view assembler, const TLoadInfo& info);
 
 // DATA1, BUF1, DATA2, BUF2, DATAS_SEL, MLEN, 0, 1000h.
 using TProtectedModeParameters = std::array<uint16_t, 8>;

@@ -243,6 +243,8 @@ void TDebuggerViews::RefreshRegistersCommand() {
 void TDebuggerViews::SetWatchRows(const std::vector<TWatchRow>& rows) {
   w_.watches->clearContents();
   w_.watches->setRowCount(int(rows.size()));
+  watchStarts_.clear();
+  for (const TWatchRow& watch : rows) watchStarts_.push_back(watch.segmentStart);
   for (int row = 0; row < int(rows.size()); ++row) {
     const TWatchRow& watch = rows[size_t(row)];
     SetCell(w_.watches, row, 0, QString::fromStdString(watch.name));
@@ -258,8 +260,13 @@ void TDebuggerViews::RefreshWatches() {
     const std::optional<uint16_t> offset = WatchOffset(CellText(w_.watches, row, 2).toStdString());
     TWatchTexts texts;
     if (offset) {
-      if (RunsOnTrainer() && hooks.fetchMemory) hooks.fetchMemory(TSegment::DS, *offset, size);
-      texts = WatchTexts(memory_, cpu_.DS, *offset, size);
+      // The trainer's memory is fetched through DS, so there a row is read at DS.
+      const bool onTrainer = RunsOnTrainer();
+      if (onTrainer && hooks.fetchMemory) hooks.fetchMemory(TSegment::DS, *offset, size);
+      const std::optional<uint32_t> start = onTrainer || size_t(row) >= watchStarts_.size()
+                                                ? std::nullopt
+                                                : watchStarts_[size_t(row)];
+      texts = WatchTexts(memory_, WatchAddress(start, cpu_.DS, *offset), size);
     }
     SetCell(w_.watches, row, 3, Text(texts.hex));
     SetCell(w_.watches, row, 4, Text(texts.decimal));

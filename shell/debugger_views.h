@@ -158,4 +158,6 @@ class TDebuggerViews : public QObject {
   uint16_t memoryVisibleBytes_ = 0;
   bool secondDigit_ = false;
   QStringList previousRegisterTexts_;
+  // Where each watch row's segment was loaded, by row.
+  std::vector<std::optional<uint32_t>> watchStarts_;
 };

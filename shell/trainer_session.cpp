@@ -59,7 +59,7 @@ TTrainerSession::TTrainerSession(TfrmMainWin& window) : w_(window), line_(MakeSy
   });
   port_->SetStopHook([this] {
     w_.UserScreen().SetState(TConsoleState::Idle);
-    w_.UserScreen().SetPendingKey(kReleasedKey);
+    released_ = true;
   });
 }
 
@@ -362,8 +362,10 @@ void TTrainerSession::Completion(uint8_t byte) {
 
 uint8_t TTrainerSession::WaitForKey() {
   TUserScreen& screen = w_.UserScreen();
-  while (screen.PendingKey() == kNoKey) screen.ProcessEvents();
-  return screen.PendingKey();
+  // A stop releases the wait without taking a key: typed keys stay for the next run.
+  released_ = false;
+  while (!released_ && screen.PendingKey() == kNoKey) screen.ProcessEvents();
+  return released_ ? kReleasedKey : screen.TakeKey();
 }
 
 void TTrainerSession::ConsoleService() {
@@ -380,7 +382,6 @@ void TTrainerSession::ConsoleService() {
   switch (function) {
     case 1:
     case 8: {
-      screen.SetPendingKey(kNoKey);
       screen.SetState(TConsoleState::WaitingKey);
       screen.FocusConsole();
       const uint8_t key = WaitForKey();
@@ -391,7 +392,6 @@ void TTrainerSession::ConsoleService() {
       }
       port_->SendConsoleKey(key);
       screen.SetState(TConsoleState::Idle);
-      screen.SetPendingKey(kNoKey);
       break;
     }
     case 2:
@@ -403,11 +403,10 @@ void TTrainerSession::ConsoleService() {
     case 6: {
       screen.SetState(TConsoleState::WaitingKey);
       screen.FocusConsole();
-      const uint8_t key = screen.PendingKey();
+      const uint8_t key = screen.TakeKey();
       port_->SendConsoleStatus(key == kNoKey || key == kReleasedKey ? std::nullopt
                                                                     : std::optional(key));
       screen.SetState(TConsoleState::Idle);
-      screen.SetPendingKey(kNoKey);
       break;
     }
     case 9: {
@@ -420,7 +419,6 @@ void TTrainerSession::ConsoleService() {
       break;
     }
     case 10: {
-      screen.SetPendingKey(kNoKey);
       screen.SetState(TConsoleState::WaitingLine);
       screen.FocusConsole();
       std::string line;
@@ -430,11 +428,9 @@ void TTrainerSession::ConsoleService() {
         if (key == kReleasedKey) return;
         if (key == kEnter) break;
         line += char(key);
-        screen.SetPendingKey(kNoKey);
       }
       port_->SendConsoleLine(line);
       screen.SetState(TConsoleState::Idle);
-      screen.SetPendingKey(kNoKey);
       break;
     }
     default: break;

@@ -98,7 +98,8 @@ class TTrainerSession final : public QObject,
   // A byte from the run-wait thread, on the main thread.
   void Completion(uint8_t byte);
   void ConsoleService();
-  // Waits for a key in the user screen's mailbox while the window stays alive.
+  // Takes the next typed key, waiting while the window stays alive; kReleasedKey when a
+  // stop released the wait.
   uint8_t WaitForKey();
 
   TfrmMainWin& w_;
@@ -107,6 +108,7 @@ class TTrainerSession final : public QObject,
   // Set while the main thread stops the run-wait thread: bytes it still hands over are
   // left alone.
   std::atomic<bool> stopping_ = false;
+  bool released_ = false;  // a stop ended the key wait
   // The oscilloscope's reader; its stop flag outlives it in the chunks it posted.
   std::thread oscThread_;
   std::shared_ptr<std::atomic<bool>> oscStop_;

@@ -131,6 +131,6 @@ bool TUserScreen::eventFilter(QObject* watched, QEvent* event) {
 bool TUserScreen::TypeKey(const QKeyEvent& key) {
   const int code = KeyCode(key);
   if (code < 0) return false;
-  pendingKey_ = uint8_t(code);
+  PushKey(uint8_t(code));  // a full queue drops the key
   return true;
 }

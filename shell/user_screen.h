@@ -1,7 +1,7 @@
 // TUserScreen: the user screen of the workbench, the console of the program under test. The
 // label above it tells whether the program waits for a key or a line (a click on it clears
-// the screen); the text below is read-only, and every key typed into it goes to the key
-// mailbox instead.
+// the screen); the text below is read-only, and every key typed into it joins the type-ahead
+// queue instead.
 #pragma once
 
 #include <QObject>
@@ -31,8 +31,6 @@ class TUserScreen final : public QObject, public IConsole {
   void ScrollToEnd() override;
   void ProcessEvents() override;
   bool Running() const override { return running_(); }
-  uint8_t PendingKey() const override { return pendingKey_; }
-  void SetPendingKey(uint8_t key) override { pendingKey_ = key; }
 
   void SetState(TConsoleState state);
   void Clear();
@@ -52,7 +50,6 @@ class TUserScreen final : public QObject, public IConsole {
   QPlainTextEdit* text_;
   std::function<void()> show_;
   std::function<bool()> running_;
-  uint8_t pendingKey_ = kNoKey;
   // A GBK lead byte whose second byte has not been written yet.
   std::string heldLead_;
   // Wakes a wait for input now and then, so it sees a run state changed without an event.

@@ -5,6 +5,7 @@
 // (the DS register itself; no 16-bit wrap; never carried to the trainer). Bytes past the
 // end of the address space are neither read nor written.
 #include "cpu86.h"
+#include "line_input.h"
 
 namespace {
 constexpr uint8_t kDollar = 0x24;
@@ -30,8 +31,12 @@ void TCPU86::Echo(uint8_t c) {
 }
 
 void TCPU86::ConsoleService() {
+  const uint8_t ah = uint8_t(s_.EAX >> 8);
+  // The flush comes before the screen is shown, so a console that hands over a key as the
+  // service starts keeps it.
+  if (ah == kFlushAndRead) console_->ClearKeys();
   console_->ShowUserScreen();  // for every function, supported or not
-  switch (uint8_t(s_.EAX >> 8)) {
+  switch (ConsoleFunction(ah, uint8_t(s_.EAX))) {
     case 0x01: ReadKey(true); break;
     case 0x07:
     case 0x08: ReadKey(false); break;
@@ -39,22 +44,25 @@ void TCPU86::ConsoleService() {
     case 0x06: DirectConsoleIO(); break;
     case 0x09: WriteString(); break;
     case 0x0A: ReadLine(); break;
+    case 0x0B: SetReg<uint8_t>(0, console_->PendingKey() == kNoKey ? 0x00 : 0xFF); break;
     default: break;
   }
 }
 
-void TCPU86::ReadKey(bool echo) {
-  console_->SetPendingKey(kNoKey);
-  SetConsoleState(TConsoleState::WaitingKey);
+uint8_t TCPU86::WaitForKey() {
   while (console_->PendingKey() == kNoKey) {
     console_->ProcessEvents();
     if (!console_->Running()) break;
   }
-  const uint8_t key = console_->PendingKey();
+  return console_->TakeKey();  // kNoKey when the wait was abandoned
+}
+
+void TCPU86::ReadKey(bool echo) {
+  SetConsoleState(TConsoleState::WaitingKey);
+  const uint8_t key = WaitForKey();
   SetReg<uint8_t>(0, key);  // FFh when the wait was abandoned
   // An abandoned wait shows nothing: there is no key to echo.
   if (echo && key != kNoKey) Echo(key);
-  console_->SetPendingKey(kNoKey);
   SetConsoleState(TConsoleState::Idle);
 }
 
@@ -65,14 +73,13 @@ void TCPU86::DirectConsoleIO() {
     return;
   }
   SetConsoleState(TConsoleState::WaitingKey);
-  const uint8_t key = console_->PendingKey();
+  const uint8_t key = console_->TakeKey();
   if (key != 0x00 && key != kNoKey) {
     SetReg<uint8_t>(0, key);
     SetFlag(flags::ZF, false);
   } else {
     SetFlag(flags::ZF, true);
   }
-  console_->SetPendingKey(kNoKey);
   SetConsoleState(TConsoleState::Idle);
 }
 
@@ -86,26 +93,16 @@ void TCPU86::WriteString() {
 
 void TCPU86::ReadLine() {
   const uint32_t buffer = TMemImage::Linear(s_.DS, uint16_t(s_.EDX));
-  console_->SetPendingKey(kNoKey);
   SetConsoleState(TConsoleState::WaitingLine);
-  const unsigned capacity = mem_.Byte(buffer);
-  uint8_t line[kMaxString];
-  unsigned n = 0;
+  TLineInput input(mem_.Byte(buffer));
+  uint8_t key = kNoKey;
   do {
-    console_->ProcessEvents();
-    const uint8_t key = console_->PendingKey();
-    if (key == kEnter) break;
-    // Every other key, Backspace included, is a character of the line.
-    if (key != kNoKey && n + 1 < capacity) {
-      line[n++] = key;
-      Echo(key);
-    }
-    console_->SetPendingKey(kNoKey);
-  } while (console_->Running());
+    key = WaitForKey();
+  } while (key != kNoKey && !input.Type(key, *console_));
   SetConsoleState(TConsoleState::Idle);
-  console_->SetPendingKey(kNoKey);
-  if (!console_->Running()) return;  // abandoned by a pause: the buffer stays as it was
-  mem_.SetByte(buffer + 1, uint8_t(n));
-  for (unsigned i = 0; i < n; ++i) mem_.SetByte(buffer + 2 + i, line[i]);
-  mem_.SetByte(buffer + 2 + n, kEnter);
+  if (key == kNoKey) return;  // abandoned by a pause: the buffer stays as it was
+  const std::string& line = input.Line();
+  mem_.SetByte(buffer + 1, uint8_t(line.size()));
+  for (size_t i = 0; i < line.size(); ++i) mem_.SetByte(buffer + 2 + uint32_t(i), uint8_t(line[i]));
+  mem_.SetByte(buffer + 2 + uint32_t(line.size()), kEnter);
 }

@@ -337,6 +337,7 @@ class TCPU86 {
   void ConsoleService();
   void SetConsoleState(TConsoleState state);
   void Echo(uint8_t c);
+  uint8_t WaitForKey();
   void ReadKey(bool echo);
   void DirectConsoleIO();
   void WriteString();

@@ -3,6 +3,7 @@
 // execution. Neither is called on the offline hot path.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -66,6 +67,42 @@ inline constexpr TConsoleCaption kConsoleCaptions[] = {
 
 inline constexpr uint8_t kNoKey = 0xFF;
 
+// INT 21h function 0Ch empties the type-ahead queue, then performs AL's input function.
+inline constexpr uint8_t kFlushAndRead = 0x0C;
+// The console function an INT 21h call performs: AH, or after a flush the input function
+// AL names (0, none, when AL names no input function).
+constexpr uint8_t ConsoleFunction(uint8_t ah, uint8_t al) {
+  if (ah != kFlushAndRead) return ah;
+  for (uint8_t f : {0x01, 0x06, 0x07, 0x08, 0x0A})
+    if (al == f) return al;
+  return 0;
+}
+
+// The keys typed and not yet read, oldest first. Like the machine's own type-ahead it holds
+// 15 keys; a key typed into a full queue is lost, as is a key FFh (it reads as "no key").
+class TKeyQueue {
+ public:
+  static constexpr unsigned kCapacity = 15;
+
+  uint8_t Front() const { return count_ ? keys_[head_] : kNoKey; }
+  uint8_t Take() {
+    const uint8_t key = Front();
+    if (count_) head_ = (head_ + 1) % kCapacity, --count_;
+    return key;
+  }
+  bool Push(uint8_t key) {
+    if (key == kNoKey || count_ == kCapacity) return false;
+    keys_[(head_ + count_++) % kCapacity] = key;
+    return true;
+  }
+  void Clear() { count_ = 0; }
+  unsigned Size() const { return count_; }
+
+ private:
+  std::array<uint8_t, kCapacity> keys_{};
+  unsigned head_ = 0, count_ = 0;
+};
+
 // The user screen and the run state, as the console services see them.
 class IConsole {
  public:
@@ -79,14 +116,22 @@ class IConsole {
   virtual void Append(std::string_view bytes) = 0;
   virtual void DeleteLast() = 0;
   virtual void ScrollToEnd() = 0;
-  // Deliver pending user input: typed keys reach the key mailbox and a pause turns the
+  // Deliver pending user input: typed keys join the type-ahead queue and a pause turns the
   // run state to idle.
   virtual void ProcessEvents() = 0;
   // The run state: true while a program executes ("正在运行"), false after a pause.
   virtual bool Running() const = 0;
-  // The key mailbox: the last key typed into the user screen, kNoKey when none waits.
-  virtual uint8_t PendingKey() const = 0;
-  virtual void SetPendingKey(uint8_t key) = 0;
+
+  // The type-ahead queue. Every console keeps its keys here, so the services read them in
+  // the order they were typed whichever screen they came from.
+  uint8_t PendingKey() const { return keys_.Front(); }  // kNoKey when none waits
+  uint8_t TakeKey() { return keys_.Take(); }
+  bool PushKey(uint8_t key) { return keys_.Push(key); }
+  void ClearKeys() { keys_.Clear(); }
+  unsigned KeyCount() const { return keys_.Size(); }
+
+ private:
+  TKeyQueue keys_;
 };
 
 // A console with nobody in front of it: output is dropped, and a wait for input ends as
@@ -101,12 +146,9 @@ class TDetachedConsole : public IConsole {
   void ScrollToEnd() override {}
   void ProcessEvents() override { running_ = false; }
   bool Running() const override { return running_; }
-  uint8_t PendingKey() const override { return key_; }
-  void SetPendingKey(uint8_t key) override { key_ = key; }
 
   void SetRunning(bool running) { running_ = running; }
 
  private:
   bool running_ = true;
-  uint8_t key_ = kNoKey;
 };

@@ -73,7 +73,6 @@ TEST_F(ConsoleTest, ReadKey) {
     SCOPED_TRACE(int(c.fn));
     TMachine m;
     m.s.EAX = 0xABCD0000 | c.fn << 8;
-    m.con.key = 'z';  // typed before the service started: not taken
     m.con.script = {TConsoleDouble::kQuiet, TConsoleDouble::kQuiet, 'x'};
     m.Exec({0xCD, 0x21});
     EXPECT_EQ(m.s.EAX, 0xABCD0078u | c.fn << 8);
@@ -81,7 +80,7 @@ TEST_F(ConsoleTest, ReadKey) {
     EXPECT_EQ(m.con.events, 3);
     EXPECT_EQ(m.con.captions, (Captions{State::WaitingKey, State::Idle}));
     EXPECT_GE(m.con.focuses, 1);
-    EXPECT_EQ(m.con.key, kNoKey);
+    EXPECT_EQ(m.con.PendingKey(), kNoKey);
     EXPECT_EQ(m.s.EIP, TMachine::kIP + 2u);
   }
 }
@@ -115,45 +114,94 @@ TEST_F(ConsoleTest, DirectConsoleInputNeverWaitsAndTakesAKeyOnce) {
   EXPECT_TRUE(con.running);
   EXPECT_EQ(con.captions, (Captions{State::WaitingKey, State::Idle}));
 
-  con.key = 'k';
+  con.PushKey('k');
   Int21(0x06);
   EXPECT_EQ(AL(), 'k');
   EXPECT_FLAGS(0u, ZF);
-  EXPECT_EQ(con.key, kNoKey);
-  con.key = 0x00;  // no character either
+  EXPECT_EQ(con.PendingKey(), kNoKey);
+  con.PushKey(0x00);  // no character either
   s.EAX = 0x0641;
   Int21(0x06);
   EXPECT_FLAGS(ZF, 0u);
   EXPECT_EQ(AL(), 0x41);
 }
 
-TEST_F(ConsoleTest, ReadLine) {
+// The line is edited as the screen shows it: the buffer holds what is left on the screen.
+TEST_F(ConsoleTest, ReadLineEditingKeys) {
   const struct {
     uint8_t capacity;
-    std::string keys, buffer, echo;
+    std::string keys, line;
   } cases[] = {
-      {5, "abcdef\r",
-       std::string("\x05\x04"
-                   "abcd\r\xFF"),
-       "abcd"},
-      {1, "ab\r", std::string("\x01\x00\r\xFF", 4), ""},
-      {10, "a\bb\r",
-       std::string("\x0A\x03"
-                   "a\bb\r"),
-       "b"},  // Backspace is kept in the line
+      {10, "hellp\bo\r", "hello"},
+      {10, "\b\bab\r", "ab"},  // Backspace on an empty line does nothing
+      {10, "ab\b\b\bc\r", "c"},
+      {5, "abcdef\r", "abcd"},        // a full buffer refuses more, silently
+      {5, "abcdef\b\bxy\r", "abxy"},  // ... and takes keys again after a Backspace
+      {1, "ab\r", ""},
+      {10,
+       "ab\x1b"
+       "cd\r",
+       "cd"},                      // Escape starts the line again
+      {10, "a\x03\tb\r", "a\tb"},  // Ctrl-C is passed over, other controls are typed
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.keys);
+    SCOPED_TRACE(testing::PrintToString(c.keys));
     TMachine m;
     m.s.DS = 0x2000, m.s.EDX = 0x0200, m.s.EAX = 0x0A00;
     m.Put(0x2000, 0x0200, {c.capacity});
     m.con.Type(c.keys);
     m.Exec({0xCD, 0x21});
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(m.mem.Data()) + 0x20200, c.buffer.size()),
-              c.buffer);
-    EXPECT_EQ(m.con.text, c.echo);
+    const std::string buffer =
+        std::string{char(c.capacity), char(c.line.size())} + c.line + "\r\xFF";
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(m.mem.Data()) + 0x20200, buffer.size()),
+              buffer);
+    EXPECT_EQ(m.con.text, c.line);
     EXPECT_EQ(m.con.captions, (Captions{State::WaitingLine, State::Idle}));
     EXPECT_EQ(m.s.EIP, kIP + 2u);
+  }
+}
+
+// Keys typed before the program asks for them wait in a 15-key queue and are read in
+// order by every input function; 0Ch empties the queue before it reads.
+TEST_F(ConsoleTest, TypeAhead) {
+  const struct {
+    std::string typed;            // before the first service
+    std::vector<uint16_t> calls;  // AH, AL
+    std::string later;            // typed while the services wait
+    std::string read;             // key reads: AL; 0Ah: the line and "|"; 0Bh: + or -
+    unsigned left;                // keys still queued
+  } cases[] = {
+      {"abc", {0x0100, 0x0800, 0x0700}, "", "abc", 0},
+      {"abcd", {0x0100, 0x0800}, "", "ab", 2},
+      {"hi\rx", {0x0A00, 0x0100}, "", "hi|x", 0},
+      {"h", {0x0A00}, "i\r", "hi|", 0},
+      {"0123456789abcdefg", std::vector<uint16_t>(16, 0x0600), "", "0123456789abcde", 0},
+      {"a", {0x0B00, 0x0800, 0x0B00}, "", "+a-", 0},
+      {"abc", {0x0C01}, "z", "z", 0},
+      {"abc", {0x0C0A}, "z\r", "z|", 0},
+      {"ab", {0x0C00, 0x0B00}, "", "-", 0},  // AL names no input function: only the flush
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.typed));
+    TMachine m;
+    m.s.DS = 0x2000, m.s.EDX = 0x0200;
+    m.Put(0x2000, 0x0200, {20});
+    for (char k : c.typed) m.con.PushKey(uint8_t(k));
+    m.con.Type(c.later);
+    std::string read;
+    for (uint16_t call : c.calls) {
+      m.s.EAX = call, m.s.EIP = TMachine::kIP, m.s.EDX = call == 0x0600 ? 0xFF : 0x0200;
+      m.Exec({0xCD, 0x21});
+      const uint8_t al = uint8_t(m.s.EAX), fn = ConsoleFunction(uint8_t(call >> 8), uint8_t(call));
+      if (fn == 0x0A)
+        read += std::string(reinterpret_cast<const char*>(m.mem.Data()) + 0x20202,
+                            m.mem.Data()[0x20201]) +
+                "|";
+      else if (call == 0x0B00) read += al ? '+' : '-';
+      else if (fn != 0 && !(fn == 0x06 && (m.s.EFLAGS & flags::ZF))) read += char(al);
+    }
+    EXPECT_EQ(read, c.read);
+    EXPECT_EQ(m.con.KeyCount(), c.left);
   }
 }
 
@@ -164,7 +212,7 @@ TEST_F(ConsoleTest, PauseDuringReadLineLeavesTheBufferAndEIP) {
   Int21(0x0A);
   EXPECT_EQ(Buffer(4), "\x05\xFF\xFF\xFF");
   EXPECT_EQ(s.EIP, kIP);
-  EXPECT_EQ(con.key, kNoKey);
+  EXPECT_EQ(con.PendingKey(), kNoKey);
 
   con.running = true;
   con.Type("x\r");

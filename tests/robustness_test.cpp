@@ -27,7 +27,6 @@ class TNoisyTrainer : public ITrainerBridge {
   bool OutPort32(uint16_t, uint32_t) override { return false; }
   uint16_t PollInterrupt() override { return rng_() % 8 == 0 ? uint16_t(rng_() | 1) : 0; }
 
-
  private:
   bool Noise(uint32_t& v) {
     v = uint32_t(rng_());
@@ -82,7 +81,8 @@ TEST(Robustness, RandomCodeNeverCrashesOrHangs) {
     s.DS = segment(), s.ES = segment(), s.SS = segment(), s.FS = uint16_t(rng()),
     s.GS = uint16_t(rng());
     console.SetRunning(true);
-    console.SetPendingKey(uint8_t(rng()));
+    console.ClearKeys();
+    console.PushKey(uint8_t(rng()));
     trainer.SetMode(pick(3) == 0 ? TWorkingMode::Online : TWorkingMode::Bridged);
     cpu.SetBridge(pick(8) == 0 ? &trainer : nullptr);
     for (int k = 0; k < 6; ++k) {

@@ -44,18 +44,15 @@ class TConsoleDouble : public IConsole {
     const int next = script.empty() ? kPause : script.front();
     if (!script.empty()) script.pop_front();
     if (next == kPause) running = false;
-    else if (next >= 0) key = uint8_t(next);
+    else if (next >= 0) PushKey(uint8_t(next));
   }
   bool Running() const override { return running; }
-  uint8_t PendingKey() const override { return key; }
-  void SetPendingKey(uint8_t k) override { key = k; }
 
   std::deque<int> script;  // key codes, kPause or kQuiet
   std::string text;
   std::vector<TConsoleState> captions;
   int shows = 0, focuses = 0, scrolls = 0, events = 0;
   bool running = true;
-  uint8_t key = kNoKey;
 };
 
 // Window reads deliver trainerData (offsets it does not hold leave the image alone), port

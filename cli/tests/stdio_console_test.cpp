@@ -106,12 +106,13 @@ TEST(StdioConsole, LineEndingsAllBecomeEnter) {
   }
 }
 
-TEST(StdioConsole, BackspaceEchoErasesOnTheScreenOnly) {
+TEST(StdioConsole, BackspaceErasesOnTheScreenAndInTheBuffer) {
   Machine m(kLineThenKey, "a\bz\nq");
   EXPECT_EQ(m.Run().outcome, TRunOutcome::ProgramEnded);
   EXPECT_EQ(m.Output(), "a\b \bzq");
-  EXPECT_EQ(m.Byte(0x101), 3);
-  EXPECT_EQ(m.Byte(0x103), 0x08);
+  EXPECT_EQ(m.Byte(0x101), 1);
+  EXPECT_EQ(m.Byte(0x102), 'z');
+  EXPECT_EQ(m.Byte(0x103), 0x0D);
 }
 
 TEST(StdioConsole, TerminalLineIsStoredButNotEchoed) {

@@ -204,7 +204,8 @@ TEST(DebugInfo, MapIntoLineTableAndLookups) {
   EXPECT_TRUE(TableHasSegment(table, 0x1000));
 
   // No entry point keeps the previous one; a pattern without hex digits stops the load.
-  TLoadInfo kept{0x0005, 0x0010};
+  TLoadInfo kept;
+  kept.EntrySegment = 0x0005, kept.EntryOffset = 0x0010;
   ASSERT_TRUE(ReadMap(Lines{}, TSourceKind::Assembly, table, codeLines, kept, &error));
   EXPECT_EQ(kept.EntryOffset, 0x0010);
   EXPECT_FALSE(ReadMap(Lines{"Program entry point at 00X2:0000"}, TSourceKind::Assembly, table,
@@ -225,16 +226,45 @@ TEST(DebugInfo, CMapRowsAndWatchRowsOfBothLayouts) {
   EXPECT_EQ(info.EntryOffset, 0x0010);
 
   const auto tasm =
-      ReadWatchRows(Lines{"BUF\t\t\t\t  Byte\t DATA:0000", "X\t  Word\t 0010"}, "TASM");
+      ReadWatchRows(Lines{"BUF\t\t\t\t  Byte\t DATA:0000", "X\t  Word\t 0010"}, "TASM", {});
   ASSERT_EQ(tasm.size(), 1u);
   EXPECT_EQ(tasm[0].name + "|" + tasm[0].type + "|" + tasm[0].address, "BUF|BYTE|DATA:0000");
   const auto masm =
       ReadWatchRows(Lines{"BUF . . . . . .\tL BYTE\t0000\tDATA\tLength = 0064",
                           "W2 . . . . . .\tL DWORD\t0004\tDATA\tGlobal\tLength = 0001"},
-                    "MASM");
+                    "MASM", {});
   ASSERT_EQ(masm.size(), 2u);
   EXPECT_EQ(masm[0].name + "|" + masm[0].type + "|" + masm[0].address, "BUF |BYTE|DATA:0000");
   EXPECT_EQ(masm[1].type + "|" + masm[1].address, "DWORD|DATA:0004");
+}
+
+// A segment before the entry segment lies in the data part at 2000h, one from it on travels
+// with the code to 1000h; watch rows of segments the map does not name are left unplaced.
+TEST(DebugInfo, WatchRowsArePlacedInTheirLoadedSegment) {
+  const Lines map{" Start  Stop   Length Name               Class",
+                  " 00000H 0001FH 00020H DATA               DATA",
+                  " 00025H 0002FH 0000BH BYTES              DATA",
+                  " 00030H 0004FH 00020H CODE               CODE",
+                  " 00050H 0005FH 00010H MORE               CODE",
+                  "Program entry point at 0003:0000"};
+  TLineTable table;
+  std::vector<int> codeLines;
+  TLoadInfo info;
+  ASSERT_TRUE(ReadMap(map, TSourceKind::Assembly, table, codeLines, info, nullptr));
+  const struct {
+    std::string segment;
+    std::optional<uint32_t> start;
+  } cases[] = {{"DATA", 0x20000},
+               {"bytes", 0x20025},
+               {"CODE", 0x10000},
+               {"MORE", 0x10020},
+               {"STACK", std::nullopt}};
+  for (const auto& c : cases) {
+    const auto rows =
+        ReadWatchRows(Lines{"V\t\t\t\t  Word\t " + c.segment + ":0004"}, "TASM", info);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].segmentStart, c.start) << c.segment;
+  }
 }
 
 TEST(DebugInfo, ProtectedModeParameters) {

@@ -87,6 +87,7 @@ TEST_P(ToolchainBuild, DataBeforeCodeGoesTo2000hAndFarCallsReachTheirSegment) {
   ASSERT_GE(state_.WatchRows.size(), 2u);
   EXPECT_EQ(state_.WatchRows[1].type, "WORD");
   EXPECT_EQ(state_.WatchRows[1].address, "DATA:0010");
+  EXPECT_EQ(state_.WatchRows[1].segmentStart, 0x20000u);
   for (const char* ext : {".LST", ".MAP", ".OBJ", ".A$M"}) {
     EXPECT_FALSE(fs::exists(BasePath(request_.paths.source, ext))) << ext;
   }
@@ -104,6 +105,12 @@ TEST_P(ToolchainBuild, CodeFirstDataTravelsWithTheCode) {
   const uint16_t ds = Word(0x1000, 1);
   const uint16_t dx = Word(0x1000, 6);
   EXPECT_EQ(memory_.Byte(TMemImage::Linear(ds, dx)), 'h');
+  // Before MOV DS,AX the watch finds MSG where its segment was loaded, not at DS:offset.
+  ASSERT_EQ(state_.WatchRows.size(), 1u);
+  ASSERT_TRUE(state_.WatchRows[0].segmentStart) << state_.WatchRows[0].address;
+  EXPECT_EQ(state_.WatchRows[0].address.substr(state_.WatchRows[0].address.size() - 5), ":0000");
+  EXPECT_EQ(memory_.Byte(*state_.WatchRows[0].segmentStart), 'h');
+  EXPECT_NE(memory_.Byte(TMemImage::Linear(cpu_.DS, 0)), 'h');
   EXPECT_TRUE(state_.LoadInfo.HasInitialStack);
   EXPECT_GE(state_.LoadInfo.StackSegment, 0x1000);
 }

@@ -169,13 +169,17 @@ class TDebuggerViewsTest : public QObject {
     QCOMPARE(Memory().Byte(0x30000), 0xFF);
   }
 
-  void watchRowsShowTheValueAtDs() {
+  // A row placed in its loaded segment reads there whatever DS holds; an unplaced row reads
+  // at DS.
+  void watchRowsShowTheValueInTheirSegmentOrAtDs() {
     Cpu().DS = 0x2000;
     const uint8_t bytes[] = {0x78, 0x56, 0x34, 0x12};
     for (uint32_t i = 0; i < 4; ++i) Memory().SetByte(0x20010 + i, bytes[i]);
-    Views().SetWatchRows({{"TOTAL", "DWORD", "0000:0010"},
-                          {"FLAG", "BYTE", "DATA:0013"},
-                          {"ODD", "?", "DATA:0012"}});
+    Memory().SetByte(0x10025, 0x5A);
+    Views().SetWatchRows({{"TOTAL", "DWORD", "0000:0010", {}},
+                          {"FLAG", "BYTE", "DATA:0013", {}},
+                          {"ODD", "?", "DATA:0012", {}},
+                          {"CODEB", "BYTE", "CODE:0005", 0x10020}});
     auto* watches = Find<QTableWidget>("sgWatch");
     ShowTab("tabMessage", watches);
     QCOMPARE(watches->item(0, 3)->text(), QString("12345678"));
@@ -183,6 +187,7 @@ class TDebuggerViewsTest : public QObject {
     QCOMPARE(watches->item(0, 5)->text(), QString("00010010001101000101011001111000"));
     QCOMPARE(watches->item(1, 3)->text(), QString("12"));
     QCOMPARE(watches->item(2, 5)->text(), QString("00110100"));  // keeps the byte size
+    QCOMPARE(watches->item(3, 3)->text(), QString("5A"));
   }
 
   void registerEditsByTypingAndByBox() {

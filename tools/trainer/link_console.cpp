@@ -30,7 +30,7 @@ TLinkConsole::TLinkConsole(TCPUState& state, TMemImage& mem, Sender send)
     : s_(state), mem_(mem), send_(std::move(send)) {}
 
 void TLinkConsole::ShowUserScreen() {
-  const uint8_t function = uint8_t(s_.EAX >> 8);
+  const uint8_t function = ConsoleFunction(uint8_t(s_.EAX >> 8), uint8_t(s_.EAX));
   const uint8_t dl = uint8_t(s_.EDX);
   if (answeredFn_ == function) {
     // The INT 21h runs again after its answer came: the service completes locally.
@@ -39,10 +39,11 @@ void TLinkConsole::ShowUserScreen() {
       if (dl != 0xFF) {
         s_.EAX = (s_.EAX & ~0xFFu) | dl;  // DOS leaves the character output in AL
       } else if (!keys_.empty()) {
-        key_ = keys_.front();
+        ClearKeys();
+        PushKey(keys_.front());
         keys_.clear();
       } else {
-        key_ = kNoKey;
+        ClearKeys();
         s_.EAX &= ~0xFFu;  // no key: AL = 0 (and ZF = 1, which the service sets)
       }
     }
@@ -50,6 +51,7 @@ void TLinkConsole::ShowUserScreen() {
   }
   answeredFn_ = -1;
   keys_.clear();
+  ClearKeys();  // the workbench keeps the type-ahead; a request's answer is all that counts
   // Function 7 (a key without echo or Ctrl-C check) is asked for as function 8: the
   // workbench knows only 1 and 8, and both are answered with the same key frame.
   const uint8_t wireFunction = function == 0x07 ? 0x08 : function;
@@ -102,6 +104,7 @@ void TLinkConsole::Cancel() {
   awaited_ = -1;
   answeredFn_ = -1;
   keys_.clear();
+  ClearKeys();
 }
 
 bool TLinkConsole::TakeRequestSent() { return std::exchange(requestSent_, false); }
@@ -111,7 +114,7 @@ void TLinkConsole::ProcessEvents() {
     running_ = false;  // nothing more will come: the wait ends as a pause would
     return;
   }
-  key_ = keys_.front();
+  PushKey(keys_.front());
   keys_.pop_front();
 }
 

@@ -51,8 +51,6 @@ class TLinkConsole final : public IConsole {
   void ScrollToEnd() override {}
   void ProcessEvents() override;
   bool Running() const override { return running_; }
-  uint8_t PendingKey() const override { return key_; }
-  void SetPendingKey(uint8_t key) override { key_ = key; }
 
  private:
   void SendString();
@@ -61,7 +59,6 @@ class TLinkConsole final : public IConsole {
   TMemImage& mem_;
   Sender send_;
   bool running_ = true;
-  uint8_t key_ = kNoKey;
   int awaited_ = -1;          // the answer frame's code, -1 when none is awaited
   int awaitedFn_ = -1;        // the function (AH) whose answer is awaited
   int answeredFn_ = -1;       // the function whose answer has come, until the INT runs again

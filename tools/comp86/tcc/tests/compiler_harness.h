@@ -61,18 +61,15 @@ class TCapture final : public IConsole {
   void DeleteLast() override {}
   void ScrollToEnd() override {}
   void ProcessEvents() override {
-    if (key_ != kNoKey) return;
-    if (next_ < keys_.size()) key_ = uint8_t(keys_[next_++]);
+    if (PendingKey() != kNoKey) return;
+    if (next_ < keys_.size()) PushKey(uint8_t(keys_[next_++]));
     else running_ = false;
   }
   bool Running() const override { return running_; }
-  uint8_t PendingKey() const override { return key_; }
-  void SetPendingKey(uint8_t key) override { key_ = key; }
 
  private:
   std::string keys_;
   size_t next_ = 0;
-  uint8_t key_ = kNoKey;
   bool running_ = true;
 };
 
@@ -96,7 +93,7 @@ struct TRun {
 // SS = 2000h, SP = 0080h, IP = _main, as the workbench does; `keys` are typed ('\r' for
 // Enter).
 inline TRun Execute(const std::string& source, const std::string& keys = "",
-             uint64_t maxSteps = 20'000'000) {
+                    uint64_t maxSteps = 20'000'000) {
   TRun run;
   TBuild b = Build(source);
   EXPECT_TRUE(b.result.ok) << b.messages;
