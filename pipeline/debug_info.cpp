@@ -1,5 +1,8 @@
 #include "debug_info.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <fmt/format.h>
 
 #include "dos_names.h"
@@ -153,6 +156,22 @@ bool TableHasSegment(const TLineTable& table, uint16_t segment) {
     if (entry.starts_with(key)) return true;
   }
   return false;
+}
+
+std::vector<TSegmentPlace> ReadSegmentPlaces(const std::vector<std::string>& map,
+                                             const TLoadInfo& info) {
+  std::vector<TSegmentPlace> places;
+  const uint32_t codeStart = uint32_t(info.EntrySegment) * 16;
+  for (const std::string& line : map) {
+    // " 00000H 00002H 00003H DATA   CLASS": a start, a stop and a length, then the name.
+    char start[6] = {}, stop[6] = {}, length[6] = {}, name[64] = {};
+    if (std::sscanf(line.c_str(), " %5[0-9A-F]H %5[0-9A-F]H %5[0-9A-F]H %63s", start, stop,
+                    length, name) != 4)
+      continue;
+    const uint32_t at = uint32_t(std::strtoul(start, nullptr, 16));
+    places.push_back({name, at < codeStart ? 0x20000 + at : 0x10000 + (at - codeStart)});
+  }
+  return places;
 }
 
 std::vector<TWatchRow> ReadWatchRows(const std::vector<std::string>& listing,

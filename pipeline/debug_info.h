@@ -71,6 +71,15 @@ struct TWatchRow {
 std::vector<TWatchRow> ReadWatchRows(const std::vector<std::string>& listing,
                                      std::string_view assembler);
 
+// Where a segment of the map landed in the simulator's memory: the data part (what precedes
+// the entry segment) at 2000h:0000, the rest from 1000h:0000 on.
+struct TSegmentPlace {
+  std::string name;
+  uint32_t linear = 0;
+};
+std::vector<TSegmentPlace> ReadSegmentPlaces(const std::vector<std::string>& map,
+                                             const TLoadInfo& info);
+
 // DATA1, BUF1, DATA2, BUF2, DATAS_SEL, MLEN, 0, 1000h.
 using TProtectedModeParameters = std::array<uint16_t, 8>;
 TProtectedModeParameters ReadProtectedModeParameters(const std::vector<std::string>& map,

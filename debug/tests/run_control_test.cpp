@@ -105,10 +105,26 @@ TEST_F(RunControlTest, TraceStopsAtASourceLineOrAfterFiveInstructions) {
   EXPECT_EQ(view_.executionLine, -1);
 }
 
+TEST(IsCallLine, DecidesOnTheTextBeforeTheCommentAfterALabel) {
+  const struct {
+    const char* text;
+    bool call;
+  } kCases[] = {
+      {"START:CALL PRINT ; SHOW IT", true},
+      {"        CALL PRINT ; NOTE: X", true},
+      {"NEXT:\tCALL FAR PTR ES:[BX]", true},
+      {"\tMOV AX,BX", false},
+      {"        MOV AX,1 ; CALL X", false},
+      {"X: ; CALL", false},
+      {"CALLER: MOV AX,1", false},
+      {"        CALLS", false},
+      {"; CALL", false},
+      {"", false},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(IsCallLine(c.text), c.call) << c.text;
+}
+
 TEST_F(RunControlTest, StepOverRunsACallLineToTheNextLineAndTracesAnythingElse) {
-  EXPECT_TRUE(IsCallLine("START:CALL PRINT ; SHOW IT"));
-  EXPECT_FALSE(IsCallLine("\tMOV AX,BX"));
-  EXPECT_FALSE(IsCallLine("CALL PRINT ; NOTE: SHOWS IT"));  // up to the comment's colon goes
   view_.lineTexts = {{1, "        MOV AX,1"}, {2, "        INC AX"}, {3, "NEXT:   CALL SUB1"}};
   run_.arStepExecute();
   EXPECT_EQ(IP(), 0x3u);
