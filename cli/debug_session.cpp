@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <fstream>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -95,7 +97,13 @@ class THeadlessView final : public IRunView {
 
   void ShowRunState(bool running) override { console_.SetRunning(running); }
   void ShowRegisters() override {}
-  void ShowCurrentLine() override {}
+  // The run control's step over reads the current line's text, as the editor hands it over.
+  void ShowCurrentLine() override {
+    const int line = ExecutionLine();
+    control->SetCurrentLineText(line > 0 && size_t(line) <= sourceLines.size()
+                                    ? UpperAscii(sourceLines[size_t(line) - 1])
+                                    : std::string());
+  }
   void RefreshMemoryViews() override {}
   void SnapshotRegisters() override {}
   // The run reports the end and stays there; `reset` starts again.
@@ -110,6 +118,8 @@ class THeadlessView final : public IRunView {
   void TrimConsoleOutput(size_t size) override { console_.TrimTo(size); }
 
   std::function<int()> executionLine;
+  std::vector<std::string> sourceLines;
+  TRunControl* control = nullptr;
   bool noProgram = false;
 
  private:
@@ -126,6 +136,7 @@ class TDebugSession {
         view_(console_, out),
         run_(machine_.simulator, machine_.build, view_) {
     console_.control = &run_;
+    view_.control = &run_;
     view_.executionLine = [this] { return CurrentLine().line; };
     machine_.simulator.SetConsole(&console_);
     run_.SetStepLimit(options.maxSteps);
@@ -135,6 +146,12 @@ class TDebugSession {
     const TSourceBuildStatus status = BuildSource(options_.source, options_.assembler, out_,
                                                   machine_.build, machine_.memory, machine_.cpu);
     mainModule_ = ModuleName(options_.source);
+    std::ifstream source(options_.source, std::ios::binary);
+    for (std::string line; std::getline(source, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      view_.sourceLines.push_back(line);
+    }
+    run_.RefreshViews(1);
     if (status != sbLoaded) machine_.build.BuildSucceeded = false;
     return status == sbLoaded;
   }
