@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 
 #include "cpu86.h"
+#include "debug_session.h"
 #include "program_run.h"
 #include "source_build.h"
 #include "state_json.h"
@@ -30,6 +31,7 @@ constexpr std::string_view kUsage =
     "       corvale-run SOURCE.C [--max-steps N]\n"
     "       corvale-run build SOURCE.ASM [--masm]\n"
     "       corvale-run build SOURCE.C\n"
+    "       corvale-run debug SOURCE.ASM [--masm] [--script FILE] [--max-steps N]\n"
     "       corvale-run --state-json FILE\n"
     "       corvale-run --help\n"
     "\n"
@@ -47,6 +49,11 @@ constexpr std::string_view kUsage =
     "workbench builds it (TASM and TLINK, or MASM and LINK with --masm), and the loaded\n"
     "program then runs; the build's messages go to standard error. 'build' only builds\n"
     "and prints the messages and the load.\n"
+    "'debug' builds the same way and then obeys debugger commands, one per line, from\n"
+    "FILE (the program's keys then come from standard input) or from standard input (the\n"
+    "program then reads its keys from the lines after the command that runs it). Each\n"
+    "command that runs code answers 'stop REASON at line L (SSSS:OOOO)'; 'help' lists the\n"
+    "commands. A command runs at most --max-steps steps (default 10000000).\n"
     "A SOURCE.C is built the same way with TCC and TLINK and loaded as the workbench loads\n"
     "a C program: its _TEXT at 1000:0000, its _DATA at 2000:0000 (within its paragraph),\n"
     "DS = ES = SS = 2000h, SP = 0080h, IP = the offset of main.\n"
@@ -54,17 +61,20 @@ constexpr std::string_view kUsage =
     "  --dos             load a .EXE as DOS would, with a PSP\n"
     "  --masm            build with MASM and LINK instead of TASM and TLINK\n"
     "  --max-steps N     stop after N steps (default: no limit)\n"
+    "  --script FILE     debug: read the commands from FILE\n"
     "  --state-json FILE run the JSON array of machine states in FILE ('-': standard input)\n"
     "                    and print the states after them; cases are numbered from 0\n"
     "\n"
     "Exit status: 0 the program ended (or was built); 1 the source has errors or does not\n"
-    "link; 2 bad arguments, unreadable file, bad JSON or a failed build; 3 the step limit\n"
+    "link (debug: the build failed); 2 bad arguments, unreadable file, bad JSON or a failed build; 3 the step limit\n"
     "was reached; 4 input ended while the program waited for a key; 5 the program ran past\n"
     "the end of its code segment (IP past FFFFh) without ending.\n";
 
 struct TOptions {
   std::string program;
   bool buildOnly = false;
+  bool debug = false;
+  std::string script;
   bool dosLoad = false;
   bool masm = false;
   std::string stateJson;
@@ -101,6 +111,11 @@ std::string ParseArguments(int argc, char** argv, TOptions& o) {
       o.masm = true;
     } else if (arg == "build" && i == 1) {
       o.buildOnly = true;
+    } else if (arg == "debug" && i == 1) {
+      o.debug = true;
+    } else if (arg == "--script") {
+      if (!hasValue) return "--script needs a file";
+      o.script = argv[++i];
     } else if (arg == "--state-json") {
       if (!hasValue) return "--state-json needs a file";
       o.stateJson = argv[++i];
@@ -121,6 +136,8 @@ std::string ParseArguments(int argc, char** argv, TOptions& o) {
     return "build takes a source (.ASM or .C)";
   if (o.masm && !IsAssemblySourcePath(o.program)) return "--masm takes an assembly source (.ASM)";
   if (o.buildOnly && o.maxSteps) return "build runs nothing: --max-steps does not apply";
+  if (o.debug && !IsBuildableSourcePath(o.program)) return "debug takes a source (.ASM or .C)";
+  if (!o.debug && !o.script.empty()) return "--script is for debug";
   if (o.dosLoad && !IsDosExecutablePath(o.program)) return "--dos takes a DOS executable (.EXE)";
   return {};
 }
@@ -136,6 +153,22 @@ int BuildSourceFile(const TOptions& o, TCPUState& state, TMemImage& mem) {
     case sbBuildFailed: return kExitBadUsage;
   }
   return kExitBadUsage;
+}
+
+int DebugSourceFile(const TOptions& o) {
+  TDebugOptions debug;
+  debug.source = o.program;
+  debug.assembler = o.masm ? "MASM" : "TASM";
+  if (o.maxSteps) debug.maxSteps = *o.maxSteps;
+  if (o.script.empty()) return RunDebugSession(debug, stdin, stdin, stdout);
+  std::FILE* script = std::fopen(o.script.c_str(), "rb");
+  if (!script) {
+    fmt::print(stderr, "corvale-run: cannot read the script {}\n", o.script);
+    return kExitBadUsage;
+  }
+  const int status = RunDebugSession(debug, script, stdin, stdout);
+  std::fclose(script);
+  return status;
 }
 
 int RunProgramFile(const TOptions& o) {
@@ -198,5 +231,6 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!options.stateJson.empty()) return RunStateJsonFile(options.stateJson, stdout, stderr);
+  if (options.debug) return DebugSourceFile(options);
   return RunProgramFile(options);
 }

@@ -17,6 +17,13 @@ std::string UpperAscii(std::string_view text) {
   return result;
 }
 
+std::string_view TrimSpaces(std::string_view text) {
+  const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && space(text.front())) text.remove_prefix(1);
+  while (!text.empty() && space(text.back())) text.remove_suffix(1);
+  return text;
+}
+
 std::string LowerAscii(std::string_view text) {
   std::string result(text);
   for (char& c : result) c = Down(c);

@@ -9,6 +9,8 @@
 std::string UpperAscii(std::string_view text);
 std::string LowerAscii(std::string_view text);
 bool EqualNoCase(std::string_view a, std::string_view b);
+// Without leading and trailing blanks, tabs and line ends.
+std::string_view TrimSpaces(std::string_view text);
 
 // The name part of a path: what follows its last '/' or '\'.
 std::string_view FileNamePart(std::string_view path);

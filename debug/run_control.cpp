@@ -1,6 +1,9 @@
 #include "run_control.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <string_view>
 
 #include "cpu86.h"
 #include "loader.h"
@@ -16,11 +19,57 @@ constexpr uint64_t kClockMask = 0xFFF;
 }  // namespace
 
 bool IsCallLine(const std::string& upperText) {
-  std::string text;
-  for (char c : upperText)
-    if (c != ' ' && c != '\t') text += c;
-  if (const size_t colon = text.find(':'); colon != std::string::npos) text.erase(0, colon + 1);
-  return text.starts_with("CALL");
+  std::string_view text = upperText;
+  text = text.substr(0, text.find(';'));
+  const auto skipBlanks = [&text] {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  };
+  const auto word = [&text] {
+    size_t n = 0;
+    while (n < text.size() && (std::isalnum(static_cast<unsigned char>(text[n])) ||
+                               std::string_view("_@$?.").find(text[n]) != std::string_view::npos))
+      ++n;
+    return text.substr(0, n);
+  };
+  skipBlanks();
+  std::string_view first = word();
+  std::string_view rest = text.substr(first.size());
+  while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+  if (!first.empty() && rest.starts_with(':')) {
+    text = rest.substr(1);
+    skipBlanks();
+    first = word();
+  }
+  return first == "CALL";
+}
+
+namespace {
+
+// The opcode after any prefixes, and the ModR/M byte's reg field behind it.
+struct TOpcodeAt {
+  uint8_t opcode = 0;
+  uint8_t reg = 0;
+};
+TOpcodeAt OpcodeAt(const TMemImage& memory, uint16_t cs, uint16_t ip) {
+  constexpr std::string_view kPrefixes = "\x26\x2E\x36\x3E\x64\x65\x66\x67\xF0\xF2\xF3";
+  for (int i = 0; i < TCPU86::kMaxPrefixes; ++i, ++ip) {
+    const uint8_t byte = memory.Byte(TMemImage::Linear(cs, ip));
+    if (kPrefixes.find(char(byte)) == std::string_view::npos)
+      return {byte, uint8_t(memory.Byte(TMemImage::Linear(cs, uint16_t(ip + 1))) >> 3 & 7)};
+  }
+  return {};
+}
+
+}  // namespace
+
+bool IsCallInstruction(const TMemImage& memory, uint16_t cs, uint16_t ip) {
+  const TOpcodeAt at = OpcodeAt(memory, cs, ip);
+  return at.opcode == 0xE8 || at.opcode == 0x9A || (at.opcode == 0xFF && (at.reg == 2 || at.reg == 3));
+}
+
+bool IsReturnInstruction(const TMemImage& memory, uint16_t cs, uint16_t ip) {
+  const uint8_t op = OpcodeAt(memory, cs, ip).opcode;
+  return op == 0xC3 || op == 0xC2 || op == 0xCB || op == 0xCA || op == 0xCF;
 }
 
 TRunControl::TRunControl(TCPU86& cpu, const TBuildState& build, IRunView& view)
@@ -43,9 +92,39 @@ void TRunControl::RefreshViews(int mode) {
 
 void TRunControl::SetCurrentLineText(const std::string& text) { currentLineText_ = text; }
 
+void TRunControl::SetHistoryEnabled(bool enabled) {
+  historyEnabled_ = enabled;
+  if (!enabled) history_.Clear();
+}
+
+bool TRunControl::Recording() const {
+  // A bridged step also changes the trainer, which no undo reaches.
+  return historyEnabled_ && !RunsOnTrainer() && cpu_.WorkingMode() == TWorkingMode::Offline;
+}
+
+void TRunControl::SimulatorStep() {
+  if (!Recording()) {
+    cpu_.Step();
+    return;
+  }
+  history_.Begin(cpu_.State(), view_.ConsoleOutputSize());
+  cpu_.SetJournal(history_.Journal());
+  cpu_.Step();
+  cpu_.SetJournal(nullptr);
+}
+
+bool TRunControl::RequireProgram() {
+  if (ProgramLoaded()) return true;
+  lastStop_ = TStopReason::NoProgram;
+  view_.TellNoProgram();
+  return false;
+}
+
 void TRunControl::ResetMachine() {
   TCPUState& s = cpu_.State();
   ResetForLoadedProgram(s, build_.LoadInfo);
+  history_.Clear();
+  breakpoints_.ResetHits();
   if (trainer_ && trainer_->Online()) trainer_->Reset(build_.LoadInfo.DataLength > 0);
   if (RunsOnTrainer()) trainer_->WriteIP(uint16_t(s.EIP));
 }
@@ -57,13 +136,25 @@ void TRunControl::arResetExecute() {
   TakeSnapshot();
 }
 
+void TRunControl::arReloadExecute() {
+  if (!RequireProgram()) return;
+  if (build_.LoadedImage.size() == kLoadedImageSize) {
+    uint8_t* memory = cpu_.Memory().Data() + kLoadedImageStart;
+    std::copy(build_.LoadedImage.begin(), build_.LoadedImage.end(), memory);
+  }
+  arResetExecute();
+  lastStop_ = TStopReason::Reached;
+}
+
 bool TRunControl::AskAtProgramEnd() {
   if (!cpu_.AtProgramEnd()) return false;
+  lastStop_ = TStopReason::ProgramEnd;
   if (view_.AskProgramExited()) arResetExecute();
   return true;
 }
 
 void TRunControl::StepOnce() {
+  lastStop_ = TStopReason::Reached;
   if (RunsOnTrainer()) {
     if (!trainer_->SingleStep()) return;
     SetRunState(true);
@@ -71,14 +162,14 @@ void TRunControl::StepOnce() {
     return;
   }
   SetRunState(true);
-  cpu_.Step();
+  SimulatorStep();
   RefreshViews(3);
   SetRunState(false);
 }
 
-void TRunControl::RunUntilStop(const uint8_t* breakpoints) {
+void TRunControl::RunUntilStop(const TRunGoal& goal) {
   if (!RunsOnTrainer()) {
-    RunOnSimulator(breakpoints);
+    RunOnSimulator(goal);
     return;
   }
   if (trainer_->Run()) {
@@ -88,12 +179,35 @@ void TRunControl::RunUntilStop(const uint8_t* breakpoints) {
   if (trainer_->Online()) arResetExecute();
 }
 
-void TRunControl::RunOnSimulator(const uint8_t* breakpoints) {
+namespace {
+
+// Flags of the breakpoint map the simulator's run looks at.
+constexpr uint8_t kModelBreakpoint = 1;  // TBreakpoints decides
+constexpr uint8_t kGridBreakpoint = 2;   // always stops
+
+}  // namespace
+
+bool TRunControl::AtBreakpoint(const std::vector<uint8_t>& flags) {
+  const TCPUState& s = cpu_.State();
+  const uint8_t flag = flags[s.EIP & 0xFFFF];
+  if (flag & kGridBreakpoint) return true;
+  return (flag & kModelBreakpoint) &&
+         breakpoints_.Arrive(uint16_t(s.EIP), s, cpu_.Memory());
+}
+
+void TRunControl::RunOnSimulator(const TRunGoal& goal) {
   using Clock = std::chrono::steady_clock;
   SetRunState(true);
   uint64_t steps = 0;
+  std::vector<uint8_t> flags(0x10000);
+  if (goal.breakpoints) {
+    breakpoints_.MarkOffsets(flags);
+    for (uint16_t offset : view_.BreakpointOffsets()) flags[offset] |= kGridBreakpoint;
+  }
+  lastStop_ = TStopReason::Reached;
   // Started on the instruction that ends the program: it would only be skipped over.
   if (cpu_.AtProgramEnd()) {
+    lastStop_ = TStopReason::ProgramEnd;
     RefreshViews(3);
     if (view_.AskProgramExited()) arResetExecute();
   } else {
@@ -104,18 +218,44 @@ void TRunControl::RunOnSimulator(const uint8_t* breakpoints) {
     for (;;) {
       if ((steps & clockMask) == 0 && Clock::now() >= nextEvents) {
         view_.ProcessEvents();
-        if (!running_) break;
+        if (!running_) {
+          lastStop_ = TStopReason::Pause;
+          break;
+        }
         nextEvents = Clock::now() + kEventInterval;
       }
-      cpu_.Step();
+      const bool returning =
+          goal.untilReturn && IsReturnInstruction(cpu_.Memory(), s.CS, uint16_t(s.EIP));
+      SimulatorStep();
       ++steps;
       if (cpu_.AtProgramEnd()) {
+        lastStop_ = TStopReason::ProgramEnd;
         RefreshViews(3);
         if (view_.AskProgramExited()) arResetExecute();
         break;
       }
-      if (!running_ || s.EIP == cpu_.StopAddress) break;
-      if (breakpoints && breakpoints[s.EIP & 0xFFFF]) break;
+      if (!running_) {
+        lastStop_ = TStopReason::Pause;
+        break;
+      }
+      if (s.EIP == cpu_.StopAddress && (s.ESP & 0xFFFF) >= goal.minStackPointer) {
+        if (s.EIP > 0xFFFF) lastStop_ = TStopReason::RanPastEnd;
+        break;
+      }
+      if (s.EIP > 0xFFFF) {
+        lastStop_ = TStopReason::RanPastEnd;
+        break;
+      }
+      if (returning && (s.ESP & 0xFFFF) > goal.returnAbove) break;
+      if (goal.lines && goal.lines[s.EIP]) break;
+      if (flags[s.EIP] && AtBreakpoint(flags)) {
+        lastStop_ = TStopReason::Breakpoint;
+        break;
+      }
+      if (stepLimit_ && steps >= stepLimit_) {
+        lastStop_ = TStopReason::StepLimit;
+        break;
+      }
     }
   }
   lastRunSteps_ = steps;
@@ -126,6 +266,12 @@ void TRunControl::RunOnSimulator(const uint8_t* breakpoints) {
 void TRunControl::FillBreakpointMap() {
   for (uint16_t offset : view_.BreakpointOffsets()) {
     BreakpointMap[offset] = 1;
+    ++BreakpointCount;
+  }
+  // The trainer stops wherever its map says: it cannot weigh conditions or count passes.
+  for (const TBreakpoint& b : breakpoints_.All()) {
+    if (!b.enabled || b.condition || b.passCount > 1 || BreakpointMap[b.offset]) continue;
+    BreakpointMap[b.offset] = 1;
     ++BreakpointCount;
   }
 }
@@ -141,31 +287,35 @@ uint16_t TRunControl::CaretLineAddress() {
 }
 
 void TRunControl::arRunExecute(bool ignoreBreakpoints) {
+  if (!RequireProgram()) return;
   TakeSnapshot();
   cpu_.StopAddress = 0x10000;
-  if (!ignoreBreakpoints) FillBreakpointMap();
   if (RunsOnTrainer()) {
+    if (!ignoreBreakpoints) FillBreakpointMap();
     if (BreakpointCount > 0) trainer_->SendBreakpoints(BreakpointMap, BreakpointCount);
-    RunUntilStop(nullptr);
+    RunUntilStop({});
     return;
   }
-  // The simulator stops at the listed offsets itself; the map is not kept for a later run.
-  RunUntilStop(BreakpointCount > 0 ? BreakpointMap.data() : nullptr);
-  BreakpointMap.fill(0);
-  BreakpointCount = 0;
+  RunUntilStop({.breakpoints = !ignoreBreakpoints});
 }
 
-void TRunControl::arRunToCursorExecute() {
+void TRunControl::arRunToCursorExecute() { RunTo(CaretLineAddress()); }
+
+void TRunControl::RunTo(uint16_t offset) {
+  if (!RequireProgram()) return;
   TakeSnapshot();
-  const uint16_t target = CaretLineAddress();
-  if (RunsOnTrainer()) SetSingleBreakpoint(target);
-  else cpu_.StopAddress = target;
-  RunUntilStop(nullptr);
+  if (RunsOnTrainer()) SetSingleBreakpoint(offset);
+  else cpu_.StopAddress = offset;
+  RunUntilStop({});
 }
 
-void TRunControl::arSetIPExecute() {
+void TRunControl::arSetIPExecute() { SetIP(CaretLineAddress()); }
+
+void TRunControl::SetIP(uint16_t offset) {
+  if (!RequireProgram()) return;
   TakeSnapshot();
-  cpu_.State().EIP = CaretLineAddress();
+  if (Recording()) history_.Begin(cpu_.State(), view_.ConsoleOutputSize());
+  cpu_.State().EIP = offset;
   if (RunsOnTrainer()) trainer_->WriteIP(uint16_t(cpu_.State().EIP));
   RefreshViews(3);
 }
@@ -184,6 +334,7 @@ int TRunControl::CStepLimit() {
 }
 
 void TRunControl::arTraceExecute() {
+  if (!RequireProgram()) return;
   TakeSnapshot();
   if (AskAtProgramEnd()) return;
   if (build_.sourceKind != TSourceKind::C) {
@@ -213,20 +364,78 @@ void TRunControl::arTraceExecute() {
   }
   std::vector<uint8_t> lines;
   MarkLineOffsets(build_.LineTable, lines);
+  lines.resize(0x10000);
   cpu_.StopAddress = 0x10000;
-  RunUntilStop(lines.data());
+  RunUntilStop({.breakpoints = false, .lines = lines.data()});
+}
+
+bool TRunControl::StepOverCall() {
+  TCPUState& s = cpu_.State();
+  if (RunsOnTrainer() || !IsCallInstruction(cpu_.Memory(), s.CS, uint16_t(s.EIP))) return false;
+  const uint32_t stackBefore = s.ESP & 0xFFFF;
+  StepOnce();
+  // The return address the call pushed: where the caller goes on, in the caller's frame.
+  cpu_.StopAddress = cpu_.Memory().Byte(TMemImage::Linear(s.SS, uint16_t(s.ESP))) |
+                     cpu_.Memory().Byte(TMemImage::Linear(s.SS, uint16_t(s.ESP + 1))) << 8;
+  // A breakpoint on the procedure's first instruction is on the way too.
+  const uint16_t ip = uint16_t(s.EIP);
+  const std::vector<uint16_t> grid = view_.BreakpointOffsets();
+  if (std::find(grid.begin(), grid.end(), ip) != grid.end() ||
+      breakpoints_.Arrive(ip, s, cpu_.Memory())) {
+    lastStop_ = TStopReason::Breakpoint;
+    return true;
+  }
+  RunUntilStop({.minStackPointer = stackBefore});
+  return true;
 }
 
 void TRunControl::arStepExecute() {
+  if (!RequireProgram()) return;
   TakeSnapshot();
-  if (build_.sourceKind != TSourceKind::C && !IsCallLine(currentLineText_)) {
+  const bool noLine = view_.ExecutionLine() == -1;
+  if (build_.sourceKind != TSourceKind::C && (noLine || !IsCallLine(currentLineText_))) {
+    // Outside the main file's lines (an included file): one instruction, or a whole call.
+    if (noLine) {
+      if (AskAtProgramEnd()) return;
+      if (!StepOverCall()) StepOnce();
+      return;
+    }
     arTraceExecute();
     return;
   }
+  if (AskAtProgramEnd()) return;
+  if (StepOverCall()) return;
   const uint16_t next = NextLineAddress(build_.LineTable, uint16_t(cpu_.State().EIP));
   if (RunsOnTrainer()) SetSingleBreakpoint(next);
   else cpu_.StopAddress = next;
-  RunUntilStop(nullptr);
+  RunUntilStop({});
+}
+
+void TRunControl::arStepOutExecute() {
+  if (!RequireProgram() || RunsOnTrainer()) return;
+  TakeSnapshot();
+  cpu_.StopAddress = 0x10000;
+  RunUntilStop({.untilReturn = true, .returnAbove = cpu_.State().ESP & 0xFFFF});
+}
+
+size_t TRunControl::StepBack(size_t instructions) {
+  if (!RequireProgram()) return 0;
+  TakeSnapshot();
+  size_t undone = 0;
+  size_t output = view_.ConsoleOutputSize();
+  for (; undone < instructions && history_.Size() > 0; ++undone)
+    output = history_.Undo(cpu_.State(), cpu_.Memory());
+  if (undone > 0) view_.TrimConsoleOutput(output);
+  lastStop_ = TStopReason::Reached;
+  RefreshViews(3);
+  return undone;
+}
+
+void TRunControl::arStepBackExecute() {
+  if (!RequireProgram()) return;
+  // Back to the previous step that stood on a source line, one line's worth.
+  do StepBack(1);
+  while (history_.Size() > 0 && view_.ExecutionLine() == -1);
 }
 
 void TRunControl::arPauseExecute() {

@@ -1,6 +1,7 @@
-// TRunControl: the debugger's commands on the loaded program — reset, run, run ignoring
-// breakpoints, run to the cursor line, set IP, trace into, step over and pause — on the
-// simulator, or on the trainer through ITrainerRun. The window stands behind IRunView.
+// TRunControl: the debugger's commands on the loaded program — reset, reload, run, run
+// ignoring breakpoints, run to the cursor line, set IP, trace into, step over, run until
+// return, step back and pause — on the simulator, or on the trainer through ITrainerRun.
+// The window and the headless debugger stand behind IRunView.
 #pragma once
 
 #include <array>
@@ -8,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "breakpoints.h"
 #include "build_program.h"
+#include "step_history.h"
 
 class TCPU86;
 
@@ -34,10 +37,28 @@ class IRunView {
   virtual int ExecutionLine() = 0;
   // The active editor's caret line (1-based), 0 without an editor.
   virtual int CaretLine() = 0;
-  // The code offsets listed in the breakpoint grid, in its order.
-  virtual std::vector<uint16_t> BreakpointOffsets() = 0;
+  // Offsets where a run stops besides TRunControl::Breakpoints() (the breakpoint grid).
+  virtual std::vector<uint16_t> BreakpointOffsets() { return {}; }
   // The disassembly panel's lines, for tracing C code.
   virtual std::vector<std::string> DisassemblyLines() = 0;
+  // A command that runs code was given before a build loaded a program.
+  virtual void TellNoProgram() {}
+  // The user screen's length, and its trimming back to an earlier length when steps are
+  // undone.
+  virtual size_t ConsoleOutputSize() { return 0; }
+  virtual void TrimConsoleOutput(size_t /*size*/) {}
+};
+
+// Why the last command that ran code stopped.
+enum class TStopReason {
+  None,
+  Reached,     // the step, the line, the return or the undo it was asked for
+  Breakpoint,  // an enabled breakpoint whose condition and pass count were met
+  ProgramEnd,  // the next instruction ends the program
+  Pause,       // the pause command (or the headless input's end)
+  StepLimit,   // SetStepLimit's bound
+  RanPastEnd,  // IP went past FFFFh
+  NoProgram,   // nothing ran: no program is loaded
 };
 
 // The trainer's side of the commands. Each operation applies the link's retry rule itself
@@ -87,6 +108,28 @@ class TRunControl {
   void arTraceExecute();
   void arStepExecute();
   void arPauseExecute();
+  // Runs until the current procedure returns to its caller: a RET, RETF or IRET that
+  // leaves SP above where it was when the command began.
+  void arStepOutExecute();
+  // The memory as the last build loaded it, then a reset; nothing is rebuilt.
+  void arReloadExecute();
+  // Undoes one source line's worth of steps (back to the previous step that had a line).
+  void arStepBackExecute();
+
+  // The same commands with their target given as a code offset instead of the caret line.
+  void RunTo(uint16_t offset);
+  void SetIP(uint16_t offset);
+  // Undoes up to `instructions` steps of the simulator; returns how many were undone.
+  size_t StepBack(size_t instructions);
+
+  TBreakpoints& Breakpoints() { return breakpoints_; }
+  bool ProgramLoaded() const { return build_.ProgramLoaded; }
+  TStopReason LastStop() const { return lastStop_; }
+  // Steps one command may run on the simulator; 0: no bound.
+  void SetStepLimit(uint64_t steps) { stepLimit_ = steps; }
+  // Recording for step back (on by default; the simulator only, offline only).
+  void SetHistoryEnabled(bool enabled);
+  size_t HistorySize() const { return history_.Size(); }
 
   // The upper-case text of the caret line after the last current-line display.
   void SetCurrentLineText(const std::string& text);
@@ -103,12 +146,29 @@ class TRunControl {
   uint64_t LastRunSteps() const { return lastRunSteps_; }
 
  private:
+  // Where a simulator run stops besides the program's end, a pause and StopAddress.
+  struct TRunGoal {
+    bool breakpoints = true;
+    // At StopAddress only with SP at least this: back in the frame of a stepped-over call.
+    uint32_t minStackPointer = 0;
+    // Run until return: after a return instruction that leaves SP above this.
+    bool untilReturn = false;
+    uint32_t returnAbove = 0;
+    // A flag per 16-bit offset where the run stops too (the trace of C code).
+    const uint8_t* lines = nullptr;
+  };
   void TakeSnapshot() { view_.SnapshotRegisters(); }
+  // False, told to the view, when no program is loaded.
+  bool RequireProgram();
+  bool Recording() const;
+  void SimulatorStep();
   void StepOnce();
-  // Simulator: runs until the program's end, a pause, StopAddress or (with a map of 65536
-  // flags) a flagged offset; trainer: starts the trainer.
-  void RunUntilStop(const uint8_t* breakpoints);
-  void RunOnSimulator(const uint8_t* breakpoints);
+  // Simulator: runs to the goal; trainer: starts the trainer.
+  void RunUntilStop(const TRunGoal& goal);
+  void RunOnSimulator(const TRunGoal& goal);
+  bool AtBreakpoint(const std::vector<uint8_t>& flags);
+  // The instruction at CS:IP is a CALL: steps into it and runs until it has returned.
+  bool StepOverCall();
   // The program-end question; true when the program was at its end (whatever the answer).
   bool AskAtProgramEnd();
   void FillBreakpointMap();
@@ -124,8 +184,17 @@ class TRunControl {
   bool running_ = false;
   std::string currentLineText_;
   uint64_t lastRunSteps_ = 0;
+  uint64_t stepLimit_ = 0;
+  TStopReason lastStop_ = TStopReason::None;
+  TBreakpoints breakpoints_;
+  TStepHistory history_;
+  bool historyEnabled_ = true;
 };
 
-// The source line's text as step over sees it: blanks and tabs removed, a label up to the
-// first colon removed; true when the rest begins with CALL.
+// The source line's text as step over sees it: the comment removed, then a leading label
+// ("NAME:") removed; true when the next word is CALL.
 bool IsCallLine(const std::string& upperText);
+
+// The instruction at the address (after any prefixes) is a CALL, or a return of any kind.
+bool IsCallInstruction(const TMemImage& memory, uint16_t cs, uint16_t ip);
+bool IsReturnInstruction(const TMemImage& memory, uint16_t cs, uint16_t ip);

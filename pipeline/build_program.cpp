@@ -133,6 +133,8 @@ bool BuildProgram(const TBuildRequest& request, IBuildHost& host, IBuildReport& 
   if (paths.kind == TSourceKind::Assembly) {
     state.WatchRows = ReadWatchRows(listing, request.assembler, state.LoadInfo);
   }
+  state.LoadedImage.assign(memory.Data() + kLoadedImageStart,
+                           memory.Data() + kLoadedImageStart + kLoadedImageSize);
 
   // 7. The disassembly.
   if (request.disassemble && !request.disassemble(paths.codeImage)) {

@@ -40,6 +40,9 @@ struct TBuildState {
   TLineTable LineTable;
   TLoadInfo LoadInfo;
   std::vector<TWatchRow> WatchRows;
+  // Memory from 1000h:0000 to 2000h:FFFF as the build loaded it, for reloading without a
+  // new build.
+  std::vector<uint8_t> LoadedImage;
   bool UsesProtectedMode = false;
   TProtectedModeParameters ProtectedModeParameters{};
   std::string problem;  // why the build stopped when it returned false (also listed)
@@ -60,6 +63,9 @@ struct TBuildRequest {
 // state.BuildSucceeded. A false return lists why (state.problem) as its last message.
 bool BuildProgram(const TBuildRequest& request, IBuildHost& host, IBuildReport& report,
                   TBuildState& state, TMemImage& memory, TCPUState& cpu);
+
+inline constexpr uint32_t kLoadedImageStart = 0x10000;
+inline constexpr uint32_t kLoadedImageSize = 0x20000;
 
 // Reads a whole file; false when it is missing or unreadable.
 bool ReadWholeFile(const std::string& path, std::string& bytes);

@@ -1,5 +1,8 @@
 #include "debug_info.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <fmt/format.h>
 
 #include "cpu_state.h"

@@ -88,6 +88,7 @@ struct TWatchRow {
 std::vector<TWatchRow> ReadWatchRows(const std::vector<std::string>& listing,
                                      std::string_view assembler, const TLoadInfo& info);
 
+
 // DATA1, BUF1, DATA2, BUF2, DATAS_SEL, MLEN, 0, 1000h.
 using TProtectedModeParameters = std::array<uint16_t, 8>;
 TProtectedModeParameters ReadProtectedModeParameters(const std::vector<std::string>& map,

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "cpu_state.h"
 #include "mem_image.h"
@@ -25,6 +26,16 @@ class TCPU86 {
   // nullptr: offline.
   void SetBridge(ITrainerBridge* bridge);
   TWorkingMode WorkingMode() const { return bridge_ ? bridge_->Mode() : TWorkingMode::Offline; }
+
+  // A memory write with the bytes it replaced (little-endian in `old`), for undoing steps.
+  struct TMemWrite {
+    uint32_t linear;
+    uint32_t old;
+    uint8_t size;
+  };
+  // nullptr (the default): writes are not recorded. Otherwise every memory write of the
+  // following steps is appended, the line-input buffer of INT 21h AH=0Ah included.
+  void SetJournal(std::vector<TMemWrite>* journal) { journal_ = journal; }
 
   // Executes one instruction at CS:IP with all its prefixes: one element of a repeated
   // string instruction, one console service with any waiting it does, or one control
@@ -96,6 +107,9 @@ class TCPU86 {
   // ---- memory, code fetch and registers --------------------------------------------
   void RefreshMode();
   void ContinueAfterPrefix();
+  void Journal(uint32_t linear, int size);
+  // The line input service writes its buffer past Wr: the whole buffer is recorded first.
+  void JournalLineInput();
   void BridgeRead(uint16_t off, int len);
   void BridgeWrite(uint16_t off, int len);
 
@@ -107,6 +121,8 @@ class TCPU86 {
   }
   template <int N>
   void Wr(uint16_t seg, uint16_t off, uint32_t v) {
+    if (journal_) [[unlikely]]
+      Journal(TMemImage::Linear(seg, off), N);
     StoreLE<N>(m_ + TMemImage::Linear(seg, off), v);
     if (bridged_ && seg == DataSeg && off >= 0x2000) [[unlikely]]
       BridgeWrite(off, N);
@@ -353,6 +369,7 @@ class TCPU86 {
   std::array<const uint32_t*, 8> ea16Index_;
   const Tables* tables_;
   ITrainerBridge* bridge_ = nullptr;
+  std::vector<TMemWrite>* journal_ = nullptr;
   IConsole* console_;
   TDetachedConsole detached_;
   bool bridged_ = false;  // cached for the current step

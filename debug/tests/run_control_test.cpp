@@ -64,7 +64,7 @@ class RunControlTest : public ::testing::Test {
     view_.control = &run_;
     for (size_t i = 0; i < sizeof kProgram; ++i)
       m_.memory.SetByte(TMemImage::Linear(0x1000, uint16_t(i)), kProgram[i]);
-    m_.build.BuildSucceeded = true;
+    m_.build.BuildSucceeded = m_.build.ProgramLoaded = true;
     m_.build.sourceKind = TSourceKind::Assembly;
     for (size_t i = 0; i < std::size(kLineOffsets); ++i) AddLine(kLineOffsets[i], int(i) + 1);
     run_.arResetExecute();
@@ -105,10 +105,26 @@ TEST_F(RunControlTest, TraceStopsAtASourceLineOrAfterFiveInstructions) {
   EXPECT_EQ(view_.executionLine, -1);
 }
 
+TEST(IsCallLine, DecidesOnTheTextBeforeTheCommentAfterALabel) {
+  const struct {
+    const char* text;
+    bool call;
+  } kCases[] = {
+      {"START:CALL PRINT ; SHOW IT", true},
+      {"        CALL PRINT ; NOTE: X", true},
+      {"NEXT:\tCALL FAR PTR ES:[BX]", true},
+      {"\tMOV AX,BX", false},
+      {"        MOV AX,1 ; CALL X", false},
+      {"X: ; CALL", false},
+      {"CALLER: MOV AX,1", false},
+      {"        CALLS", false},
+      {"; CALL", false},
+      {"", false},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(IsCallLine(c.text), c.call) << c.text;
+}
+
 TEST_F(RunControlTest, StepOverRunsACallLineToTheNextLineAndTracesAnythingElse) {
-  EXPECT_TRUE(IsCallLine("START:CALL PRINT ; SHOW IT"));
-  EXPECT_FALSE(IsCallLine("\tMOV AX,BX"));
-  EXPECT_FALSE(IsCallLine("CALL PRINT ; NOTE: SHOWS IT"));  // up to the comment's colon goes
   view_.lineTexts = {{1, "        MOV AX,1"}, {2, "        INC AX"}, {3, "NEXT:   CALL SUB1"}};
   run_.arStepExecute();
   EXPECT_EQ(IP(), 0x3u);

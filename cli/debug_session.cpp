@@ -1,0 +1,478 @@
+#include "debug_session.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "dos_names.h"
+#include "machine.h"
+#include "run_control.h"
+#include "source_build.h"
+#include "stdio_console.h"
+
+namespace {
+
+
+// The map names a module by the path its source was built from; lines are named by the
+// file name alone.
+std::string ModuleName(std::string_view module) { return UpperAscii(FileNamePart(module)); }
+
+// The first word of text, and text after it.
+std::string_view FirstWord(std::string_view& text) {
+  text = TrimSpaces(text);
+  size_t n = 0;
+  while (n < text.size() && !std::isspace(static_cast<unsigned char>(text[n]))) ++n;
+  const std::string_view word = text.substr(0, n);
+  text = TrimSpaces(text.substr(n));
+  return word;
+}
+
+std::optional<int> ParseInt(std::string_view text) {
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  int n = 0;
+  for (char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
+    n = n * 10 + (c - '0');
+  }
+  return n;
+}
+
+// The user screen on standard output, counted so that answers start on a line of their
+// own and steps back know how much each step printed.
+class TSessionConsole final : public IConsole {
+ public:
+  TSessionConsole(std::FILE* keys, std::FILE* out) : inner_(keys, out, false) {}
+  TRunControl* control = nullptr;
+
+  void ShowUserScreen() override {}
+  void SetCaption(std::string_view text, uint32_t rgb) override { inner_.SetCaption(text, rgb); }
+  void FocusConsole() override {}
+  void Append(std::string_view bytes) override {
+    inner_.Append(bytes);
+    size_ += bytes.size();
+    if (!bytes.empty()) lineOpen_ = bytes.back() != '\n';
+  }
+  void DeleteLast() override {
+    inner_.DeleteLast();
+    if (size_ > 0) --size_;
+  }
+  void ScrollToEnd() override {}
+  void ProcessEvents() override {
+    inner_.ProcessEvents();
+    // The keys the standard input gave join this console's type-ahead, which the program reads.
+    while (inner_.KeyCount() > 0 && KeyCount() < TKeyQueue::kCapacity) PushKey(inner_.TakeKey());
+    // Nobody is left to type: the run ends after this step, as a pause would end it.
+    if (inner_.InputEnded() && KeyCount() == 0 && control) control->SetRunState(false);
+  }
+  bool Running() const override { return inner_.Running(); }
+
+  void SetRunning(bool running) { inner_.SetRunning(running); }
+  bool InputEnded() const { return inner_.InputEnded(); }
+  size_t Size() const { return size_; }
+  // Output already printed stays printed; only the count goes back.
+  void TrimTo(size_t size) { size_ = std::min(size_, size); }
+  // Ends the program's unfinished line before an answer.
+  void EndLine(std::FILE* out) {
+    inner_.Flush();
+    if (lineOpen_) std::fputc('\n', out);
+    lineOpen_ = false;
+  }
+
+ private:
+  TStdioConsole inner_;
+  size_t size_ = 0;
+  bool lineOpen_ = false;
+};
+
+class THeadlessView final : public IRunView {
+ public:
+  THeadlessView(TSessionConsole& console, std::FILE* out) : console_(console), out_(out) {}
+
+  void ShowRunState(bool running) override { console_.SetRunning(running); }
+  void ShowRegisters() override {}
+  // The run control's step over reads the current line's text, as the editor hands it over.
+  void ShowCurrentLine() override {
+    const int line = ExecutionLine();
+    control->SetCurrentLineText(line > 0 && size_t(line) <= sourceLines.size()
+                                    ? UpperAscii(sourceLines[size_t(line) - 1])
+                                    : std::string());
+  }
+  void RefreshMemoryViews() override {}
+  void SnapshotRegisters() override {}
+  // The run reports the end and stays there; `reset` starts again.
+  bool AskProgramExited() override { return false; }
+  void ProcessEvents() override {}
+  void SetUserScreenIdle() override {}
+  int ExecutionLine() override { return executionLine ? executionLine() : -1; }
+  int CaretLine() override { return 0; }
+  std::vector<std::string> DisassemblyLines() override { return {}; }
+  void TellNoProgram() override { noProgram = true; }
+  size_t ConsoleOutputSize() override { return console_.Size(); }
+  void TrimConsoleOutput(size_t size) override { console_.TrimTo(size); }
+
+  std::function<int()> executionLine;
+  std::vector<std::string> sourceLines;
+  TRunControl* control = nullptr;
+  bool noProgram = false;
+
+ private:
+  TSessionConsole& console_;
+  std::FILE* out_;
+};
+
+class TDebugSession {
+ public:
+  TDebugSession(const TDebugOptions& options, std::FILE* keys, std::FILE* out)
+      : options_(options),
+        out_(out),
+        console_(keys, out),
+        view_(console_, out),
+        run_(machine_.simulator, machine_.build, view_) {
+    console_.control = &run_;
+    view_.control = &run_;
+    view_.executionLine = [this] { return CurrentLine().line; };
+    machine_.simulator.SetConsole(&console_);
+    run_.SetStepLimit(options.maxSteps);
+  }
+
+  bool Build() {
+    const TSourceBuildStatus status = BuildSource(options_.source, options_.assembler, out_,
+                                                  machine_.build, machine_.memory, machine_.cpu);
+    mainModule_ = ModuleName(options_.source);
+    std::ifstream source(options_.source, std::ios::binary);
+    for (std::string line; std::getline(source, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      view_.sourceLines.push_back(line);
+    }
+    run_.RefreshViews(1);
+    if (status != sbLoaded) machine_.build.BuildSucceeded = false;
+    return status == sbLoaded;
+  }
+
+  // False after quit.
+  bool Obey(std::string_view line);
+
+ private:
+  struct TLine {
+    int line = -1;  // in the main source; -1 elsewhere
+    std::string text;
+  };
+  using Handler = void (TDebugSession::*)(std::string_view arguments);
+  struct TCommand {
+    std::string_view name;
+    Handler handler;
+  };
+  static const std::array<TCommand, 18> kCommands;
+
+  template <class... Args>
+  void Say(fmt::format_string<Args...> format, Args&&... args) {
+    console_.EndLine(out_);
+    fmt::print(out_, format, std::forward<Args>(args)...);
+    std::fputc('\n', out_);
+    std::fflush(out_);
+  }
+  TLine CurrentLine() const;
+  std::string Position() const {
+    const TCPUState& s = machine_.cpu;
+    return fmt::format("line {} ({:04X}:{:04X})", CurrentLine().text, s.CS, s.EIP);
+  }
+  std::optional<uint16_t> LineOffset(std::string_view text, std::string& where);
+  bool NeedsProgram();
+  // Runs a command of the run control and reports where and why it stopped.
+  template <class F>
+  void RunCommand(std::string_view name, F command);
+  TBreakpoint* BreakpointArgument(std::string_view arguments);
+
+  void Break(std::string_view arguments);
+  void Delete(std::string_view arguments);
+  void Enable(std::string_view arguments) { SetEnabled(arguments, true); }
+  void Disable(std::string_view arguments) { SetEnabled(arguments, false); }
+  void SetEnabled(std::string_view arguments, bool enabled);
+  void Run(std::string_view arguments);
+  void Until(std::string_view arguments);
+  void Step(std::string_view) { RunCommand("step", [this] { run_.arTraceExecute(); }); }
+  void Next(std::string_view) { RunCommand("next", [this] { run_.arStepExecute(); }); }
+  void Finish(std::string_view) { RunCommand("finish", [this] { run_.arStepOutExecute(); }); }
+  void Back(std::string_view arguments);
+  void SetIP(std::string_view arguments);
+  void Reset(std::string_view);
+  void Reload(std::string_view);
+  void Print(std::string_view arguments);
+  void Registers(std::string_view);
+  void Quit(std::string_view) { quit_ = true; }
+  void Help(std::string_view);
+
+  TDebugOptions options_;
+  std::FILE* out_;
+  TMachine machine_;
+  TSessionConsole console_;
+  THeadlessView view_;
+  TRunControl run_;
+  std::string mainModule_;
+  bool quit_ = false;
+};
+
+const std::array<TDebugSession::TCommand, 18> TDebugSession::kCommands = {{
+    {"break", &TDebugSession::Break},
+    {"delete", &TDebugSession::Delete},
+    {"enable", &TDebugSession::Enable},
+    {"disable", &TDebugSession::Disable},
+    {"run", &TDebugSession::Run},
+    {"until", &TDebugSession::Until},
+    {"step", &TDebugSession::Step},
+    {"next", &TDebugSession::Next},
+    {"finish", &TDebugSession::Finish},
+    {"back", &TDebugSession::Back},
+    {"setip", &TDebugSession::SetIP},
+    {"reset", &TDebugSession::Reset},
+    {"reload", &TDebugSession::Reload},
+    {"print", &TDebugSession::Print},
+    {"regs", &TDebugSession::Registers},
+    {"quit", &TDebugSession::Quit},
+    {"help", &TDebugSession::Help},
+    {"?", &TDebugSession::Help},
+}};
+
+bool TDebugSession::Obey(std::string_view line) {
+  std::string_view rest = line;
+  const std::string_view name = FirstWord(rest);
+  if (name.empty() || name.starts_with('#')) return true;
+  const auto found = std::find_if(kCommands.begin(), kCommands.end(),
+                                  [name](const TCommand& c) { return c.name == name; });
+  if (found == kCommands.end()) {
+    Say("error: unknown command '{}' (try help)", name);
+    return true;
+  }
+  (this->*found->handler)(rest);
+  return !quit_;
+}
+
+TDebugSession::TLine TDebugSession::CurrentLine() const {
+  const TCPUState& s = machine_.cpu;
+  const auto found = s.EIP <= 0xFFFF ? LineAtAddress(machine_.build.LineTable, s.CS,
+                                                     uint16_t(s.EIP))
+                                     : std::nullopt;
+  if (!found) return {-1, "-"};
+  const std::string module = ModuleName(found->module);
+  if (module == mainModule_) return {found->line, std::to_string(found->line)};
+  return {-1, fmt::format("{}:{}", module, found->line)};
+}
+
+std::optional<uint16_t> TDebugSession::LineOffset(std::string_view text, std::string& where) {
+  std::string module = mainModule_;
+  if (const size_t colon = text.rfind(':'); colon != std::string_view::npos) {
+    module = UpperAscii(text.substr(0, colon));
+    text = text.substr(colon + 1);
+  }
+  const std::optional<int> line = ParseInt(text);
+  if (!line) {
+    Say("error: '{}' is no line number", text);
+    return std::nullopt;
+  }
+  for (const std::string& entry : machine_.build.LineTable) {
+    const TLineEntry e = ParseLineEntry(entry);
+    if (e.line != *line || ModuleName(e.module) != module) continue;
+    where = module == mainModule_ ? std::to_string(*line) : fmt::format("{}:{}", module, *line);
+    return uint16_t(std::stoul(e.offset, nullptr, 16));
+  }
+  Say("error: no code at line {}", text);
+  return std::nullopt;
+}
+
+bool TDebugSession::NeedsProgram() {
+  if (run_.ProgramLoaded()) return true;
+  Say("error: no program loaded");
+  return false;
+}
+
+template <class F>
+void TDebugSession::RunCommand(std::string_view name, F command) {
+  view_.noProgram = false;
+  command();
+  if (view_.noProgram) {
+    Say("error: no program loaded");
+    return;
+  }
+  std::string_view reason = name;
+  switch (run_.LastStop()) {
+    case TStopReason::Breakpoint: reason = "break"; break;
+    case TStopReason::ProgramEnd: reason = "exit"; break;
+    case TStopReason::StepLimit: reason = "limit"; break;
+    case TStopReason::RanPastEnd: reason = "end"; break;
+    case TStopReason::Pause: reason = console_.InputEnded() ? "input" : "pause"; break;
+    default: break;
+  }
+  if (console_.InputEnded()) reason = "input";
+  Say("stop {} at {}", reason, Position());
+}
+
+void TDebugSession::Break(std::string_view arguments) {
+  if (!NeedsProgram()) return;
+  std::string_view rest = arguments;
+  const std::string_view lineText = FirstWord(rest);
+  TBreakpoint b;
+  // "... pass N" at the end, "if CONDITION" before it.
+  if (const size_t pass = rest.rfind("pass "); pass != std::string_view::npos &&
+                                               (pass == 0 || std::isspace(rest[pass - 1]))) {
+    const std::optional<int> count = ParseInt(TrimSpaces(rest.substr(pass + 5)));
+    if (!count) {
+      Say("error: pass takes a count, not '{}'", TrimSpaces(rest.substr(pass + 5)));
+      return;
+    }
+    b.passCount = uint32_t(*count);
+    rest = TrimSpaces(rest.substr(0, pass));
+  }
+  if (!rest.empty()) {
+    if (FirstWord(rest) != "if" || rest.empty()) {
+      Say("error: break LINE [if CONDITION] [pass N]");
+      return;
+    }
+    std::string error;
+    b.condition = ParseCondition(rest, machine_.build, error);
+    if (!b.condition) {
+      Say("error: {}", error);
+      return;
+    }
+    b.conditionText = std::string(rest);
+  }
+  const std::optional<uint16_t> offset = LineOffset(lineText, b.where);
+  if (!offset) return;
+  b.offset = *offset;
+  const int id = run_.Breakpoints().Add(b);
+  Say("breakpoint {} at line {} ({:04X}:{:04X}){}{}", id, b.where, kCodeSegment, b.offset,
+      b.condition ? " if " + b.conditionText : "",
+      b.passCount > 1 ? fmt::format(" pass {}", b.passCount) : "");
+}
+
+TBreakpoint* TDebugSession::BreakpointArgument(std::string_view arguments) {
+  const std::optional<int> id = ParseInt(TrimSpaces(arguments));
+  TBreakpoint* b = id ? run_.Breakpoints().Find(*id) : nullptr;
+  if (!b) Say("error: no breakpoint '{}'", TrimSpaces(arguments));
+  return b;
+}
+
+void TDebugSession::Delete(std::string_view arguments) {
+  if (TBreakpoint* b = BreakpointArgument(arguments)) {
+    const int id = b->id;
+    run_.Breakpoints().Remove(id);
+    Say("deleted breakpoint {}", id);
+  }
+}
+
+void TDebugSession::SetEnabled(std::string_view arguments, bool enabled) {
+  if (TBreakpoint* b = BreakpointArgument(arguments)) {
+    b->enabled = enabled;
+    Say("breakpoint {} {}", b->id, enabled ? "enabled" : "disabled");
+  }
+}
+
+void TDebugSession::Run(std::string_view arguments) {
+  const std::string_view how = TrimSpaces(arguments);
+  if (!how.empty() && how != "nobreak") {
+    Say("error: run takes nothing or 'nobreak'");
+    return;
+  }
+  RunCommand("run", [this, how] { run_.arRunExecute(how == "nobreak"); });
+}
+
+void TDebugSession::Until(std::string_view arguments) {
+  if (!NeedsProgram()) return;
+  std::string where;
+  if (const std::optional<uint16_t> offset = LineOffset(TrimSpaces(arguments), where))
+    RunCommand("until", [this, offset] { run_.RunTo(*offset); });
+}
+
+void TDebugSession::Back(std::string_view arguments) {
+  if (!NeedsProgram()) return;
+  const std::string_view count = TrimSpaces(arguments);
+  const std::optional<int> n = count.empty() ? 1 : ParseInt(count);
+  if (!n || *n == 0) {
+    Say("error: back takes a step count, not '{}'", count);
+    return;
+  }
+  size_t undone = 0;
+  RunCommand("back", [this, n, &undone] { undone = run_.StepBack(size_t(*n)); });
+  if (undone < size_t(*n)) Say("note: {} of {} steps undone, no earlier step recorded", undone, *n);
+}
+
+void TDebugSession::SetIP(std::string_view arguments) {
+  if (!NeedsProgram()) return;
+  std::string where;
+  const std::optional<uint16_t> offset = LineOffset(TrimSpaces(arguments), where);
+  if (!offset) return;
+  run_.SetIP(*offset);
+  Say("ip at {}", Position());
+}
+
+void TDebugSession::Reset(std::string_view) {
+  if (!NeedsProgram()) return;
+  run_.arResetExecute();
+  Say("reset at {}", Position());
+}
+
+void TDebugSession::Reload(std::string_view) {
+  if (!NeedsProgram()) return;
+  run_.arReloadExecute();
+  Say("reloaded at {}", Position());
+}
+
+void TDebugSession::Print(std::string_view arguments) {
+  const std::string_view name = TrimSpaces(arguments);
+  const std::optional<TOperand> operand = ParseOperand(name, machine_.build);
+  if (!operand) {
+    Say("error: '{}' is no register, flag or variable", name);
+    return;
+  }
+  const uint32_t value = ReadOperand(*operand, machine_.cpu, machine_.memory);
+  if (operand->kind == TOperand::Kind::Flag) Say("{} = {}", operand->name, value);
+  else Say("{} = {} ({:0{}X}H)", operand->name, value, value, operand->size * 2);
+}
+
+void TDebugSession::Registers(std::string_view) {
+  const TCPUState& s = machine_.cpu;
+  std::string flagTexts;
+  for (const char* flag : {"CF", "ZF", "SF", "OF", "PF", "AF", "DF", "IF", "TF"})
+    flagTexts += fmt::format(" {}={}", flag,
+                             ReadOperand(*ParseOperand(flag, machine_.build), s, machine_.memory));
+  Say("AX={:04X} BX={:04X} CX={:04X} DX={:04X} SP={:04X} BP={:04X} SI={:04X} DI={:04X} "
+      "DS={:04X} ES={:04X} SS={:04X} CS={:04X} IP={:04X}{}",
+      s.EAX & 0xFFFF, s.EBX & 0xFFFF, s.ECX & 0xFFFF, s.EDX & 0xFFFF, s.ESP & 0xFFFF,
+      s.EBP & 0xFFFF, s.ESI & 0xFFFF, s.EDI & 0xFFFF, s.DS, s.ES, s.SS, s.CS, s.EIP, flagTexts);
+}
+
+void TDebugSession::Help(std::string_view) {
+  Say("commands: break LINE [if COND] [pass N], delete N, disable N, enable N, run [nobreak], "
+      "until LINE, step, next, finish, back [N], setip LINE, reset, reload, print NAME, regs, "
+      "quit");
+}
+
+// A command line of any length, without its line ending.
+bool ReadLine(std::FILE* in, std::string& line) {
+  line.clear();
+  for (int c; (c = std::fgetc(in)) != EOF;) {
+    if (c == '\n') return true;
+    line += char(c);
+  }
+  return !line.empty();
+}
+
+}  // namespace
+
+int RunDebugSession(const TDebugOptions& options, std::FILE* commands, std::FILE* keys,
+                    std::FILE* out) {
+  TDebugSession session(options, keys, out);
+  const bool built = session.Build();
+  std::string line;
+  while (ReadLine(commands, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!session.Obey(line)) break;
+  }
+  return built ? 0 : 1;
+}

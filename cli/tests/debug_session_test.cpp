@@ -1,0 +1,152 @@
+// corvale-run debug on programs built with our toolchain: scripts of debugger commands and
+// the answers they must get, the program's own output between them.
+#include "debug_session.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Lines 8-19; SUM adds CX to AX, so AX is 15 when the loop has called it five times.
+constexpr const char* kLoop =
+    "DATA SEGMENT\r\nCNT DW 0\r\nDATA ENDS\r\nCODE SEGMENT\r\n ASSUME CS:CODE,DS:DATA\r\n"
+    "INCLUDE PRINT.INC\r\nSTART: MOV AX,DATA\r\n"
+    " MOV DS,AX\r\n"                    // 8
+    " MOV AX,0\r\n"                     // 9
+    " MOV CX,5\r\n"                     // 10
+    "AGAIN: CALL SUM ; note: adds\r\n"  // 11
+    " INC CNT\r\n"                      // 12
+    " LOOP AGAIN\r\n"                   // 13
+    " CALL SHOW\r\n"                    // 14
+    " MOV AX,4C00H\r\n"                 // 15
+    " INT 21H\r\n"                      // 16
+    "SUM PROC\r\n"                      // 17
+    " ADD AX,CX\r\n"                    // 18
+    " RET\r\n"                          // 19
+    "SUM ENDP\r\nCODE ENDS\r\n END START\r\n";
+constexpr const char* kPrint = "SHOW PROC\r\n MOV DL,41H\r\n MOV AH,2\r\n INT 21H\r\n RET\r\nSHOW ENDP\r\n";
+// Waits for a key, then loops for ever.
+constexpr const char* kWait =
+    "CODE SEGMENT\r\n ASSUME CS:CODE\r\nSTART: MOV AH,1\r\n INT 21H\r\nL: JMP L\r\nCODE ENDS\r\n"
+    " END START\r\n";
+
+struct TScript {
+  const char* name;
+  const char* source;
+  const char* keys;
+  const char* commands;
+  const char* answers;  // after the build's messages
+};
+
+// Offsets: SHOW 0000-0006 (from the included file, before START), START 0007, line 11
+// at 0012, 12 at 0015, 13 at 0019, 14 at 001B, 15 at 001E, 16 at 0021, 18 at 0023, 19 at 0025.
+const TScript kScripts[] = {
+    {"teachers-check", "loop.asm", "", "break 19 pass 5\nrun\nprint AX\nprint CNT\nquit\nrun\n",
+     "breakpoint 1 at line 19 (1000:0025) pass 5\nstop break at line 19 (1000:0025)\n"
+     "AX = 15 (000FH)\nCNT = 4 (0004H)\n"},
+    {"conditions", "loop.asm", "",
+     "break 12 if cnt == 2\nbreak 18 if AX >= 0CH\nrun\nprint CX\ndisable 1\nrun\nprint CX\n"
+     "enable 1\nreload\nbreak 13 if CX < 3\ndelete 2\nrun\nrun\nprint CNT\n",
+     "breakpoint 1 at line 12 (1000:0015) if cnt == 2\n"
+     "breakpoint 2 at line 18 (1000:0023) if AX >= 0CH\n"
+     "stop break at line 12 (1000:0015)\nCX = 3 (0003H)\nbreakpoint 1 disabled\n"
+     "stop break at line 18 (1000:0023)\nCX = 2 (0002H)\nbreakpoint 1 enabled\n"
+     "reloaded at line 7 (1000:0007)\nbreakpoint 3 at line 13 (1000:0019) if CX < 3\n"
+     "deleted breakpoint 2\nstop break at line 12 (1000:0015)\n"
+     "stop break at line 13 (1000:0019)\nCNT = 4 (0004H)\n"},
+    {"steps", "loop.asm", "",
+     "until 11\nnext\nprint AX\nstep\nstep\nstep\nfinish\nprint AX\nback 2\nprint AX\nback\n"
+     "setip 14\nstep\nback 4\nnext\nnext\nnext\nnext\nrun\nrun\nreload\nprint CNT\n",
+     "stop until at line 11 (1000:0012)\nstop next at line 12 (1000:0015)\nAX = 5 (0005H)\n"
+     "stop step at line 13 (1000:0019)\nstop step at line 11 (1000:0012)\n"
+     "stop step at line 18 (1000:0023)\nstop finish at line 12 (1000:0015)\nAX = 9 (0009H)\n"
+     "stop back at line 18 (1000:0023)\nAX = 5 (0005H)\nstop back at line 11 (1000:0012)\n"
+     "ip at line 14 (1000:001B)\nA\nstop step at line 15 (1000:001E)\n"
+     "stop back at line - (1000:0000)\nstop next at line - (1000:0002)\n"
+     "stop next at line - (1000:0004)\nA\nstop next at line - (1000:0006)\n"
+     "stop next at line 15 (1000:001E)\nstop exit at line 16 (1000:0021)\n"
+     "stop exit at line 16 (1000:0021)\nreloaded at line 7 (1000:0007)\nCNT = 0 (0000H)\n"},
+    {"until-and-next-stop-at-breakpoints", "loop.asm", "",
+     "break 18\nuntil 14\nnext\nrun nobreak\nreset\nuntil 11\nnext\ndisable 1\nsetip 14\nnext\n",
+     "breakpoint 1 at line 18 (1000:0023)\nstop break at line 18 (1000:0023)\n"
+     "stop next at line 19 (1000:0025)\nA\nstop exit at line 16 (1000:0021)\n"
+     "reset at line 7 (1000:0007)\nstop until at line 11 (1000:0012)\n"
+     "stop break at line 18 (1000:0023)\nbreakpoint 1 disabled\nip at line 14 (1000:001B)\n"
+     "A\nstop next at line 15 (1000:001E)\n"},
+    {"bad-commands", "loop.asm", "",
+     "jump 3\nbreak 99\nbreak 12 if QX == 1\nbreak 12 if CX == FFH\nbreak 12 pass x\n"
+     "delete 7\nprint QX\nrun fast\nback\nback 0\n# a comment\n\n",
+     "error: unknown command 'jump' (try help)\nerror: no code at line 99\n"
+     "error: 'QX' is no register, flag or variable\n"
+     "error: 'FFH' is no number (decimal, or hex ending in H)\n"
+     "error: pass takes a count, not 'x'\nerror: no breakpoint '7'\n"
+     "error: 'QX' is no register, flag or variable\nerror: run takes nothing or 'nobreak'\n"
+     "stop back at line 7 (1000:0007)\nnote: 0 of 1 steps undone, no earlier step recorded\n"
+     "error: back takes a step count, not '0'\n"},
+    // With a key the program loops for ever; without one it waits for input that never comes.
+    {"limit", "wait.asm", "x", "run\nprint AL\n",
+     "x\nstop limit at line 5 (1000:0004)\nAL = 120 (78H)\n"},
+    {"input-ends", "wait.asm", "", "run\n", "stop input at line 4 (1000:0002)\n"},
+    {"no-program", "bad.asm", "", "run\nstep\nbreak 3\nprint AX\n",
+     "error: no program loaded\nerror: no program loaded\nerror: no program loaded\n"
+     "AX = 0 (0000H)\n"},
+};
+
+class DebugSession : public ::testing::TestWithParam<TScript> {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = fs::temp_directory_path() / ("corvale-debug-" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    std::ofstream(dir_ / "loop.asm", std::ios::binary) << kLoop;
+    std::ofstream(dir_ / "PRINT.INC", std::ios::binary) << kPrint;
+    std::ofstream(dir_ / "wait.asm", std::ios::binary) << kWait;
+    std::ofstream(dir_ / "bad.asm", std::ios::binary) << "CODE SEGMENT\r\n MOV AX,\r\nCODE ENDS\r\n END\r\n";
+  }
+  static void TearDownTestSuite() { fs::remove_all(dir_); }
+  static fs::path dir_;
+};
+fs::path DebugSession::dir_;
+
+TEST_P(DebugSession, AnswersTheScript) {
+  const TScript& s = GetParam();
+  std::string commands = s.commands, keys = s.keys;
+  std::FILE* in = fmemopen(commands.data(), commands.size(), "r");
+  std::FILE* keyIn = keys.empty() ? std::fopen("/dev/null", "r") : fmemopen(keys.data(), keys.size(), "r");
+  char* text = nullptr;
+  size_t size = 0;
+  std::FILE* out = open_memstream(&text, &size);
+  TDebugOptions options;
+  options.source = (dir_ / s.source).string();
+  options.maxSteps = 1000;
+  const int status = RunDebugSession(options, in, keyIn, out);
+  std::fclose(out);
+  std::fclose(in);
+  std::fclose(keyIn);
+  std::string output(text, size);
+  std::free(text);
+  // The build's messages end with the load line, or with the listing's errors.
+  const size_t loaded = output.find("已进入调试状态！\n");
+  const bool built = loaded != std::string::npos;
+  EXPECT_EQ(status, built ? 0 : 1);
+  EXPECT_EQ(built, std::string(s.source) != "bad.asm") << output;
+  const std::string answers = built ? output.substr(loaded + std::string("已进入调试状态！\n").size())
+                                    : output.substr(output.find("error: no program loaded"));
+  EXPECT_EQ(answers, s.answers);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, DebugSession, ::testing::ValuesIn(kScripts),
+                         [](const auto& info) {
+                           std::string name = info.param.name;
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return name;
+                         });
+
+}  // namespace
