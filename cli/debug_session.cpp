@@ -13,6 +13,9 @@
 
 #include "dos_names.h"
 #include "machine.h"
+#include "mem_image.h"
+#include "number_text.h"
+#include "register_rows.h"
 #include "run_control.h"
 #include "source_build.h"
 #include "stdio_console.h"
@@ -184,10 +187,15 @@ class TDebugSession {
     return fmt::format("line {} ({:04X}:{:04X})", CurrentLine().text, s.CS, s.EIP);
   }
   std::optional<uint16_t> LineOffset(std::string_view text, std::string& where);
+  // The source line of a code label or procedure of the listing, in the main source.
+  std::optional<int> LabelLine(std::string_view name) const;
+  void Report(std::string_view reason) { Say("stop {} at {}", reason, Position()); }
   bool NeedsProgram();
   // Runs a command of the run control and reports where and why it stopped.
   template <class F>
   void RunCommand(std::string_view name, F command);
+  // "breakpoint N" for the enabled breakpoint where the run stopped.
+  std::string BreakpointHere();
   TBreakpoint* BreakpointArgument(std::string_view arguments);
 
   void Break(std::string_view arguments);
@@ -198,13 +206,14 @@ class TDebugSession {
   void Run(std::string_view arguments);
   void Until(std::string_view arguments);
   void Step(std::string_view) { RunCommand("step", [this] { run_.arTraceExecute(); }); }
-  void Next(std::string_view) { RunCommand("next", [this] { run_.arStepExecute(); }); }
-  void Finish(std::string_view) { RunCommand("finish", [this] { run_.arStepOutExecute(); }); }
+  void Next(std::string_view) { RunCommand("step", [this] { run_.arStepExecute(); }); }
+  void Finish(std::string_view) { RunCommand("return", [this] { run_.arStepOutExecute(); }); }
   void Back(std::string_view arguments);
   void SetIP(std::string_view arguments);
   void Reset(std::string_view);
   void Reload(std::string_view);
   void Print(std::string_view arguments);
+  std::optional<TOperand> MemoryOperand(std::string_view text) const;
   void Registers(std::string_view);
   void Quit(std::string_view) { quit_ = true; }
   void Help(std::string_view);
@@ -271,9 +280,10 @@ std::optional<uint16_t> TDebugSession::LineOffset(std::string_view text, std::st
     module = UpperAscii(text.substr(0, colon));
     text = text.substr(colon + 1);
   }
-  const std::optional<int> line = ParseInt(text);
+  std::optional<int> line = ParseInt(text);
+  if (!line && module == mainModule_) line = LabelLine(text);
   if (!line) {
-    Say("error: '{}' is no line number", text);
+    Say("error: '{}' is no line number or code label", text);
     return std::nullopt;
   }
   for (const std::string& entry : machine_.build.LineTable) {
@@ -283,6 +293,26 @@ std::optional<uint16_t> TDebugSession::LineOffset(std::string_view text, std::st
     return uint16_t(std::stoul(e.offset, nullptr, 16));
   }
   Say("error: no code at line {}", text);
+  return std::nullopt;
+}
+
+std::optional<int> TDebugSession::LabelLine(std::string_view name) const {
+  const TBuildState& build = machine_.build;
+  for (const TWatchRow& label : build.CodeLabels) {
+    if (!label.segmentStart || UpperAscii(label.name) != UpperAscii(name)) continue;
+    const std::optional<uint64_t> offset =
+        ParseNumberText(std::string_view(label.address).substr(label.address.rfind(':') + 1), 16);
+    if (!offset) return std::nullopt;
+    const uint32_t linear = *label.segmentStart + uint32_t(*offset);
+    const uint32_t code = TMemImage::Linear(kCodeSegment, 0);
+    if (linear < code || linear - code > 0xFFFF) return std::nullopt;
+    // The label's own line, or the first line of code after it (a label on a line alone).
+    for (const std::string& entry : build.LineTable) {
+      const TLineEntry e = ParseLineEntry(entry);
+      if (ModuleName(e.module) != mainModule_) continue;
+      if (std::stoul(e.offset, nullptr, 16) >= linear - code) return e.line;
+    }
+  }
   return std::nullopt;
 }
 
@@ -300,17 +330,26 @@ void TDebugSession::RunCommand(std::string_view name, F command) {
     Say("error: no program loaded");
     return;
   }
-  std::string_view reason = name;
+  std::string reason(name);
   switch (run_.LastStop()) {
-    case TStopReason::Breakpoint: reason = "break"; break;
-    case TStopReason::ProgramEnd: reason = "exit"; break;
+    case TStopReason::Breakpoint: reason = BreakpointHere(); break;
+    // A program that falls off the end of its code has ended too.
+    case TStopReason::ProgramEnd:
+    case TStopReason::RanPastEnd: reason = "exit"; break;
     case TStopReason::StepLimit: reason = "limit"; break;
-    case TStopReason::RanPastEnd: reason = "end"; break;
-    case TStopReason::Pause: reason = console_.InputEnded() ? "input" : "pause"; break;
+    case TStopReason::Pause: reason = "input"; break;  // nothing else pauses a script
     default: break;
   }
   if (console_.InputEnded()) reason = "input";
-  Say("stop {} at {}", reason, Position());
+  Report(reason);
+}
+
+std::string TDebugSession::BreakpointHere() {
+  const uint16_t ip = uint16_t(machine_.cpu.EIP);
+  for (const TBreakpoint& b : run_.Breakpoints().All()) {
+    if (b.enabled && b.offset == ip) return fmt::format("breakpoint {}", b.id);
+  }
+  return "breakpoint";
 }
 
 void TDebugSession::Break(std::string_view arguments) {
@@ -346,9 +385,7 @@ void TDebugSession::Break(std::string_view arguments) {
   if (!offset) return;
   b.offset = *offset;
   const int id = run_.Breakpoints().Add(b);
-  Say("breakpoint {} at line {} ({:04X}:{:04X}){}{}", id, b.where, kCodeSegment, b.offset,
-      b.condition ? " if " + b.conditionText : "",
-      b.passCount > 1 ? fmt::format(" pass {}", b.passCount) : "");
+  Say("breakpoint {} at line {}", id, b.where);
 }
 
 TBreakpoint* TDebugSession::BreakpointArgument(std::string_view arguments) {
@@ -386,7 +423,7 @@ void TDebugSession::Until(std::string_view arguments) {
   if (!NeedsProgram()) return;
   std::string where;
   if (const std::optional<uint16_t> offset = LineOffset(TrimSpaces(arguments), where))
-    RunCommand("until", [this, offset] { run_.RunTo(*offset); });
+    RunCommand("cursor", [this, offset] { run_.RunTo(*offset); });
 }
 
 void TDebugSession::Back(std::string_view arguments) {
@@ -408,43 +445,76 @@ void TDebugSession::SetIP(std::string_view arguments) {
   const std::optional<uint16_t> offset = LineOffset(TrimSpaces(arguments), where);
   if (!offset) return;
   run_.SetIP(*offset);
-  Say("ip at {}", Position());
+  Report("setip");
 }
 
 void TDebugSession::Reset(std::string_view) {
   if (!NeedsProgram()) return;
   run_.arResetExecute();
-  Say("reset at {}", Position());
+  Report("reset");
 }
 
 void TDebugSession::Reload(std::string_view) {
   if (!NeedsProgram()) return;
   run_.arReloadExecute();
-  Say("reloaded at {}", Position());
+  Report("reload");
+}
+
+// "BYTE [SEG:OFF]", "WORD [DS:0010]", "DWORD [2000:0]": memory at a segment (hex, as the
+// stop lines show addresses, or a segment register) and a hex offset, read at the size named.
+std::optional<TOperand> TDebugSession::MemoryOperand(std::string_view text) const {
+  static constexpr std::pair<std::string_view, int> kSizes[] = {
+      {"BYTE", 1}, {"WORD", 2}, {"DWORD", 4}};
+  std::string_view rest = text;
+  const std::string size = UpperAscii(FirstWord(rest));
+  const auto found = std::find_if(std::begin(kSizes), std::end(kSizes),
+                                  [&](const auto& s) { return s.first == size; });
+  if (found == std::end(kSizes) || !rest.starts_with('[') || !rest.ends_with(']')) return {};
+  const std::string_view inside = rest.substr(1, rest.size() - 2);
+  const size_t colon = inside.find(':');
+  if (colon == std::string_view::npos) return {};
+  const std::string_view segmentText = TrimSpaces(inside.substr(0, colon));
+  const auto hex = [](std::string_view digits) -> std::optional<uint64_t> {
+    if (digits.ends_with('H') || digits.ends_with('h')) digits.remove_suffix(1);
+    return IsNumberText(digits, 16) ? ParseNumberText(digits, 16) : std::nullopt;
+  };
+  std::optional<uint64_t> segment = hex(segmentText);
+  if (!segment) {
+    const std::optional<TOperand> reg = ParseOperand(segmentText, machine_.build);
+    if (reg && reg->kind == TOperand::Kind::Register && reg->size == 2)
+      segment = ReadOperand(*reg, machine_.cpu, machine_.memory);
+  }
+  const std::optional<uint64_t> offset = hex(TrimSpaces(inside.substr(colon + 1)));
+  if (!segment || *segment > 0xFFFF || !offset || *offset > 0xFFFF) return {};
+  TOperand operand;
+  operand.kind = TOperand::Kind::Variable;
+  operand.name = std::string(text);
+  operand.size = found->second;
+  operand.where = TMemImage::Linear(uint16_t(*segment), uint16_t(*offset));
+  return operand;
 }
 
 void TDebugSession::Print(std::string_view arguments) {
   const std::string_view name = TrimSpaces(arguments);
-  const std::optional<TOperand> operand = ParseOperand(name, machine_.build);
+  std::optional<TOperand> operand = ParseOperand(name, machine_.build);
+  if (!operand) operand = MemoryOperand(name);
   if (!operand) {
-    Say("error: '{}' is no register, flag or variable", name);
+    Say("error: '{}' is no register, flag, variable or BYTE|WORD|DWORD [SEG:OFF]", name);
     return;
   }
   const uint32_t value = ReadOperand(*operand, machine_.cpu, machine_.memory);
-  if (operand->kind == TOperand::Kind::Flag) Say("{} = {}", operand->name, value);
-  else Say("{} = {} ({:0{}X}H)", operand->name, value, value, operand->size * 2);
+  const int digits = operand->kind == TOperand::Kind::Flag ? 1 : operand->size * 2;
+  Say("{} = {} ({})", name, HexText(value, digits), value);
 }
 
+// The register grid's rows, one per line: "AX 0000", ..., "ZF 1".
 void TDebugSession::Registers(std::string_view) {
-  const TCPUState& s = machine_.cpu;
-  std::string flagTexts;
-  for (const char* flag : {"CF", "ZF", "SF", "OF", "PF", "AF", "DF", "IF", "TF"})
-    flagTexts += fmt::format(" {}={}", flag,
-                             ReadOperand(*ParseOperand(flag, machine_.build), s, machine_.memory));
-  Say("AX={:04X} BX={:04X} CX={:04X} DX={:04X} SP={:04X} BP={:04X} SI={:04X} DI={:04X} "
-      "DS={:04X} ES={:04X} SS={:04X} CS={:04X} IP={:04X}{}",
-      s.EAX & 0xFFFF, s.EBX & 0xFFFF, s.ECX & 0xFFFF, s.EDX & 0xFFFF, s.ESP & 0xFFFF,
-      s.EBP & 0xFFFF, s.ESI & 0xFFFF, s.EDI & 0xFFFF, s.DS, s.ES, s.SS, s.CS, s.EIP, flagTexts);
+  console_.EndLine(out_);
+  for (const TRegisterRow& row : RegisterRows(0, 0)) {
+    const std::string value = RegisterValueText(row, machine_.cpu);
+    if (!value.empty()) fmt::print(out_, "{} {}\n", row.name, value);
+  }
+  std::fflush(out_);
 }
 
 void TDebugSession::Help(std::string_view) {

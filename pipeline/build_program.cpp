@@ -130,8 +130,10 @@ bool BuildProgram(const TBuildRequest& request, IBuildHost& host, IBuildReport& 
     state.ProtectedModeParameters = ReadProtectedModeParameters(map, listing);
   }
   state.WatchRows.clear();
+  state.CodeLabels.clear();
   if (paths.kind == TSourceKind::Assembly) {
     state.WatchRows = ReadWatchRows(listing, request.assembler, state.LoadInfo);
+    state.CodeLabels = ReadCodeLabels(listing, request.assembler, state.LoadInfo);
   }
   state.LoadedImage.assign(memory.Data() + kLoadedImageStart,
                            memory.Data() + kLoadedImageStart + kLoadedImageSize);

@@ -40,6 +40,7 @@ struct TBuildState {
   TLineTable LineTable;
   TLoadInfo LoadInfo;
   std::vector<TWatchRow> WatchRows;
+  std::vector<TWatchRow> CodeLabels;  // labels and procedures, for breakpoints by name
   // Memory from 1000h:0000 to 2000h:FFFF as the build loaded it, for reloading without a
   // new build.
   std::vector<uint8_t> LoadedImage;

@@ -1,6 +1,7 @@
 #include "debug_info.h"
 
 #include <cstdio>
+#include <span>
 #include <cstdlib>
 
 #include <fmt/format.h>
@@ -186,16 +187,17 @@ std::optional<uint32_t> LoadedSegmentStart(const TLoadInfo& info, std::string_vi
   return std::nullopt;
 }
 
-std::vector<TWatchRow> ReadWatchRows(const std::vector<std::string>& listing,
-                                     std::string_view assembler, const TLoadInfo& info) {
+namespace {
+
+// The symbol-table rows whose type mark is one of `marks` (the TASM or the MASM layout's).
+std::vector<TWatchRow> ReadSymbolRows(const std::vector<std::string>& listing, bool tasm,
+                                      const TLoadInfo& info,
+                                      std::span<const std::string_view> marks) {
   std::vector<TWatchRow> rows;
-  const bool tasm = assembler == "TASM";
-  static constexpr std::string_view kTasmMarks[] = {"  Byte\t ", "  Word\t ", "  Dword\t "};
-  static constexpr std::string_view kMasmMarks[] = {"\tL BYTE\t", "\tL WORD\t", "\tL DWORD\t"};
   for (const std::string& line : listing) {
     size_t at = std::string::npos;
     std::string_view mark;
-    for (const std::string_view candidate : tasm ? kTasmMarks : kMasmMarks) {
+    for (const std::string_view candidate : marks) {
       at = line.find(candidate);
       if (at != std::string::npos) {
         mark = candidate;
@@ -205,7 +207,7 @@ std::vector<TWatchRow> ReadWatchRows(const std::vector<std::string>& listing,
     if (at == std::string::npos) continue;
     const std::string_view text(line);
     TWatchRow row;
-    std::string value(at + 8 <= text.size() ? text.substr(at + 8) : std::string_view());
+    std::string value(text.substr(at + mark.size()));
     std::string type;
     if (tasm) {
       value = std::string(TrimBlanks(value));
@@ -226,6 +228,27 @@ std::vector<TWatchRow> ReadWatchRows(const std::vector<std::string>& listing,
     rows.push_back(std::move(row));
   }
   return rows;
+}
+
+}  // namespace
+
+std::vector<TWatchRow> ReadWatchRows(const std::vector<std::string>& listing,
+                                     std::string_view assembler, const TLoadInfo& info) {
+  static constexpr std::string_view kTasmMarks[] = {"  Byte\t ", "  Word\t ", "  Dword\t "};
+  static constexpr std::string_view kMasmMarks[] = {"\tL BYTE\t", "\tL WORD\t", "\tL DWORD\t"};
+  const bool tasm = assembler == "TASM";
+  return tasm ? ReadSymbolRows(listing, tasm, info, kTasmMarks)
+              : ReadSymbolRows(listing, tasm, info, kMasmMarks);
+}
+
+std::vector<TWatchRow> ReadCodeLabels(const std::vector<std::string>& listing,
+                                      std::string_view assembler, const TLoadInfo& info) {
+  static constexpr std::string_view kTasmMarks[] = {"  Near\t ", "  Far\t "};
+  static constexpr std::string_view kMasmMarks[] = {"\tL NEAR\t", "\tL FAR\t", "\tN PROC\t",
+                                                    "\tF PROC\t"};
+  const bool tasm = assembler == "TASM";
+  return tasm ? ReadSymbolRows(listing, tasm, info, kTasmMarks)
+              : ReadSymbolRows(listing, tasm, info, kMasmMarks);
 }
 
 TProtectedModeParameters ReadProtectedModeParameters(const std::vector<std::string>& map,

@@ -87,6 +87,10 @@ struct TWatchRow {
 // each placed by the segments of `info`.
 std::vector<TWatchRow> ReadWatchRows(const std::vector<std::string>& listing,
                                      std::string_view assembler, const TLoadInfo& info);
+// The code labels and procedures of the same table (type "NEAR"/"FAR", "PROC" for MASM's
+// procedures), for breakpoints set by name.
+std::vector<TWatchRow> ReadCodeLabels(const std::vector<std::string>& listing,
+                                      std::string_view assembler, const TLoadInfo& info);
 
 
 // DATA1, BUF1, DATA2, BUF2, DATAS_SEL, MLEN, 0, 1000h.

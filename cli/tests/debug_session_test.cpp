@@ -50,54 +50,57 @@ struct TScript {
 // at 0012, 12 at 0015, 13 at 0019, 14 at 001B, 15 at 001E, 16 at 0021, 18 at 0023, 19 at 0025.
 const TScript kScripts[] = {
     {"teachers-check", "loop.asm", "", "break 19 pass 5\nrun\nprint AX\nprint CNT\nquit\nrun\n",
-     "breakpoint 1 at line 19 (1000:0025) pass 5\nstop break at line 19 (1000:0025)\n"
-     "AX = 15 (000FH)\nCNT = 4 (0004H)\n"},
+     "breakpoint 1 at line 19\nstop breakpoint 1 at line 19 (1000:0025)\n"
+     "AX = 000F (15)\nCNT = 0004 (4)\n"},
     {"conditions", "loop.asm", "",
      "break 12 if cnt == 2\nbreak 18 if AX >= 0CH\nrun\nprint CX\ndisable 1\nrun\nprint CX\n"
      "enable 1\nreload\nbreak 13 if CX < 3\ndelete 2\nrun\nrun\nprint CNT\n",
-     "breakpoint 1 at line 12 (1000:0015) if cnt == 2\n"
-     "breakpoint 2 at line 18 (1000:0023) if AX >= 0CH\n"
-     "stop break at line 12 (1000:0015)\nCX = 3 (0003H)\nbreakpoint 1 disabled\n"
-     "stop break at line 18 (1000:0023)\nCX = 2 (0002H)\nbreakpoint 1 enabled\n"
-     "reloaded at line 7 (1000:0007)\nbreakpoint 3 at line 13 (1000:0019) if CX < 3\n"
-     "deleted breakpoint 2\nstop break at line 12 (1000:0015)\n"
-     "stop break at line 13 (1000:0019)\nCNT = 4 (0004H)\n"},
+     "breakpoint 1 at line 12\nbreakpoint 2 at line 18\n"
+     "stop breakpoint 1 at line 12 (1000:0015)\nCX = 0003 (3)\nbreakpoint 1 disabled\n"
+     "stop breakpoint 2 at line 18 (1000:0023)\nCX = 0002 (2)\nbreakpoint 1 enabled\n"
+     "stop reload at line 7 (1000:0007)\nbreakpoint 3 at line 13\n"
+     "deleted breakpoint 2\nstop breakpoint 1 at line 12 (1000:0015)\n"
+     "stop breakpoint 3 at line 13 (1000:0019)\nCNT = 0004 (4)\n"},
     {"steps", "loop.asm", "",
      "until 11\nnext\nprint AX\nstep\nstep\nstep\nfinish\nprint AX\nback 2\nprint AX\nback\n"
      "setip 14\nstep\nback 4\nnext\nnext\nnext\nnext\nrun\nrun\nreload\nprint CNT\n",
-     "stop until at line 11 (1000:0012)\nstop next at line 12 (1000:0015)\nAX = 5 (0005H)\n"
+     "stop cursor at line 11 (1000:0012)\nstop step at line 12 (1000:0015)\nAX = 0005 (5)\n"
      "stop step at line 13 (1000:0019)\nstop step at line 11 (1000:0012)\n"
-     "stop step at line 18 (1000:0023)\nstop finish at line 12 (1000:0015)\nAX = 9 (0009H)\n"
-     "stop back at line 18 (1000:0023)\nAX = 5 (0005H)\nstop back at line 11 (1000:0012)\n"
-     "ip at line 14 (1000:001B)\nA\nstop step at line 15 (1000:001E)\n"
-     "stop back at line - (1000:0000)\nstop next at line - (1000:0002)\n"
-     "stop next at line - (1000:0004)\nA\nstop next at line - (1000:0006)\n"
-     "stop next at line 15 (1000:001E)\nstop exit at line 16 (1000:0021)\n"
-     "stop exit at line 16 (1000:0021)\nreloaded at line 7 (1000:0007)\nCNT = 0 (0000H)\n"},
+     "stop step at line 18 (1000:0023)\nstop return at line 12 (1000:0015)\nAX = 0009 (9)\n"
+     "stop back at line 18 (1000:0023)\nAX = 0005 (5)\nstop back at line 11 (1000:0012)\n"
+     "stop setip at line 14 (1000:001B)\nA\nstop step at line 15 (1000:001E)\n"
+     "stop back at line - (1000:0000)\nstop step at line - (1000:0002)\n"
+     "stop step at line - (1000:0004)\nA\nstop step at line - (1000:0006)\n"
+     "stop step at line 15 (1000:001E)\nstop exit at line 16 (1000:0021)\n"
+     "stop exit at line 16 (1000:0021)\nstop reload at line 7 (1000:0007)\nCNT = 0000 (0)\n"},
     {"until-and-next-stop-at-breakpoints", "loop.asm", "",
-     "break 18\nuntil 14\nnext\nrun nobreak\nreset\nuntil 11\nnext\ndisable 1\nsetip 14\nnext\n",
-     "breakpoint 1 at line 18 (1000:0023)\nstop break at line 18 (1000:0023)\n"
-     "stop next at line 19 (1000:0025)\nA\nstop exit at line 16 (1000:0021)\n"
-     "reset at line 7 (1000:0007)\nstop until at line 11 (1000:0012)\n"
-     "stop break at line 18 (1000:0023)\nbreakpoint 1 disabled\nip at line 14 (1000:001B)\n"
-     "A\nstop next at line 15 (1000:001E)\n"},
+     "break SUM\nuntil 14\nnext\nrun nobreak\nreset\nuntil 11\nnext\ndisable 1\nsetip 14\nnext\n",
+     "breakpoint 1 at line 18\nstop breakpoint 1 at line 18 (1000:0023)\n"
+     "stop step at line 19 (1000:0025)\nA\nstop exit at line 16 (1000:0021)\n"
+     "stop reset at line 7 (1000:0007)\nstop cursor at line 11 (1000:0012)\n"
+     "stop breakpoint 1 at line 18 (1000:0023)\nbreakpoint 1 disabled\n"
+     "stop setip at line 14 (1000:001B)\nA\nstop step at line 15 (1000:001E)\n"},
     {"bad-commands", "loop.asm", "",
      "jump 3\nbreak 99\nbreak 12 if QX == 1\nbreak 12 if CX == FFH\nbreak 12 pass x\n"
-     "delete 7\nprint QX\nrun fast\nback\nback 0\n# a comment\n\n",
+     "delete 7\nprint QX\nrun fast\nback\nback 0\nbreak NOWHERE\nprint WORD DS:1\n# a comment\n\n",
      "error: unknown command 'jump' (try help)\nerror: no code at line 99\n"
      "error: 'QX' is no register, flag or variable\n"
      "error: 'FFH' is no number (decimal, or hex ending in H)\n"
      "error: pass takes a count, not 'x'\nerror: no breakpoint '7'\n"
-     "error: 'QX' is no register, flag or variable\nerror: run takes nothing or 'nobreak'\n"
+     "error: 'QX' is no register, flag, variable or BYTE|WORD|DWORD [SEG:OFF]\n"
+     "error: run takes nothing or 'nobreak'\n"
      "stop back at line 7 (1000:0007)\nnote: 0 of 1 steps undone, no earlier step recorded\n"
-     "error: back takes a step count, not '0'\n"},
+     "error: back takes a step count, not '0'\n"
+     "error: 'NOWHERE' is no line number or code label\n"
+     "error: 'WORD DS:1' is no register, flag, variable or BYTE|WORD|DWORD [SEG:OFF]\n"},
     // With a key the program loops for ever; without one it waits for input that never comes.
-    {"limit", "wait.asm", "x", "run\nprint AL\n",
-     "x\nstop limit at line 5 (1000:0004)\nAL = 120 (78H)\n"},
+    {"limit", "wait.asm", "x", "run\nprint AL\nprint BYTE [1000:0]\nprint WORD [CS:2]\n",
+     "x\nstop limit at line 5 (1000:0004)\nAL = 78 (120)\nBYTE [1000:0] = B4 (180)\n"
+     "WORD [CS:2] = 21CD (8653)\n"},
     {"input-ends", "wait.asm", "", "run\n", "stop input at line 4 (1000:0002)\n"},
     {"no-program", "bad.asm", "", "run\nstep\nbreak 3\nprint AX\n",
      "error: no program loaded\nerror: no program loaded\nerror: no program loaded\n"
-     "AX = 0 (0000H)\n"},
+     "AX = 0000 (0)\n"},
 };
 
 class DebugSession : public ::testing::TestWithParam<TScript> {
