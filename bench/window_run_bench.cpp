@@ -26,6 +26,7 @@ void BM_FullSpeedRunInWindow(benchmark::State& state) {
   const uint8_t loop[] = {0x41, 0x4B, 0xEB, 0xFC};
   for (size_t i = 0; i < sizeof loop; ++i)
     machine.memory.SetByte(TMemImage::Linear(0x1000, uint16_t(i)), loop[i]);
+  machine.build.BuildSucceeded = machine.build.ProgramLoaded = true;  // as a build leaves it
   const int runMs = int(state.range(0));
   uint64_t steps = 0;
   double runSeconds = 0, worstPauseMs = 0;

@@ -212,6 +212,12 @@ void TRunControl::RunOnSimulator(const TRunGoal& goal) {
     if (view_.AskProgramExited()) arResetExecute();
   } else {
     TCPUState& s = cpu_.State();
+    // What stepping back needs, decided once per run: a full-speed run pays for a copy of
+    // the registers per step, not for asking the view and the link each time.
+    const bool record = !goal.fullSpeed && Recording();
+    if (goal.fullSpeed) history_.Clear();
+    size_t outputSize = record ? view_.ConsoleOutputSize() : 0;
+    cpu_.SetJournal(record ? history_.Journal() : nullptr);
     auto nextEvents = Clock::now();
     // A bridged step is a serial exchange or more: the clock is cheap beside it.
     const uint64_t clockMask = cpu_.WorkingMode() == TWorkingMode::Offline ? kClockMask : 0;
@@ -226,7 +232,15 @@ void TRunControl::RunOnSimulator(const TRunGoal& goal) {
       }
       const bool returning =
           goal.untilReturn && IsReturnInstruction(cpu_.Memory(), s.CS, uint16_t(s.EIP));
-      SimulatorStep();
+      if (record) {
+        history_.Begin(s, outputSize);
+        // Only an INT 21h writes to the console.
+        const bool service = cpu_.Memory().Byte(TMemImage::Linear(s.CS, uint16_t(s.EIP))) == 0xCD;
+        cpu_.Step();
+        if (service) outputSize = view_.ConsoleOutputSize();
+      } else {
+        cpu_.Step();
+      }
       ++steps;
       if (cpu_.AtProgramEnd()) {
         lastStop_ = TStopReason::ProgramEnd;
@@ -258,6 +272,7 @@ void TRunControl::RunOnSimulator(const TRunGoal& goal) {
       }
     }
   }
+  cpu_.SetJournal(nullptr);
   lastRunSteps_ = steps;
   RefreshViews(3);
   SetRunState(false);
@@ -296,7 +311,7 @@ void TRunControl::arRunExecute(bool ignoreBreakpoints) {
     RunUntilStop({});
     return;
   }
-  RunUntilStop({.breakpoints = !ignoreBreakpoints});
+  RunUntilStop({.breakpoints = !ignoreBreakpoints, .fullSpeed = true});
 }
 
 void TRunControl::arRunToCursorExecute() { RunTo(CaretLineAddress()); }
@@ -306,7 +321,7 @@ void TRunControl::RunTo(uint16_t offset) {
   TakeSnapshot();
   if (RunsOnTrainer()) SetSingleBreakpoint(offset);
   else cpu_.StopAddress = offset;
-  RunUntilStop({});
+  RunUntilStop({.fullSpeed = true});
 }
 
 void TRunControl::arSetIPExecute() { SetIP(CaretLineAddress()); }

@@ -149,6 +149,9 @@ class TRunControl {
   // Where a simulator run stops besides the program's end, a pause and StopAddress.
   struct TRunGoal {
     bool breakpoints = true;
+    // Run (F9) and run to the cursor (F4) go at full speed: they record nothing for stepping
+    // back, and what was recorded before them no longer leads back from where they stop.
+    bool fullSpeed = false;
     // At StopAddress only with SP at least this: back in the frame of a stepped-over call.
     uint32_t minStackPointer = 0;
     // Run until return: after a return instruction that leaves SP above this.
