@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <utility>
 #include <string_view>
 
 #include "cpu86.h"
@@ -107,7 +108,7 @@ void TRunControl::SimulatorStep() {
     cpu_.Step();
     return;
   }
-  history_.Begin(cpu_.State(), view_.ConsoleOutputSize());
+  history_.Begin(cpu_.State(), view_.ConsoleOutputSize(), std::exchange(commandStart_, false));
   cpu_.SetJournal(history_.Journal());
   cpu_.Step();
   cpu_.SetJournal(nullptr);
@@ -233,7 +234,7 @@ void TRunControl::RunOnSimulator(const TRunGoal& goal) {
       const bool returning =
           goal.untilReturn && IsReturnInstruction(cpu_.Memory(), s.CS, uint16_t(s.EIP));
       if (record) {
-        history_.Begin(s, outputSize);
+        history_.Begin(s, outputSize, std::exchange(commandStart_, false));
         // Only an INT 21h writes to the console.
         const bool service = cpu_.Memory().Byte(TMemImage::Linear(s.CS, uint16_t(s.EIP))) == 0xCD;
         cpu_.Step();
@@ -329,7 +330,9 @@ void TRunControl::arSetIPExecute() { SetIP(CaretLineAddress()); }
 void TRunControl::SetIP(uint16_t offset) {
   if (!RequireProgram()) return;
   TakeSnapshot();
-  if (Recording()) history_.Begin(cpu_.State(), view_.ConsoleOutputSize());
+  if (Recording()) {
+    history_.Begin(cpu_.State(), view_.ConsoleOutputSize(), std::exchange(commandStart_, false));
+  }
   cpu_.State().EIP = offset;
   if (RunsOnTrainer()) trainer_->WriteIP(uint16_t(cpu_.State().EIP));
   RefreshViews(3);
@@ -448,9 +451,8 @@ size_t TRunControl::StepBack(size_t instructions) {
 
 void TRunControl::arStepBackExecute() {
   if (!RequireProgram()) return;
-  // Back to the previous step that stood on a source line, one line's worth.
-  do StepBack(1);
-  while (history_.Size() > 0 && view_.ExecutionLine() == -1);
+  // The last command undone as a whole: after F8 over a call, back to the CALL line.
+  StepBack(history_.LastCommandSteps());
 }
 
 void TRunControl::arPauseExecute() {

@@ -160,7 +160,12 @@ class TRunControl {
     // A flag per 16-bit offset where the run stops too (the trace of C code).
     const uint8_t* lines = nullptr;
   };
-  void TakeSnapshot() { view_.SnapshotRegisters(); }
+  // Every command starts here: the registers' snapshot (for the changed-value marks) and,
+  // for stepping back, the start of what the command will record.
+  void TakeSnapshot() {
+    view_.SnapshotRegisters();
+    commandStart_ = true;
+  }
   // False, told to the view, when no program is loaded.
   bool RequireProgram();
   bool Recording() const;
@@ -192,6 +197,7 @@ class TRunControl {
   TBreakpoints breakpoints_;
   TStepHistory history_;
   bool historyEnabled_ = true;
+  bool commandStart_ = false;
 };
 
 // The source line's text as step over sees it: the comment removed, then a leading label

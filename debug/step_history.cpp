@@ -18,6 +18,15 @@ size_t TStepHistory::Undo(TCPUState& state, TMemImage& memory) {
   return record.outputSize;
 }
 
+size_t TStepHistory::LastCommandSteps() const {
+  size_t steps = 0;
+  for (auto it = records_.rbegin(); it != records_.rend(); ++it) {
+    ++steps;
+    if (it->commandStart) break;
+  }
+  return steps;
+}
+
 void TStepHistory::DropOldest() {
   const size_t drop = records_.size() - capacity_;
   const size_t writes = drop < records_.size() ? records_[drop].firstWrite : writes_.size();

@@ -14,11 +14,14 @@ class TStepHistory {
   // At least `capacity` steps are kept; older ones are dropped in batches.
   explicit TStepHistory(size_t capacity = 10000) : capacity_(capacity) {}
 
-  // Records the state before a step; the step's writes then go to Journal().
-  void Begin(const TCPUState& state, size_t outputSize) {
+  // Records the state before a step; the step's writes then go to Journal(). The first step
+  // of a command (a trace, a step over, a run to a return) starts one.
+  void Begin(const TCPUState& state, size_t outputSize, bool commandStart = false) {
     if (records_.size() >= 2 * capacity_) DropOldest();
-    records_.push_back({state, writes_.size(), outputSize});
+    records_.push_back({state, writes_.size(), outputSize, commandStart});
   }
+  // How many of the last steps make up the last command (all that are kept, at most).
+  size_t LastCommandSteps() const;
   std::vector<TCPU86::TMemWrite>* Journal() { return &writes_; }
 
   size_t Size() const { return records_.size(); }
@@ -32,6 +35,7 @@ class TStepHistory {
     TCPUState state;
     size_t firstWrite;
     size_t outputSize;
+    bool commandStart;
   };
   void DropOldest();
 

@@ -54,8 +54,13 @@ constexpr std::array kCommands = std::to_array<TCommandSpec>({
      None},
     {"arTrace", "单步跟踪(&T)", "单步跟踪，进入过程", "F7", "trace", true, None},
     {"arStep", "单步跨越(&S)", "单步跨越，不进过程", "F8", "step", true, None},
+    {"arStepOut", "运行到返回(&O)", "运行到当前过程返回调用者", "Shift+F8", "stepout", true, None},
+    {"arStepBack", "单步后退(&K)", "撤销最近一步：寄存器、内存和用户屏幕回到这一步之前",
+     "Ctrl+F7", "stepback", true, None},
     {"arPause", "程序暂停(&S)", "暂停正在运行的程序", "Esc", "pause", false, None},
     {"arReset", "程序复位(&E)", "程序复位", "Ctrl+F2", "reset", true, None},
+    {"arReload", "重新载入程序(&L)", "恢复编译装载时的代码和数据并复位，不重新编译", "",
+     "reload", true, None},
     // Setup
     {"asOptions", "设置工作方式(&M)...", "设置工作方式", "", "options", true, None},
     {"asComm", "设置通信端口(&C)...", "设置通信端口", "", "", true, None},
@@ -100,11 +105,11 @@ constexpr std::array<std::string_view, 13> kViewEntries = {
 constexpr std::array<std::string_view, 4> kCompileEntries = {
     "apDebug", S,
     "apTD", "apTDN"};
-constexpr std::array<std::string_view, 13> kRunEntries = {
+constexpr std::array<std::string_view, 16> kRunEntries = {
     "arRun", "arRunIgnoreBreakpoint", "arRunToCursor", "arSetIP", S,
     "arToggleBreakpoint", "arClearAllBreakpoint", S,
-    "arTrace", "arStep", S,
-    "arPause", "arReset"};
+    "arTrace", "arStep", "arStepOut", "arStepBack", S,
+    "arPause", "arReset", "arReload"};
 constexpr std::array<std::string_view, 7> kSetupEntries = {
     "asOptions", S,
     "asComm", "asConnect", S,
@@ -155,6 +160,8 @@ constexpr std::array kToolbar = std::to_array<TToolbarEntry>({
     {"arRunIgnoreBreakpoint", ""},
     {"arTrace", ""},
     {"arStep", ""},
+    {"arStepOut", ""},
+    {"arStepBack", ""},
     {"arToggleBreakpoint", ""},
     {"arClearAllBreakpoint", ""},
     {"arRunToCursor", ""},

@@ -41,7 +41,8 @@ const char* const kCloseWhileRunning =
 
 // The commands that can only run while no program runs, and the one that only runs while one does.
 constexpr const char* kIdleCommands[] = {
-    "arRun", "arRunIgnoreBreakpoint", "arRunToCursor", "arSetIP", "arTrace", "arStep", "arReset"};
+    "arRun",  "arRunIgnoreBreakpoint", "arRunToCursor", "arSetIP", "arTrace",
+    "arStep", "arStepOut",             "arStepBack",    "arReset", "arReload"};
 
 
 void SetFieldColour(QLabel* field, const QColor& colour) {

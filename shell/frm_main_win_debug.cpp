@@ -40,7 +40,10 @@
 
 namespace {
 
-const char* const kProgramExited = "程序已退出！是否立即复位？";
+// Reset sets the registers only: the question says so, and where fresh data comes from.
+const char* const kProgramExited =
+    "程序已退出！是否立即复位？\r\n\r\n复位只恢复寄存器，数据不会重新载入；"
+    "要让代码和数据也回到装载时的样子，请用“重新载入程序”。";
 const char* const kLoadWhileRunning =
     "程序正在运行，是否暂停后装载？\r\n\r\n　是：暂停程序运行，重新编译装载。\r\n"
     "　否：放弃编译装载，程序继续运行。";
@@ -75,6 +78,9 @@ class TfrmMainWin::TRunView final : public IRunView {
   }
   void ProcessEvents() override { QCoreApplication::processEvents(); }
   void SetUserScreenIdle() override { w_.userScreen_->SetState(TConsoleState::Idle); }
+  void TellNoProgram() override { w_.ShowHint(Text(kBuildFirst)); }
+  size_t ConsoleOutputSize() override { return w_.userScreen_->Length(); }
+  void TrimConsoleOutput(size_t size) override { w_.userScreen_->TrimTo(size); }
   int ExecutionLine() override {
     const TfrmEditWin* editor = w_.ActiveEditor();
     return editor ? editor->Debugger().ExecutionLine : -1;
@@ -232,6 +238,9 @@ void TfrmMainWin::ConnectDebugHandlers() {
   on("arSetIP", program(&TRunControl::arSetIPExecute));
   on("arTrace", program(&TRunControl::arTraceExecute));
   on("arStep", program(&TRunControl::arStepExecute));
+  on("arStepOut", program(&TRunControl::arStepOutExecute));
+  on("arStepBack", program(&TRunControl::arStepBackExecute));
+  on("arReload", program(&TRunControl::arReloadExecute));
   on("arPause", [&run] { run.arPauseExecute(); });
   on("arReset", [&run] { run.arResetExecute(); });
   on("arToggleBreakpoint", [this] { arToggleBreakpointExecute(); });

@@ -7,6 +7,8 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QTextDocument>
+#include <algorithm>
 
 #include "code_page_936.h"
 
@@ -116,6 +118,19 @@ void TUserScreen::Clear() {
 }
 
 QString TUserScreen::Text() const { return text_->toPlainText(); }
+
+size_t TUserScreen::Length() const {
+  return size_t(std::max(0, text_->document()->characterCount() - 1));
+}
+
+void TUserScreen::TrimTo(size_t length) {
+  if (length >= Length()) return;
+  heldLead_.clear();
+  QTextCursor cursor(text_->document());
+  cursor.setPosition(int(length));
+  cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+  cursor.removeSelectedText();
+}
 
 bool TUserScreen::eventFilter(QObject* watched, QEvent* event) {
   if (watched == caption_ && event->type() == QEvent::MouseButtonPress) {

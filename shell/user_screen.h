@@ -35,6 +35,10 @@ class TUserScreen final : public QObject, public IConsole {
   void SetState(TConsoleState state);
   void Clear();
   QString Text() const;
+  // The screen's length in characters, and the screen cut back to an earlier length (steps
+  // undone take their output with them).
+  size_t Length() const;
+  void TrimTo(size_t length);
   // True while the program waits for a key or a line.
   bool Waiting() const { return waiting_; }
   // Called once when a wait for input begins to wait, so the window can show where.

@@ -56,8 +56,11 @@ arToggleBreakpoint|切换断点(&B)|切换断点|Ctrl+F8|disabled
 arClearAllBreakpoint|清除所有断点(&C)|清除所有断点||enabled
 arTrace|单步跟踪(&T)|单步跟踪，进入过程|F7|enabled
 arStep|单步跨越(&S)|单步跨越，不进过程|F8|enabled
+arStepOut|运行到返回(&O)|运行到当前过程返回调用者|Shift+F8|enabled
+arStepBack|单步后退(&K)|撤销最近一步：寄存器、内存和用户屏幕回到这一步之前|Ctrl+F7|enabled
 arPause|程序暂停(&S)|暂停正在运行的程序|Esc|disabled
 arReset|程序复位(&E)|程序复位|Ctrl+F2|enabled
+arReload|重新载入程序(&L)|恢复编译装载时的代码和数据并复位，不重新编译||enabled
 asOptions|设置工作方式(&M)...|设置工作方式||enabled
 asComm|设置通信端口(&C)...|设置通信端口||enabled
 asConnect|重新联机(&R)|重新与实验系统联机||enabled
@@ -159,7 +162,7 @@ class TCommandTableTest : public QObject {
     QCOMPARE(EntryNames(menu("mnuRun")),
              (QStringList{"mrRun", "mrRunIgnoreBreakpoint", "mrRunToCursor", "mrSetIP", "-",
                           "mrToggleBreakpoint", "mrClearAllBreakpoint", "-", "mrTrace", "mrStep",
-                          "-", "mrPause", "mrReset"}));
+                          "mrStepOut", "mrStepBack", "-", "mrPause", "mrReset", "mrReload"}));
     QCOMPARE(EntryNames(menu("mnuSetup")),
              (QStringList{"msOptions", "-", "msComm", "msConnect", "-", "设置编辑器字体(&F)",
                           "设置主界面风格(&S)"}));
@@ -218,6 +221,8 @@ class TCommandTableTest : public QObject {
                                  "arRunIgnoreBreakpoint",
                                  "arTrace",
                                  "arStep",
+                                 "arStepOut",
+                                 "arStepBack",
                                  "arToggleBreakpoint",
                                  "arClearAllBreakpoint",
                                  "arRunToCursor",
