@@ -9,6 +9,7 @@
 #include <QString>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -167,6 +168,11 @@ class TfrmMainWin : public QMainWindow {
   bool RequireProgram();
   void RebuildBreakpointGrid();
   void ClearBreakpointGrid();
+  // The breakpoint grid (frm_main_win_breakpoints.cpp): its rows into the run control's
+  // breakpoints, an edited cell, a double-clicked row.
+  void SyncBreakpoints(const std::map<uint16_t, struct TBreakpointRowState>& kept);
+  void BreakpointCellChanged(class QTableWidgetItem* item);
+  void BreakpointRowDoubleClicked(int row, int column);
   void ShowUserScreen();
   void ShowProgress(bool shown);
   void AppendMessage(const QString& line);

@@ -54,7 +54,6 @@ const char* const kNoTerminal =
     "没有找到终端程序（x-terminal-emulator、xterm、konsole 或 gnome-terminal），"
     "无法打开 DOS 调试窗口。";
 
-constexpr int kBreakpointColumns = 4;
 
 QString FromLocal(const std::string& text) { return QString::fromUtf8(text); }
 
@@ -88,17 +87,6 @@ class TfrmMainWin::TRunView final : public IRunView {
   int CaretLine() override {
     const TfrmEditWin* editor = w_.ActiveEditor();
     return editor ? editor->Memo()->CaretLine() : 0;
-  }
-  std::vector<uint16_t> BreakpointOffsets() override {
-    std::vector<uint16_t> offsets;
-    const QTableWidget* grid = w_.sgBreakpoint_;
-    for (int row = 0; row < grid->rowCount(); ++row) {
-      const QTableWidgetItem* cell = grid->item(row, 3);
-      bool ok = false;
-      const uint value = cell ? cell->text().toUInt(&ok, 16) : 0;
-      if (ok) offsets.push_back(uint16_t(value));
-    }
-    return offsets;
   }
   std::vector<std::string> DisassemblyLines() override {
     std::vector<std::string> lines;
@@ -246,6 +234,9 @@ void TfrmMainWin::ConnectDebugHandlers() {
   on("arToggleBreakpoint", [this] { arToggleBreakpointExecute(); });
   on("arClearAllBreakpoint", [this] { arClearAllBreakpointExecute(); });
   connect(lbMessage_, &QListWidget::itemDoubleClicked, this, &TfrmMainWin::lbMessageDblClick);
+  connect(sgBreakpoint_, &QTableWidget::itemChanged, this, &TfrmMainWin::BreakpointCellChanged);
+  connect(sgBreakpoint_, &QTableWidget::cellDoubleClicked, this,
+          &TfrmMainWin::BreakpointRowDoubleClicked);
   // The user screen's tab, once chosen, takes the keys for the program.
   connect(tabMessage_, &QTabWidget::currentChanged, this, [this] {
     if (tabMessage_->currentWidget() == lblINT21_->parentWidget()) userScreen_->FocusConsole();
@@ -397,63 +388,6 @@ void TfrmMainWin::MoveDisassemblyMarker(uint16_t ip) {
     text[4] = here ? QChar('>') : QChar(' ');
     item->setText(text);
     if (here) lbDisassembly_->setCurrentItem(item);
-  }
-}
-
-// ---- breakpoints ----------------------------------------------------------------------
-
-void TfrmMainWin::MemoGutterClick(TfrmEditWin* editor, int line) {
-  if (editor != ActiveEditor() || !editor->IsCodeLine(line)) return;
-  arToggleBreakpointExecute();
-}
-
-void TfrmMainWin::arToggleBreakpointExecute() {
-  TfrmEditWin* editor = ActiveEditor();
-  if (!editor) return;
-  const int line = editor->Memo()->CaretLine();
-  if (!editor->IsCodeLine(line)) return;
-  editor->Debugger().ToggleBreakpoint(line);
-  editor->RefreshDebugMarks();
-  RebuildBreakpointGrid();
-}
-
-// One row per line-table entry of the active window's source whose line has a breakpoint.
-// Entries of other modules are left out: their line numbers belong to other files.
-void TfrmMainWin::RebuildBreakpointGrid() {
-  ClearBreakpointGrid();
-  TfrmEditWin* editor = ActiveEditor();
-  if (!editor) return;
-  const std::string caption = editor->Caption().toStdString();
-  int n = 0;
-  for (const std::string& entry : machine_->build.LineTable) {
-    const TLineEntry e = ParseLineEntry(entry);
-    if (e.line <= 0 || !editor->Debugger().HasBreakpoint(e.line)) continue;
-    if (!e.module.empty() && !EqualNoCase(e.module, caption)) continue;
-    ++n;
-    sgBreakpoint_->setRowCount(std::max(n, 1));
-    const QString cells[kBreakpointColumns] = {FromLocal(e.module), editor->LineText(e.line),
-                                               QString::number(e.line),
-                                               QString::fromStdString(e.offset)};
-    for (int c = 0; c < kBreakpointColumns; ++c)
-      sgBreakpoint_->setItem(n - 1, c, new QTableWidgetItem(cells[c]));
-  }
-  breakpointCount_ = n;
-  const int tab = tabMessage_->indexOf(sgBreakpoint_);
-  tabMessage_->setTabText(tab, n == 0 ? QString("断点") : QString("断点(%1)").arg(n));
-}
-
-void TfrmMainWin::ClearBreakpointGrid() {
-  sgBreakpoint_->setRowCount(1);
-  for (int c = 0; c < kBreakpointColumns; ++c) sgBreakpoint_->setItem(0, c, new QTableWidgetItem);
-  breakpointCount_ = 0;
-  tabMessage_->setTabText(tabMessage_->indexOf(sgBreakpoint_), "断点");
-}
-
-void TfrmMainWin::arClearAllBreakpointExecute() {
-  ClearBreakpointGrid();
-  if (TfrmEditWin* editor = ActiveEditor()) {
-    editor->Debugger().ClearBreakpoints();
-    editor->RefreshDebugMarks();
   }
 }
 

@@ -367,10 +367,15 @@ void TfrmMainWin::FillGridHeaders() {
   for (int c = 0; c < 6; ++c) sgWatch_->setColumnWidth(c, watchWidths[c]);
   sgWatch_->verticalHeader()->hide();
 
-  sgBreakpoint_->setColumnCount(4);
-  sgBreakpoint_->setHorizontalHeaderLabels({"文件名", "源程序", "行号", "地址"});
-  const int breakpointWidths[] = {200, 300, 50, 50};
-  for (int c = 0; c < 4; ++c) sgBreakpoint_->setColumnWidth(c, breakpointWidths[c]);
+  sgBreakpoint_->setColumnCount(7);
+  sgBreakpoint_->setHorizontalHeaderLabels(
+      {"文件名", "源程序", "行号", "地址", "启用", "条件", "命中次数"});
+  const int breakpointWidths[] = {200, 300, 50, 50, 40, 140, 70};
+  for (int c = 0; c < 7; ++c) sgBreakpoint_->setColumnWidth(c, breakpointWidths[c]);
+  // Conditions and pass counts are typed into a selected cell (F2 or a second click); a
+  // double click shows the row's line.
+  sgBreakpoint_->setEditTriggers(QAbstractItemView::EditKeyPressed |
+                                 QAbstractItemView::SelectedClicked);
   sgBreakpoint_->setRowCount(1);
   sgBreakpoint_->verticalHeader()->hide();
 }

@@ -528,6 +528,38 @@ class TDebuggingTest : public QObject {
     QCOMPARE(Line(), 7);
   }
 
+  // A breakpoint inside a called procedure stops F8 over the call; switched off in the grid
+  // it does not; with a condition it stops only when the condition holds; a double click
+  // on its row shows its line.
+  void breakpointsStopStepOverAndTakeConditions() {
+    const QString source = Write("t.asm", kSessionProgram);
+    editor_ = window_->OpenEditor(source);
+    Trigger("apDebug");
+    Caret(19);
+    Trigger("arToggleBreakpoint");
+    auto* grid = Find<QTableWidget>("sgBreakpoint");
+    QCOMPARE(grid->item(0, 2)->text(), QString("19"));
+    const auto overTheCall = [&] {
+      Caret(10);
+      Trigger("arSetIP");
+      Trigger("arStep");
+      return Line();
+    };
+    QCOMPARE(overTheCall(), 19);
+    grid->item(0, 4)->setCheckState(Qt::Unchecked);
+    QCOMPARE(overTheCall(), 11);
+    grid->item(0, 4)->setCheckState(Qt::Checked);
+    grid->item(0, 5)->setText("AH == 8");
+    QCOMPARE(overTheCall(), 11);
+    grid->item(0, 5)->setText("AH == 9");
+    QCOMPARE(overTheCall(), 19);
+    grid->item(0, 5)->setText("QX == 9");
+    QCOMPARE(grid->item(0, 5)->foreground().color(), QColor(Qt::red));
+    Caret(1);
+    emit grid->cellDoubleClicked(0, 1);
+    QCOMPARE(editor_->Memo()->CaretLine(), 19);
+  }
+
  private:
   QTemporaryDir dir_;
   TScriptedPrompts prompts_;
