@@ -143,6 +143,7 @@ class TDebugSession {
     view_.executionLine = [this] { return CurrentLine().line; };
     machine_.simulator.SetConsole(&console_);
     run_.SetStepLimit(options.maxSteps);
+    run_.SetRecordFullSpeedRuns(true);
   }
 
   bool Build() {

@@ -215,8 +215,9 @@ void TRunControl::RunOnSimulator(const TRunGoal& goal) {
     TCPUState& s = cpu_.State();
     // What stepping back needs, decided once per run: a full-speed run pays for a copy of
     // the registers per step, not for asking the view and the link each time.
-    const bool record = !goal.fullSpeed && Recording();
-    if (goal.fullSpeed) history_.Clear();
+    const bool fast = goal.fullSpeed && !recordFullSpeedRuns_;
+    const bool record = !fast && Recording();
+    if (fast) history_.Clear();
     size_t outputSize = record ? view_.ConsoleOutputSize() : 0;
     cpu_.SetJournal(record ? history_.Journal() : nullptr);
     auto nextEvents = Clock::now();

@@ -129,6 +129,10 @@ class TRunControl {
   void SetStepLimit(uint64_t steps) { stepLimit_ = steps; }
   // Recording for step back (on by default; the simulator only, offline only).
   void SetHistoryEnabled(bool enabled);
+  // Runs at full speed (run, run to a line) record for stepping back too. The window leaves
+  // this off to keep its runs fast; the headless debugger, which has no speed to keep, turns
+  // it on so that `back` after a run goes back into it.
+  void SetRecordFullSpeedRuns(bool record) { recordFullSpeedRuns_ = record; }
   size_t HistorySize() const { return history_.Size(); }
 
   // The upper-case text of the caret line after the last current-line display.
@@ -198,6 +202,7 @@ class TRunControl {
   TStepHistory history_;
   bool historyEnabled_ = true;
   bool commandStart_ = false;
+  bool recordFullSpeedRuns_ = false;
 };
 
 // The source line's text as step over sees it: the comment removed, then a leading label

@@ -73,6 +73,10 @@ const TScript kScripts[] = {
      "stop step at line - (1000:0004)\nA\nstop step at line - (1000:0006)\n"
      "stop step at line 15 (1000:001E)\nstop exit at line 16 (1000:0021)\n"
      "stop exit at line 16 (1000:0021)\nstop reload at line 7 (1000:0007)\nCNT = 0000 (0)\n"},
+    // A run records too: back goes into it, memory included.
+    {"back-into-a-run", "loop.asm", "", "break 13\nrun\nprint CNT\nback 2\nprint CNT\n",
+     "breakpoint 1 at line 13\nstop breakpoint 1 at line 13 (1000:0019)\nCNT = 0001 (1)\n"
+     "stop back at line 19 (1000:0025)\nCNT = 0000 (0)\n"},
     {"until-and-next-stop-at-breakpoints", "loop.asm", "",
      "break SUM\nuntil 14\nnext\nrun nobreak\nreset\nuntil 11\nnext\ndisable 1\nsetip 14\nnext\n",
      "breakpoint 1 at line 18\nstop breakpoint 1 at line 18 (1000:0023)\n"
