@@ -19,11 +19,21 @@
 namespace {
 
 // File, source text, line, offset (the grid's first columns), then the run control's part.
-enum TBreakpointColumn { bcFile, bcText, bcLine, bcOffset, bcEnabled, bcCondition, bcPass, bcCount };
+enum TBreakpointColumn {
+  bcFile,
+  bcText,
+  bcLine,
+  bcOffset,
+  bcEnabled,
+  bcCondition,
+  bcPass,
+  bcCount
+};
 
 QTableWidgetItem* Cell(const QString& text, bool editable) {
   auto* item = new QTableWidgetItem(text);
-  item->setFlags(editable ? item->flags() | Qt::ItemIsEditable : item->flags() & ~Qt::ItemIsEditable);
+  item->setFlags(editable ? item->flags() | Qt::ItemIsEditable
+                          : item->flags() & ~Qt::ItemIsEditable);
   return item;
 }
 
