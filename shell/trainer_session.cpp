@@ -427,6 +427,11 @@ void TTrainerSession::ConsoleService() {
         // The pause ends a line wait as it ends a key wait: nothing is sent.
         if (key == kReleasedKey) return;
         if (key == kEnter) break;
+        // Backspace takes back the last character, as the simulator's line input does.
+        if (key == kBackspace) {
+          if (!line.empty()) line.pop_back();
+          continue;
+        }
         line += char(key);
       }
       port_->SendConsoleLine(line);

@@ -106,9 +106,10 @@ class TTrainerTest : public QObject {
     QCOMPARE(Find<QLabel>("sConnect")->text(), QString("联机调试"));
     Build();
 
-    // Run: the string, a key (echoed), a line (not echoed), then the end.
+    // Run: the string, a key (echoed), a line (not echoed; its Backspace takes back the c),
+    // then the end.
     Later(300, [&] { Type("x"); });
-    Later(1200, [&] { Type("ab\r"); });
+    Later(1200, [&] { Type("ac\bb\r"); });
     prompts_.answers = {paNo};
     Trigger("arRun");
     QVERIFY(window_->IsRunning());
@@ -127,6 +128,7 @@ class TTrainerTest : public QObject {
     window_->Views().RefreshMemoryViews();
     QCOMPARE(machine.memory.Byte(buffer + 1), uint8_t(2));
     QCOMPARE(machine.memory.Byte(buffer + 2), uint8_t('a'));
+    QCOMPARE(machine.memory.Byte(buffer + 3), uint8_t('b'));
 
     // A breakpoint: the run stops there without the question.
     Trigger("arReset");
