@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 enum class TDriveType { None, Removable, Fixed, Remote, CdRom, RamDisk, Unknown };
@@ -33,6 +34,10 @@ std::string BasePath(std::string_view sourcePath, std::string_view extension);
 // Every path a build touches, made once when the build starts: the toolchain's, and the
 // source's with the files the tools leave beside it.
 struct TBuildPaths {
+  TBuildPaths() = default;
+  TBuildPaths(TPathStyle pathStyle, std::string folder)
+      : style(pathStyle), programDir(std::move(folder)) {}
+
   TPathStyle style = TPathStyle::Posix;
   std::string programDir;  // the workbench's folder, ending in its separator
   std::string source;      // the full path of the source; empty for a run without one

@@ -11,7 +11,7 @@ namespace {
 // FLAG (BYTE in a segment the map does not name: DS's data part) = 80h.
 TEST(BreakCondition, ParsesAndWeighsRegistersFlagsAndVariables) {
   TBuildState build;
-  build.WatchRows = {{"CNT", "WORD", "DATA:0002"}, {"FLAG", "BYTE", "OTHER:0005"}};
+  build.WatchRows = {{"CNT", "WORD", "DATA:0002", {}}, {"FLAG", "BYTE", "OTHER:0005", {}}};
   build.LoadInfo.EntrySegment = 2;  // DATA, before the code, is in the data part
   build.LoadInfo.Segments = {{"DATA", 0x10}};
   TCPUState cpu;

@@ -391,7 +391,7 @@ class TLinker {
         }
         const TPart& part = parts_[partOf_[m][ref.index - 1]];
         const TLogical& l = logicals_[part.logical];
-        r = {true, part.base, l.frame, !l.absolute, "segment " + l.name};
+        r = {true, part.base, l.frame, !l.absolute, "segment " + l.name, {}};
         break;
       }
       case TRefKind::Group: {
@@ -405,7 +405,7 @@ class TLinker {
           r.missing = "group " + g.name + ", which has no segment in any module";
           return r;
         }
-        r = {true, static_cast<uint32_t>(g.frame) * 16, g.frame, g.relocatable, "group " + g.name};
+        r = {true, static_cast<uint32_t>(g.frame) * 16, g.frame, g.relocatable, "group " + g.name, {}};
         break;
       }
       case TRefKind::External: {
@@ -416,12 +416,12 @@ class TLinker {
         }
         const TSymbol* s = externOf_[m][ref.index - 1];
         if (!s) return r;
-        r = {true, s->linear, s->frame, s->relocatable, mod.externs[ref.index - 1].name};
+        r = {true, s->linear, s->frame, s->relocatable, mod.externs[ref.index - 1].name, {}};
         break;
       }
       case TRefKind::Frame:
         r = {true, static_cast<uint32_t>(ref.index) * 16, static_cast<uint16_t>(ref.index), false,
-             "frame " + Hex(static_cast<uint32_t>(ref.index), 4) + "h"};
+             "frame " + Hex(static_cast<uint32_t>(ref.index), 4) + "h", {}};
         break;
     }
     return r;
