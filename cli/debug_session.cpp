@@ -5,6 +5,7 @@
 #include <cctype>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -100,11 +101,13 @@ class THeadlessView final : public IRunView {
 
   void ShowRunState(bool running) override { console_.SetRunning(running); }
   void ShowRegisters() override {}
-  // The run control's step over reads the current line's text, as the editor hands it over.
+  // The run control's step over reads the current line's text, as the editor of the line's
+  // file (the source or an included one) hands it over.
   void ShowCurrentLine() override {
     const int line = ExecutionLine();
-    control->SetCurrentLineText(line > 0 && size_t(line) <= sourceLines.size()
-                                    ? UpperAscii(sourceLines[size_t(line) - 1])
+    const std::vector<std::string>& lines = SourceLines(currentFile ? currentFile() : "");
+    control->SetCurrentLineText(line > 0 && size_t(line) <= lines.size()
+                                    ? UpperAscii(lines[size_t(line) - 1])
                                     : std::string());
   }
   void RefreshMemoryViews() override {}
@@ -121,13 +124,26 @@ class THeadlessView final : public IRunView {
   void TrimConsoleOutput(size_t size) override { console_.TrimTo(size); }
 
   std::function<int()> executionLine;
-  std::vector<std::string> sourceLines;
+  std::function<std::string()> currentFile;
+  // A file's lines, read once.
+  const std::vector<std::string>& SourceLines(const std::string& path) {
+    auto [it, added] = sourceLines_.try_emplace(path);
+    if (added && !path.empty()) {
+      std::ifstream source(path, std::ios::binary);
+      for (std::string line; std::getline(source, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        it->second.push_back(line);
+      }
+    }
+    return it->second;
+  }
   TRunControl* control = nullptr;
   bool noProgram = false;
 
  private:
   TSessionConsole& console_;
   std::FILE* out_;
+  std::map<std::string, std::vector<std::string>> sourceLines_;
 };
 
 class TDebugSession {
@@ -141,6 +157,7 @@ class TDebugSession {
     console_.control = &run_;
     view_.control = &run_;
     view_.executionLine = [this] { return CurrentLine().line; };
+    view_.currentFile = [this] { return CurrentLine().file; };
     machine_.simulator.SetConsole(&console_);
     run_.SetStepLimit(options.maxSteps);
     run_.SetRecordFullSpeedRuns(true);
@@ -150,11 +167,6 @@ class TDebugSession {
     const TSourceBuildStatus status = BuildSource(options_.source, options_.assembler, out_,
                                                   machine_.build, machine_.memory, machine_.cpu);
     mainModule_ = ModuleName(options_.source);
-    std::ifstream source(options_.source, std::ios::binary);
-    for (std::string line; std::getline(source, line);) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      view_.sourceLines.push_back(line);
-    }
     run_.RefreshViews(1);
     if (status != sbLoaded) machine_.build.BuildSucceeded = false;
     return status == sbLoaded;
@@ -165,8 +177,9 @@ class TDebugSession {
 
  private:
   struct TLine {
-    int line = -1;  // in the main source; -1 elsewhere
-    std::string text;
+    int line = -1;     // in its file; -1 where no line record holds CS:IP
+    std::string text;  // "12", "NAME.INC:3" or "-"
+    std::string file;  // the file's path as the map names it
   };
   using Handler = void (TDebugSession::*)(std::string_view arguments);
   struct TCommand {
@@ -269,10 +282,10 @@ TDebugSession::TLine TDebugSession::CurrentLine() const {
   const auto found = s.EIP <= 0xFFFF ? LineAtAddress(machine_.build.LineTable, s.CS,
                                                      uint16_t(s.EIP))
                                      : std::nullopt;
-  if (!found) return {-1, "-"};
+  if (!found) return {-1, "-", {}};
   const std::string module = ModuleName(found->module);
-  if (module == mainModule_) return {found->line, std::to_string(found->line)};
-  return {-1, fmt::format("{}:{}", module, found->line)};
+  if (module == mainModule_) return {found->line, std::to_string(found->line), found->module};
+  return {found->line, fmt::format("{}:{}", module, found->line), found->module};
 }
 
 std::optional<uint16_t> TDebugSession::LineOffset(std::string_view text, std::string& where) {

@@ -300,7 +300,7 @@ void TRunControl::SetSingleBreakpoint(uint16_t offset) {
 }
 
 uint16_t TRunControl::CaretLineAddress() {
-  return LineAddress(build_.LineTable, view_.CaretLine());
+  return LineAddress(build_.LineTable, view_.CaretLine(), view_.CaretFile());
 }
 
 void TRunControl::arRunExecute(bool ignoreBreakpoints) {

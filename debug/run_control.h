@@ -37,6 +37,8 @@ class IRunView {
   virtual int ExecutionLine() = 0;
   // The active editor's caret line (1-based), 0 without an editor.
   virtual int CaretLine() = 0;
+  // The file of the active editor (the caret's), empty for the built source.
+  virtual std::string CaretFile() { return {}; }
   // Offsets where a run stops besides TRunControl::Breakpoints() (the breakpoint grid).
   virtual std::vector<uint16_t> BreakpointOffsets() { return {}; }
   // The disassembly panel's lines, for tracing C code.

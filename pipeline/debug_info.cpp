@@ -64,6 +64,9 @@ bool ReadMap(const std::vector<std::string>& map, TSourceKind kind, TLineTable& 
   info.Segments.clear();
   size_t k = 0;
   std::string module;
+  // The editor's code lines are the lines of the built source, the first module of the map;
+  // an included file's lines are numbered in that file.
+  std::optional<std::string> mainModule;
   const auto fail = [&](size_t index, std::string_view what) {
     if (error) *error = fmt::format("line {}: {}", index + 1, what);
     return false;
@@ -77,13 +80,16 @@ bool ReadMap(const std::vector<std::string>& map, TSourceKind kind, TLineTable& 
       module = open != std::string_view::npos && close != std::string_view::npos && close > open
                    ? std::string(line.substr(open + 1, close - open - 1))
                    : std::string();
+      if (!mainModule) mainModule = module;
     }
     for (size_t r = 0; r < 4; ++r) {
       const std::string_view number = TrimBlanks(Columns(line, 2 + 16 * r, 5));
       if (!IsNumberText(number, 10) || Column(line, 12 + 16 * r) != ':') continue;
       const std::optional<uint64_t> value = ParseNumberText(number, 10);
-      if (k < codeLines.size()) codeLines[k] = static_cast<int>(value.value_or(0));
-      ++k;
+      if (module == mainModule.value_or(module)) {
+        if (k < codeLines.size()) codeLines[k] = static_cast<int>(value.value_or(0));
+        ++k;
+      }
       table.push_back(std::string(Columns(line, 8 + 16 * r, 9)) +
                       std::string(Columns(line, 1 + 16 * r, 7)) + module);
     }
@@ -144,19 +150,32 @@ std::optional<TLineAtAddress> LineAtAddress(const TLineTable& table, uint16_t cs
   return std::nullopt;
 }
 
+namespace {
+
+std::string_view EntryModule(std::string_view entry) {
+  return entry.size() > 16 ? entry.substr(16) : std::string_view();
+}
+
+}  // namespace
+
 uint16_t NextLineAddress(const TLineTable& table, uint16_t ip) {
   const std::string offset = Hex4(ip);
   for (size_t i = 0; i < table.size(); ++i) {
     if (Columns(table[i], 6, 4) != offset) continue;
-    if (i + 1 == table.size()) return 0xFFFF;
+    // The next line of the same file: another file's section follows the last one.
+    if (i + 1 == table.size() || EntryModule(table[i + 1]) != EntryModule(table[i])) return 0xFFFF;
     return Hex(Columns(table[i + 1], 6, 4)).value_or(0xFFFF);
   }
   return 0xFFFF;
 }
 
-uint16_t LineAddress(const TLineTable& table, int line) {
+uint16_t LineAddress(const TLineTable& table, int line, std::string_view module) {
+  // Without a file named, the built source's: the map's first module.
+  const std::string_view wanted =
+      !module.empty() ? module : table.empty() ? std::string_view() : EntryModule(table.front());
   for (const std::string& entry : table) {
-    if (EntryLine(entry) == line) return Hex(Columns(entry, 6, 4)).value_or(0xFFFF);
+    if (EntryLine(entry) == line && EqualNoCase(EntryModule(entry), wanted))
+      return Hex(Columns(entry, 6, 4)).value_or(0xFFFF);
   }
   return 0xFFFF;
 }

@@ -64,7 +64,7 @@ std::optional<TLineAtAddress> LineAtAddress(const TLineTable& table, uint16_t cs
 // The offset of the entry after the first one at IP (any segment); FFFFh when there is none.
 uint16_t NextLineAddress(const TLineTable& table, uint16_t ip);
 // The offset of the first entry of the line; FFFFh when the line has none.
-uint16_t LineAddress(const TLineTable& table, int line);
+uint16_t LineAddress(const TLineTable& table, int line, std::string_view module = {});
 // The offsets of all entries, as a flag per 16-bit offset.
 void MarkLineOffsets(const TLineTable& table, std::vector<uint8_t>& flags);
 // "SSSS:" is the segment of some entry (the loader's code/data test).

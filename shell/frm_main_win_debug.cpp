@@ -88,6 +88,10 @@ class TfrmMainWin::TRunView final : public IRunView {
     const TfrmEditWin* editor = w_.ActiveEditor();
     return editor ? editor->Memo()->CaretLine() : 0;
   }
+  std::string CaretFile() override {
+    const TfrmEditWin* editor = w_.ActiveEditor();
+    return editor ? editor->Caption().toStdString() : std::string();
+  }
   std::vector<std::string> DisassemblyLines() override {
     std::vector<std::string> lines;
     for (int i = 0; i < w_.lbDisassembly_->count(); ++i)

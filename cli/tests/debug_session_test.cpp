@@ -68,15 +68,19 @@ const TScript kScripts[] = {
      "stop step at line 13 (1000:0019)\nstop step at line 11 (1000:0012)\n"
      "stop step at line 18 (1000:0023)\nstop return at line 12 (1000:0015)\nAX = 0009 (9)\n"
      "stop back at line 18 (1000:0023)\nAX = 0005 (5)\nstop back at line 11 (1000:0012)\n"
-     "stop setip at line 14 (1000:001B)\nA\nstop step at line 15 (1000:001E)\n"
-     "stop back at line - (1000:0000)\nstop step at line - (1000:0002)\n"
-     "stop step at line - (1000:0004)\nA\nstop step at line - (1000:0006)\n"
-     "stop step at line 15 (1000:001E)\nstop exit at line 16 (1000:0021)\n"
+     "stop setip at line 14 (1000:001B)\nstop step at line PRINT.INC:2 (1000:0000)\n"
+     "stop back at line 12 (1000:0015)\nstop step at line 13 (1000:0019)\n"
+     "stop step at line 11 (1000:0012)\nstop step at line 12 (1000:0015)\n"
+     "stop step at line 13 (1000:0019)\nA\nstop exit at line 16 (1000:0021)\n"
      "stop exit at line 16 (1000:0021)\nstop reload at line 7 (1000:0007)\nCNT = 0000 (0)\n"},
     // A run records too: back goes into it, memory included.
     {"back-into-a-run", "loop.asm", "", "break 13\nrun\nprint CNT\nback 2\nprint CNT\n",
      "breakpoint 1 at line 13\nstop breakpoint 1 at line 13 (1000:0019)\nCNT = 0001 (1)\n"
      "stop back at line 19 (1000:0025)\nCNT = 0000 (0)\n"},
+    // Lines of the included file are named by it; a breakpoint goes there by NAME.INC:L.
+    {"included-lines", "loop.asm", "", "break PRINT.INC:4\nrun\nstep\n",
+     "breakpoint 1 at line PRINT.INC:4\nstop breakpoint 1 at line PRINT.INC:4 (1000:0004)\n"
+     "A\nstop step at line PRINT.INC:5 (1000:0006)\n"},
     {"until-and-next-stop-at-breakpoints", "loop.asm", "",
      "break SUM\nuntil 14\nnext\nrun nobreak\nreset\nuntil 11\nnext\ndisable 1\nsetip 14\nnext\n",
      "breakpoint 1 at line 18\nstop breakpoint 1 at line 18 (1000:0023)\n"

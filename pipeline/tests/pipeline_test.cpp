@@ -203,6 +203,24 @@ TEST(DebugInfo, MapIntoLineTableAndLookups) {
   EXPECT_EQ(LineAtAddress(table, 0x0800, 0x0003)->line, 13);
   EXPECT_TRUE(TableHasSegment(table, 0x1000));
 
+  // An included file's section: its lines are no code lines of the source's editor, a line
+  // number names the source's line unless the file is given, and the next line of the
+  // source's last line is not the included file's first.
+  const Lines withInclude{"Line numbers for m.OBJ(/w/m.asm) segment CODE", "",
+                          "     3 0002:0000     4 0002:0002",
+                          "Line numbers for m.OBJ(/w/io.inc) segment CODE", "",
+                          "     3 0002:0008     5 0002:000A",
+                          "Program entry point at 0002:0000"};
+  codeLines.assign(4, -1);
+  ASSERT_TRUE(ReadMap(withInclude, TSourceKind::Assembly, table, codeLines, info, &error));
+  EXPECT_EQ(codeLines, (std::vector<int>{3, 4, -1, -1}));
+  EXPECT_EQ(LineAddress(table, 3), 0x0000);
+  EXPECT_EQ(LineAddress(table, 3, "/W/IO.INC"), 0x0008);
+  EXPECT_EQ(LineAddress(table, 5), 0xFFFF);
+  EXPECT_EQ(NextLineAddress(table, 0x0002), 0xFFFF);
+  EXPECT_EQ(NextLineAddress(table, 0x0008), 0x000A);
+  EXPECT_EQ(LineAtAddress(table, 0x1000, 0x000A)->module, "/w/io.inc");
+
   // No entry point keeps the previous one; a pattern without hex digits stops the load.
   TLoadInfo kept;
   kept.EntrySegment = 0x0005, kept.EntryOffset = 0x0010;

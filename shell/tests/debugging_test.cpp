@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QDockWidget>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -558,6 +559,31 @@ class TDebuggingTest : public QObject {
     Caret(1);
     emit grid->cellDoubleClicked(0, 1);
     QCOMPARE(editor_->Memo()->CaretLine(), 19);
+  }
+
+  // Tracing into a procedure of an included file opens that file at its line; its lines
+  // carry no marks in the source's window, and the trace comes back to the source.
+  void traceIntoAnIncludedFile() {
+    const QString include = Write("show.inc", "SHOW PROC\r\n MOV DL,41H\r\n RET\r\nSHOW ENDP\r\n");
+    const QString source = Write("m.asm",
+                                 "CODE SEGMENT\r\n ASSUME CS:CODE\r\n INCLUDE SHOW.INC\r\n"
+                                 "START: CALL SHOW\r\n MOV AX,4C00H\r\n INT 21H\r\nCODE ENDS\r\n"
+                                 " END START\r\n");
+    editor_ = window_->OpenEditor(source);
+    Trigger("apDebug");
+    QCOMPARE(Line(), 4);
+    QVERIFY(!editor_->IsCodeLine(2));  // line 2 of show.inc is no line of m.asm
+    Trigger("arTrace");
+    TfrmEditWin* shown = window_->ActiveEditor();
+    QVERIFY(shown && shown != editor_);
+    QCOMPARE(QFileInfo(shown->Caption()).fileName().toLower(), QFileInfo(include).fileName());
+    QCOMPARE(shown->Debugger().ExecutionLine, 2);
+    QCOMPARE(Line(), -1);
+    Trigger("arTrace");
+    Trigger("arTrace");
+    QCOMPARE(window_->ActiveEditor(), editor_);
+    QCOMPARE(Line(), 5);
+    QCOMPARE(shown->Debugger().ExecutionLine, -1);
   }
 
  private:

@@ -589,11 +589,18 @@ void TAsm::DoInstruction(const std::vector<TToken>& t, size_t p) {
   uint32_t start = seg->pc;
   Emit(r.bytes.data(), r.bytes.size(), true);
   for (const TFixupRequest& f : r.fixups) AddFixup(cur_, start + f.offset, f);
-  if (opt_.lineNumbers && !r.bytes.empty() && srcLine_ && srcLine_->includeLevel == 0 &&
-      srcLine_->line > 0) {
+  if (opt_.lineNumbers && !r.bytes.empty() && srcLine_ && srcLine_->line > 0) {
+    // An included file's lines are numbered in that file, so the debugger can show them.
+    int file = 0;
+    if (srcLine_->includeLevel > 0) {
+      auto known = std::find(lineFiles_.begin(), lineFiles_.end(), srcLine_->file);
+      if (known == lineFiles_.end()) known = lineFiles_.insert(known, srcLine_->file);
+      file = static_cast<int>(known - lineFiles_.begin()) + 1;
+    }
     uint16_t ln = static_cast<uint16_t>(std::min(srcLine_->line, 0xFFFF));
-    if (lineNums_.empty() || lineNums_.back().line != ln || lineNums_.back().segment != cur_)
-      lineNums_.push_back({cur_, ln, start});
+    if (lineNums_.empty() || lineNums_.back().line != ln || lineNums_.back().segment != cur_ ||
+        lineNums_.back().file != file)
+      lineNums_.push_back({cur_, ln, start, file});
   }
 }
 
@@ -763,6 +770,7 @@ void TAsm::BeginPass() {
   localScope_ = 0;
   fixups_.clear();
   lineNums_.clear();
+  lineFiles_.clear();
   curLine_ = SIZE_MAX;
   srcLine_ = nullptr;
 }
@@ -881,6 +889,7 @@ void TAsm::BuildModule() {
   }
   mod.fixups = fixups_;
   mod.lines = lineNums_;
+  mod.sourceFiles = lineFiles_;
   if (start_ && start_->reloc && !start_->unknown) {
     omf::TModule::TStart st;
     st.target = start_->target;

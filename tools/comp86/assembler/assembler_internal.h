@@ -296,6 +296,7 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   size_t insnOrdinal_ = 0;
   std::vector<omf::TFixup> fixups_;
   std::vector<omf::TLineNumber> lineNums_;
+  std::vector<std::string> lineFiles_;  // included files with line numbers, in first-use order
   std::string undefinedName_;
   size_t curLine_ = SIZE_MAX;
   const TSourceLine* srcLine_ = nullptr;

@@ -139,6 +139,12 @@ class TLinker {
   std::string Key(const std::string& s) const { return opt_.caseSensitive ? s : UpperAscii(s); }
   void Error(const std::string& e) { r_.errors.push_back(e); }
 
+  // The path of a line record's source file: the module's own, or a file it included.
+  static const std::string& SourceOf(const omf::TModule& mod, int file) {
+    return file > 0 && file <= static_cast<int>(mod.sourceFiles.size()) ? mod.sourceFiles[file - 1]
+                                                                      : mod.name;
+  }
+
   // "PATH(LINE): " for an offset in a module's segment: the source the module records and
   // the nearest line record at or before the offset; "" when the module has none there.
   std::string Place(int m, int segment, uint32_t offset) const {
@@ -149,7 +155,7 @@ class TLinker {
           (!best || ln.offset >= best->offset))
         best = &ln;
     if (!best || mod.name.empty()) return "";
-    return mod.name + "(" + std::to_string(best->line) + "): ";
+    return SourceOf(mod, best->file) + "(" + std::to_string(best->line) + "): ";
   }
 
   void Layout() {
@@ -677,20 +683,26 @@ class TLinker {
     if (opt_.mapLines) {
       for (size_t m = 0; m < in_.size(); ++m) {
         const omf::TModule& mod = in_[m].module;
-        std::vector<int> segs;
-        for (const omf::TLineNumber& ln : mod.lines)
-          if (std::find(segs.begin(), segs.end(), ln.segment) == segs.end())
-            segs.push_back(ln.segment);
-        for (int s : segs) {
+        // A section per segment and source file: the module's own source first, then the
+        // files it included, each under its own name.
+        std::vector<std::pair<int, int>> sections;  // file, segment
+        for (int pass = 0; pass < 2; ++pass)
+          for (const omf::TLineNumber& ln : mod.lines) {
+            const std::pair<int, int> key{ln.file, ln.segment};
+            if ((ln.file == 0) == (pass == 0) &&
+                std::find(sections.begin(), sections.end(), key) == sections.end())
+              sections.push_back(key);
+          }
+        for (const auto& [file, s] : sections) {
           if (s < 1 || s > static_cast<int>(mod.segments.size())) continue;
           const TPart& part = parts_[partOf_[m][s - 1]];
           const TLogical& l = logicals_[part.logical];
           uint16_t frame = DisplayFrame(l);
-          o += "\nLine numbers for " + in_[m].objectName + "(" + mod.name + ") segment " +
-               mod.segments[s - 1].name + "\n\n";
+          o += "\nLine numbers for " + in_[m].objectName + "(" + SourceOf(mod, file) +
+               ") segment " + mod.segments[s - 1].name + "\n\n";
           int column = 0;
           for (const omf::TLineNumber& ln : mod.lines) {
-            if (ln.segment != s) continue;
+            if (ln.segment != s || ln.file != file) continue;
             char num[8];
             std::snprintf(num, sizeof num, "%5u", static_cast<unsigned>(ln.line));
             o += std::string(" ") + num + " " + Address(frame, part.base + ln.offset);

@@ -101,6 +101,7 @@ struct TLineNumber {
   int segment = 0;
   uint16_t line = 0;
   uint32_t offset = 0;
+  int file = 0;  // 0: the module's source; k: sourceFiles[k - 1], a file it included
 };
 
 struct TModule {
@@ -112,6 +113,10 @@ struct TModule {
   std::vector<TPublic> publics;
   std::vector<TFixup> fixups;
   std::vector<TLineNumber> lines;
+  // The files the source included that have line numbers, by their full paths. In the
+  // object, a comment of class kSourceFileComment names the file the LINNUM records after it
+  // belong to (an empty name: the module's own source again).
+  std::vector<std::string> sourceFiles;
   // Start address from END label, if any.
   struct TStart {
     TRef target;

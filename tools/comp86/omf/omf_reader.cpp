@@ -1,6 +1,7 @@
 // OMF records → module. Every read is bounds-checked against the current record, every index
 // against the tables read so far, and repeated data (LIDATA) against the segment's length, so
 // a damaged object ends in a TFormatError naming the record and its file offset.
+#include <algorithm>
 #include <cstdio>
 
 #include "omf.h"
@@ -94,6 +95,7 @@ class TReader {
  private:
   std::span<const uint8_t> bytes_;
   TModule m_;
+  int lineFile_ = 0;  // the source file of the LINNUM records being read
   std::vector<std::string> names_;
   size_t recStart_ = 0, p_ = 0, end_ = 0;
   uint8_t type_ = 0;
@@ -218,8 +220,17 @@ class TReader {
   void Comment() {
     Byte();  // attributes
     uint8_t cls = Byte();
-    if (cls == 0)
-      m_.translator.assign(reinterpret_cast<const char*>(bytes_.data() + p_), end_ - p_);
+    const std::string text(reinterpret_cast<const char*>(bytes_.data() + p_), end_ - p_);
+    if (cls == 0) m_.translator = text;
+    if (cls == kSourceFileComment) {
+      const auto known = std::find(m_.sourceFiles.begin(), m_.sourceFiles.end(), text);
+      if (text.empty()) lineFile_ = 0;
+      else if (known != m_.sourceFiles.end()) lineFile_ = int(known - m_.sourceFiles.begin()) + 1;
+      else {
+        m_.sourceFiles.push_back(text);
+        lineFile_ = int(m_.sourceFiles.size());
+      }
+    }
     p_ = end_;
   }
 
@@ -293,6 +304,7 @@ class TReader {
     while (!AtEnd()) {
       TLineNumber l;
       l.segment = segment;
+      l.file = lineFile_;
       l.line = Word();
       l.offset = Offset();
       m_.lines.push_back(l);

@@ -9,6 +9,9 @@
 
 namespace omf {
 
+// The COMENT class that names the source file of the LINNUM records that follow it.
+inline constexpr uint8_t kSourceFileComment = 0xE8;
+
 enum : uint8_t {
   kTheadr = 0x80,
   kLheadr = 0x82,

@@ -112,8 +112,11 @@ class TWriter {
       if (static_cast<uint64_t>(f.offset) + FixupSize(f.kind) > s.length)
         Bad("fixup past the end of segment " + s.name);
     }
-    for (const TLineNumber& l : module_.lines)
+    for (const TLineNumber& l : module_.lines) {
       if (!SegmentOk(l.segment)) Bad("line number in segment " + std::to_string(l.segment));
+      if (l.file < 0 || l.file > static_cast<int>(module_.sourceFiles.size()))
+        Bad("line number of source file " + std::to_string(l.file));
+    }
     if (module_.start) {
       CheckRef(module_.start->target, "start address");
       if (module_.start->frame) CheckRef(*module_.start->frame, "start frame");
@@ -259,9 +262,27 @@ class TWriter {
     return 0;
   }
 
+  // The lines file by file: a comment naming the file before each run of another file's.
   void WriteLines() {
+    int file = 0;
+    for (size_t i = 0, j; i < module_.lines.size(); i = j) {
+      j = i;
+      while (j < module_.lines.size() && module_.lines[j].file == module_.lines[i].file) ++j;
+      if (module_.lines[i].file != file) {
+        file = module_.lines[i].file;
+        const std::string name = file == 0 ? std::string() : module_.sourceFiles[file - 1];
+        std::vector<uint8_t> b = {0x00, kSourceFileComment};
+        b.insert(b.end(), name.begin(), name.end());
+        if (b.size() > kMaxBody) b.resize(kMaxBody);
+        Emit(kComent, b);
+      }
+      WriteLineRun({module_.lines.begin() + std::ptrdiff_t(i), module_.lines.begin() + std::ptrdiff_t(j)});
+    }
+  }
+
+  void WriteLineRun(const std::vector<TLineNumber>& lines) {
     WriteRuns(
-        module_.lines, kLinnum, kLinnum32,
+        lines, kLinnum, kLinnum32,
         [](const TLineNumber& a, const TLineNumber& b) { return a.segment == b.segment; },
         [&](std::vector<uint8_t>& head, const TLineNumber& l) {
           PutIndex(head, GroupOf(l.segment));

@@ -41,7 +41,8 @@ std::string Dump(const TModule& m) {
     o << "\n";
   }
   for (const TLineNumber& l : m.lines)
-    o << "line s" << l.segment << " " << l.line << "@" << l.offset << "\n";
+    o << "line s" << l.segment << " " << l.line << "@" << l.offset << " file " << l.file << "\n";
+  for (const std::string& f : m.sourceFiles) o << "source " << f << "\n";
   if (m.start) {
     o << "start ";
     ref(m.start->target);
@@ -109,7 +110,10 @@ TModule Everything() {
   fix(5, 8, TFixupKind::Offset32, false, {TRefKind::Segment, 5}, TRef{TRefKind::Group, 2});
   fix(5, 0x20, TFixupKind::Offset32, true, {TRefKind::External, 2}, std::nullopt);
   fix(5, 0x10004, TFixupKind::Pointer48, false, {TRefKind::Segment, 5}, std::nullopt);
-  m.lines = {{1, 12, 0}, {1, 13, 3}, {1, 14, 2900}, {5, 7, 0x10008}};
+  // Lines of two included files between the module's own, one of them twice.
+  m.sourceFiles = {"/lab/io.inc", "/lab/sub.inc"};
+  m.lines = {{1, 12, 0, 0},     {1, 2, 1, 1},  {1, 3, 2, 1},          {1, 13, 3, 0},
+             {1, 5, 2800, 2},   {1, 4, 2850, 1}, {1, 14, 2900, 0},   {5, 7, 0x10008, 0}};
   m.start = TModule::TStart{{TRefKind::Segment, 1}, 0x10, std::nullopt};
   return m;
 }
