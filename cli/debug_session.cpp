@@ -23,7 +23,6 @@
 
 namespace {
 
-
 // The map names a module by the path its source was built from; lines are named by the
 // file name alone.
 std::string ModuleName(std::string_view module) { return UpperAscii(FileNamePart(module)); }
@@ -219,9 +218,15 @@ class TDebugSession {
   void SetEnabled(std::string_view arguments, bool enabled);
   void Run(std::string_view arguments);
   void Until(std::string_view arguments);
-  void Step(std::string_view) { RunCommand("step", [this] { run_.arTraceExecute(); }); }
-  void Next(std::string_view) { RunCommand("step", [this] { run_.arStepExecute(); }); }
-  void Finish(std::string_view) { RunCommand("return", [this] { run_.arStepOutExecute(); }); }
+  void Step(std::string_view) {
+    RunCommand("step", [this] { run_.arTraceExecute(); });
+  }
+  void Next(std::string_view) {
+    RunCommand("step", [this] { run_.arStepExecute(); });
+  }
+  void Finish(std::string_view) {
+    RunCommand("return", [this] { run_.arStepOutExecute(); });
+  }
   void Back(std::string_view arguments);
   void SetIP(std::string_view arguments);
   void Reset(std::string_view);
@@ -279,9 +284,9 @@ bool TDebugSession::Obey(std::string_view line) {
 
 TDebugSession::TLine TDebugSession::CurrentLine() const {
   const TCPUState& s = machine_.cpu;
-  const auto found = s.EIP <= 0xFFFF ? LineAtAddress(machine_.build.LineTable, s.CS,
-                                                     uint16_t(s.EIP))
-                                     : std::nullopt;
+  const auto found = s.EIP <= 0xFFFF
+                         ? LineAtAddress(machine_.build.LineTable, s.CS, uint16_t(s.EIP))
+                         : std::nullopt;
   if (!found) return {-1, "-", {}};
   const std::string module = ModuleName(found->module);
   if (module == mainModule_) return {found->line, std::to_string(found->line), found->module};
@@ -372,8 +377,8 @@ void TDebugSession::Break(std::string_view arguments) {
   const std::string_view lineText = FirstWord(rest);
   TBreakpoint b;
   // "... pass N" at the end, "if CONDITION" before it.
-  if (const size_t pass = rest.rfind("pass "); pass != std::string_view::npos &&
-                                               (pass == 0 || std::isspace(rest[pass - 1]))) {
+  if (const size_t pass = rest.rfind("pass ");
+      pass != std::string_view::npos && (pass == 0 || std::isspace(rest[pass - 1]))) {
     const std::optional<int> count = ParseInt(TrimSpaces(rest.substr(pass + 5)));
     if (!count) {
       Say("error: pass takes a count, not '{}'", TrimSpaces(rest.substr(pass + 5)));

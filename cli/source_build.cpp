@@ -55,10 +55,10 @@ TSourceBuildStatus BuildSource(const std::string& sourcePath, const std::string&
   // that links to the toolchain beside this program.
   const TPrivateToolchain privateToolchain(ProgramDirectory() + "COMP86");
   TBuildRequest request;
-  request.paths = TBuildPaths{TPathStyle::Posix, privateToolchain.ok()
-                                                     ? privateToolchain.ProgramDir()
-                                                     : ProgramDirectory()}
-                      .ForSource(source);
+  request.paths =
+      TBuildPaths{TPathStyle::Posix,
+                  privateToolchain.ok() ? privateToolchain.ProgramDir() : ProgramDirectory()}
+          .ForSource(source);
   request.assembler = assembler;
   std::vector<int> codeLines(65536, -1);
   request.codeLines = &codeLines;

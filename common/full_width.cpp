@@ -40,8 +40,8 @@ std::optional<char> AsciiForFullWidth(unsigned char lead, unsigned char trail) {
 
 std::string FullWidthHint(std::string_view bytes) {
   if (bytes.size() < 2) return {};
-  const std::optional<char> ascii = AsciiForFullWidth(static_cast<unsigned char>(bytes[0]),
-                                                      static_cast<unsigned char>(bytes[1]));
+  const std::optional<char> ascii =
+      AsciiForFullWidth(static_cast<unsigned char>(bytes[0]), static_cast<unsigned char>(bytes[1]));
   if (!ascii) return {};
   return std::string(kHintStart) + std::string(bytes.substr(0, 2)) + std::string(kHintMiddle) +
          *ascii + "'";

@@ -78,7 +78,6 @@ constexpr std::array kCompares = {
     TCompareName{"=", TCondition::Compare::Eq},
 };
 
-
 int VariableSize(std::string_view type) {
   if (type.starts_with("D") || type.starts_with("d")) return 4;
   if (type.starts_with("W") || type.starts_with("w")) return 2;
@@ -94,7 +93,8 @@ std::optional<uint32_t> VariableAddress(const TWatchRow& row, const TBuildState&
       ParseNumberText(std::string_view(row.address).substr(colon + 1), 16);
   if (!offset || *offset > 0xFFFF) return std::nullopt;
   const std::string segment = UpperAscii(std::string_view(row.address).substr(0, colon));
-  if (const auto start = LoadedSegmentStart(build.LoadInfo, segment)) return *start + uint32_t(*offset);
+  if (const auto start = LoadedSegmentStart(build.LoadInfo, segment))
+    return *start + uint32_t(*offset);
   return TMemImage::Linear(kDataSegment, uint16_t(*offset));
 }
 
@@ -105,8 +105,8 @@ std::optional<TOperand> ParseOperand(std::string_view text, const TBuildState& b
   for (const TRegisterName& r : kRegisters) {
     if (r.name != name) continue;
     // Segment registers are 16-bit fields: read as such, wherever they sit.
-    return TOperand{TOperand::Kind::Register, name, r.size < 0 ? 2 : r.size,
-                    uint32_t(r.field), r.size < 0 ? 0xFFFFFFFFu : r.shift};
+    return TOperand{TOperand::Kind::Register, name, r.size < 0 ? 2 : r.size, uint32_t(r.field),
+                    r.size < 0 ? 0xFFFFFFFFu : r.shift};
   }
   for (const TFlagName& f : kFlags)
     if (f.name == name) return TOperand{TOperand::Kind::Flag, name, 1, f.mask, 0};

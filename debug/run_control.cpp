@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <utility>
 #include <string_view>
+#include <utility>
 
 #include "cpu86.h"
 #include "loader.h"
@@ -65,7 +65,8 @@ TOpcodeAt OpcodeAt(const TMemImage& memory, uint16_t cs, uint16_t ip) {
 
 bool IsCallInstruction(const TMemImage& memory, uint16_t cs, uint16_t ip) {
   const TOpcodeAt at = OpcodeAt(memory, cs, ip);
-  return at.opcode == 0xE8 || at.opcode == 0x9A || (at.opcode == 0xFF && (at.reg == 2 || at.reg == 3));
+  return at.opcode == 0xE8 || at.opcode == 0x9A ||
+         (at.opcode == 0xFF && (at.reg == 2 || at.reg == 3));
 }
 
 bool IsReturnInstruction(const TMemImage& memory, uint16_t cs, uint16_t ip) {
@@ -192,8 +193,7 @@ bool TRunControl::AtBreakpoint(const std::vector<uint8_t>& flags) {
   const TCPUState& s = cpu_.State();
   const uint8_t flag = flags[s.EIP & 0xFFFF];
   if (flag & kGridBreakpoint) return true;
-  return (flag & kModelBreakpoint) &&
-         breakpoints_.Arrive(uint16_t(s.EIP), s, cpu_.Memory());
+  return (flag & kModelBreakpoint) && breakpoints_.Arrive(uint16_t(s.EIP), s, cpu_.Memory());
 }
 
 void TRunControl::RunOnSimulator(const TRunGoal& goal) {

@@ -80,7 +80,8 @@ bool BuildProgram(const TBuildRequest& request, IBuildHost& host, IBuildReport& 
   // 1. The toolchain through the virtual-DOS runner. Products of an earlier build must not
   // pass for this one's.
   std::remove(paths.linkLog.c_str());
-  if (!WriteScript(paths.Tool("AUTOEXEC.INI"), ComposeBuildScript(host, paths, request.assembler))) {
+  if (!WriteScript(paths.Tool("AUTOEXEC.INI"),
+                   ComposeBuildScript(host, paths, request.assembler))) {
     return stop("无法写入编译脚本 " + paths.Tool("AUTOEXEC.INI"));
   }
   RunVirtualDos(host, paths, false);
@@ -116,9 +117,8 @@ bool BuildProgram(const TBuildRequest& request, IBuildHost& host, IBuildReport& 
     return stop("没有生成可执行文件 " + paths.executable);
   }
   const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-  const TLoadResult loaded =
-      LoadExecutable(std::span<const uint8_t>(bytes, text.size()), paths.kind, state.LoadInfo,
-                     state.LineTable, memory);
+  const TLoadResult loaded = LoadExecutable(std::span<const uint8_t>(bytes, text.size()),
+                                            paths.kind, state.LoadInfo, state.LineTable, memory);
   if (!loaded.ok) return stop(paths.executable + "：" + loaded.error);
   std::ofstream(paths.codeImage, std::ios::binary)
       .write(reinterpret_cast<const char*>(loaded.codeImage.data()),

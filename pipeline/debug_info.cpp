@@ -1,8 +1,8 @@
 #include "debug_info.h"
 
 #include <cstdio>
-#include <span>
 #include <cstdlib>
+#include <span>
 
 #include <fmt/format.h>
 
@@ -171,8 +171,9 @@ uint16_t NextLineAddress(const TLineTable& table, uint16_t ip) {
 
 uint16_t LineAddress(const TLineTable& table, int line, std::string_view module) {
   // Without a file named, the built source's: the map's first module.
-  const std::string_view wanted =
-      !module.empty() ? module : table.empty() ? std::string_view() : EntryModule(table.front());
+  const std::string_view wanted = !module.empty() ? module
+                                  : table.empty() ? std::string_view()
+                                                  : EntryModule(table.front());
   for (const std::string& entry : table) {
     if (EntryLine(entry) == line && EqualNoCase(EntryModule(entry), wanted))
       return Hex(Columns(entry, 6, 4)).value_or(0xFFFF);

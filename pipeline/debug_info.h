@@ -92,7 +92,6 @@ std::vector<TWatchRow> ReadWatchRows(const std::vector<std::string>& listing,
 std::vector<TWatchRow> ReadCodeLabels(const std::vector<std::string>& listing,
                                       std::string_view assembler, const TLoadInfo& info);
 
-
 // DATA1, BUF1, DATA2, BUF2, DATAS_SEL, MLEN, 0, 1000h.
 using TProtectedModeParameters = std::array<uint16_t, 8>;
 TProtectedModeParameters ReadProtectedModeParameters(const std::vector<std::string>& map,

@@ -130,8 +130,8 @@ TListingMessages ReadListingMessages(const std::vector<std::string>& listing, TS
     }
   } else if (kind == TSourceKind::C) {
     for (const std::string& line : listing) {
-      const bool error = (line.starts_with("Error") && !line.ends_with("None")) ||
-                         line.starts_with("Fatal");
+      const bool error =
+          (line.starts_with("Error") && !line.ends_with("None")) || line.starts_with("Fatal");
       if (!error && !line.starts_with("Warning")) continue;
       result.errors = result.errors || error;
       result.lines.push_back(line);
@@ -155,7 +155,8 @@ TListingMessages ReadLinkMessages(const std::vector<std::string>& log) {
 }
 
 std::string MessageDisplayText(std::string_view line, TPathStyle style) {
-  const auto [start, end] = style == TPathStyle::Posix ? PathSpan(line) : std::pair<size_t, size_t>{};
+  const auto [start, end] =
+      style == TPathStyle::Posix ? PathSpan(line) : std::pair<size_t, size_t>{};
   const std::string_view path = line.substr(start, end - start);
   if (path.empty() || !IsWellFormedUtf8(path)) return Cp936DisplayText(line);
   return Cp936DisplayText(line.substr(0, start)) + std::string(path) +

@@ -25,8 +25,8 @@
 
 #include "extent_list.h"
 #include "frm_main_win.h"
-#include "user_screen.h"
 #include "layout_rules.h"
+#include "user_screen.h"
 
 namespace {
 
@@ -317,9 +317,8 @@ bool TfrmMainWin::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
   // While the program waits for input, what the student types is for it, wherever the
   // focus was left (the editors are read-only during a run anyway); dialogs keep theirs.
-  if (type == QEvent::KeyPress && userScreen_ && userScreen_->Waiting() &&
-      watched != mmINT21_ && watched->isWidgetType() &&
-      static_cast<QWidget*>(watched)->window() == this) {
+  if (type == QEvent::KeyPress && userScreen_ && userScreen_->Waiting() && watched != mmINT21_ &&
+      watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == this) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (!(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) &&
         userScreen_->TypeKey(*key)) {

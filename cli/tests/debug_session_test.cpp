@@ -32,7 +32,8 @@ constexpr const char* kLoop =
     " ADD AX,CX\r\n"                    // 18
     " RET\r\n"                          // 19
     "SUM ENDP\r\nCODE ENDS\r\n END START\r\n";
-constexpr const char* kPrint = "SHOW PROC\r\n MOV DL,41H\r\n MOV AH,2\r\n INT 21H\r\n RET\r\nSHOW ENDP\r\n";
+constexpr const char* kPrint =
+    "SHOW PROC\r\n MOV DL,41H\r\n MOV AH,2\r\n INT 21H\r\n RET\r\nSHOW ENDP\r\n";
 // Waits for a key, then loops for ever.
 constexpr const char* kWait =
     "CODE SEGMENT\r\n ASSUME CS:CODE\r\nSTART: MOV AH,1\r\n INT 21H\r\nL: JMP L\r\nCODE ENDS\r\n"
@@ -119,7 +120,8 @@ class DebugSession : public ::testing::TestWithParam<TScript> {
     std::ofstream(dir_ / "loop.asm", std::ios::binary) << kLoop;
     std::ofstream(dir_ / "PRINT.INC", std::ios::binary) << kPrint;
     std::ofstream(dir_ / "wait.asm", std::ios::binary) << kWait;
-    std::ofstream(dir_ / "bad.asm", std::ios::binary) << "CODE SEGMENT\r\n MOV AX,\r\nCODE ENDS\r\n END\r\n";
+    std::ofstream(dir_ / "bad.asm", std::ios::binary)
+        << "CODE SEGMENT\r\n MOV AX,\r\nCODE ENDS\r\n END\r\n";
   }
   static void TearDownTestSuite() { fs::remove_all(dir_); }
   static fs::path dir_;
@@ -130,7 +132,8 @@ TEST_P(DebugSession, AnswersTheScript) {
   const TScript& s = GetParam();
   std::string commands = s.commands, keys = s.keys;
   std::FILE* in = fmemopen(commands.data(), commands.size(), "r");
-  std::FILE* keyIn = keys.empty() ? std::fopen("/dev/null", "r") : fmemopen(keys.data(), keys.size(), "r");
+  std::FILE* keyIn =
+      keys.empty() ? std::fopen("/dev/null", "r") : fmemopen(keys.data(), keys.size(), "r");
   char* text = nullptr;
   size_t size = 0;
   std::FILE* out = open_memstream(&text, &size);
@@ -148,8 +151,9 @@ TEST_P(DebugSession, AnswersTheScript) {
   const bool built = loaded != std::string::npos;
   EXPECT_EQ(status, built ? 0 : 1);
   EXPECT_EQ(built, std::string(s.source) != "bad.asm") << output;
-  const std::string answers = built ? output.substr(loaded + std::string("已进入调试状态！\n").size())
-                                    : output.substr(output.find("error: no program loaded"));
+  const std::string answers = built
+                                  ? output.substr(loaded + std::string("已进入调试状态！\n").size())
+                                  : output.substr(output.find("error: no program loaded"));
   EXPECT_EQ(answers, s.answers);
 }
 

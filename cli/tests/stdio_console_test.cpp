@@ -49,7 +49,9 @@ class Machine {
   }
   std::string Output() { return Contents(out_.get()); }
   uint8_t Byte(uint16_t offset) const { return mem_.Byte(TMemImage::Linear(kCodeSegment, offset)); }
-  void Poke(uint16_t offset, uint8_t b) { mem_.SetByte(TMemImage::Linear(kCodeSegment, offset), b); }
+  void Poke(uint16_t offset, uint8_t b) {
+    mem_.SetByte(TMemImage::Linear(kCodeSegment, offset), b);
+  }
   TCPUState& State() { return state_; }
   TStdioConsole& Console() { return console_; }
 

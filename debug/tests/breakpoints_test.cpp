@@ -28,15 +28,24 @@ TEST(BreakCondition, ParsesAndWeighsRegistersFlagsAndVariables) {
     bool parses;
     bool holds;
   } kCases[] = {
-      {"AX == 1234H", true, true},     {"ah=12h", true, true},
-      {"AL != 34H", true, false},      {"EAX > 0ABCD0000H", true, true},
-      {"CX < 3", true, false},         {"CX <= 3", true, true},
-      {"CX >= 4", true, false},        {"ZF == 1", true, true},
-      {"CF == 1", true, false},        {"DS == 2000H", true, true},
-      {"cnt == 258", true, true},      {"FLAG == 128", true, true},
-      {"AL != -1", true, true},       {"AX == FFH", false, false},
-      {"QX == 1", false, false},       {"AX 1", false, false},
-      {"AX ==", false, false},         {"== 3", false, false},
+      {"AX == 1234H", true, true},
+      {"ah=12h", true, true},
+      {"AL != 34H", true, false},
+      {"EAX > 0ABCD0000H", true, true},
+      {"CX < 3", true, false},
+      {"CX <= 3", true, true},
+      {"CX >= 4", true, false},
+      {"ZF == 1", true, true},
+      {"CF == 1", true, false},
+      {"DS == 2000H", true, true},
+      {"cnt == 258", true, true},
+      {"FLAG == 128", true, true},
+      {"AL != -1", true, true},
+      {"AX == FFH", false, false},
+      {"QX == 1", false, false},
+      {"AX 1", false, false},
+      {"AX ==", false, false},
+      {"== 3", false, false},
       {"AX == 99999999999", false, false},
   };
   for (const auto& c : kCases) {

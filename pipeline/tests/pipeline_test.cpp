@@ -29,11 +29,11 @@ TEST(BuildScript, DosPathsAsTheWorkbenchWritesThem) {
     return ComposeBuildScript(host, ide.ForSource(source), assembler);
   };
   EXPECT_EQ(DriveMappingLines(host, TPathStyle::Dos), Lines{"USE C: C:\\"});
-  EXPECT_EQ(script("D:\\WORK\\HELLO.ASM", "TASM"),
-            (Lines{"USE C: C:\\", "CLS", "SET PATH=C:\\IDE\\COMP86", "D:", "CD D:\\WORK",
-                   "C:\\IDE\\COMP86\\TASM.EXE /zd /l D:\\WORK\\HELLO.ASM",
-                   "C:\\IDE\\COMP86\\TLINK.EXE /l D:\\WORK\\HELLO.OBJ > D:\\WORK\\HELLO.LOG",
-                   "EXIT"}));
+  EXPECT_EQ(
+      script("D:\\WORK\\HELLO.ASM", "TASM"),
+      (Lines{"USE C: C:\\", "CLS", "SET PATH=C:\\IDE\\COMP86", "D:", "CD D:\\WORK",
+             "C:\\IDE\\COMP86\\TASM.EXE /zd /l D:\\WORK\\HELLO.ASM",
+             "C:\\IDE\\COMP86\\TLINK.EXE /l D:\\WORK\\HELLO.OBJ > D:\\WORK\\HELLO.LOG", "EXIT"}));
   const Lines masm = script("D:\\WORK\\HELLO.ASM", "MASM");
   EXPECT_EQ(masm[5], "C:\\IDE\\COMP86\\MASM.EXE D:\\WORK\\HELLO.ASM,,,NUL.CRF /Zd");
   EXPECT_EQ(masm[6],
@@ -92,32 +92,49 @@ TEST(Messages, WhichLinesEachToolListsAndWhichFail) {
       {{"*Warning* x.asm(3) odd", "ok"}, TSourceKind::Assembly, "TASM", {}, false},
       {{"   5 0000 B8 0000  MOV AX,0", "Error Summary", "",
         "*Warning* /w/hello.asm(12) Argument needs type override"},
-       TSourceKind::Assembly, "TASM", {"/w/hello.asm(12) Argument needs type override"}, true},
+       TSourceKind::Assembly,
+       "TASM",
+       {"/w/hello.asm(12) Argument needs type override"},
+       true},
       {{"Macro Assembler", "D:\\W\\H.ASM(7): error A2009: Symbol not defined: X",
         "/w/h.asm(8): warning A4001: Extra characters", "h.inc(2): error A2009: lost"},
-       TSourceKind::Assembly, "MASM",
+       TSourceKind::Assembly,
+       "MASM",
        {"D:\\W\\H.ASM(7): error A2009: Symbol not defined: X",
-        "/w/h.asm(8): warning A4001: Extra characters"}, true},
+        "/w/h.asm(8): warning A4001: Extra characters"},
+       true},
       // C: warnings are listed without failing; a fatal line fails.
       {{"Error D:\\WORK\\T.C 5: Undefined symbol 'x'", "Warning D:\\WORK\\T.C 6: y",
         "Errors: None"},
-       TSourceKind::C, "TASM", {"Error D:\\WORK\\T.C 5: Undefined symbol 'x'",
-        "Warning D:\\WORK\\T.C 6: y"}, true},
+       TSourceKind::C,
+       "TASM",
+       {"Error D:\\WORK\\T.C 5: Undefined symbol 'x'", "Warning D:\\WORK\\T.C 6: y"},
+       true},
       {{"Warning /w/t.c 6: Function should return a value", "Error messages: None"},
-       TSourceKind::C, "", {"Warning /w/t.c 6: Function should return a value"}, false},
-      {{"Fatal: only the tiny model (-mt) is supported"}, TSourceKind::C, "",
-       {"Fatal: only the tiny model (-mt) is supported"}, true},
+       TSourceKind::C,
+       "",
+       {"Warning /w/t.c 6: Function should return a value"},
+       false},
+      {{"Fatal: only the tiny model (-mt) is supported"},
+       TSourceKind::C,
+       "",
+       {"Fatal: only the tiny model (-mt) is supported"},
+       true},
       // The linker: its banner is not listed, its warnings do not fail.
       {{"Linker Version 1.0", "Warning: No program entry point", "Warning: No stack"},
-       TSourceKind::Assembly, nullptr,
-       {"Warning: No program entry point"}, false},
+       TSourceKind::Assembly,
+       nullptr,
+       {"Warning: No program entry point"},
+       false},
       {{"Error: /w/h.asm(4): Undefined symbol FOO in module h.asm", "Fatal: no room"},
-       TSourceKind::Assembly, nullptr,
-       {"Error: /w/h.asm(4): Undefined symbol FOO in module h.asm", "Fatal: no room"}, true},
+       TSourceKind::Assembly,
+       nullptr,
+       {"Error: /w/h.asm(4): Undefined symbol FOO in module h.asm", "Fatal: no room"},
+       true},
   };
   for (const TCase& c : cases) {
-    const TListingMessages read = c.assembler ? ReadListingMessages(c.lines, c.kind, c.assembler)
-                                              : ReadLinkMessages(c.lines);
+    const TListingMessages read =
+        c.assembler ? ReadListingMessages(c.lines, c.kind, c.assembler) : ReadLinkMessages(c.lines);
     EXPECT_EQ(read.lines, c.listed) << c.lines.front();
     EXPECT_EQ(read.errors, c.fails) << c.lines.front();
   }
@@ -206,9 +223,11 @@ TEST(DebugInfo, MapIntoLineTableAndLookups) {
   // An included file's section: its lines are no code lines of the source's editor, a line
   // number names the source's line unless the file is given, and the next line of the
   // source's last line is not the included file's first.
-  const Lines withInclude{"Line numbers for m.OBJ(/w/m.asm) segment CODE", "",
+  const Lines withInclude{"Line numbers for m.OBJ(/w/m.asm) segment CODE",
+                          "",
                           "     3 0002:0000     4 0002:0002",
-                          "Line numbers for m.OBJ(/w/io.inc) segment CODE", "",
+                          "Line numbers for m.OBJ(/w/io.inc) segment CODE",
+                          "",
                           "     3 0002:0008     5 0002:000A",
                           "Program entry point at 0002:0000"};
   codeLines.assign(4, -1);

@@ -142,7 +142,7 @@ class TLinker {
   // The path of a line record's source file: the module's own, or a file it included.
   static const std::string& SourceOf(const omf::TModule& mod, int file) {
     return file > 0 && file <= static_cast<int>(mod.sourceFiles.size()) ? mod.sourceFiles[file - 1]
-                                                                      : mod.name;
+                                                                        : mod.name;
   }
 
   // "PATH(LINE): " for an offset in a module's segment: the source the module records and
@@ -411,7 +411,8 @@ class TLinker {
           r.missing = "group " + g.name + ", which has no segment in any module";
           return r;
         }
-        r = {true, static_cast<uint32_t>(g.frame) * 16, g.frame, g.relocatable, "group " + g.name, {}};
+        r = {true, static_cast<uint32_t>(g.frame) * 16, g.frame, g.relocatable, "group " + g.name,
+             {}};
         break;
       }
       case TRefKind::External: {
@@ -426,8 +427,12 @@ class TLinker {
         break;
       }
       case TRefKind::Frame:
-        r = {true, static_cast<uint32_t>(ref.index) * 16, static_cast<uint16_t>(ref.index), false,
-             "frame " + Hex(static_cast<uint32_t>(ref.index), 4) + "h", {}};
+        r = {true,
+             static_cast<uint32_t>(ref.index) * 16,
+             static_cast<uint16_t>(ref.index),
+             false,
+             "frame " + Hex(static_cast<uint32_t>(ref.index), 4) + "h",
+             {}};
         break;
     }
     return r;

@@ -276,7 +276,8 @@ class TWriter {
         if (b.size() > kMaxBody) b.resize(kMaxBody);
         Emit(kComent, b);
       }
-      WriteLineRun({module_.lines.begin() + std::ptrdiff_t(i), module_.lines.begin() + std::ptrdiff_t(j)});
+      WriteLineRun(
+          {module_.lines.begin() + std::ptrdiff_t(i), module_.lines.begin() + std::ptrdiff_t(j)});
     }
   }
 

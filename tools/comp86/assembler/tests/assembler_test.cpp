@@ -645,8 +645,8 @@ TEST(Messages, FloodsAreCutShortWithACount) {
     int noteLine;      // 0: no note
     std::string note;  // its text
   } cases[] = {
-      {"150 errors", TDialect::Tasm, code + undefined(150, "NOPE") + "C ENDS\nEND\n", 95, 55, 0,
-       98, "Too many errors: 55 more not listed"},
+      {"150 errors", TDialect::Tasm, code + undefined(150, "NOPE") + "C ENDS\nEND\n", 95, 55, 0, 98,
+       "Too many errors: 55 more not listed"},
       {"150 errors, MASM", TDialect::Masm, code + undefined(150, "NOPE") + "C ENDS\nEND\n", 95, 55,
        0, 98, "error A1012: Too many errors: 55 more not listed"},
       {"120 warnings", TDialect::Tasm, reopened + repeat(120, "S SEGMENT WORD\nS ENDS") + "END\n",
@@ -662,8 +662,8 @@ TEST(Messages, FloodsAreCutShortWithACount) {
        ""},
       {"64 KB, MASM", TDialect::Masm, code + repeat(30000, "MOV AX,1234H") + "C ENDS\nEND\n", 1, 0,
        0, 0, ""},
-      {"30000 errors", TDialect::Masm, code + undefined(30000, "N") + "C ENDS\nEND\n", 95, 29905,
-       0, 98, "error A1012: Too many errors: 29905 more not listed"},
+      {"30000 errors", TDialect::Masm, code + undefined(30000, "N") + "C ENDS\nEND\n", 95, 29905, 0,
+       98, "error A1012: Too many errors: 29905 more not listed"},
   };
   for (const auto& c : cases) {
     TAssembleOptions o;

@@ -112,8 +112,8 @@ TModule Everything() {
   fix(5, 0x10004, TFixupKind::Pointer48, false, {TRefKind::Segment, 5}, std::nullopt);
   // Lines of two included files between the module's own, one of them twice.
   m.sourceFiles = {"/lab/io.inc", "/lab/sub.inc"};
-  m.lines = {{1, 12, 0, 0},     {1, 2, 1, 1},  {1, 3, 2, 1},          {1, 13, 3, 0},
-             {1, 5, 2800, 2},   {1, 4, 2850, 1}, {1, 14, 2900, 0},   {5, 7, 0x10008, 0}};
+  m.lines = {{1, 12, 0, 0},   {1, 2, 1, 1},    {1, 3, 2, 1},     {1, 13, 3, 0},
+             {1, 5, 2800, 2}, {1, 4, 2850, 1}, {1, 14, 2900, 0}, {5, 7, 0x10008, 0}};
   m.start = TModule::TStart{{TRefKind::Segment, 1}, 0x10, std::nullopt};
   return m;
 }

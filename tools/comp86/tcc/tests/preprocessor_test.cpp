@@ -233,12 +233,11 @@ TEST_F(PreprocessorTest, LibraryHeaders) {
   }
   const std::string text = Run(source + "peekb(1, 2) MK_FP(3, 4) EOF\n", o);
   EXPECT_EQ(Messages(), "");
-  for (const char* f :
-       {"putch",   "getch",   "getche",  "cputs",   "kbhit",   "putchar", "getchar",
-        "puts",    "gets",    "printf",  "exit",    "abs",     "atoi",    "itoa",
-        "strlen",  "strcpy",  "strcmp",  "strcat",  "memset",  "memcpy",  "isdigit",
-        "isalpha", "isspace", "isupper", "islower", "toupper", "tolower", "delay",   "sprintf",
-        "scanf",   "sscanf",  "strncpy", "strchr",  "memcmp"}) {
+  for (const char* f : {"putch",   "getch",   "getche",  "cputs",   "kbhit",   "putchar", "getchar",
+                        "puts",    "gets",    "printf",  "exit",    "abs",     "atoi",    "itoa",
+                        "strlen",  "strcpy",  "strcmp",  "strcat",  "memset",  "memcpy",  "isdigit",
+                        "isalpha", "isspace", "isupper", "islower", "toupper", "tolower", "delay",
+                        "sprintf", "scanf",   "sscanf",  "strncpy", "strchr",  "memcmp"}) {
     // A definition: "static ... f (" with nothing but its type in between.
     size_t count = 0;
     for (size_t k = 1; k + 1 < tokens_.size(); ++k) {

@@ -79,14 +79,14 @@ TEST_F(TccCli, ErrorsInAnIncludedFileNameItsPathAndLine) {
   const std::string header = (dir_ / "labs" / "LAB.H").string();
   const struct {
     const char* header;
-    const char* main;  // after the #include line
+    const char* main;    // after the #include line
     const char* errors;  // with H for the header's path and C for the source's
   } cases[] = {
       {"int f(void)\n{\n  return y;\n}\n", "int main() { return f(); }\n",
        "H 3: Undefined symbol 'y' in function f\n"},
-      {"int a;\nint count\n", "int main() { return count; }\n", "H 2: Declaration missing ;\nC 2: Declaration syntax error\n"},
-      {"int f(void)\n{\n  return y;\n}\nint b\xA3\xAC c;\n",
-       "int main()\n{\n  return z;\n}\n",
+      {"int a;\nint count\n", "int main() { return count; }\n",
+       "H 2: Declaration missing ;\nC 2: Declaration syntax error\n"},
+      {"int f(void)\n{\n  return y;\n}\nint b\xA3\xAC c;\n", "int main()\n{\n  return z;\n}\n",
        "H 3: Undefined symbol 'y' in function f\nH 5: \xC8\xAB\xBD\xC7\xD7\xD6\xB7\xFB "
        "'\xA3\xAC'\xA3\xAC\xC7\xEB\xB8\xC4\xD3\xC3\xB0\xEB\xBD\xC7 ','\n"
        "C 4: Undefined symbol 'z' in function main\n"},
