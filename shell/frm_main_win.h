@@ -163,9 +163,6 @@ class TfrmMainWin : public QMainWindow {
   void CreateDebugger();
   void ConnectDebugHandlers();
   void ShowRunState(bool running);
-  // True when a build has loaded a program; otherwise says to build first (a failed build
-  // unloads the program, so nothing of an older one runs).
-  bool RequireProgram();
   void RebuildBreakpointGrid();
   void ClearBreakpointGrid();
   // The breakpoint grid (frm_main_win_breakpoints.cpp): its rows into the run control's

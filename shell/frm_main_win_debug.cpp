@@ -77,7 +77,10 @@ class TfrmMainWin::TRunView final : public IRunView {
   }
   void ProcessEvents() override { QCoreApplication::processEvents(); }
   void SetUserScreenIdle() override { w_.userScreen_->SetState(TConsoleState::Idle); }
-  void TellNoProgram() override { w_.ShowHint(Text(kBuildFirst)); }
+  void TellNoProgram() override {
+    w_.ShowHint(Text(kBuildFirst));
+    QApplication::beep();
+  }
   size_t ConsoleOutputSize() override { return w_.userScreen_->Length(); }
   void TrimConsoleOutput(size_t size) override { w_.userScreen_->TrimTo(size); }
   int ExecutionLine() override {
@@ -213,26 +216,16 @@ void TfrmMainWin::ConnectDebugHandlers() {
   on("apDebug", [this] { apDebugExecute(TCompileCommand::Debug); });
   on("apTD", [this] { apDebugExecute(TCompileCommand::DebugInDos); });
   on("apTDN", [this] { apDebugExecute(TCompileCommand::DosDebuggerOnly); });
-  // Nothing runs that was not built: no program, or a failed build, and the run commands
-  // only say so.
-  const auto program = [this, &run](void (TRunControl::*command)()) {
-    return [this, &run, command] {
-      if (RequireProgram()) (run.*command)();
-    };
-  };
-  on("arRun", [this, &run] {
-    if (RequireProgram()) run.arRunExecute(false);
-  });
-  on("arRunIgnoreBreakpoint", [this, &run] {
-    if (RequireProgram()) run.arRunExecute(true);
-  });
-  on("arRunToCursor", program(&TRunControl::arRunToCursorExecute));
-  on("arSetIP", program(&TRunControl::arSetIPExecute));
-  on("arTrace", program(&TRunControl::arTraceExecute));
-  on("arStep", program(&TRunControl::arStepExecute));
-  on("arStepOut", program(&TRunControl::arStepOutExecute));
-  on("arStepBack", program(&TRunControl::arStepBackExecute));
-  on("arReload", program(&TRunControl::arReloadExecute));
+  // Nothing runs that was not built: the run control refuses and the view says so.
+  on("arRun", [&run] { run.arRunExecute(false); });
+  on("arRunIgnoreBreakpoint", [&run] { run.arRunExecute(true); });
+  on("arRunToCursor", [&run] { run.arRunToCursorExecute(); });
+  on("arSetIP", [&run] { run.arSetIPExecute(); });
+  on("arTrace", [&run] { run.arTraceExecute(); });
+  on("arStep", [&run] { run.arStepExecute(); });
+  on("arStepOut", [&run] { run.arStepOutExecute(); });
+  on("arStepBack", [&run] { run.arStepBackExecute(); });
+  on("arReload", [&run] { run.arReloadExecute(); });
   on("arPause", [&run] { run.arPauseExecute(); });
   on("arReset", [&run] { run.arResetExecute(); });
   on("arToggleBreakpoint", [this] { arToggleBreakpointExecute(); });
@@ -338,12 +331,6 @@ void TfrmMainWin::apDebugExecute(TCompileCommand command) {
                     machine_->cpu);
 }
 
-bool TfrmMainWin::RequireProgram() {
-  if (machine_->build.ProgramLoaded) return true;
-  ShowHint(Text(kBuildFirst));
-  QApplication::beep();
-  return false;
-}
 
 // ---- the current line -----------------------------------------------------------------
 

@@ -102,7 +102,8 @@ void TCPU86::ReadLine() {
   SetConsoleState(TConsoleState::Idle);
   if (key == kNoKey) return;  // abandoned by a pause: the buffer stays as it was
   const std::string& line = input.Line();
-  mem_.SetByte(buffer + 1, uint8_t(line.size()));
-  for (size_t i = 0; i < line.size(); ++i) mem_.SetByte(buffer + 2 + uint32_t(i), uint8_t(line[i]));
-  mem_.SetByte(buffer + 2 + uint32_t(line.size()), kEnter);
+  StoreServiceByte(buffer + 1, uint8_t(line.size()));
+  for (size_t i = 0; i < line.size(); ++i)
+    StoreServiceByte(buffer + 2 + uint32_t(i), uint8_t(line[i]));
+  StoreServiceByte(buffer + 2 + uint32_t(line.size()), kEnter);
 }

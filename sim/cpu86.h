@@ -34,7 +34,7 @@ class TCPU86 {
     uint8_t size;
   };
   // nullptr (the default): writes are not recorded. Otherwise every memory write of the
-  // following steps is appended, the line-input buffer of INT 21h AH=0Ah included.
+  // following steps is appended, the console services' included.
   void SetJournal(std::vector<TMemWrite>* journal) { journal_ = journal; }
 
   // Executes one instruction at CS:IP with all its prefixes: one element of a repeated
@@ -108,8 +108,9 @@ class TCPU86 {
   void RefreshMode();
   void ContinueAfterPrefix();
   void Journal(uint32_t linear, int size);
-  // The line input service writes its buffer past Wr: the whole buffer is recorded first.
-  void JournalLineInput();
+  // A byte a console service stores at a linear address (not through a segment as Wr does),
+  // journaled like every other write.
+  void StoreServiceByte(uint32_t linear, uint8_t value);
   void BridgeRead(uint16_t off, int len);
   void BridgeWrite(uint16_t off, int len);
 

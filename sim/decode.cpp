@@ -2,8 +2,6 @@
 // SIB decoding, and the memory and port access that every instruction family uses.
 #include "cpu86.h"
 
-#include <algorithm>
-
 TCPU86::TCPU86(TCPUState& state, TMemImage& mem)
     : s_(state),
       mem_(mem),
@@ -73,8 +71,6 @@ void TCPU86::Step() {
   InsnLen = 0;
   FarOperand = false;
   InsnStart = s_.EIP;
-  if (journal_) [[unlikely]]
-    JournalLineInput();
   const uint8_t op = uint8_t(Code<1>(0));
   Done = true;
   tables_->oneByte[op](*this, op);
@@ -88,12 +84,10 @@ void TCPU86::Journal(uint32_t linear, int size) {
   journal_->push_back({linear, LoadLE<4>(m_ + linear), uint8_t(size)});
 }
 
-void TCPU86::JournalLineInput() {
-  if (Code<1>(0) != 0xCD || Code<1>(1) != 0x21 || GetReg<uint8_t>(4) != 0x0A) return;
-  // Size byte, count byte, up to 255 characters and the closing CR.
-  const uint32_t buffer = TMemImage::Linear(s_.DS, uint16_t(s_.EDX));
-  for (uint32_t at = buffer; at < buffer + 258 && at < TMemImage::kSize; at += 4)
-    Journal(at, int(std::min<uint32_t>(4, TMemImage::kSize - at)));
+void TCPU86::StoreServiceByte(uint32_t linear, uint8_t value) {
+  if (linear >= TMemImage::kSize) return;
+  if (journal_) Journal(linear, 1);
+  mem_.SetByte(linear, value);
 }
 
 void TCPU86::ContinueAfterPrefix() {
