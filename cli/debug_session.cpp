@@ -159,7 +159,6 @@ class TDebugSession {
     view_.currentFile = [this] { return CurrentLine().file; };
     machine_.simulator.SetConsole(&console_);
     run_.SetStepLimit(options.maxSteps);
-    run_.SetRecordFullSpeedRuns(true);
   }
 
   bool Build() {

@@ -109,10 +109,15 @@ void TRunControl::SimulatorStep() {
     cpu_.Step();
     return;
   }
-  history_.Begin(cpu_.State(), view_.ConsoleOutputSize(), std::exchange(commandStart_, false));
+  BeforeRecordedStep();
   cpu_.SetJournal(history_.Journal());
   cpu_.Step();
   cpu_.SetJournal(nullptr);
+}
+
+void TRunControl::BeforeRecordedStep() {
+  history_.BeforeStep(cpu_.State(), cpu_.OutsideDealings(), std::exchange(commandStart_, false),
+                      [this] { return view_.ConsoleOutputSize(); });
 }
 
 bool TRunControl::RequireProgram() {
@@ -213,12 +218,9 @@ void TRunControl::RunOnSimulator(const TRunGoal& goal) {
     if (view_.AskProgramExited()) arResetExecute();
   } else {
     TCPUState& s = cpu_.State();
-    // What stepping back needs, decided once per run: a full-speed run pays for a copy of
-    // the registers per step, not for asking the view and the link each time.
-    const bool fast = goal.fullSpeed && !recordFullSpeedRuns_;
-    const bool record = !fast && Recording();
-    if (fast) history_.Clear();
-    size_t outputSize = record ? view_.ConsoleOutputSize() : 0;
+    // Whether stepping back is recorded, decided once per run, not by asking the view and
+    // the link each step.
+    const bool record = Recording();
     cpu_.SetJournal(record ? history_.Journal() : nullptr);
     auto nextEvents = Clock::now();
     // A bridged step is a serial exchange or more: the clock is cheap beside it.
@@ -234,15 +236,8 @@ void TRunControl::RunOnSimulator(const TRunGoal& goal) {
       }
       const bool returning =
           goal.untilReturn && IsReturnInstruction(cpu_.Memory(), s.CS, uint16_t(s.EIP));
-      if (record) {
-        history_.Begin(s, outputSize, std::exchange(commandStart_, false));
-        // Only an INT 21h writes to the console.
-        const bool service = cpu_.Memory().Byte(TMemImage::Linear(s.CS, uint16_t(s.EIP))) == 0xCD;
-        cpu_.Step();
-        if (service) outputSize = view_.ConsoleOutputSize();
-      } else {
-        cpu_.Step();
-      }
+      if (record) BeforeRecordedStep();
+      cpu_.Step();
       ++steps;
       if (cpu_.AtProgramEnd()) {
         lastStop_ = TStopReason::ProgramEnd;
@@ -276,6 +271,7 @@ void TRunControl::RunOnSimulator(const TRunGoal& goal) {
   }
   cpu_.SetJournal(nullptr);
   lastRunSteps_ = steps;
+  backByLine_ = goal.fullSpeed;
   RefreshViews(3);
   SetRunState(false);
 }
@@ -331,9 +327,8 @@ void TRunControl::arSetIPExecute() { SetIP(CaretLineAddress()); }
 void TRunControl::SetIP(uint16_t offset) {
   if (!RequireProgram()) return;
   TakeSnapshot();
-  if (Recording()) {
-    history_.Begin(cpu_.State(), view_.ConsoleOutputSize(), std::exchange(commandStart_, false));
-  }
+  if (Recording()) history_.ChangedOutside(cpu_.State(), view_.ConsoleOutputSize());
+  commandStart_ = false;
   cpu_.State().EIP = offset;
   if (RunsOnTrainer()) trainer_->WriteIP(uint16_t(cpu_.State().EIP));
   RefreshViews(3);
@@ -440,20 +435,37 @@ void TRunControl::arStepOutExecute() {
 size_t TRunControl::StepBack(size_t instructions) {
   if (!RequireProgram()) return 0;
   TakeSnapshot();
-  size_t undone = 0;
-  size_t output = view_.ConsoleOutputSize();
-  for (; undone < instructions && history_.Size() > 0; ++undone)
-    output = history_.Undo(cpu_.State(), cpu_.Memory());
-  if (undone > 0) view_.TrimConsoleOutput(output);
+  const size_t undone = std::min(instructions, history_.Size());
+  if (undone > 0) view_.TrimConsoleOutput(history_.Back(undone, cpu_));
   lastStop_ = TStopReason::Reached;
   RefreshViews(3);
   return undone;
 }
 
+size_t TRunControl::StepBackLine() {
+  if (!RequireProgram()) return 0;
+  TakeSnapshot();
+  std::vector<uint8_t> lineStarts;
+  MarkLineOffsets(build_.LineTable, lineStarts);
+  size_t undone = 0, output = 0;
+  while (history_.Size() > 0) {
+    output = history_.Back(1, cpu_);
+    ++undone;
+    if (lineStarts[cpu_.State().EIP & 0xFFFF]) break;
+  }
+  if (undone > 0) view_.TrimConsoleOutput(output);
+  lastStop_ = TStopReason::Reached;
+  RefreshViews(3);
+  backByLine_ = true;
+  return undone;
+}
+
 void TRunControl::arStepBackExecute() {
   if (!RequireProgram()) return;
-  // The last command undone as a whole: after F8 over a call, back to the CALL line.
-  StepBack(history_.LastCommandSteps());
+  // After a run, back a source line; after a step, the step undone as a whole (after F8
+  // over a call, back to the CALL line).
+  if (backByLine_) StepBackLine();
+  else StepBack(history_.LastCommandSteps());
 }
 
 void TRunControl::arPauseExecute() {

@@ -115,7 +115,7 @@ class TRunControl {
   void arStepOutExecute();
   // The memory as the last build loaded it, then a reset; nothing is rebuilt.
   void arReloadExecute();
-  // Undoes one source line's worth of steps (back to the previous step that had a line).
+  // Undoes the last step or step over whole; after a run, goes back a source line at a time.
   void arStepBackExecute();
 
   // The same commands with their target given as a code offset instead of the caret line.
@@ -123,6 +123,8 @@ class TRunControl {
   void SetIP(uint16_t offset);
   // Undoes up to `instructions` steps of the simulator; returns how many were undone.
   size_t StepBack(size_t instructions);
+  // Back to the start of the source line before the current one.
+  size_t StepBackLine();
 
   TBreakpoints& Breakpoints() { return breakpoints_; }
   bool ProgramLoaded() const { return build_.ProgramLoaded; }
@@ -131,10 +133,6 @@ class TRunControl {
   void SetStepLimit(uint64_t steps) { stepLimit_ = steps; }
   // Recording for step back (on by default; the simulator only, offline only).
   void SetHistoryEnabled(bool enabled);
-  // Runs at full speed (run, run to a line) record for stepping back too. The window leaves
-  // this off to keep its runs fast; the headless debugger, which has no speed to keep, turns
-  // it on so that `back` after a run goes back into it.
-  void SetRecordFullSpeedRuns(bool record) { recordFullSpeedRuns_ = record; }
   size_t HistorySize() const { return history_.Size(); }
 
   // The upper-case text of the caret line after the last current-line display.
@@ -155,8 +153,8 @@ class TRunControl {
   // Where a simulator run stops besides the program's end, a pause and StopAddress.
   struct TRunGoal {
     bool breakpoints = true;
-    // Run (F9) and run to the cursor (F4) go at full speed: they record nothing for stepping
-    // back, and what was recorded before them no longer leads back from where they stop.
+    // Run (F9) and run to the cursor (F4): stepping back from where they stop goes a source
+    // line at a time, not the whole run at once.
     bool fullSpeed = false;
     // At StopAddress only with SP at least this: back in the frame of a stepped-over call.
     uint32_t minStackPointer = 0;
@@ -171,11 +169,13 @@ class TRunControl {
   void TakeSnapshot() {
     view_.SnapshotRegisters();
     commandStart_ = true;
+    backByLine_ = false;
   }
   // False, told to the view, when no program is loaded.
   bool RequireProgram();
   bool Recording() const;
   void SimulatorStep();
+  void BeforeRecordedStep();
   void StepOnce();
   // Simulator: runs to the goal; trainer: starts the trainer.
   void RunUntilStop(const TRunGoal& goal);
@@ -204,7 +204,7 @@ class TRunControl {
   TStepHistory history_;
   bool historyEnabled_ = true;
   bool commandStart_ = false;
-  bool recordFullSpeedRuns_ = false;
+  bool backByLine_ = false;  // the last command that went forward was a run
 };
 
 // The source line's text as step over sees it: the comment removed, then a leading label

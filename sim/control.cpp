@@ -86,6 +86,7 @@ void TCPU86::Int3Into(uint8_t) { s_.EIP += 1; }
 // Only INT 21h does anything. The INT completes only while the program is still running:
 // a console service abandoned by a pause starts again when execution resumes.
 void TCPU86::IntIb(uint8_t) {
+  ++outsideDealings_;
   // Without a user screen nobody can resume a program, so every INT starts out running.
   if (console_ == &detached_) detached_.SetRunning(true);
   if (Code<1>(1) == 0x21) ConsoleService();

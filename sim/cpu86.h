@@ -33,9 +33,14 @@ class TCPU86 {
     uint32_t old;
     uint8_t size;
   };
+  // How many times so far an instruction dealt with the world outside the CPU and memory (an
+  // INT, which may be a console service, or a port access). Steps between two changes of
+  // this count can be executed again with the same result.
+  uint64_t OutsideDealings() const { return outsideDealings_; }
   // nullptr (the default): writes are not recorded. Otherwise every memory write of the
   // following steps is appended, the console services' included.
   void SetJournal(std::vector<TMemWrite>* journal) { journal_ = journal; }
+  std::vector<TMemWrite>* CurrentJournal() const { return journal_; }
 
   // Executes one instruction at CS:IP with all its prefixes: one element of a repeated
   // string instruction, one console service with any waiting it does, or one control
@@ -53,7 +58,9 @@ class TCPU86 {
   void OutPort(uint16_t port, uint32_t value, int size);
 
   bool TestFlag(uint32_t mask) const { return (s_.EFLAGS & mask) != 0; }
-  void SetFlag(uint32_t mask, bool on) { s_.EFLAGS = on ? (s_.EFLAGS | mask) : (s_.EFLAGS & ~mask); }
+  void SetFlag(uint32_t mask, bool on) {
+    s_.EFLAGS = on ? (s_.EFLAGS | mask) : (s_.EFLAGS & ~mask);
+  }
 
   TCPUState& State() { return s_; }
   TMemImage& Memory() { return mem_; }
@@ -362,7 +369,7 @@ class TCPU86 {
 
   TCPUState& s_;
   TMemImage& mem_;
-  uint8_t* m_;                 // mem_.Data()
+  uint8_t* m_;                    // mem_.Data()
   std::array<uint32_t*, 8> gpr_;  // by encoding number: EAX ECX EDX EBX ESP EBP ESI EDI
   // 16-bit addressing by r/m: base + index (kZero where there is none).
   static constexpr uint32_t kZero = 0;
@@ -371,6 +378,7 @@ class TCPU86 {
   const Tables* tables_;
   ITrainerBridge* bridge_ = nullptr;
   std::vector<TMemWrite>* journal_ = nullptr;
+  uint64_t outsideDealings_ = 0;
   IConsole* console_;
   TDetachedConsole detached_;
   bool bridged_ = false;  // cached for the current step

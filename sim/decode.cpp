@@ -148,6 +148,7 @@ void TCPU86::WriteMem(uint16_t seg, uint16_t off, int len, uint32_t value) {
 }
 
 uint32_t TCPU86::InPort(uint16_t port, int size) {
+  ++outsideDealings_;
   RefreshMode();
   if (!online_) return 0;
   bool ok = false;
@@ -166,6 +167,7 @@ uint32_t TCPU86::InPort(uint16_t port, int size) {
 }
 
 void TCPU86::OutPort(uint16_t port, uint32_t value, int size) {
+  ++outsideDealings_;
   RefreshMode();
   if (!online_) return;
   switch (size) {

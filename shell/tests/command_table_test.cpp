@@ -57,7 +57,7 @@ arClearAllBreakpoint|清除所有断点(&C)|清除所有断点||enabled
 arTrace|单步跟踪(&T)|单步跟踪，进入过程|F7|enabled
 arStep|单步跨越(&S)|单步跨越，不进过程|F8|enabled
 arStepOut|运行到返回(&O)|运行到当前过程返回调用者|Shift+F8|enabled
-arStepBack|单步后退(&K)|撤销最近一步：寄存器、内存和用户屏幕回到这一步之前|Ctrl+F7|enabled
+arStepBack|单步后退(&K)|撤销最近一步（运行之后每次退回一行）：寄存器、内存和用户屏幕回到这一步之前|Ctrl+F7|enabled
 arPause|程序暂停(&S)|暂停正在运行的程序|Esc|disabled
 arReset|程序复位(&E)|程序复位|Ctrl+F2|enabled
 arReload|重新载入程序(&L)|恢复编译装载时的代码和数据并复位，不重新编译||enabled

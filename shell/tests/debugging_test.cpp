@@ -500,7 +500,8 @@ class TDebuggingTest : public QObject {
     QVERIFY(!editor_->Memo()->isReadOnly());  // the run is over
   }
 
-  // Ctrl+F7 undoes the last command whole (registers, memory, the user screen), Shift+F8
+  // Ctrl+F7 undoes the last step whole (registers, memory, the user screen) and goes back
+  // a line at a time after a run, Shift+F8
   // runs to the procedure's return, and 重新载入程序 brings back the data as loaded.
   void stepBackRunToReturnAndReload() {
     const QString source = Write("t.asm", kSessionProgram);
@@ -527,6 +528,16 @@ class TDebuggingTest : public QObject {
     Trigger("arReload");
     QCOMPARE(window_->Machine().memory.Byte(msg), uint8_t('H'));
     QCOMPARE(Line(), 7);
+    // After a run to a breakpoint, back a line at a time, into the run.
+    Caret(19);
+    Trigger("arToggleBreakpoint");
+    Trigger("arRun");
+    QCOMPARE(Line(), 19);
+    Trigger("arStepBack");
+    QCOMPARE(Line(), 18);
+    Trigger("arStepBack");
+    QCOMPARE(Line(), 10);
+    QCOMPARE(Cpu().EDX, dx);
   }
 
   // A breakpoint inside a called procedure stops F8 over the call; switched off in the grid
