@@ -958,7 +958,8 @@ void TEncoder::PushPop(const TForm& f) {
     return;
   }
   if (!IsRM(a)) Fail(kIllegal);
-  const int size = SingleSize(a, kNoSizeWide);
+  // The stack holds words (doublewords in a USE32 segment): memory needs no type to say so.
+  const int size = IsMem(a) && a.size == 0 ? (ctx_.use32 ? 4 : 2) : SingleSize(a, kNoSizeWide);
   if (size == 1) Fail(kIllegal);
   OperandSize(size);
   if (IsGpr(a)) return Put(uint8_t(0x50 + pop * 8 + a.reg.num));

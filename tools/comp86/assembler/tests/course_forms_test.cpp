@@ -1,0 +1,65 @@
+// The forms course programs write on every page: each accepted one by its bytes, each
+// refused one by the message that says why.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "assemble_text.h"
+
+namespace comp86 {
+namespace {
+
+struct TFormCase {
+  const char* source;  // lines of a code segment, or a whole program when it has SEGMENT
+  const char* hex;     // the bytes of every segment in order; for refusals a message part
+  bool masm = false;
+};
+
+// A snippet goes into a code segment that DS and CS both reach; ES is assumed nowhere.
+TAssembly AssembleForm(const TFormCase& c) {
+  std::string source = c.source;
+  if (source.find("SEGMENT") == std::string::npos)
+    source = "CODE SEGMENT\nASSUME CS:CODE,DS:CODE\n" + source + "\nCODE ENDS\nEND\n";
+  TAssembleOptions o;
+  if (c.masm) o.dialect = TDialect::Masm;
+  return AssembleText(source, o);
+}
+
+std::string HexOf(const TAssembly& a) {
+  std::string s;
+  char buf[4];
+  for (const omf::TSegment& seg : a.module.segments)
+    for (uint8_t b : seg.data) {
+      std::snprintf(buf, sizeof buf, "%s%02X", s.empty() ? "" : " ", b);
+      s += buf;
+    }
+  return s;
+}
+
+TEST(CourseForms, AssembleToTheseBytes) {
+  const TFormCase cases[] = {
+      // PUSH and POP of memory without a type move a word; a USE32 segment a doubleword.
+      {"push ds:[0]\npop ds:[bx]\npush es:[4*9]", "FF 36 00 00 8F 07 26 FF 36 24 00"},
+      {"push ds:[0]", "FF 36 00 00", true},
+      {".386\nC32 SEGMENT USE32\nASSUME CS:C32\npush [ebx]\npop ds:[4]\nC32 ENDS\nEND",
+       "FF 33 8F 05 04 00 00 00"},
+  };
+  for (const TFormCase& c : cases) {
+    const TAssembly a = AssembleForm(c);
+    EXPECT_EQ(a.errors(), 0) << c.source << "\n" << Messages(a);
+    EXPECT_EQ(HexOf(a), c.hex) << c.source;
+  }
+}
+
+TEST(CourseForms, RefusedWithAMessage) {
+  const TFormCase cases[] = {
+      {"push byte ptr [bx]", "Illegal operand"},
+  };
+  for (const TFormCase& c : cases) {
+    const TAssembly a = AssembleForm(c);
+    EXPECT_NE(Messages(a).find(c.hex), std::string::npos) << c.source << "\n" << Messages(a);
+  }
+}
+
+}  // namespace
+}  // namespace comp86
