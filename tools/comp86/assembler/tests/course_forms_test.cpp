@@ -43,6 +43,9 @@ TEST(CourseForms, AssembleToTheseBytes) {
       {"push ds:[0]", "FF 36 00 00", true},
       {".386\nC32 SEGMENT USE32\nASSUME CS:C32\npush [ebx]\npop ds:[4]\nC32 ENDS\nEND",
        "FF 33 8F 05 04 00 00 00"},
+      // '.' with a number adds it: [DI].2 is [DI+2].
+      {"mov es:[di].02h, ax\nmov al, [bx].1", "26 89 45 02 8A 47 01"},
+      {"mov es:[di].02h, ax", "26 89 45 02", true},
   };
   for (const TFormCase& c : cases) {
     const TAssembly a = AssembleForm(c);
@@ -54,6 +57,7 @@ TEST(CourseForms, AssembleToTheseBytes) {
 TEST(CourseForms, RefusedWithAMessage) {
   const TFormCase cases[] = {
       {"push byte ptr [bx]", "Illegal operand"},
+      {"mov ax, [bx].", "Field name expected after '.'"},
   };
   for (const TFormCase& c : cases) {
     const TAssembly a = AssembleForm(c);
