@@ -396,6 +396,15 @@ bool TAsm::MakeOperand(const TExpr& e, TOperand& op, const std::string& mnemonic
     op.distance = TDistance::Far;
     return true;
   }
+  if (mnemonic == "LEA" && !e.mem && (e.isLabel || e.unknown)) {
+    // LEA takes the offset of a code label as it takes a variable's: a direct address.
+    TExpr address = e;
+    address.mem = true;
+    address.isLabel = false;
+    address.size = 0;
+    address.distance = TDistance::Default;
+    return MakeOperand(address, op, mnemonic);
+  }
   bool isJump = mnemonic == "JMP" || mnemonic == "CALL" ||
                 (mnemonic.size() > 1 && mnemonic[0] == 'J') || mnemonic.rfind("LOOP", 0) == 0;
   if (e.isLabel && !(e.mem && (e.base >= 0 || e.index >= 0))) {

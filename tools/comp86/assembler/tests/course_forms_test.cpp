@@ -46,6 +46,12 @@ TEST(CourseForms, AssembleToTheseBytes) {
       // '.' with a number adds it: [DI].2 is [DI+2].
       {"mov es:[di].02h, ax\nmov al, [bx].1", "26 89 45 02 8A 47 01"},
       {"mov es:[di].02h, ax", "26 89 45 02", true},
+      // An EQU of a label defined later stands for the label, NEAR or FAR.
+      {"INTQ3 EQU HANDLER\nlea ax, INTQ3\nmov ax, offset INTQ3\ncall INTQ3\njmp INTQ3\n"
+       "HANDLER: ret",
+       "8D 06 0C 00 B8 0C 00 E8 02 00 EB 00 C3"},
+      {"FQ EQU FP\nmov ax, seg FQ\ncall FQ\nFP PROC FAR\nret\nFP ENDP",
+       "B8 00 00 9A 08 00 00 00 CB", true},
   };
   for (const TFormCase& c : cases) {
     const TAssembly a = AssembleForm(c);
