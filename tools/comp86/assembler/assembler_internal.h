@@ -1,7 +1,8 @@
 // The assembler's inner workings, shared by the files that hold its parts: the pass driver,
-// symbols and expressions (assembler.cpp), messages (assembler_messages.cpp), segments and
-// procedures (assembler_segments.cpp), data (assembler_data.cpp) and the other directives
-// (assembler_directives.cpp). Only Assemble() is for the outside.
+// symbols and expressions (assembler.cpp), instructions (assembler_instructions.cpp),
+// messages (assembler_messages.cpp), segments and procedures (assembler_segments.cpp), data
+// (assembler_data.cpp) and the other directives (assembler_directives.cpp). Only Assemble()
+// is for the outside.
 #pragma once
 
 #include <algorithm>
