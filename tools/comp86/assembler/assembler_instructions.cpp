@@ -169,6 +169,12 @@ void TAsm::DoInstruction(const std::vector<TToken>& t, size_t p) {
       break;
     }
   }
+  const bool ret = insn.mnemonic == "RET" || insn.mnemonic == "RETN" || insn.mnemonic == "RETF";
+  if (ret && ok && !procs_.empty()) {
+    // The registers of the procedure's USES come back first, on the RET's own line.
+    const std::vector<std::string> uses = procs_.back().uses;
+    for (auto reg = uses.rbegin(); reg != uses.rend(); ++reg) SynthesizeInstruction("POP " + *reg);
+  }
   if (insn.mnemonic == "RET" && !procs_.empty() && procs_.back().far) insn.mnemonic = "RETF";
   size_t ordinal = insnOrdinal_++;
   if (longJump_.size() <= ordinal) longJump_.resize(ordinal + 1, false);

@@ -279,6 +279,7 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   struct TProcOpen {
     int sym;
     bool far;
+    std::vector<std::string> uses;  // USES registers: pushed at entry, popped at each RET
   };
   std::vector<TProcOpen> procs_;
   int strucOpen_ = -1;

@@ -52,6 +52,10 @@ TEST(CourseForms, AssembleToTheseBytes) {
        "8D 06 0C 00 B8 0C 00 E8 02 00 EB 00 C3"},
       {"FQ EQU FP\nmov ax, seg FQ\ncall FQ\nFP PROC FAR\nret\nFP ENDP",
        "B8 00 00 9A 08 00 00 00 CB", true},
+      // USES: pushed at entry, popped in reverse before each RET of the procedure.
+      {"P PROC USES AX,BX\nret 2\nP ENDP", "50 53 5B 58 C2 02 00"},
+      {"P PROC FAR USES SI DI ES\ncmp ax,0\nje x\nret\nx: ret\nP ENDP",
+       "56 57 06 83 F8 00 74 04 07 5F 5E CB 07 5F 5E CB", true},
   };
   for (const TFormCase& c : cases) {
     const TAssembly a = AssembleForm(c);
@@ -64,11 +68,26 @@ TEST(CourseForms, RefusedWithAMessage) {
   const TFormCase cases[] = {
       {"push byte ptr [bx]", "Illegal operand"},
       {"mov ax, [bx].", "Field name expected after '.'"},
+      {"P PROC USES\nret\nP ENDP", "USES needs the registers to save"},
+      {"P PROC USES AX AL\nret\nP ENDP", "USES saves word registers only: AL"},
+      {"P PROC NEAR USES AX, N:WORD\nret\nP ENDP", "Extra characters on line: N"},
   };
   for (const TFormCase& c : cases) {
     const TAssembly a = AssembleForm(c);
     EXPECT_NE(Messages(a).find(c.hex), std::string::npos) << c.source << "\n" << Messages(a);
   }
+}
+
+// The pushes of USES are listed and numbered with the PROC line, the pops with each RET.
+TEST(CourseForms, UsesBelongsToTheProcAndRetLines) {
+  const TAssembly a = AssembleForm({"P PROC USES BX CX\nnop\nret\nP ENDP"});
+  ASSERT_EQ(a.errors(), 0) << Messages(a);
+  ASSERT_EQ(a.lines.size(), 8u);
+  EXPECT_EQ(a.lines[2].bytes, (std::vector<uint8_t>{0x53, 0x51}));
+  EXPECT_EQ(a.lines[4].bytes, (std::vector<uint8_t>{0x59, 0x5B, 0xC3}));
+  std::vector<std::pair<int, uint32_t>> records;
+  for (const omf::TLineNumber& l : a.module.lines) records.push_back({l.line, l.offset});
+  EXPECT_EQ(records, (std::vector<std::pair<int, uint32_t>>{{3, 0}, {4, 2}, {5, 3}}));
 }
 
 }  // namespace
