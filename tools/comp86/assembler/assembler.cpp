@@ -170,7 +170,12 @@ bool TAsm::Resolve(const TToken& ident, TExpr& out, std::string& error) {
     }
     if (u == "@CPU") {
       out = TExpr{};
-      out.value = cpu_ >= 386 ? 0x8F : cpu_ >= 286 ? 0x87 : cpu_ >= 186 ? 0x83 : 0x81;
+      out.value = cpu_ >= 586   ? 0xBF
+                  : cpu_ >= 486 ? 0x9F
+                  : cpu_ >= 386 ? 0x8F
+                  : cpu_ >= 286 ? 0x87
+                  : cpu_ >= 186 ? 0x83
+                                : 0x81;
       return true;
     }
   }

@@ -56,6 +56,9 @@ TEST(CourseForms, AssembleToTheseBytes) {
       {"P PROC USES AX,BX\nret 2\nP ENDP", "50 53 5B 58 C2 02 00"},
       {"P PROC FAR USES SI DI ES\ncmp ax,0\nje x\nret\nx: ret\nP ENDP",
        "56 57 06 83 F8 00 74 04 07 5F 5E CB 07 5F 5E CB", true},
+      // .486 and .586 are 386 code for what the simulator runs.
+      {".486\nmovzx eax, byte ptr [bx]\nmov ax, @CPU", "66 0F B6 07 B8 9F 00"},
+      {".586P\nmov eax, cr0\nmov ax, @CPU", "0F 20 C0 B8 BF 00", true},
   };
   for (const TFormCase& c : cases) {
     const TAssembly a = AssembleForm(c);
@@ -69,6 +72,9 @@ TEST(CourseForms, RefusedWithAMessage) {
       {"push byte ptr [bx]", "Illegal operand"},
       {"mov ax, [bx].", "Field name expected after '.'"},
       {"P PROC USES\nret\nP ENDP", "USES needs the registers to save"},
+      {".486\nbswap eax", "BSWAP is a 486 instruction not supported by the simulator"},
+      {".586\ncpuid", "CPUID is a 586 instruction not supported by the simulator"},
+      {".386\nxadd ax, bx", "use .486"},
       {"P PROC USES AX AL\nret\nP ENDP", "USES saves word registers only: AL"},
       {"P PROC NEAR USES AX, N:WORD\nret\nP ENDP", "Extra characters on line: N"},
   };
