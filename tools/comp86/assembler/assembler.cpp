@@ -37,7 +37,8 @@ TSym* TAsm::Define(const TToken& tok, TSymbolKind kind, bool redefinable) {
     }
   }
   if ((kind == TSymbolKind::Near || kind == TSymbolKind::Proc) &&
-      !(tok.upper.size() > 2 && tok.upper[0] == '@' && tok.upper[1] == '@'))
+      !(tok.upper.size() > 2 && tok.upper[0] == '@' && tok.upper[1] == '@') &&
+      !IsAnonymousLabel(tok.upper))
     ++localScope_;
   if (s->kind != kind) changed_ = true;
   s->kind = kind;
@@ -166,6 +167,22 @@ bool TAsm::Resolve(const TToken& ident, TExpr& out, std::string& error) {
     if (u == "@CURSEG" && cur_ > 0) {
       out = TExpr{};
       SetSegmentBase(out, {omf::TRefKind::Segment, cur_});
+      return true;
+    }
+    if (u == "@B" || u == "@F") {
+      // The nearest @@: label before, or after, this line.
+      const int n = anonymousLabels_ - (u == "@B" ? 1 : 0);
+      TSym* s = n >= 0 ? Find(AnonymousLabel(n)) : nullptr;
+      if (!s && (u == "@B" || pass_ > 1)) {
+        error = u == "@B" ? "@B has no @@: label before it" : "@F has no @@: label after it";
+        return false;
+      }
+      if (!s || (pass_ == 1 && s->definedPass != pass_)) {
+        out = TExpr{};
+        out.unknown = true;
+        return true;
+      }
+      out = FromSymbol(*s);
       return true;
     }
     if (u == "@CPU") {
@@ -417,7 +434,13 @@ void TAsm::ProcessLine(const TSourceLine& sl) {
     p = isP(2, ':') ? 3 : 2;
     if (NeedSegment()) {
       MarkLocation();
-      DefineHere(t[0], TSymbolKind::Near, kNearType);
+      if (t[0].upper == "@@") {  // an anonymous label, reached with @B and @F
+        TToken anonymous = t[0];
+        anonymous.text = anonymous.upper = AnonymousLabel(anonymousLabels_++);
+        DefineHere(anonymous, TSymbolKind::Near, kNearType);
+      } else {
+        DefineHere(t[0], TSymbolKind::Near, kNearType);
+      }
     }
     if (p >= t.size()) return;
   }
@@ -537,6 +560,7 @@ void TAsm::BeginPass() {
   jumps_ = false;
   locals_ = false;
   localScope_ = 0;
+  anonymousLabels_ = 0;
   fixups_.clear();
   lineNums_.clear();
   lineFiles_.clear();
@@ -666,7 +690,7 @@ void TAsm::BuildModule() {
     mod.start = st;
   }
   for (const TSym& s : syms_) {
-    if (s.definedPass != pass_ || s.isField) continue;
+    if (s.definedPass != pass_ || s.isField || IsAnonymousLabel(s.name)) continue;
     TSymbolInfo info;
     info.name = s.name.substr(0, s.name.find('\x01'));  // without a local label's scope
     info.kind = s.kind;

@@ -212,6 +212,8 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   void SetValue(TSym& s, int segment, int64_t value, int size);
   TSym* DefineHere(const TToken& tok, TSymbolKind kind, int size);
   TExpr FromSymbol(const TSym& s);
+  static std::string AnonymousLabel(int n) { return "\x02@@" + std::to_string(n); }
+  static bool IsAnonymousLabel(std::string_view name) { return name.rfind("\x02@@", 0) == 0; }
   void SetOffsetIn(TExpr& x, int segment, int64_t value);
 
   TSeg* Cur() { return cur_ > 0 ? &segs_[cur_ - 1] : nullptr; }
@@ -310,6 +312,7 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   bool jumps_ = false;
   bool locals_ = false;
   int localScope_ = 0;
+  int anonymousLabels_ = 0;  // @@: labels so far in the pass; @B is the last, @F the next
 };
 
 }  // namespace comp86::asmi

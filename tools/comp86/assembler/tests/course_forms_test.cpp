@@ -59,6 +59,10 @@ TEST(CourseForms, AssembleToTheseBytes) {
       // .486 and .586 are 386 code for what the simulator runs.
       {".486\nmovzx eax, byte ptr [bx]\nmov ax, @CPU", "66 0F B6 07 B8 9F 00"},
       {".586P\nmov eax, cr0\nmov ax, @CPU", "0F 20 C0 B8 BF 00", true},
+      // @@: labels, reached with @B (the nearest before) and @F (the nearest after).
+      {"@@: dec cx\njnz @B\njmp @F\nnop\n@@: ret", "49 75 FD EB 01 90 C3", true},
+      {"LOCALS\nA: jmp @@X\n@@X: jmp @F\n@@: jmp @B\nB: jmp @@X\n@@X: ret",
+       "EB 00 EB 00 EB FE EB 00 C3"},
   };
   for (const TFormCase& c : cases) {
     const TAssembly a = AssembleForm(c);
@@ -72,6 +76,8 @@ TEST(CourseForms, RefusedWithAMessage) {
       {"push byte ptr [bx]", "Illegal operand"},
       {"mov ax, [bx].", "Field name expected after '.'"},
       {"P PROC USES\nret\nP ENDP", "USES needs the registers to save"},
+      {"jmp @B\n@@: ret", "@B has no @@: label before it", true},
+      {"@@: jmp @F", "@F has no @@: label after it"},
       {".486\nbswap eax", "BSWAP is a 486 instruction not supported by the simulator"},
       {".586\ncpuid", "CPUID is a 586 instruction not supported by the simulator"},
       {".386\nxadd ax, bx", "use .486"},
