@@ -2,6 +2,8 @@
 // symbol keeps its value, keeps the segments, symbols and ASSUMEs, lays out data and hands
 // instructions to the encoder. Only the last pass's lines and messages are kept: earlier
 // passes see forward references they cannot know yet.
+#include <unordered_set>
+
 #include "assembler_internal.h"
 
 namespace comp86::asmi {
@@ -13,9 +15,28 @@ TSym* TAsm::Find(std::string_view name) {
   return it == symIndex_.end() ? nullptr : &syms_[it->second];
 }
 
+// Directives and operators, which no symbol may be named after: "ELSE:" or "EVEN:" would
+// otherwise define a label the next line cannot use. Names such as NAME, TITLE, PAGE and
+// STACK stay free, as course programs use them for variables and segments.
+static bool IsReservedWord(std::string_view upper) {
+  static const std::unordered_set<std::string_view> kWords = {
+      "IF",       "IFE",       "IFDEF",     "IFNDEF", "IFB",       "IFNB",       "IFIDN",
+      "IFIDNI",   "IFDIF",     "IFDIFI",    "IF1",    "IF2",       "ELSE",       "ELSEIF",
+      "ELSEIFE",  "ELSEIF1",   "ELSEIF2",   "ENDIF",  "ELSEIFDEF", "ELSEIFNDEF", "ELSEIFB",
+      "ELSEIFNB", "ELSEIFIDN", "ELSEIFDIF", "MACRO",  "ENDM",      "EXITM",      "LOCAL",
+      "PURGE",    "REPT",      "IRP",       "IRPC",   "WHILE",     "INCLUDE",    "COMMENT",
+      "EVEN",     "ALIGN",     "ORG",       "ASSUME", "SEGMENT",   "ENDS",       "PROC",
+      "ENDP",     "EQU",       "END",       "DB",     "DW",        "DD",         "DF",
+      "DQ",       "DT",        "GROUP",     "LABEL",  "STRUC",     "PUBLIC",     "EXTRN",
+      "SEG",      "SHORT",     "THIS",      "TYPE",   "LENGTH",    "SIZE",       "HIGH",
+      "LOW",      "MOD",       "SHL",       "SHR",    "AND",       "OR",         "XOR",
+      "NOT",      "EQ",        "NE",        "LT",     "LE",        "GT",         "GE",
+      "PTR",      "OFFSET",    "DUP",       "$",      "?"};
+  return kWords.count(upper) > 0;
+}
+
 TSym* TAsm::Define(const TToken& tok, TSymbolKind kind, bool redefinable) {
-  if (RegisterByName(tok.upper) || TypeKeywordSize(tok.upper) || tok.upper == "$" ||
-      tok.upper == "?" || tok.upper == "PTR" || tok.upper == "OFFSET" || tok.upper == "DUP") {
+  if (RegisterByName(tok.upper) || TypeKeywordSize(tok.upper) || IsReservedWord(tok.upper)) {
     Error(2016, "Reserved word used as symbol: " + tok.text,
           "Reserved word used as symbol: " + tok.text);
     return nullptr;

@@ -53,6 +53,8 @@ TEST(CourseForms, AssembleToTheseBytes) {
       {"FQ EQU FP\nmov ax, seg FQ\ncall FQ\nFP PROC FAR\nret\nFP ENDP",
        "B8 00 00 9A 08 00 00 00 CB", true},
       // USES: pushed at entry, popped in reverse before each RET of the procedure.
+      // Names that only look like directives are free.
+      {"NAME1: nop\nNAME DB 1\nTITLE1 DW 2\nELSE1: nop", "90 01 02 00 90"},
       {"P PROC USES AX,BX\nret 2\nP ENDP", "50 53 5B 58 C2 02 00"},
       {"P PROC FAR USES SI DI ES\ncmp ax,0\nje x\nret\nx: ret\nP ENDP",
        "56 57 06 83 F8 00 74 04 07 5F 5E CB 07 5F 5E CB", true},
@@ -78,6 +80,12 @@ TEST(CourseForms, RefusedWithAMessage) {
       {"P PROC USES\nret\nP ENDP", "USES needs the registers to save"},
       {"jmp @B\n@@: ret", "@B has no @@: label before it", true},
       {"@@: jmp @F", "@F has no @@: label after it"},
+      // Directives and operators are no names: the label is refused, named in the message.
+      {"ELSE: nop", "Reserved word used as symbol: ELSE"},
+      {"if: nop", "error A2016: Reserved word used as symbol: if", true},
+      {"WHILE:\nnop", "Reserved word used as symbol: WHILE"},
+      {"EVEN: ret", "error A2016: Reserved word used as symbol: EVEN", true},
+      {"LENGTH DW 0", "Reserved word used as symbol: LENGTH"},
       {".486\nbswap eax", "BSWAP is a 486 instruction not supported by the simulator"},
       {".586\ncpuid", "CPUID is a 586 instruction not supported by the simulator"},
       {".386\nxadd ax, bx", "use .486"},
