@@ -225,7 +225,21 @@ void TAsm::DoInstruction(const std::vector<TToken>& t, size_t p) {
                    ? (e.find("ump") != std::string::npos ? 2053 : 2050)
                : e.find("type") != std::string::npos || e.find("size") != std::string::npos ? 2035
                                                                                             : 2052;
-    Error(code, e, e);
+    if (code == 2053 && ConditionCode(insn.mnemonic) >= 0 && cpu_ < 386 && !insn.operands.empty() &&
+        insn.operands[0].distance != TDistance::Short) {
+      // Before the 386 a conditional jump reaches 128 bytes only; say how to go farther.
+      // The opposite condition in the student's own spelling: JNC for JC, JE for JNE.
+      const std::string& m = insn.mnemonic;
+      const std::string opposite = m == "JPE"                   ? "JPO"
+                                   : m == "JPO"                 ? "JPE"
+                                   : m.compare(0, 2, "JN") == 0 ? "J" + m.substr(2)
+                                                                : "JN" + m.substr(1);
+      const std::string around = "jump over a JMP with " + opposite;
+      Error(code, e + ": put JUMPS before it, " + around + ", or select .386",
+            e + ": " + around + ", or select .386");
+    } else {
+      Error(code, e, e);
+    }
   }
   bool jumpLike = insn.mnemonic == "JMP" || (insn.mnemonic[0] == 'J' && insn.mnemonic != "JMPF");
   if (jumpLike && !r.usedShortJump && r.error.empty() && insn.operands.size() == 1 &&

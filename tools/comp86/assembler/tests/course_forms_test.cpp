@@ -86,6 +86,15 @@ TEST(CourseForms, RefusedWithAMessage) {
       {"WHILE:\nnop", "Reserved word used as symbol: WHILE"},
       {"EVEN: ret", "error A2016: Reserved word used as symbol: EVEN", true},
       {"LENGTH DW 0", "Reserved word used as symbol: LENGTH"},
+      // A conditional jump too far for the 8086 says how to reach farther.
+      {"je x\ndb 200 dup(0)\nx: ret",
+       "Relative jump out of range by 71 bytes: put JUMPS before it, jump over a JMP with JNE, "
+       "or select .386"},
+      {"x: ret\ndb 200 dup(0)\njnc x",
+       "error A2053: Relative jump out of range by 75 bytes: jump over a JMP with JC, or select "
+       ".386",
+       true},
+      {"loop x\ndb 200 dup(0)\nx: ret", "Relative jump out of range by 71 bytes\n"},
       {".486\nbswap eax", "BSWAP is a 486 instruction not supported by the simulator"},
       {".586\ncpuid", "CPUID is a 586 instruction not supported by the simulator"},
       {".386\nxadd ax, bx", "use .486"},
