@@ -620,6 +620,13 @@ bool TEvaluator::Postfix(TExpr& e) {
       e.mem = true;
     } else if (IsPunct('.')) {
       ++pos_;
+      if (Peek().kind == TTokKind::Number) {
+        // A number after '.' is a displacement: ES:[DI].2 is ES:[DI+2].
+        TExpr n;
+        if (!Primary(n) || !Add(e, n, false)) return false;
+        e.mem = true;
+        continue;
+      }
       if (Peek().kind != TTokKind::Ident) return Fail("Field name expected after '.'");
       TExpr f;
       if (!ctx_.Field(Peek(), e.strucIndex, f))

@@ -2,6 +2,8 @@
 // symbol keeps its value, keeps the segments, symbols and ASSUMEs, lays out data and hands
 // instructions to the encoder. Only the last pass's lines and messages are kept: earlier
 // passes see forward references they cannot know yet.
+#include <unordered_set>
+
 #include "assembler_internal.h"
 
 namespace comp86::asmi {
@@ -13,9 +15,28 @@ TSym* TAsm::Find(std::string_view name) {
   return it == symIndex_.end() ? nullptr : &syms_[it->second];
 }
 
+// Directives and operators, which no symbol may be named after: "ELSE:" or "EVEN:" would
+// otherwise define a label the next line cannot use. Names such as NAME, TITLE, PAGE and
+// STACK stay free, as course programs use them for variables and segments.
+static bool IsReservedWord(std::string_view upper) {
+  static const std::unordered_set<std::string_view> kWords = {
+      "IF",       "IFE",       "IFDEF",     "IFNDEF", "IFB",       "IFNB",       "IFIDN",
+      "IFIDNI",   "IFDIF",     "IFDIFI",    "IF1",    "IF2",       "ELSE",       "ELSEIF",
+      "ELSEIFE",  "ELSEIF1",   "ELSEIF2",   "ENDIF",  "ELSEIFDEF", "ELSEIFNDEF", "ELSEIFB",
+      "ELSEIFNB", "ELSEIFIDN", "ELSEIFDIF", "MACRO",  "ENDM",      "EXITM",      "LOCAL",
+      "PURGE",    "REPT",      "IRP",       "IRPC",   "WHILE",     "INCLUDE",    "COMMENT",
+      "EVEN",     "ALIGN",     "ORG",       "ASSUME", "SEGMENT",   "ENDS",       "PROC",
+      "ENDP",     "EQU",       "END",       "DB",     "DW",        "DD",         "DF",
+      "DQ",       "DT",        "GROUP",     "LABEL",  "STRUC",     "PUBLIC",     "EXTRN",
+      "SEG",      "SHORT",     "THIS",      "TYPE",   "LENGTH",    "SIZE",       "HIGH",
+      "LOW",      "MOD",       "SHL",       "SHR",    "AND",       "OR",         "XOR",
+      "NOT",      "EQ",        "NE",        "LT",     "LE",        "GT",         "GE",
+      "PTR",      "OFFSET",    "DUP",       "$",      "?"};
+  return kWords.count(upper) > 0;
+}
+
 TSym* TAsm::Define(const TToken& tok, TSymbolKind kind, bool redefinable) {
-  if (RegisterByName(tok.upper) || TypeKeywordSize(tok.upper) || tok.upper == "$" ||
-      tok.upper == "?" || tok.upper == "PTR" || tok.upper == "OFFSET" || tok.upper == "DUP") {
+  if (RegisterByName(tok.upper) || TypeKeywordSize(tok.upper) || IsReservedWord(tok.upper)) {
     Error(2016, "Reserved word used as symbol: " + tok.text,
           "Reserved word used as symbol: " + tok.text);
     return nullptr;
@@ -37,7 +58,8 @@ TSym* TAsm::Define(const TToken& tok, TSymbolKind kind, bool redefinable) {
     }
   }
   if ((kind == TSymbolKind::Near || kind == TSymbolKind::Proc) &&
-      !(tok.upper.size() > 2 && tok.upper[0] == '@' && tok.upper[1] == '@'))
+      !(tok.upper.size() > 2 && tok.upper[0] == '@' && tok.upper[1] == '@') &&
+      !IsAnonymousLabel(tok.upper))
     ++localScope_;
   if (s->kind != kind) changed_ = true;
   s->kind = kind;
@@ -168,9 +190,30 @@ bool TAsm::Resolve(const TToken& ident, TExpr& out, std::string& error) {
       SetSegmentBase(out, {omf::TRefKind::Segment, cur_});
       return true;
     }
+    if (u == "@B" || u == "@F") {
+      // The nearest @@: label before, or after, this line.
+      const int n = anonymousLabels_ - (u == "@B" ? 1 : 0);
+      TSym* s = n >= 0 ? Find(AnonymousLabel(n)) : nullptr;
+      if (!s && (u == "@B" || pass_ > 1)) {
+        error = u == "@B" ? "@B has no @@: label before it" : "@F has no @@: label after it";
+        return false;
+      }
+      if (!s || (pass_ == 1 && s->definedPass != pass_)) {
+        out = TExpr{};
+        out.unknown = true;
+        return true;
+      }
+      out = FromSymbol(*s);
+      return true;
+    }
     if (u == "@CPU") {
       out = TExpr{};
-      out.value = cpu_ >= 386 ? 0x8F : cpu_ >= 286 ? 0x87 : cpu_ >= 186 ? 0x83 : 0x81;
+      out.value = cpu_ >= 586   ? 0xBF
+                  : cpu_ >= 486 ? 0x9F
+                  : cpu_ >= 386 ? 0x8F
+                  : cpu_ >= 286 ? 0x87
+                  : cpu_ >= 186 ? 0x83
+                                : 0x81;
       return true;
     }
   }
@@ -368,242 +411,6 @@ void TAsm::Reserve(uint32_t n) {
   Emit(zeros.data(), zeros.size(), false);
 }
 
-// ---------------------------------------------------------------------------- instructions
-
-bool TAsm::MakeOperand(const TExpr& e, TOperand& op, const std::string& mnemonic) {
-  if (e.isReg) {
-    op.kind = TOperandKind::Register;
-    op.reg = e.reg;
-    op.size = e.reg.cls == TRegClass::Gpr8    ? 1
-              : e.reg.cls == TRegClass::Gpr32 ? 4
-              : (e.reg.cls == TRegClass::Control || e.reg.cls == TRegClass::Debug ||
-                 e.reg.cls == TRegClass::Test)
-                  ? 4
-                  : 2;
-    return true;
-  }
-  if (e.isType) {
-    Error(2051, "A type name is not an operand", "Improper operand type");
-    return false;
-  }
-  if (e.farPointer) {
-    op.kind = TOperandKind::FarPointer;
-    TExpr off = e;
-    off.farPointer = false;
-    op.value = ToValue(off);
-    op.segment.constant = e.farSegment;
-    op.segment.unknown = e.unknown;
-    op.distance = TDistance::Far;
-    return true;
-  }
-  bool isJump = mnemonic == "JMP" || mnemonic == "CALL" ||
-                (mnemonic.size() > 1 && mnemonic[0] == 'J') || mnemonic.rfind("LOOP", 0) == 0;
-  if (e.isLabel && !(e.mem && (e.base >= 0 || e.index >= 0))) {
-    op.kind = TOperandKind::Immediate;
-    op.value = ToValue(e);
-    // A near label leaves the choice between the short and the near form to the encoder.
-    op.distance = e.distance;
-    if (op.distance == TDistance::Default && e.size == kFarType) op.distance = TDistance::Far;
-    if (!isJump && !e.explicitType) op.distance = TDistance::Default;
-    return true;
-  }
-  if (e.mem) {
-    op.kind = TOperandKind::Memory;
-    op.mem.base = static_cast<int8_t>(e.base);
-    op.mem.index = static_cast<int8_t>(e.index);
-    op.mem.scale = static_cast<uint8_t>(e.scale);
-    op.mem.addressSize = (e.base >= 0 || e.index >= 0) ? (e.addr32 ? 32 : 16) : 0;
-    op.mem.displacement = ToValue(e);
-    op.size = (e.size > 0 && e.size < kFarType) ? static_cast<uint8_t>(std::min(e.size, 255)) : 0;
-    op.distance = e.distance;
-    // Which segment register reaches the variable.
-    int def = (e.base == 5 || (e.addr32 && e.base == 4)) ? kSS : kDS;
-    auto assumed = [&](int reg, int kind, int index) {
-      const TAssumeRef& a = assume_[reg];
-      if (a.kind == 0) return false;
-      if (kind == 1) {
-        if (a.kind == 1 && a.index == index) return true;
-        return a.kind == 2 && index > 0 && segs_[index - 1].group == a.index;
-      }
-      return a.kind == 2 && a.index == index;
-    };
-    auto frameOf = [&](int reg) -> std::optional<omf::TRef> {
-      const TAssumeRef& a = assume_[reg];
-      if (a.kind == 2) return omf::TRef{omf::TRefKind::Group, a.index};
-      return std::nullopt;
-    };
-    int prefix = -1;
-    if (e.segOverride >= 0) {
-      prefix = e.segOverride == def ? -1 : e.segOverride;
-      if (e.reloc && e.target.kind == omf::TRefKind::Segment &&
-          assumed(e.segOverride, 1, e.target.index))
-        op.mem.displacement.frame = frameOf(e.segOverride);
-    } else if (e.reloc && !e.unknown &&
-               (e.frameOverride || e.target.kind == omf::TRefKind::Segment)) {
-      int kind = 1, index = e.target.index;
-      if (e.frameOverride) {
-        kind = e.frameOverride->kind == omf::TRefKind::Group ? 2 : 1;
-        index = e.frameOverride->index;
-      }
-      static const int kOrder[] = {kES, kCS, kSS, kDS, kFS, kGS};
-      int found = assumed(def, kind, index) ? def : -1;
-      for (int r : kOrder)
-        if (found < 0 && assumed(r, kind, index)) found = r;
-      if (found < 0) {
-        Error(2067, "Can't address with currently ASSUMEd segment registers",
-              "Cannot address with segment register");
-        return false;
-      }
-      prefix = found == def ? -1 : found;
-      if (!e.frameOverride) op.mem.displacement.frame = frameOf(found);
-    }
-    op.mem.segmentPrefix = static_cast<int8_t>(prefix);
-    return true;
-  }
-  op.kind = TOperandKind::Immediate;
-  op.value = ToValue(e);
-  op.distance = e.distance;
-  if (e.explicitType && e.size > 0 && e.size < kFarType) op.size = static_cast<uint8_t>(e.size);
-  return true;
-}
-
-void TAsm::SynthesizeInstruction(const std::string& text) {
-  std::vector<TToken> t = Tokenize(text, nullptr);
-  DoInstruction(t, 0);
-}
-
-void TAsm::DoInstruction(const std::vector<TToken>& t, size_t p) {
-  TInstruction insn;
-  static const char* const kPrefixes[] = {"REP", "REPE", "REPZ", "REPNE", "REPNZ", "LOCK"};
-  while (p < t.size() && t[p].kind == TTokKind::Ident) {
-    bool isPrefix = false;
-    for (const char* k : kPrefixes)
-      if (t[p].upper == k) isPrefix = true;
-    if (!isPrefix || p + 1 >= t.size() || t[p + 1].kind != TTokKind::Ident) break;
-    insn.prefixes.push_back(t[p].upper);
-    ++p;
-  }
-  if (p >= t.size()) return;
-  const TToken& m = t[p];
-  if (m.kind != TTokKind::Ident || !IsMnemonic(m.upper)) {
-    std::string what = m.kind == TTokKind::Punct ? std::string(1, m.punct) : m.text;
-    Error(2105, "Illegal instruction: " + what, "Expected: instruction or directive: " + what);
-    return;
-  }
-  insn.mnemonic = m.upper;
-  ++p;
-  if (!NeedSegment()) return;
-  MarkLocation();
-  if (strucOpen_ >= 0) {
-    Error(2010, "Instructions are not allowed in a structure", "Syntax error in structure");
-    return;
-  }
-  bool ok = true;
-  while (p < t.size()) {
-    TExpr e;
-    if (!Eval(t, p, e, false)) {
-      ok = false;
-      break;
-    }
-    TOperand op;
-    if (!MakeOperand(e, op, insn.mnemonic)) {
-      ok = false;
-      break;
-    }
-    insn.operands.push_back(op);
-    if (p < t.size()) {
-      if (t[p].kind == TTokKind::Punct && t[p].punct == ',') {
-        ++p;
-        if (p >= t.size()) {
-          Error(2027, "Operand expected after ','", "Operand expected");
-          ok = false;
-        }
-        continue;
-      }
-      ExpectEnd(t, p);
-      ok = false;
-      break;
-    }
-  }
-  if (insn.mnemonic == "RET" && !procs_.empty() && procs_.back().far) insn.mnemonic = "RETF";
-  size_t ordinal = insnOrdinal_++;
-  if (longJump_.size() <= ordinal) longJump_.resize(ordinal + 1, false);
-  TEncodeContext ctx;
-  TSeg* seg = Cur();
-  ctx.use32 = seg->use32;
-  ctx.cpu = cpu_;
-  ctx.privileged = privileged_;
-  ctx.offset = seg->pc;
-  ctx.segment = cur_;
-  ctx.keepLongJump = longJump_[ordinal];
-  if (!ok) {
-    // Keep the layout of the line from an earlier pass as far as possible: nothing to emit.
-    return;
-  }
-  TEncodeResult r = Encode(insn, ctx);
-  if (jumps_ && insn.operands.size() == 1 && insn.operands[0].kind == TOperandKind::Immediate &&
-      insn.operands[0].distance != TDistance::Short && cpu_ < 386) {
-    int cc = ConditionCode(insn.mnemonic);
-    bool far = longJump_[ordinal] || r.error.find("out of range") != std::string::npos;
-    if (cc >= 0 && far) {
-      // An 8086 conditional jump reaches 128 bytes only: jump over a near JMP on the
-      // opposite condition instead.
-      TInstruction jmp;
-      jmp.mnemonic = "JMP";
-      jmp.operands = insn.operands;
-      jmp.operands[0].distance = TDistance::Near;
-      TEncodeContext c2 = ctx;
-      c2.offset += 2;
-      c2.keepLongJump = true;
-      TEncodeResult j = Encode(jmp, c2);
-      if (j.error.empty()) {
-        TEncodeResult pair;
-        pair.bytes = {static_cast<uint8_t>(0x70 | (cc ^ 1)), static_cast<uint8_t>(j.bytes.size())};
-        pair.bytes.insert(pair.bytes.end(), j.bytes.begin(), j.bytes.end());
-        for (TFixupRequest f : j.fixups) {
-          f.offset += 2;
-          pair.fixups.push_back(f);
-        }
-        r = pair;
-        longJump_[ordinal] = true;
-      }
-    }
-  }
-  if (!r.error.empty()) {
-    const std::string& e = r.error;
-    int code = e.find("out of range") != std::string::npos
-                   ? (e.find("ump") != std::string::npos ? 2053 : 2050)
-               : e.find("type") != std::string::npos || e.find("size") != std::string::npos ? 2035
-                                                                                            : 2052;
-    Error(code, e, e);
-  }
-  bool jumpLike = insn.mnemonic == "JMP" || (insn.mnemonic[0] == 'J' && insn.mnemonic != "JMPF");
-  if (jumpLike && !r.usedShortJump && r.error.empty() && insn.operands.size() == 1 &&
-      insn.operands[0].kind == TOperandKind::Immediate &&
-      insn.operands[0].distance != TDistance::Far &&
-      insn.operands[0].distance != TDistance::Short && !insn.operands[0].value.unknown &&
-      insn.operands[0].value.targetSegment == cur_)
-    longJump_[ordinal] = true;
-  std::erase_if(r.fixups,
-                [&](const TFixupRequest& f) { return PutAbsoluteFrame(f, r.bytes, f.offset); });
-  uint32_t start = seg->pc;
-  Emit(r.bytes.data(), r.bytes.size(), true);
-  for (const TFixupRequest& f : r.fixups) AddFixup(cur_, start + f.offset, f);
-  if (opt_.lineNumbers && !r.bytes.empty() && srcLine_ && srcLine_->line > 0) {
-    // An included file's lines are numbered in that file, so the debugger can show them.
-    int file = 0;
-    if (srcLine_->includeLevel > 0) {
-      auto known = std::find(lineFiles_.begin(), lineFiles_.end(), srcLine_->file);
-      if (known == lineFiles_.end()) known = lineFiles_.insert(known, srcLine_->file);
-      file = static_cast<int>(known - lineFiles_.begin()) + 1;
-    }
-    uint16_t ln = static_cast<uint16_t>(std::min(srcLine_->line, 0xFFFF));
-    if (lineNums_.empty() || lineNums_.back().line != ln || lineNums_.back().segment != cur_ ||
-        lineNums_.back().file != file)
-      lineNums_.push_back({cur_, ln, start, file});
-  }
-}
-
 // ---------------------------------------------------------------------------- the line
 
 void TAsm::ProcessLine(const TSourceLine& sl) {
@@ -648,7 +455,13 @@ void TAsm::ProcessLine(const TSourceLine& sl) {
     p = isP(2, ':') ? 3 : 2;
     if (NeedSegment()) {
       MarkLocation();
-      DefineHere(t[0], TSymbolKind::Near, kNearType);
+      if (t[0].upper == "@@") {  // an anonymous label, reached with @B and @F
+        TToken anonymous = t[0];
+        anonymous.text = anonymous.upper = AnonymousLabel(anonymousLabels_++);
+        DefineHere(anonymous, TSymbolKind::Near, kNearType);
+      } else {
+        DefineHere(t[0], TSymbolKind::Near, kNearType);
+      }
     }
     if (p >= t.size()) return;
   }
@@ -768,6 +581,7 @@ void TAsm::BeginPass() {
   jumps_ = false;
   locals_ = false;
   localScope_ = 0;
+  anonymousLabels_ = 0;
   fixups_.clear();
   lineNums_.clear();
   lineFiles_.clear();
@@ -897,7 +711,7 @@ void TAsm::BuildModule() {
     mod.start = st;
   }
   for (const TSym& s : syms_) {
-    if (s.definedPass != pass_ || s.isField) continue;
+    if (s.definedPass != pass_ || s.isField || IsAnonymousLabel(s.name)) continue;
     TSymbolInfo info;
     info.name = s.name.substr(0, s.name.find('\x01'));  // without a local label's scope
     info.kind = s.kind;

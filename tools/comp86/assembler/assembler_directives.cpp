@@ -388,12 +388,14 @@ bool TAsm::DoDirective(const std::string& w, const std::vector<TToken>& t, size_
     int cpu;
     bool priv;
   };
-  static const TCpu kCpus[] = {{".8086", 86, false}, {"P8086", 86, false},  {".186", 186, false},
-                               {"P186", 186, false}, {".286", 286, false},  {".286C", 286, false},
-                               {"P286", 286, false}, {"P286N", 286, false}, {".286P", 286, true},
-                               {"P286P", 286, true}, {".386", 386, false},  {".386C", 386, false},
-                               {"P386", 386, true},  {"P386N", 386, false}, {".386P", 386, true},
-                               {"P386P", 386, true}, {".486", 386, false},  {".486P", 386, true}};
+  static const TCpu kCpus[] = {
+      {".8086", 86, false},  {"P8086", 86, false},  {".186", 186, false},  {"P186", 186, false},
+      {".286", 286, false},  {".286C", 286, false}, {"P286", 286, false},  {"P286N", 286, false},
+      {".286P", 286, true},  {"P286P", 286, true},  {".386", 386, false},  {".386C", 386, false},
+      {"P386", 386, true},   {"P386N", 386, false}, {".386P", 386, true},  {"P386P", 386, true},
+      {".486", 486, false},  {".486C", 486, false}, {".486P", 486, true},  {"P486", 486, true},
+      {"P486N", 486, false}, {".586", 586, false},  {".586C", 586, false}, {".586P", 586, true},
+      {"P586", 586, true},   {"P586N", 586, false}};
   for (const TCpu& c : kCpus) {
     if (w == c.name) {
       cpu_ = c.cpu;

@@ -1,7 +1,8 @@
 // The assembler's inner workings, shared by the files that hold its parts: the pass driver,
-// symbols and expressions (assembler.cpp), messages (assembler_messages.cpp), segments and
-// procedures (assembler_segments.cpp), data (assembler_data.cpp) and the other directives
-// (assembler_directives.cpp). Only Assemble() is for the outside.
+// symbols and expressions (assembler.cpp), instructions (assembler_instructions.cpp),
+// messages (assembler_messages.cpp), segments and procedures (assembler_segments.cpp), data
+// (assembler_data.cpp) and the other directives (assembler_directives.cpp). Only Assemble()
+// is for the outside.
 #pragma once
 
 #include <algorithm>
@@ -211,6 +212,8 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   void SetValue(TSym& s, int segment, int64_t value, int size);
   TSym* DefineHere(const TToken& tok, TSymbolKind kind, int size);
   TExpr FromSymbol(const TSym& s);
+  static std::string AnonymousLabel(int n) { return "\x02@@" + std::to_string(n); }
+  static bool IsAnonymousLabel(std::string_view name) { return name.rfind("\x02@@", 0) == 0; }
   void SetOffsetIn(TExpr& x, int segment, int64_t value);
 
   TSeg* Cur() { return cur_ > 0 ? &segs_[cur_ - 1] : nullptr; }
@@ -278,6 +281,7 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   struct TProcOpen {
     int sym;
     bool far;
+    std::vector<std::string> uses;  // USES registers: pushed at entry, popped at each RET
   };
   std::vector<TProcOpen> procs_;
   int strucOpen_ = -1;
@@ -308,6 +312,7 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   bool jumps_ = false;
   bool locals_ = false;
   int localScope_ = 0;
+  int anonymousLabels_ = 0;  // @@: labels so far in the pass; @B is the last, @F the next
 };
 
 }  // namespace comp86::asmi

@@ -246,6 +246,27 @@ void TAsm::DoProc(const TToken& name, const std::vector<TToken>& t, size_t p) {
     else break;
     ++p;
   }
+  // USES AX BX (or AX,BX): registers the procedure saves at entry and restores at each RET.
+  std::vector<std::string> uses;
+  if (p < t.size() && t[p].kind == TTokKind::Ident && t[p].upper == "USES") {
+    for (++p; p < t.size(); ++p) {
+      if (t[p].kind == TTokKind::Punct && t[p].punct == ',') continue;
+      auto reg = t[p].kind == TTokKind::Ident ? RegisterByName(t[p].upper) : std::nullopt;
+      if (!reg) break;
+      if (reg->cls == TRegClass::Gpr8 || reg->cls == TRegClass::Control ||
+          reg->cls == TRegClass::Debug || reg->cls == TRegClass::Test) {
+        Error(2035, "USES saves word registers only: " + t[p].text,
+              "Operand types must match: USES " + t[p].text);
+        return;
+      }
+      uses.push_back(t[p].upper);
+    }
+    if (uses.empty()) {
+      Error(2010, "USES needs the registers to save, e.g. USES AX BX",
+            "Syntax error: USES needs registers");
+      return;
+    }
+  }
   // Arguments of extended PROC forms are not supported; say so instead of ignoring them.
   ExpectEnd(t, p);
   if (!NeedSegment()) return;
@@ -254,7 +275,8 @@ void TAsm::DoProc(const TToken& name, const std::vector<TToken>& t, size_t p) {
   if (!s) return;
   SetValue(*s, cur_, Cur()->pc, far ? kFarType : kNearType);
   s->isFarProc = far;
-  procs_.push_back({static_cast<int>(s - syms_.data()), far});
+  procs_.push_back({static_cast<int>(s - syms_.data()), far, uses});
+  for (const std::string& reg : uses) SynthesizeInstruction("PUSH " + reg);
 }
 
 void TAsm::DoEndp(const TToken& name, const std::vector<TToken>& t, size_t p) {

@@ -141,6 +141,7 @@ class TEncoder {
   void Arpl(const TForm& f);
   void LarLsl(const TForm& f);
   void SystemGroup(const TForm& f);
+  void Unsupported(const TForm& f);
 
  private:
   const TOperand& Op(size_t i) const { return insn_.operands[i]; }
@@ -376,6 +377,13 @@ const TForms& Forms() {
     system("LTR", &E::SystemGroup, 0x00, 3, 2);
     system("VERR", &E::SystemGroup, 0x00, 4, 2);
     system("VERW", &E::SystemGroup, 0x00, 5, 2);
+
+    // The 486 and Pentium additions: the processor directives admit them, but the simulator
+    // runs none of them, so a program using them is refused at assembly.
+    for (const char* name : {"BSWAP", "XADD", "CMPXCHG", "INVD", "WBINVD", "INVLPG"})
+      t[name] = TForm{.encode = &E::Unsupported, .cpu = 486};
+    for (const char* name : {"CPUID", "RDTSC", "RDMSR", "WRMSR", "CMPXCHG8B", "RSM"})
+      t[name] = TForm{.encode = &E::Unsupported, .cpu = 586};
     return t;
   }();
   return forms;
@@ -958,12 +966,18 @@ void TEncoder::PushPop(const TForm& f) {
     return;
   }
   if (!IsRM(a)) Fail(kIllegal);
-  const int size = SingleSize(a, kNoSizeWide);
+  // The stack holds words (doublewords in a USE32 segment): memory needs no type to say so.
+  const int size = IsMem(a) && a.size == 0 ? (ctx_.use32 ? 4 : 2) : SingleSize(a, kNoSizeWide);
   if (size == 1) Fail(kIllegal);
   OperandSize(size);
   if (IsGpr(a)) return Put(uint8_t(0x50 + pop * 8 + a.reg.num));
   Put(pop ? 0x8F : 0xFF);
   ModRM(pop ? 0 : 6, a);
+}
+
+void TEncoder::Unsupported(const TForm& f) {
+  Fail(UpperAscii(insn_.mnemonic) + " is a " + std::to_string(f.cpu) +
+       " instruction not supported by the simulator");
 }
 
 void TEncoder::Jmp(const TForm&) {

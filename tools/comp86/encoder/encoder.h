@@ -65,7 +65,7 @@ struct TInstruction {
 
 struct TEncodeContext {
   bool use32 = false;       // default operand/address size of the segment
-  int cpu = 86;             // 86, 186, 286, 386 (.8086 ... .386)
+  int cpu = 86;             // 86, 186, 286, 386, 486, 586 (.8086 ... .586)
   bool privileged = false;  // .286P / .386P allow the system instructions
   uint32_t offset = 0;      // where the instruction starts in its segment
   int segment = 0;          // the segment being assembled (1-based)

@@ -132,7 +132,6 @@ TEST(EncoderErrors, OperandSizes) {
   EXPECT_EQ(Error("movzx ax, ax"), "Operand types do not match");
   EXPECT_EQ(Error("mov [bx], 1"), "Operand size not specified; use BYTE PTR or WORD PTR");
   EXPECT_EQ(Error("inc [bx]"), "Operand size not specified; use BYTE PTR or WORD PTR");
-  EXPECT_EQ(Error("push [bx]"), "Operand size not specified; use WORD PTR or DWORD PTR");
   EXPECT_EQ(Error("movs [di], [si]"), "Operand size not specified; use BYTE PTR or WORD PTR");
 }
 

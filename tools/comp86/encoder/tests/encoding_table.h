@@ -134,6 +134,9 @@ inline const TTableEntry kTable[] = {
     {16, "pop gs", "0F A9"},
     {16, "push word [bx]", "FF 37"},
     {16, "pop word [bx]", "8F 07"},
+    {16, "push [bx]", "FF 37", false},  // memory without a type is a stack word
+    {16, "pop [bx]", "8F 07", false},
+    {32, "push [ebx]", "FF 33", false},
     {16, "push 5", "6A 05"},
     {16, "push 0x1234", "68 34 12"},
     {16, "push eax", "66 50"},
