@@ -119,8 +119,10 @@ std::optional<int64_t> ParseNumber(std::string_view text, int radix) {
   for (char c : digits) {
     int d = DigitValue(c);
     if (d >= base) return std::nullopt;
+    // All 64 bits are kept, for DQ; a wider number is no number.
+    if (v > (UINT64_MAX - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base))
+      return std::nullopt;
     v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
-    if (v > 0xFFFFFFFFull) v &= 0xFFFFFFFFull;  // keep within 32 bits, as the tools do
   }
   return static_cast<int64_t>(v);
 }

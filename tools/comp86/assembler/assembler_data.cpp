@@ -47,12 +47,16 @@ void TAsm::EmitValue(const TExpr& e, int unit, TDataOut& out) {
     }
     out.fixups.push_back({static_cast<uint32_t>(at), r});
     if (r.kind == omf::TFixupKind::Pointer32) v &= 0xFFFF;
-  } else if (!e.unknown) {
-    bool fits = unit == 1   ? (v >= -256 && v <= 255)
-                : unit == 2 ? (v >= -65536 && v <= 65535)
-                : unit == 4 ? (v >= -(int64_t(1) << 32) && v <= 0xFFFFFFFFll)
-                            : true;
-    if (!fits) Error(2050, "Value out of range", "Value is out of range");
+  } else if (!e.unknown && unit < 8) {
+    // Unsigned up to the unit's width, negative down to as far as the tools take it; DQ and
+    // DT hold every 64-bit value.
+    const int64_t span = int64_t(1) << (8 * unit);
+    if (v < -span || v >= span) {
+      static const char* const kUnit[] = {
+          "", "a byte (DB)", "a word (DW)", "", "a doubleword (DD)", "", "a far pointer (DF)"};
+      Error(2050, "Value out of range: " + std::to_string(v) + " does not fit in " + kUnit[unit],
+            "Value is out of range");
+    }
   }
   uint64_t u = static_cast<uint64_t>(v);
   for (int i = 0; i < unit; ++i) {

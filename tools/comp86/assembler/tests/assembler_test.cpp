@@ -12,6 +12,7 @@
 #include <random>
 #include <string>
 
+#include "assemble_text.h"
 #include "assembly.h"
 #include "full_width.h"
 
@@ -19,20 +20,6 @@ namespace comp86 {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Assembles `source` from a file of its own with the options given (its path aside).
-TAssembly AssembleText(const std::string& source, TAssembleOptions o = {}) {
-  static std::atomic<int> counter{0};
-  fs::path dir = fs::temp_directory_path() / ("comp86_asm_test_" + std::to_string(::getpid()) +
-                                              "_" + std::to_string(counter++));
-  fs::create_directories(dir);
-  fs::path file = dir / "prog.asm";
-  std::ofstream(file, std::ios::binary) << source;
-  o.sourcePath = file.string();
-  TAssembly a = Assemble(o);
-  fs::remove_all(dir);
-  return a;
-}
 
 // Assembles main.asm with the files beside it (name, text) from a folder of its own, and
 // removes them; *dir gets the folder's absolute path.
@@ -56,13 +43,6 @@ TAssembly AssembleFiles(const std::vector<std::pair<std::string, std::string>>& 
 
 std::vector<uint8_t> Bytes(std::initializer_list<int> v) {
   return std::vector<uint8_t>(v.begin(), v.end());
-}
-
-// Text of every message as "line: text", for readable failures.
-std::string Messages(const TAssembly& a) {
-  std::string s;
-  for (const TMessage& m : a.messages) s += std::to_string(m.line) + ": " + m.text + "\n";
-  return s;
 }
 
 bool HasMessage(const TAssembly& a, int line, const std::string& part) {
