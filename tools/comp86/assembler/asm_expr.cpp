@@ -483,9 +483,9 @@ bool TEvaluator::Unary(TExpr& e) {
     }
     return true;
   }
-  static const char* const kOps[] = {"OFFSET", "SEG", "TYPE",  "SIZE", "LENGTH",
-                                     "HIGH",   "LOW", "SHORT", "THIS", ".TYPE"};
-  for (int op = 0; op < 10; ++op) {
+  static const char* const kOps[] = {"OFFSET", "SEG",   "TYPE", "SIZE",  "LENGTH", "HIGH",
+                                     "LOW",    "SHORT", "THIS", ".TYPE", "MASK",   "WIDTH"};
+  for (int op = 0; op < 12; ++op) {
     if (!IsWord(kOps[op])) continue;
     ++pos_;
     if (op == 8) {  // THIS type
@@ -551,6 +551,12 @@ bool TEvaluator::Unary(TExpr& e) {
         return true;
       case 9:  // .TYPE: 20h defined data, 0 otherwise (a rough equivalent)
         e = Number(x.unknown ? 0 : (x.reloc ? 0x22 : 0x20), false);
+        return true;
+      case 10:  // MASK
+      case 11:  // WIDTH
+        if (x.bitWidth <= 0 && !x.unknown)
+          return Fail(std::string(kOps[op]) + " needs a record or a record field", false);
+        e = Number(op == 10 ? static_cast<int64_t>(x.bitMask) : x.bitWidth, x.unknown);
         return true;
     }
   }
