@@ -631,7 +631,7 @@ void TAsm::ProcessLine(const TSourceLine& sl) {
                                   (t[1].kind == TTokKind::Punct && t[1].punct == '='));
   if (t[0].kind == TTokKind::Ident && !defines) {
     for (const char* k : kFreeText)
-      if (t[0].upper == k) return;
+      if (t[0].upper == k) return Display(t[0].upper, sl.text, t[0].pos + t[0].text.size());
   }
   if (!err.empty()) Error(2010, err, "Syntax error: " + err);
   Substitute(t);
@@ -725,6 +725,7 @@ void TAsm::BeginPass() {
   out_.messages.clear();
   out_.omittedErrors = out_.omittedWarnings = 0;
   out_.omitted.reset();
+  out_.displayed.clear();
   firstOmitted_.reset();
   omittedLine_ = SIZE_MAX;
   omittedTexts_.clear();

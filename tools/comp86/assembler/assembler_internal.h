@@ -262,6 +262,7 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   void DoModel(const std::vector<TToken>& t, size_t p);
   void DoSimplified(const std::string& word, const std::vector<TToken>& t, size_t p);
   void DoAlign(uint32_t n);
+  void Display(const std::string& word, const std::string& line, size_t textFrom);
   bool DoDirective(const std::string& w, const std::vector<TToken>& t, size_t p);
   void DoInstruction(const std::vector<TToken>& t, size_t p);
   void SynthesizeInstruction(const std::string& text);

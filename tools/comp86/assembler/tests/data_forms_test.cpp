@@ -102,5 +102,15 @@ TEST(DataForms, RecordsMaskWidthAndInstances) {
   for (const TCase& c : cases) Check(c);
 }
 
+TEST(DataForms, OutTextIsShownOncePerAssembly) {
+  // A forward reference takes more than one pass; the text still comes once, in order, and
+  // not from a branch of a condition that is false.
+  TAssembly a = AssembleText(
+      "%OUT Building the table\nD SEGMENT\nJMP LATER\nIF 0\nECHO never\nENDIF\n"
+      "DISPLAY \"table done\"\nLATER: DB 1\nD ENDS\nEND\n");
+  EXPECT_GE(a.passes, 2);
+  EXPECT_EQ(a.displayed, (std::vector<std::string>{"Building the table", "table done"}));
+}
+
 }  // namespace
 }  // namespace comp86
