@@ -119,8 +119,10 @@ std::optional<int64_t> ParseNumber(std::string_view text, int radix) {
   for (char c : digits) {
     int d = DigitValue(c);
     if (d >= base) return std::nullopt;
+    // All 64 bits are kept, for DQ; a wider number is no number.
+    if (v > (UINT64_MAX - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base))
+      return std::nullopt;
     v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
-    if (v > 0xFFFFFFFFull) v &= 0xFFFFFFFFull;  // keep within 32 bits, as the tools do
   }
   return static_cast<int64_t>(v);
 }
@@ -481,9 +483,9 @@ bool TEvaluator::Unary(TExpr& e) {
     }
     return true;
   }
-  static const char* const kOps[] = {"OFFSET", "SEG", "TYPE",  "SIZE", "LENGTH",
-                                     "HIGH",   "LOW", "SHORT", "THIS", ".TYPE"};
-  for (int op = 0; op < 10; ++op) {
+  static const char* const kOps[] = {"OFFSET", "SEG",   "TYPE", "SIZE",  "LENGTH", "HIGH",
+                                     "LOW",    "SHORT", "THIS", ".TYPE", "MASK",   "WIDTH"};
+  for (int op = 0; op < 12; ++op) {
     if (!IsWord(kOps[op])) continue;
     ++pos_;
     if (op == 8) {  // THIS type
@@ -549,6 +551,12 @@ bool TEvaluator::Unary(TExpr& e) {
         return true;
       case 9:  // .TYPE: 20h defined data, 0 otherwise (a rough equivalent)
         e = Number(x.unknown ? 0 : (x.reloc ? 0x22 : 0x20), false);
+        return true;
+      case 10:  // MASK
+      case 11:  // WIDTH
+        if (x.bitWidth <= 0 && !x.unknown)
+          return Fail(std::string(kOps[op]) + " needs a record or a record field", false);
+        e = Number(op == 10 ? static_cast<int64_t>(x.bitMask) : x.bitWidth, x.unknown);
         return true;
     }
   }

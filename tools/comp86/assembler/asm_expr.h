@@ -75,6 +75,8 @@ struct TExpr {
   int64_t farSegment = 0;
   bool fromSymbol = false;  // refers to a named variable or label
   std::string symbolName;
+  int bitWidth = 0;       // a record or record field: its width in bits (for WIDTH) ...
+  uint64_t bitMask = 0;   // ... and its bits (for MASK)
   bool isString = false;  // a lone string/character constant (the token's text in `text`)
   std::string text;
 };

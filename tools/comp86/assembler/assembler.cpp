@@ -141,6 +141,7 @@ TExpr TAsm::FromSymbol(const TSym& s) {
       e.value = strucs_[s.index].size;
       e.size = static_cast<int>(strucs_[s.index].size);
       e.strucIndex = s.index;
+      RecordBits(s, e);
       break;
     case TSymbolKind::External:
       e.reloc = true;
@@ -155,6 +156,7 @@ TExpr TAsm::FromSymbol(const TSym& s) {
     case TSymbolKind::Text:
       e.value = s.value;
       e.fromSymbol = false;
+      RecordBits(s, e);
       break;
     default:  // variables
       if (s.isField) {
@@ -436,7 +438,7 @@ void TAsm::ProcessLine(const TSourceLine& sl) {
                                   (t[1].kind == TTokKind::Punct && t[1].punct == '='));
   if (t[0].kind == TTokKind::Ident && !defines) {
     for (const char* k : kFreeText)
-      if (t[0].upper == k) return;
+      if (t[0].upper == k) return Display(t[0].upper, sl.text, t[0].pos + t[0].text.size());
   }
   if (!err.empty()) Error(2010, err, "Syntax error: " + err);
   Substitute(t);
@@ -481,29 +483,15 @@ void TAsm::ProcessLine(const TSourceLine& sl) {
       else if (w == "EQU") DoEqu(name, t, p + 2, false);
       else if (w == "LABEL") DoLabel(name, t, p + 2);
       else if (w == "GROUP") DoGroup(name, t, p + 2);
+      else if (w == "RECORD") DoRecord(name, t, p + 2);
       else if (w == "STRUC" || w == "STRUCT") {
         ExpectEnd(t, p + 2);
         if (strucOpen_ >= 0) {
           Error(2000, "Nested structures are not supported", "Block nesting error");
           return;
         }
-        TSym* s = Find(name.text);
-        int idx;
-        if (s && s->kind == TSymbolKind::Struc && s->everDefined) {
-          if (s->definedPass == pass_) {
-            Redefined(name.text);
-            return;
-          }
-          s->definedPass = pass_;
-          idx = s->index;
-        } else {
-          s = Define(name, TSymbolKind::Struc);
-          if (!s) return;
-          strucs_.push_back({});
-          idx = static_cast<int>(strucs_.size()) - 1;
-          s->index = idx;
-          strucs_[idx].name = s->name;
-        }
+        int idx = DeclareType(name);
+        if (idx < 0) return;
         strucs_[idx].fields.clear();
         strucs_[idx].init.clear();
         strucOpen_ = idx;
@@ -550,6 +538,7 @@ void TAsm::BeginPass() {
   out_.messages.clear();
   out_.omittedErrors = out_.omittedWarnings = 0;
   out_.omitted.reset();
+  out_.displayed.clear();
   firstOmitted_.reset();
   omittedLine_ = SIZE_MAX;
   omittedTexts_.clear();

@@ -47,17 +47,41 @@ void TAsm::EmitValue(const TExpr& e, int unit, TDataOut& out) {
     }
     out.fixups.push_back({static_cast<uint32_t>(at), r});
     if (r.kind == omf::TFixupKind::Pointer32) v &= 0xFFFF;
-  } else if (!e.unknown) {
-    bool fits = unit == 1   ? (v >= -256 && v <= 255)
-                : unit == 2 ? (v >= -65536 && v <= 65535)
-                : unit == 4 ? (v >= -(int64_t(1) << 32) && v <= 0xFFFFFFFFll)
-                            : true;
-    if (!fits) Error(2050, "Value out of range", "Value is out of range");
+  } else if (!e.unknown && unit < 8) {
+    // Unsigned up to the unit's width, negative down to as far as the tools take it; DQ and
+    // DT hold every 64-bit value.
+    const int64_t span = int64_t(1) << (8 * unit);
+    if (v < -span || v >= span) {
+      static const char* const kUnit[] = {
+          "", "a byte (DB)", "a word (DW)", "", "a doubleword (DD)", "", "a far pointer (DF)"};
+      Error(2050, "Value out of range: " + std::to_string(v) + " does not fit in " + kUnit[unit],
+            "Value is out of range");
+    }
   }
   uint64_t u = static_cast<uint64_t>(v);
   for (int i = 0; i < unit; ++i) {
     out.bytes[at + i] = i < 8 ? static_cast<uint8_t>(u >> (8 * i)) : (v < 0 ? 0xFF : 0);
   }
+}
+
+// `count` copies of what a DUP's parentheses gave, with their fix-ups.
+bool TAsm::AppendRepeated(TDataOut& out, const TDataOut& inner, int64_t count, bool top) {
+  uint64_t total = static_cast<uint64_t>(count) * inner.bytes.size();
+  if (out.bytes.size() + total > kSegLimit) {
+    Error(2071, "Data exceeds the 64 KB segment", "Illegal value for DUP count");
+    out.overflow = true;
+    return false;
+  }
+  out.bytes.reserve(out.bytes.size() + total);
+  for (int64_t i = 0; i < count; ++i) {
+    for (const auto& f : inner.fixups)
+      out.fixups.push_back({static_cast<uint32_t>(out.bytes.size() + f.first), f.second});
+    out.bytes.insert(out.bytes.end(), inner.bytes.begin(), inner.bytes.end());
+  }
+  out.anyInit |= inner.anyInit && count > 0;
+  out.elements += static_cast<uint32_t>(count * inner.elements);
+  if (top) out.firstDup = count;
+  return true;
 }
 
 bool TAsm::ParseDataItems(const std::vector<TToken>& t, size_t& p, int unit, TDataOut& out,
@@ -120,22 +144,7 @@ bool TAsm::ParseDataItems(const std::vector<TToken>& t, size_t& p, int unit, TDa
           return false;
         }
         ++p;
-        uint64_t total = static_cast<uint64_t>(count) * inner.bytes.size();
-        if (out.bytes.size() + total > kSegLimit) {
-          Error(2071, "Data exceeds the 64 KB segment", "Illegal value for DUP count");
-          out.overflow = true;
-          return false;
-        }
-        size_t base = out.bytes.size();
-        out.bytes.reserve(base + total);
-        for (int64_t i = 0; i < count; ++i) {
-          for (const auto& f : inner.fixups)
-            out.fixups.push_back({static_cast<uint32_t>(out.bytes.size() + f.first), f.second});
-          out.bytes.insert(out.bytes.end(), inner.bytes.begin(), inner.bytes.end());
-        }
-        out.anyInit |= inner.anyInit && count > 0;
-        out.elements += static_cast<uint32_t>(count * inner.elements);
-        if (top) out.firstDup = count;
+        if (!AppendRepeated(out, inner, count, top)) return false;
       } else {
         if (e.isString && unit > 1 && e.text.size() <= static_cast<size_t>(std::min(unit, 4))) {
           e.isString = false;
@@ -164,8 +173,6 @@ void TAsm::DoData(const TToken* name, int unit, const std::vector<TToken>& t, si
   TDataOut out;
   bool ok = ParseDataItems(t, p, unit, out, 0, false);
   if (ok) ExpectEnd(t, p);
-  std::erase_if(out.fixups,
-                [&](const auto& f) { return PutAbsoluteFrame(f.second, out.bytes, f.first); });
   if (name) {
     if (TSym* s = DefineHere(*name, KindForSize(unit), unit)) {
       s->length = std::max<uint32_t>(out.elements, 1);
@@ -173,6 +180,13 @@ void TAsm::DoData(const TToken* name, int unit, const std::vector<TToken>& t, si
       if (s->isField) strucs_[strucOpen_].fields.push_back(static_cast<int>(s - syms_.data()));
     }
   }
+  PutData(out);
+}
+
+// A data line's bytes go into the open structure's default value, else into the segment.
+void TAsm::PutData(TDataOut& out) {
+  std::erase_if(out.fixups,
+                [&](const auto& f) { return PutAbsoluteFrame(f.second, out.bytes, f.first); });
   if (strucOpen_ >= 0) {
     TStruc& st = strucs_[strucOpen_];
     if (strucOffset_ + out.bytes.size() > kSegLimit) return;
@@ -188,116 +202,6 @@ void TAsm::DoData(const TToken* name, int unit, const std::vector<TToken>& t, si
     if (start + f.first + 2 <= kSegLimit) AddFixup(cur_, start + f.first, f.second);
   if (curLine_ != SIZE_MAX && !out.anyInit && !out.bytes.empty())
     out_.lines[curLine_].uninitialised = true;
-}
-
-void TAsm::DoStrucInstance(const TToken* name, int struc, const std::vector<TToken>& t, size_t p) {
-  if (strucOpen_ >= 0) {
-    Error(2000, "A structure inside a structure is not supported",
-          "Block nesting error: structure inside a structure");
-    return;
-  }
-  if (!NeedSegment()) return;
-  MarkLocation();
-  TStruc& st = strucs_[struc];
-  std::vector<uint8_t> bytes;
-  std::vector<std::pair<uint32_t, TFixupRequest>> fixups;
-  int64_t count = 1;
-  bool dup = false;
-  // Either <overrides> or count DUP (<overrides>).
-  if (p < t.size() && !(t[p].kind == TTokKind::Punct && t[p].punct == '<')) {
-    size_t q = p;
-    int64_t n = 0;
-    undefinedName_.clear();
-    TEvaluator ev(t, q, *this);
-    TExpr e;
-    if (ev.Parse(e) && ev.Pos() < t.size() && t[ev.Pos()].upper == "DUP") {
-      q = ev.Pos() + 1;
-      n = e.unknown ? 0 : e.value;
-      if (n < 0 || n * static_cast<int64_t>(std::max<uint32_t>(st.size, 1)) >
-                       static_cast<int64_t>(kSegLimit)) {
-        Error(2071, "DUP count out of range: the segment holds at most 64 KB",
-              "Illegal value for DUP count");
-        return;
-      }
-      if (q < t.size() && t[q].punct == '(') {
-        count = n;
-        dup = true;
-        p = q + 1;
-      }
-    }
-  }
-  if (p >= t.size() || t[p].kind != TTokKind::Punct || t[p].punct != '<') {
-    Error(2010, "Structure initialiser expected: <...>", "Syntax error: expected <...>");
-    return;
-  }
-  ++p;
-  bytes = st.init;
-  bytes.resize(st.size, 0);
-  size_t field = 0;
-  while (p < t.size() && !(t[p].kind == TTokKind::Punct && t[p].punct == '>')) {
-    if (t[p].kind == TTokKind::Punct && t[p].punct == ',') {
-      ++field;
-      ++p;
-      continue;
-    }
-    if (field >= st.fields.size()) {
-      Error(2010, "Too many initial values for structure " + st.name,
-            "Too many initial values for structure " + st.name);
-      return;
-    }
-    const TSym& f = syms_[st.fields[field]];
-    int unit = f.size > 0 && f.size <= 10 ? f.size : 1;
-    TDataOut one;
-    // Stop at the closing '>' of the initialiser.
-    std::vector<TToken> sub;
-    size_t q = p;
-    while (q < t.size() &&
-           !(t[q].kind == TTokKind::Punct && (t[q].punct == ',' || t[q].punct == '>')))
-      sub.push_back(t[q++]);
-    size_t sp = 0;
-    if (!ParseDataItems(sub, sp, unit, one, 0, false)) return;
-    p = q;
-    size_t room = static_cast<size_t>(f.length) * unit;
-    if (one.bytes.size() > room) {
-      Error(2049, "Initial value too long for field " + f.name, "Value is out of range");
-      return;
-    }
-    if (static_cast<size_t>(f.value) + room <= bytes.size()) {
-      std::fill(bytes.begin() + f.value, bytes.begin() + f.value + room, 0);
-      std::copy(one.bytes.begin(), one.bytes.end(), bytes.begin() + f.value);
-      for (const auto& fx : one.fixups)
-        fixups.push_back({static_cast<uint32_t>(f.value + fx.first), fx.second});
-    }
-  }
-  if (p >= t.size()) {
-    Error(2010, "Missing '>'", "Syntax error: missing '>'");
-    return;
-  }
-  ++p;
-  if (dup) {
-    if (p >= t.size() || t[p].punct != ')') {
-      Error(2010, "Missing ')' after DUP values", "Syntax error: missing ')'");
-      return;
-    }
-    ++p;
-  }
-  ExpectEnd(t, p);
-  std::erase_if(fixups, [&](const auto& f) { return PutAbsoluteFrame(f.second, bytes, f.first); });
-  TSeg* seg = Cur();
-  if (name) {
-    if (TSym* s = DefineHere(*name, TSymbolKind::Byte, static_cast<int>(st.size))) {
-      s->strucIndex = struc;
-      s->length = static_cast<uint32_t>(count);
-      s->lengthOp = count;
-    }
-  }
-  for (int64_t i = 0; i < count; ++i) {
-    uint32_t start = seg->pc;
-    Emit(bytes.data(), bytes.size(), true);
-    for (const auto& f : fixups)
-      if (start + f.first + 2 <= kSegLimit) AddFixup(cur_, start + f.first, f.second);
-    if (seg->pc >= kSegLimit) break;
-  }
 }
 
 // The paragraph of an AT segment is known here, so a reference to it needs no linker: the

@@ -362,6 +362,21 @@ void TAsm::DoAlign(uint32_t n) {
   Emit(fill.data(), fill.size(), true);
 }
 
+// %OUT, ECHO and DISPLAY "text": the text for the console. Each pass sees the line, the
+// last one's list is what the assembler prints.
+void TAsm::Display(const std::string& word, const std::string& line, size_t textFrom) {
+  if (word != "%OUT" && word != "ECHO" && word != "DISPLAY") return;
+  std::string text = line.substr(std::min(textFrom, line.size()));
+  const size_t first = text.find_first_not_of(" \t");
+  text = first == std::string::npos ? "" : text.substr(first);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+    text.pop_back();
+  if (word == "DISPLAY" && text.size() >= 2 && (text[0] == '"' || text[0] == '\'') &&
+      text.back() == text[0])
+    text = text.substr(1, text.size() - 2);
+  out_.displayed.push_back(text);
+}
+
 bool TAsm::DoDirective(const std::string& w, const std::vector<TToken>& t, size_t p) {
   static const char* const kIgnored[] = {
       "TITLE",   "SUBTTL",    "PAGE",    ".LIST",   ".XLIST",  ".LALL",    ".SALL",   ".XALL",

@@ -74,11 +74,16 @@ struct TGrp {
   std::vector<int> segs;
 };
 
+// A structure type, or a record type: a byte, word or doubleword of bit fields. A record's
+// fields are Number symbols whose value is their shift count, `length` their width and
+// `strucIndex` the record.
 struct TStruc {
   std::string name;
   uint32_t size = 0;
   std::vector<uint8_t> init;
   std::vector<int> fields;  // symbol indexes in order
+  bool isRecord = false;
+  int bitWidth = 0;  // a record's total width
 };
 
 struct TAssumeRef {
@@ -110,9 +115,9 @@ inline int ConditionCode(const std::string& m) {
 }
 
 inline bool IsNamedDirective(const std::string& u) {
-  static const char* const k[] = {"DB",    "DW",      "DD",    "DF",    "DP",   "DQ",
-                                  "DT",    "SEGMENT", "ENDS",  "PROC",  "ENDP", "EQU",
-                                  "LABEL", "GROUP",   "STRUC", "STRUCT"};
+  static const char* const k[] = {"DB",    "DW",      "DD",    "DF",     "DP",    "DQ",
+                                  "DT",    "SEGMENT", "ENDS",  "PROC",   "ENDP",  "EQU",
+                                  "LABEL", "GROUP",   "STRUC", "STRUCT", "RECORD"};
   for (const char* d : k)
     if (u == d) return true;
   return false;
@@ -241,12 +246,26 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   void DoEqu(const TToken& name, const std::vector<TToken>& t, size_t p, bool redefinable);
   void DoData(const TToken* name, int unit, const std::vector<TToken>& t, size_t p);
   void DoStrucInstance(const TToken* name, int struc, const std::vector<TToken>& t, size_t p);
+  int DeclareType(const TToken& name);
+  void DoRecord(const TToken& name, const std::vector<TToken>& t, size_t p);
+  // `base`: the value <...> starts from, when not the type's own default (a nested field's).
+  bool ParseInstanceItems(int type, const std::vector<TToken>& t, size_t& p, TDataOut& out,
+                          int depth, const std::vector<uint8_t>* base = nullptr);
+  bool InstanceValue(int type, const std::vector<TToken>& t, size_t& p, TDataOut& out, int depth,
+                     const std::vector<uint8_t>* base);
+  bool SetMember(const TSym& field, const std::vector<TToken>& value, std::vector<uint8_t>& bytes,
+                 std::vector<std::pair<uint32_t, TFixupRequest>>& fixups, int depth);
+  bool SetRecordField(const TSym& field, const std::vector<TToken>& value, uint64_t& bits);
+  void RecordBits(const TSym& s, TExpr& e) const;
+  bool AppendRepeated(TDataOut& out, const TDataOut& inner, int64_t count, bool top);
+  void PutData(TDataOut& out);
   void DoExtrn(const std::vector<TToken>& t, size_t p);
   void DoPublic(const std::vector<TToken>& t, size_t p);
   void DoEnd(const std::vector<TToken>& t, size_t p);
   void DoModel(const std::vector<TToken>& t, size_t p);
   void DoSimplified(const std::string& word, const std::vector<TToken>& t, size_t p);
   void DoAlign(uint32_t n);
+  void Display(const std::string& word, const std::string& line, size_t textFrom);
   bool DoDirective(const std::string& w, const std::vector<TToken>& t, size_t p);
   void DoInstruction(const std::vector<TToken>& t, size_t p);
   void SynthesizeInstruction(const std::string& text);

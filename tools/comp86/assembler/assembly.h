@@ -105,6 +105,8 @@ struct TAssembly {
   std::vector<TSymbolInfo> symbols;    // in definition order
   std::vector<TSegmentInfo> segments;  // in definition order (= module segment order)
   omf::TModule module;
+  // The texts of %OUT, ECHO and DISPLAY lines, in source order: for the console, once.
+  std::vector<std::string> displayed;
   int passes = 0;
   int errors() const { return Count(false) + omittedErrors; }
   int warnings() const { return Count(true) + omittedWarnings; }

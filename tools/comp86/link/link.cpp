@@ -541,7 +541,7 @@ class TLinker {
     switch (f.kind) {
       case TFixupKind::LowByte: Write(at, 1, static_cast<uint32_t>(tOff + Read(at, 1))); break;
       case TFixupKind::HighByte:
-        Write(at, 1, static_cast<uint32_t>((tOff + (Read(at, 1) << 8)) >> 8));
+        Write(at, 1, static_cast<uint32_t>((tOff + (Read(at, 1) << 8) + f.lowAddend) >> 8));
         break;
       case TFixupKind::Offset16: Write(at, 2, static_cast<uint32_t>(tOff + Read(at, 2))); break;
       case TFixupKind::Offset32: Write(at, 4, static_cast<uint32_t>(tOff + Read(at, 4))); break;
@@ -721,13 +721,25 @@ class TLinker {
       }
     }
     if (hasStart_) o += "\nProgram entry point at " + Hex(cs_, 4) + ":" + Hex(ip_, 4) + "\n";
+    // A DOS text file: every line ends with CR LF.
+    std::string dos;
+    dos.reserve(o.size() + o.size() / 16);
+    for (char c : o) {
+      if (c == '\n') dos += '\r';
+      dos += c;
+    }
+    o = std::move(dos);
   }
 };
 
 }  // namespace
 
 TLinkResult Link(const std::vector<TLinkInput>& inputs, const TLinkOptions& options) {
-  return TLinker(inputs, options).Run();
+  std::optional<TLinkInput> communals = CommunalModule(inputs, options.caseSensitive);
+  if (!communals) return TLinker(inputs, options).Run();
+  std::vector<TLinkInput> all = inputs;
+  all.push_back(std::move(*communals));
+  return TLinker(all, options).Run();
 }
 
 }  // namespace comp86

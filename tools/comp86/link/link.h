@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "omf.h"
+#include "omf_library.h"
 
 namespace comp86 {
 
@@ -30,7 +32,24 @@ struct TLinkResult {
   bool ok() const { return errors.empty(); }
 };
 
+// Links the inputs and, when some declare communal variables that no module defines, the
+// segments that hold them (CommunalModule).
 TLinkResult Link(const std::vector<TLinkInput>& inputs, const TLinkOptions& options);
+
+struct TLinkLibrary {
+  std::string name;  // as the command line gave it
+  std::vector<uint8_t> bytes;
+  omf::TLibraryIndex index;
+};
+
+// Adds to `inputs` the library modules that define a name some input uses and none defines,
+// then those the added modules need, until nothing more is found; each module comes in once.
+// Throws omf::TFormatError when a module to be added cannot be read.
+void SearchLibraries(std::vector<TLinkInput>& inputs, const std::vector<TLinkLibrary>& libraries,
+                     bool caseSensitive);
+
+// A module with the communal variables that no input defines, nullopt when there are none.
+std::optional<TLinkInput> CommunalModule(const std::vector<TLinkInput>& inputs, bool caseSensitive);
 
 // The command lines; `args` excludes the program name. Messages go to `out`; the result is
 // the exit status.

@@ -178,6 +178,7 @@ std::string WithExtension(const std::string& path, const char* ext) {
 
 struct TJob {
   std::vector<std::string> objects;
+  std::vector<std::string> libraries;
   std::string exe, map;  // map "" = none
   TLinkOptions options;
   bool comFile = false;
@@ -277,7 +278,33 @@ int LinkJob(const TJob& job, std::ostream& out) {
     }
     inputs.push_back(std::move(in));
   }
+  std::vector<TLinkLibrary> libraries;
+  for (const std::string& given : job.libraries) {
+    const std::string name = WithExtension(given, ".LIB");
+    TLinkLibrary lib;
+    lib.name = fs::path(given).stem().string();
+    const std::string path = ResolveCaseInsensitive(name);
+    std::string why;
+    if (path.empty()) {
+      error("Unable to open library " + name);
+    } else if (!ReadAll(path, lib.bytes, why)) {
+      error(why);
+    } else {
+      try {
+        lib.index = omf::ReadLibraryIndex(lib.bytes);
+        libraries.push_back(std::move(lib));
+      } catch (const omf::TFormatError& e) {
+        error("library " + path + ": " + e.what());
+      }
+    }
+  }
   if (errors) return 1;
+  try {
+    SearchLibraries(inputs, libraries, job.options.caseSensitive);
+  } catch (const omf::TFormatError& e) {
+    error(e.what());
+    return 1;
+  }
   TLinkResult r = Link(inputs, job.options);
   for (const std::string& w : r.warnings)
     if (!(job.comFile && w == "No stack")) out << "Warning: " << OneLine(w) << "\n";
@@ -345,7 +372,8 @@ int RunTlink(const std::vector<std::string>& args, std::ostream& out) {
   }
   job.objects = Objects(c);
   if (job.objects.empty()) {
-    out << "Syntax: TLINK [/m] [/l] [/s] [/c] [/t] [/x] objfiles[, exefile[, mapfile]]\n";
+    out << "Syntax: TLINK [/m] [/l] [/s] [/c] [/t] [/x] objfiles[, exefile[, mapfile[, "
+           "libfiles]]]\n";
     return 1;
   }
   std::string exe = Field(c, 1), map = Field(c, 2);
@@ -353,8 +381,7 @@ int RunTlink(const std::vector<std::string>& args, std::ostream& out) {
   job.exe = exe.empty() ? Beside(job.objects[0], ext) : WithExtension(exe, ext);
   job.map = map.empty() ? Beside(job.objects[0], ".MAP") : WithExtension(map, ".MAP");
   if (noMap || IsNul(job.map)) job.map.clear();
-  if (c.fields.size() > 3 && !c.fields[3].empty())
-    out << "Warning: libraries are not searched; " << c.fields[3].front() << " ignored\n";
+  if (c.fields.size() > 3) job.libraries = c.fields[3];
   return RunJob(job, out);
 }
 
@@ -380,8 +407,7 @@ int RunLink(const std::vector<std::string>& args, std::ostream& out) {
   job.exe = exe.empty() ? Beside(job.objects[0], ext) : WithExtension(exe, ext);
   job.map = map.empty() ? Beside(job.objects[0], ".MAP") : WithExtension(map, ".MAP");
   if (IsNul(job.map)) job.map.clear();
-  if (c.fields.size() > 3 && !c.fields[3].empty())
-    out << "Warning: libraries are not searched; " << c.fields[3].front() << " ignored\n";
+  if (c.fields.size() > 3) job.libraries = c.fields[3];
   return RunJob(job, out);
 }
 

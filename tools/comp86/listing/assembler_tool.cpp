@@ -61,6 +61,7 @@ int RunAssemblerTool(TDialect dialect, const std::vector<std::string>& args) {
   options.caseSensitive = c.Has("ml");
   options.lineNumbers = true;  // cheap, and the workbench's line table depends on them
   const TAssembly a = Assemble(options);
+  for (const std::string& text : a.displayed) std::printf("%s\n", text.c_str());
 
   for (const TMessage& m : a.messages)
     std::printf("%s\n", (tasm ? TasmMessageLine(m) : MasmMessageLine(m)).c_str());

@@ -1,7 +1,7 @@
 // The object module as our assembler produces it and our linker consumes it, and its
 // translation to and from the Intel/Microsoft relocatable object format (OMF) that DOS
-// linkers read: THEADR, COMENT, LNAMES, SEGDEF, GRPDEF, EXTDEF, PUBDEF, LEDATA, LIDATA,
-// FIXUPP, LINNUM, MODEND (16- and 32-bit record variants).
+// linkers read: THEADR, COMENT, LNAMES, SEGDEF, GRPDEF, EXTDEF, COMDEF, PUBDEF, LEDATA,
+// LIDATA, FIXUPP, LINNUM, MODEND (16- and 32-bit record variants).
 #pragma once
 
 #include <cstdint>
@@ -49,6 +49,10 @@ struct TPublic {
 
 struct TExtern {
   std::string name;
+  // A communal variable (COMDEF): its bytes, which the linker allocates when no module
+  // defines the name; 0 for an ordinary external. Far ones get segments of their own.
+  uint32_t communalSize = 0;
+  bool communalFar = false;
 };
 
 // What a fixup refers to, and in which frame its offset counts.
@@ -91,6 +95,9 @@ struct TFixup {
   // The frame: the target's own segment or group when std::nullopt (the usual "frame =
   // target" rule), otherwise the given segment or group (ASSUME-based references).
   std::optional<TRef> frame;
+  // HighByte only: the low 8 bits of the addend, which the one patched byte cannot hold; the
+  // linker adds them before it takes the high byte, so that their carry reaches it.
+  uint8_t lowAddend = 0;
   // The value already stored in the data at `offset` is the addend A. The linker stores
   // frame-relative target + A, or for a self-relative field target + A - (address of the
   // field's end), both counted in the frame. Writers may move A into the FIXUPP target

@@ -36,6 +36,9 @@ std::string RecordName(uint8_t type) {
     case kLextdef32: name = "LEXTDEF32"; break;
     case kLpubdef: name = "LPUBDEF"; break;
     case kLpubdef32: name = "LPUBDEF32"; break;
+    case kTypdef: name = "TYPDEF"; break;
+    case kComdef: name = "COMDEF"; break;
+    case kLcomdef: name = "LCOMDEF"; break;
     default: break;
   }
   char hex[8];
@@ -195,6 +198,9 @@ class TReader {
           Index();  // type
         }
         break;
+      case kComdef:
+      case kLcomdef: Comdef(); break;
+      case kTypdef: p_ = end_; break;  // type descriptions: nothing a linker needs
       case kPubdef:
       case kPubdef32:
       case kLpubdef:
@@ -282,6 +288,40 @@ class TReader {
     m_.groups.push_back(std::move(g));
   }
 
+  // A communal length: one byte below 80h, or 81h, 84h, 88h and then 2, 3 or 4 bytes.
+  uint32_t CommunalLength() {
+    const uint8_t first = Byte();
+    if (first < 0x80) return first;
+    const int bytes = first == 0x81 ? 2 : first == 0x84 ? 3 : first == 0x88 ? 4 : 0;
+    if (bytes == 0) Fail("bad communal length prefix " + std::to_string(first));
+    uint32_t v = 0;
+    for (int i = 0; i < bytes; ++i) v |= static_cast<uint32_t>(Byte()) << (8 * i);
+    return v;
+  }
+
+  void Comdef() {
+    while (!AtEnd()) {
+      TExtern e;
+      e.name = Name();
+      Index();  // type
+      const uint8_t kind = Byte();
+      uint64_t size = 0;
+      if (kind == 0x61) {  // far: elements, element size
+        const uint64_t count = CommunalLength();
+        size = count * CommunalLength();
+        e.communalFar = true;
+      } else if (kind == 0x62) {
+        size = CommunalLength();
+      } else {
+        Fail("unsupported communal data type " + std::to_string(kind));
+      }
+      if (size == 0 || size > kMaxSegmentLength)
+        Fail("communal variable " + e.name + " has size " + std::to_string(size));
+      e.communalSize = static_cast<uint32_t>(size);
+      m_.externs.push_back(std::move(e));
+    }
+  }
+
   void Pubdef() {
     int group = GroupIndex();
     int segment = SegmentIndex(true);
@@ -344,6 +384,14 @@ class TReader {
     std::vector<TBlock> children;
     uint64_t size = 0;  // bytes it expands to
   };
+  // The bytes of one innermost block of the last LIDATA: where they are in the record's data
+  // (as a fixup counts) and every place they were copied to (from the record's offset).
+  struct TLeaf {
+    size_t pos = 0, size = 0;
+    std::vector<uint32_t> copies;
+  };
+  std::vector<TLeaf> leaves_;
+  size_t lidataData_ = 0;  // where the last LIDATA's data begins in the file
 
   TBlock ParseBlock(int depth, uint64_t limit) {
     if (depth > kMaxLidataDepth) Fail("LIDATA blocks nested too deeply");
@@ -372,18 +420,30 @@ class TReader {
 
   void Expand(const TBlock& b, std::vector<uint8_t>& out) {
     if (b.size == 0) return;  // nothing to repeat: do not spin on empty blocks
+    TLeaf* leaf = nullptr;
+    if (b.children.empty()) {
+      auto it = std::find_if(leaves_.begin(), leaves_.end(),
+                             [&](const TLeaf& l) { return l.pos == b.contentPos - lidataData_; });
+      if (it == leaves_.end())
+        it = leaves_.insert(it, TLeaf{b.contentPos - lidataData_, b.contentSize, {}});
+      leaf = &*it;
+    }
     for (uint32_t r = 0; r < b.repeat; ++r) {
-      if (b.children.empty())
+      if (leaf) {
+        leaf->copies.push_back(static_cast<uint32_t>(out.size()));
         out.insert(out.end(), bytes_.begin() + b.contentPos,
                    bytes_.begin() + b.contentPos + b.contentSize);
-      else
+      } else {
         for (const TBlock& c : b.children) Expand(c, out);
+      }
     }
   }
 
   void Lidata() {
     int segment = SegmentIndex(false);
     uint32_t offset = Offset();
+    lidataData_ = p_;
+    leaves_.clear();
     uint32_t length = m_.segments[segment - 1].length;
     if (offset > length) Fail("data past the end of segment " + m_.segments[segment - 1].name);
     uint64_t room = length - offset;
@@ -468,7 +528,6 @@ class TReader {
       }
       uint8_t b2 = Byte();
       if (lastSegment_ == 0) Fail("fixup without a preceding LEDATA");
-      if (lastIterated_) Fail("fixups in LIDATA records are not supported");
       TFixup f;
       f.selfRelative = (b & 0x40) == 0;
       int loc = (b >> 2) & 0xF;
@@ -485,18 +544,34 @@ class TReader {
         default: Fail("unsupported fixup location type " + std::to_string(loc));
       }
       uint32_t dro = ((b & 3) << 8) | b2;
-      if (dro + FixupSize(f.kind) > lastSize_) Fail("a fixup field runs past its data record");
       f.segment = lastSegment_;
-      f.offset = lastOffset_ + dro;
       uint32_t displacement = 0;
       FixData(f.target, f.frame, displacement, lastSegment_);
-      if (displacement != 0) AddDisplacement(f, displacement);
-      m_.fixups.push_back(f);
+      if (!lastIterated_) {
+        if (dro + FixupSize(f.kind) > lastSize_) Fail("a fixup field runs past its data record");
+        f.offset = lastOffset_ + dro;
+        Place(f, displacement);
+        continue;
+      }
+      // Repeated data: the field is patched in every copy of the block that holds it.
+      const auto leaf = std::find_if(leaves_.begin(), leaves_.end(), [&](const TLeaf& l) {
+        return dro >= l.pos && dro + FixupSize(f.kind) <= l.pos + l.size;
+      });
+      if (leaf == leaves_.end()) Fail("a fixup field is not within the data of one LIDATA block");
+      for (uint32_t copy : leaf->copies) {
+        f.offset = lastOffset_ + copy + static_cast<uint32_t>(dro - leaf->pos);
+        Place(f, displacement);
+      }
     }
   }
 
+  void Place(TFixup f, uint32_t displacement) {
+    if (displacement != 0) AddDisplacement(f, displacement);
+    m_.fixups.push_back(f);
+  }
+
   // The model keeps the addend in the data; a displacement in the record goes there.
-  void AddDisplacement(const TFixup& f, uint32_t d) {
+  void AddDisplacement(TFixup& f, uint32_t d) {
     uint8_t* p = m_.segments[f.segment - 1].data.data() + f.offset;
     auto add = [&](int bytes, uint32_t v) {
       uint32_t cur = 0;
@@ -506,7 +581,12 @@ class TReader {
     };
     switch (f.kind) {
       case TFixupKind::LowByte: add(1, d); break;
-      case TFixupKind::HighByte: add(1, d >> 8); break;
+      case TFixupKind::HighByte: {
+        const uint32_t whole = ((static_cast<uint32_t>(p[0]) << 8) | f.lowAddend) + d;
+        p[0] = static_cast<uint8_t>(whole >> 8);
+        f.lowAddend = static_cast<uint8_t>(whole);
+        break;
+      }
       case TFixupKind::Offset16:
       case TFixupKind::Pointer32: add(2, d); break;
       case TFixupKind::Offset32:

@@ -194,17 +194,34 @@ class TWriter {
     }
   }
 
+  static void PutCommunalLength(std::vector<uint8_t>& b, uint32_t v) {
+    if (v < 0x80) {
+      b.push_back(static_cast<uint8_t>(v));
+      return;
+    }
+    b.push_back(0x88);
+    PutDword(b, v);
+  }
+
+  // EXTDEF and COMDEF records in the order of the externals, which share one index space.
   void WriteExterns() {
     std::vector<uint8_t> b;
+    uint8_t type = kExtdef;
     for (const TExtern& e : module_.externs) {
-      if (b.size() + e.name.size() + 2 > kMaxBody) {
-        Emit(kExtdef, b);
+      const uint8_t wanted = e.communalSize ? kComdef : kExtdef;
+      if (!b.empty() && (wanted != type || b.size() + e.name.size() + 14 > kMaxBody)) {
+        Emit(type, b);
         b.clear();
       }
+      type = wanted;
       PutName(b, e.name);
       b.push_back(0);  // type index
+      if (!e.communalSize) continue;
+      b.push_back(e.communalFar ? 0x61 : 0x62);
+      if (e.communalFar) PutCommunalLength(b, 1);  // one element of the whole size
+      PutCommunalLength(b, e.communalSize);
     }
-    if (!b.empty()) Emit(kExtdef, b);
+    if (!b.empty()) Emit(type, b);
   }
 
   bool SegmentWide(int index) const { return index >= 1 && module_.segments[index - 1].use32; }
@@ -373,7 +390,7 @@ class TWriter {
         int locat = 0x8000 | (f.selfRelative ? 0 : 0x4000) | (LocationCode(f.kind) << 10) | dro;
         sub.push_back(static_cast<uint8_t>(locat >> 8));
         sub.push_back(static_cast<uint8_t>(locat & 0xFF));
-        PutFixData(sub, f.target, f.frame, 0, wide);
+        PutFixData(sub, f.target, f.frame, f.kind == TFixupKind::HighByte ? f.lowAddend : 0, wide);
         if (fb.size() + sub.size() > kMaxBody) {
           Emit(wide ? kFixupp32 : kFixupp, fb);
           fb.clear();

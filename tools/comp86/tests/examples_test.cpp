@@ -147,12 +147,12 @@ TEST_P(CExample, BuildsWithTheMapTheWorkbenchReads) {
   const std::string listing = ReadFile(base + ".LST");
   EXPECT_EQ(listing.find("\nError"), std::string::npos) << listing;
   const std::string map = ReadFile(base + ".MAP");
-  EXPECT_NE(map.find("\n 00000H "), std::string::npos) << map;  // _TEXT starts the image
-  EXPECT_NE(map.find(" _TEXT              CODE\n"), std::string::npos) << map;
-  EXPECT_NE(map.find(" _DATA              DATA\n"), std::string::npos) << map;
-  EXPECT_NE(map.find("       _MAIN\n"), std::string::npos) << map;
+  EXPECT_NE(map.find("\r\n 00000H "), std::string::npos) << map;  // _TEXT starts the image
+  EXPECT_NE(map.find(" _TEXT              CODE\r\n"), std::string::npos) << map;
+  EXPECT_NE(map.find(" _DATA              DATA\r\n"), std::string::npos) << map;
+  EXPECT_NE(map.find("       _MAIN\r\n"), std::string::npos) << map;
   EXPECT_NE(map.find("Line numbers for "), std::string::npos) << map;
-  EXPECT_NE(map.find("(" + source.string() + ") segment _TEXT\n"), std::string::npos) << map;
+  EXPECT_NE(map.find("(" + source.string() + ") segment _TEXT\r\n"), std::string::npos) << map;
 }
 
 TEST_P(CExample, HeadlessRunnerBuildsAndRunsTheSource) {

@@ -1,5 +1,5 @@
-// Helpers of the assembler's tests: a source through Assemble() from a file of its own, and
-// its messages as readable text.
+// Helpers the assembler's tests share: a source through Assemble() from a file of its own,
+// and the messages as readable text.
 #pragma once
 
 #include <unistd.h>
@@ -12,10 +12,9 @@
 #include "assembly.h"
 
 namespace comp86 {
-namespace {
 
 // Assembles `source` from a file of its own with the options given (its path aside).
-TAssembly AssembleText(const std::string& source, TAssembleOptions o = {}) {
+inline TAssembly AssembleText(const std::string& source, TAssembleOptions o = {}) {
   namespace fs = std::filesystem;
   static std::atomic<int> counter{0};
   fs::path dir = fs::temp_directory_path() / ("comp86_asm_test_" + std::to_string(::getpid()) +
@@ -30,11 +29,10 @@ TAssembly AssembleText(const std::string& source, TAssembleOptions o = {}) {
 }
 
 // Text of every message as "line: text", for readable failures.
-std::string Messages(const TAssembly& a) {
+inline std::string Messages(const TAssembly& a) {
   std::string s;
   for (const TMessage& m : a.messages) s += std::to_string(m.line) + ": " + m.text + "\n";
   return s;
 }
 
-}  // namespace
 }  // namespace comp86

@@ -8,6 +8,7 @@
 
 #include "assembly.h"
 #include "link.h"
+#include "module_builder.h"
 
 namespace {
 
@@ -17,55 +18,7 @@ using comp86::TLinkInput;
 using comp86::TLinkOptions;
 using comp86::TLinkResult;
 
-// Builds a module the way the assembler would; every module goes through the OMF writer and
-// reader before linking, so the linker sees what it would read from disk.
-struct TBuilder {
-  TModule m;
-  explicit TBuilder(std::string source) { m.name = std::move(source); }
-  int Seg(std::string name, std::string cls, std::vector<uint8_t> bytes, uint32_t length = 0,
-          TCombine c = TCombine::Public, TAlign a = TAlign::Para) {
-    TSegment s;
-    s.name = std::move(name);
-    s.className = std::move(cls);
-    s.data = std::move(bytes);
-    s.length = std::max<uint32_t>(length, uint32_t(s.data.size()));
-    s.combine = c;
-    s.align = a;
-    m.segments.push_back(s);
-    return int(m.segments.size());
-  }
-  int Ext(std::string name) {
-    m.externs.push_back({std::move(name)});
-    return int(m.externs.size());
-  }
-  void Pub(std::string name, int seg, uint32_t offset, int group = 0) {
-    m.publics.push_back({std::move(name), seg, group, 0, offset});
-  }
-  void Fix(int seg, uint32_t offset, TFixupKind kind, TRef target,
-           std::optional<TRef> frame = std::nullopt, bool rel = false) {
-    m.fixups.push_back({.segment = seg,
-                        .offset = offset,
-                        .kind = kind,
-                        .selfRelative = rel,
-                        .target = target,
-                        .frame = frame});
-  }
-  void Start(int seg, uint32_t offset) {
-    m.start = TModule::TStart{{TRefKind::Segment, seg}, offset, std::nullopt};
-  }
-  TLinkInput Input(std::string objectName) const {
-    return {std::move(objectName), ReadObject(WriteObject(m))};
-  }
-};
-
 uint16_t Word(const std::vector<uint8_t>& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> r;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) r.push_back(l);
-  return r;
-}
 
 // DATA (20h bytes), CODE: MOV AX,DATA / MOV DS,AX / MOV BX,SEG STACK / ..., STACK (100h).
 TBuilder HelloModule() {
@@ -152,6 +105,7 @@ TEST(Link, MapColumns) {
   ASSERT_TRUE(r.ok());
   std::vector<std::string> l = Lines(r.map);
   ASSERT_GE(l.size(), 6u);
+  EXPECT_EQ(Unix(r.map).size() + l.size(), r.map.size());  // every line ends with CR LF
   EXPECT_EQ(l[0], "");
   EXPECT_EQ(l[1], " Start  Stop   Length Name               Class");
   EXPECT_EQ(l[2], "");
@@ -161,11 +115,11 @@ TEST(Link, MapColumns) {
   // The fields where the IDE looks for them (columns 1-based).
   EXPECT_EQ(l[5].substr(15, 5), "00100");
   EXPECT_EQ(l[5].substr(21, 7), " STACK ");
-  EXPECT_NE(r.map.find("\n  Address         Publics by Name\n\n 0002:0000       START\n"),
+  EXPECT_NE(Unix(r.map).find("\n  Address         Publics by Name\n\n 0002:0000       START\n"),
             std::string::npos);
-  EXPECT_NE(r.map.find("\n  Address         Publics by Value\n\n 0002:0000       START\n"),
+  EXPECT_NE(Unix(r.map).find("\n  Address         Publics by Value\n\n 0002:0000       START\n"),
             std::string::npos);
-  EXPECT_NE(r.map.find("\nLine numbers for HELLO(D:\\WORK\\HELLO.ASM) segment CODE\n\n"),
+  EXPECT_NE(Unix(r.map).find("\nLine numbers for HELLO(D:\\WORK\\HELLO.ASM) segment CODE\n\n"),
             std::string::npos);
   std::vector<TMapRecord> want;
   const char* addrs[] = {"0002:0000", "0002:0003", "0002:0006",
@@ -266,7 +220,7 @@ TEST(Link, GroupOffsetsCountFromTheGroup) {
   EXPECT_EQ(Word(r.exe, h + 0x30 + 4), 0);
   EXPECT_EQ(Word(r.exe, h + 0x30 + 7), 4);
   EXPECT_EQ(Word(r.exe, 6), 1);
-  EXPECT_NE(r.map.find("\n 0000:0024       VAR\n"), std::string::npos);
+  EXPECT_NE(Unix(r.map).find("\n 0000:0024       VAR\n"), std::string::npos);
   // STACK (40h bytes at 40h, after CODE) is in DGROUP: SS is DGROUP, SP its end there.
   EXPECT_EQ(Word(r.exe, 0x0E), 0);
   EXPECT_EQ(Word(r.exe, 0x10), 0x80);

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "omf.h"
+#include "omf_bytes.h"
 
 namespace {
 
@@ -190,18 +191,6 @@ TEST(Omf, LongRunsSplitIntoSeveralRecords) {
   EXPECT_GT(pubdefs, 1);
   EXPECT_GT(linnums, 1);
   EXPECT_EQ(Dump(ReadObject(b)), Dump(m));
-}
-
-// Builds one record with its length and checksum.
-void Put(std::vector<uint8_t>& out, uint8_t type, std::vector<uint8_t> body) {
-  size_t start = out.size();
-  out.push_back(type);
-  out.push_back(uint8_t((body.size() + 1) & 0xFF));
-  out.push_back(uint8_t((body.size() + 1) >> 8));
-  out.insert(out.end(), body.begin(), body.end());
-  uint8_t sum = 0;
-  for (size_t i = start; i < out.size(); ++i) sum = uint8_t(sum + out[i]);
-  out.push_back(uint8_t(-sum));
 }
 
 TEST(Omf, ReadsIteratedDataThreadsAndDisplacements) {
