@@ -149,6 +149,11 @@ void TRunControl::arReloadExecute() {
     uint8_t* memory = cpu_.Memory().Data() + kLoadedImageStart;
     std::copy(build_.LoadedImage.begin(), build_.LoadedImage.end(), memory);
   }
+  // On the trainer the program runs from the trainer's memory: the image goes there again.
+  const TLoadInfo& info = build_.LoadInfo;
+  if (RunsOnTrainer() && info.CodeLength > 0) trainer_->Download(true, 0, info.CodeLength);
+  if (RunsOnTrainer() && info.DataLength > 0)
+    trainer_->Download(false, info.DataStart & 0x000F, info.DataLength);
   arResetExecute();
   lastStop_ = TStopReason::Reached;
 }

@@ -359,7 +359,7 @@ class TTrainerTest : public QObject {
   }
 
   // Edits in the register and memory views go to the trainer and come back from it.
-  void editsReachTheTrainer() {
+  void editsAndReloadReachTheTrainer() {
     QVERIFY(Online({}));
     Build();
     TMachine& machine = window_->Machine();
@@ -378,6 +378,11 @@ class TTrainerTest : public QObject {
     machine.memory.SetByte(first, 0);
     window_->Views().RefreshMemoryViews();
     QCOMPARE(machine.memory.Byte(first), uint8_t(0x77));
+    // 重新载入程序 puts the data back on the trainer as the build loaded it.
+    Trigger("arReload");
+    machine.memory.SetByte(first, 0);
+    window_->Views().RefreshMemoryViews();
+    QCOMPARE(machine.memory.Byte(first), uint8_t('H'));
   }
 
   // A program without a data part that brings its own stack gets it on the trainer too.
