@@ -1,4 +1,5 @@
-// Structure and record types and their instances: RECORD declarations, the values of
+// Procedures and labels (PROC with USES, ENDP, LABEL), structure and record types (STRUC,
+// RECORD) and their instances: RECORD declarations, the values of
 // `name TYPE <...>, <...>, n DUP (<...>)` lines (nested structures and record fields
 // included), and what MASK and WIDTH read from a record.
 #include "assembler_internal.h"
@@ -322,6 +323,89 @@ bool TAsm::SetRecordField(const TSym& f, const std::vector<TToken>& value, uint6
   const uint64_t mask = ((uint64_t(1) << width) - 1) << f.value;
   bits = (bits & ~mask) | ((static_cast<uint64_t>(v) << f.value) & mask);
   return true;
+}
+
+void TAsm::DoProc(const TToken& name, const std::vector<TToken>& t, size_t p) {
+  bool far = model_ == 3;
+  while (p < t.size() && t[p].kind == TTokKind::Ident) {
+    if (t[p].upper == "FAR") far = true;
+    else if (t[p].upper == "NEAR") far = false;
+    else break;
+    ++p;
+  }
+  // USES AX BX (or AX,BX): registers the procedure saves at entry and restores at each RET.
+  std::vector<std::string> uses;
+  if (p < t.size() && t[p].kind == TTokKind::Ident && t[p].upper == "USES") {
+    for (++p; p < t.size(); ++p) {
+      if (t[p].kind == TTokKind::Punct && t[p].punct == ',') continue;
+      auto reg = t[p].kind == TTokKind::Ident ? RegisterByName(t[p].upper) : std::nullopt;
+      if (!reg) break;
+      if (reg->cls == TRegClass::Gpr8 || reg->cls == TRegClass::Control ||
+          reg->cls == TRegClass::Debug || reg->cls == TRegClass::Test) {
+        Error(2035, "USES saves word registers only: " + t[p].text,
+              "Operand types must match: USES " + t[p].text);
+        return;
+      }
+      uses.push_back(t[p].upper);
+    }
+    if (uses.empty()) {
+      Error(2010, "USES needs the registers to save, e.g. USES AX BX",
+            "Syntax error: USES needs registers");
+      return;
+    }
+  }
+  // Arguments of extended PROC forms are not supported; say so instead of ignoring them.
+  ExpectEnd(t, p);
+  if (!NeedSegment()) return;
+  MarkLocation();
+  TSym* s = Define(name, TSymbolKind::Proc);
+  if (!s) return;
+  SetValue(*s, cur_, Cur()->pc, far ? kFarType : kNearType);
+  s->isFarProc = far;
+  procs_.push_back({static_cast<int>(s - syms_.data()), far, uses});
+  for (const std::string& reg : uses) SynthesizeInstruction("PUSH " + reg);
+}
+
+void TAsm::DoEndp(const TToken& name, const std::vector<TToken>& t, size_t p) {
+  ExpectEnd(t, p);
+  if (procs_.empty()) {
+    Error(2000, "ENDP without a matching PROC: " + name.text,
+          "Block nesting error: ENDP without PROC: " + name.text);
+    return;
+  }
+  MarkLocation();
+  const TSym& s = syms_[procs_.back().sym];
+  if (Key(name.text) != s.name) {
+    Error(2000, "Name does not match: ENDP " + name.text + " closes procedure " + s.name,
+          "Block nesting error: ENDP " + name.text + " closes procedure " + s.name);
+  }
+  procs_.pop_back();
+}
+
+void TAsm::DoLabel(const TToken& name, const std::vector<TToken>& t, size_t p) {
+  if (p >= t.size() || t[p].kind != TTokKind::Ident) {
+    Error(2022, "LABEL needs a type: BYTE, WORD, DWORD, NEAR, FAR",
+          "Operand must be type specifier");
+    return;
+  }
+  int size = TypeKeywordSize(t[p].upper);
+  int struc = -1;
+  if (!size) {
+    TSym* st = Find(t[p].text);
+    if (st && st->kind == TSymbolKind::Struc) {
+      struc = st->index;
+      size = static_cast<int>(strucs_[struc].size);
+    } else {
+      Error(2022, "LABEL needs a type: BYTE, WORD, DWORD, NEAR, FAR",
+            "Operand must be type specifier");
+      return;
+    }
+  }
+  ExpectEnd(t, p + 1);
+  if (strucOpen_ < 0 && !NeedSegment()) return;
+  MarkLocation();
+  TSym* s = DefineHere(name, KindForSize(size), size);
+  if (s) s->strucIndex = struc;
 }
 
 }  // namespace comp86::asmi

@@ -238,87 +238,130 @@ void TAsm::DoAssume(const std::vector<TToken>& t, size_t p) {
   }
 }
 
-void TAsm::DoProc(const TToken& name, const std::vector<TToken>& t, size_t p) {
-  bool far = model_ == 3;
-  while (p < t.size() && t[p].kind == TTokKind::Ident) {
-    if (t[p].upper == "FAR") far = true;
-    else if (t[p].upper == "NEAR") far = false;
-    else break;
-    ++p;
+void TAsm::CloseChecks() {
+  for (size_t i = 0; i < segStack_.size(); ++i) {
+    if (segStackSimplified_[i]) continue;
+    const std::string& n = segs_[segStack_[i] - 1].name;
+    Error(2081, "Open segment: " + n + " (ENDS missing)", "Open segments: " + n);
   }
-  // USES AX BX (or AX,BX): registers the procedure saves at entry and restores at each RET.
-  std::vector<std::string> uses;
-  if (p < t.size() && t[p].kind == TTokKind::Ident && t[p].upper == "USES") {
-    for (++p; p < t.size(); ++p) {
-      if (t[p].kind == TTokKind::Punct && t[p].punct == ',') continue;
-      auto reg = t[p].kind == TTokKind::Ident ? RegisterByName(t[p].upper) : std::nullopt;
-      if (!reg) break;
-      if (reg->cls == TRegClass::Gpr8 || reg->cls == TRegClass::Control ||
-          reg->cls == TRegClass::Debug || reg->cls == TRegClass::Test) {
-        Error(2035, "USES saves word registers only: " + t[p].text,
-              "Operand types must match: USES " + t[p].text);
-        return;
+  for (const TProcOpen& pr : procs_) {
+    const std::string& n = syms_[pr.sym].name;
+    Error(2082, "Open procedure: " + n + " (ENDP missing)", "Open procedures: " + n);
+  }
+  if (strucOpen_ >= 0) {
+    Error(2083, "Open structure: " + strucs_[strucOpen_].name + " (ENDS missing)",
+          "Open structures: " + strucs_[strucOpen_].name);
+  }
+}
+
+void TAsm::DoEnd(const std::vector<TToken>& t, size_t p) {
+  if (p < t.size()) {
+    TExpr e;
+    if (Eval(t, p, e, true)) {
+      if (!e.unknown && (!e.reloc || e.segmentOf || e.mem)) {
+        Error(2044, "The start address must be a code label", "Must be associated with code");
+      } else {
+        start_ = e;
       }
-      uses.push_back(t[p].upper);
     }
-    if (uses.empty()) {
-      Error(2010, "USES needs the registers to save, e.g. USES AX BX",
-            "Syntax error: USES needs registers");
+  }
+  if (!start_ && startup_) start_ = startup_;
+  CloseChecks();
+  ended_ = true;
+  if (reader_) reader_->Stop();
+}
+
+void TAsm::DoModel(const std::vector<TToken>& t, size_t p) {
+  if (p >= t.size() || t[p].kind != TTokKind::Ident) {
+    Error(2010, "Memory model expected: TINY, SMALL, ...", "Syntax error: memory model expected");
+    return;
+  }
+  const std::string& m = t[p].upper;
+  if (m == "TINY") model_ = 1;
+  else if (m == "SMALL" || m == "COMPACT") model_ = 2;
+  else if (m == "MEDIUM" || m == "LARGE" || m == "HUGE") model_ = 3;
+  else {
+    Error(2010, "Unknown memory model: " + t[p].text, "Syntax error: unknown memory model");
+    return;
+  }
+  ++p;
+  // A language name may follow (", C"); it changes nothing here.
+  int saved = cur_;
+  int text = OpenSegment("_TEXT", true);
+  int data = OpenSegment("_DATA", true);
+  if (!text || !data) return;
+  SetSegmentAttributes(segs_[text - 1], omf::TAlign::Word, omf::TCombine::Public, "CODE",
+                       cpu_ >= 386);
+  SetSegmentAttributes(segs_[data - 1], omf::TAlign::Word, omf::TCombine::Public, "DATA",
+                       cpu_ >= 386);
+  int g = FindOrAddGroup("DGROUP");
+  if (model_ == 1) AddToGroup(g, text);
+  AddToGroup(g, data);
+  cur_ = saved;
+  model32_ = cpu_ >= 386;
+  assume_[kCS] = model_ == 1 ? TAssumeRef{2, g} : TAssumeRef{1, text};
+  assume_[kDS] = {2, g};
+  assume_[kSS] = {2, g};
+}
+
+void TAsm::DoSimplified(const std::string& w, const std::vector<TToken>& t, size_t p) {
+  if (model_ == 0) {
+    Error(2010, w + " needs .MODEL first", "Must have .MODEL before " + w);
+    return;
+  }
+  struct TSimplified {
+    const char* directive;
+    const char* segment;
+    const char* className;
+  };
+  static const TSimplified kSegments[] = {{".CODE", "_TEXT", "CODE"},
+                                          {".DATA", "_DATA", "DATA"},
+                                          {".DATA?", "_BSS", "BSS"},
+                                          {".CONST", "CONST", "CONST"},
+                                          {".STACK", "STACK", "STACK"}};
+  // Anything not found before it is .STACK.
+  const TSimplified* seg = std::find_if(std::begin(kSegments), std::end(kSegments) - 1,
+                                        [&](const TSimplified& k) { return w == k.directive; });
+  bool stack = w == ".STACK";
+  int64_t stackSize = 0x400;
+  if (stack && p < t.size()) {
+    if (!EvalConst(t, p, stackSize, true)) return;
+    if (stackSize < 0 || stackSize > 0xFFFF) {
+      Error(2049, "Value out of range", "Value is out of range");
       return;
     }
+  } else if (w == ".CODE" && p < t.size() && t[p].kind == TTokKind::Ident) {
+    ++p;  // a segment name for far-code models: ignored, everything goes to _TEXT
   }
-  // Arguments of extended PROC forms are not supported; say so instead of ignoring them.
   ExpectEnd(t, p);
+  int idx = OpenSegment(seg->segment, true);
+  if (!idx) return;
+  SetSegmentAttributes(segs_[idx - 1], stack ? omf::TAlign::Para : omf::TAlign::Word,
+                       stack ? omf::TCombine::Stack : omf::TCombine::Public, seg->className,
+                       model32_);
+  if (w != ".CODE" || model_ == 1) AddToGroup(FindOrAddGroup("DGROUP"), idx);
+  if (!segStack_.empty() && segStackSimplified_.back()) {
+    segStack_.pop_back();
+    segStackSimplified_.pop_back();
+  }
+  if (stack) {
+    cur_ = idx;
+    MarkLocation();
+    Reserve(static_cast<uint32_t>(stackSize));
+    cur_ = segStack_.empty() ? 0 : segStack_.back();
+    return;
+  }
+  PushSegment(idx, true);
+}
+
+void TAsm::DoAlign(uint32_t n) {
   if (!NeedSegment()) return;
   MarkLocation();
-  TSym* s = Define(name, TSymbolKind::Proc);
-  if (!s) return;
-  SetValue(*s, cur_, Cur()->pc, far ? kFarType : kNearType);
-  s->isFarProc = far;
-  procs_.push_back({static_cast<int>(s - syms_.data()), far, uses});
-  for (const std::string& reg : uses) SynthesizeInstruction("PUSH " + reg);
-}
-
-void TAsm::DoEndp(const TToken& name, const std::vector<TToken>& t, size_t p) {
-  ExpectEnd(t, p);
-  if (procs_.empty()) {
-    Error(2000, "ENDP without a matching PROC: " + name.text,
-          "Block nesting error: ENDP without PROC: " + name.text);
-    return;
-  }
-  MarkLocation();
-  const TSym& s = syms_[procs_.back().sym];
-  if (Key(name.text) != s.name) {
-    Error(2000, "Name does not match: ENDP " + name.text + " closes procedure " + s.name,
-          "Block nesting error: ENDP " + name.text + " closes procedure " + s.name);
-  }
-  procs_.pop_back();
-}
-
-void TAsm::DoLabel(const TToken& name, const std::vector<TToken>& t, size_t p) {
-  if (p >= t.size() || t[p].kind != TTokKind::Ident) {
-    Error(2022, "LABEL needs a type: BYTE, WORD, DWORD, NEAR, FAR",
-          "Operand must be type specifier");
-    return;
-  }
-  int size = TypeKeywordSize(t[p].upper);
-  int struc = -1;
-  if (!size) {
-    TSym* st = Find(t[p].text);
-    if (st && st->kind == TSymbolKind::Struc) {
-      struc = st->index;
-      size = static_cast<int>(strucs_[struc].size);
-    } else {
-      Error(2022, "LABEL needs a type: BYTE, WORD, DWORD, NEAR, FAR",
-            "Operand must be type specifier");
-      return;
-    }
-  }
-  ExpectEnd(t, p + 1);
-  if (strucOpen_ < 0 && !NeedSegment()) return;
-  MarkLocation();
-  TSym* s = DefineHere(name, KindForSize(size), size);
-  if (s) s->strucIndex = struc;
+  TSeg* s = Cur();
+  uint32_t pad = (n - s->pc % n) % n;
+  bool code = s->className == "CODE" || (assume_[kCS].kind == 1 && assume_[kCS].index == cur_);
+  std::vector<uint8_t> fill(pad, code ? 0x90 : 0);
+  Emit(fill.data(), fill.size(), true);
 }
 
 }  // namespace comp86::asmi
