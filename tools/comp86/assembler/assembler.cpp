@@ -434,8 +434,12 @@ void TAsm::ProcessLine(const TSourceLine& sl) {
   // Free text follows these words; an apostrophe in "TITLE Ann's program" is no error.
   static const char* const kFreeText[] = {"%OUT",    "TITLE",  "SUBTTL",  "ECHO",
                                           "DISPLAY", "%TITLE", "%SUBTTL", "NAME"};
-  bool defines = t.size() > 1 && ((t[1].kind == TTokKind::Ident && IsNamedDirective(t[1].upper)) ||
-                                  (t[1].kind == TTokKind::Punct && t[1].punct == '='));
+  auto takesName = [](const TToken& k) {
+    const TDirective* d = k.kind == TTokKind::Ident ? FindDirective(k.upper) : nullptr;
+    return d && d->naming != TNaming::None;
+  };
+  bool defines =
+      t.size() > 1 && (takesName(t[1]) || (t[1].kind == TTokKind::Punct && t[1].punct == '='));
   if (t[0].kind == TTokKind::Ident && !defines) {
     for (const char* k : kFreeText)
       if (t[0].upper == k) return Display(t[0].upper, sl.text, t[0].pos + t[0].text.size());
@@ -468,35 +472,15 @@ void TAsm::ProcessLine(const TSourceLine& sl) {
     if (p >= t.size()) return;
   }
   if (isId(p) && isP(p + 1, '=')) {
-    DoEqu(t[p], t, p + 2, true);
+    static const std::string kAssign = "=";
+    DoEqu({kAssign, &t[p], t, p + 2});
     return;
   }
   if (isId(p) && isId(p + 1)) {
-    const std::string& w = t[p + 1].upper;
     const TToken& name = t[p];
-    if (IsNamedDirective(w) && !(strucOpen_ < 0 && RegisterByName(name.upper))) {
-      if (int unit = DataUnit(w)) DoData(&name, unit, t, p + 2);
-      else if (w == "SEGMENT") DoSegment(name, t, p + 2);
-      else if (w == "ENDS") DoEnds(&name, t, p + 2);
-      else if (w == "PROC") DoProc(name, t, p + 2);
-      else if (w == "ENDP") DoEndp(name, t, p + 2);
-      else if (w == "EQU") DoEqu(name, t, p + 2, false);
-      else if (w == "LABEL") DoLabel(name, t, p + 2);
-      else if (w == "GROUP") DoGroup(name, t, p + 2);
-      else if (w == "RECORD") DoRecord(name, t, p + 2);
-      else if (w == "STRUC" || w == "STRUCT") {
-        ExpectEnd(t, p + 2);
-        if (strucOpen_ >= 0) {
-          Error(2000, "Nested structures are not supported", "Block nesting error");
-          return;
-        }
-        int idx = DeclareType(name);
-        if (idx < 0) return;
-        strucs_[idx].fields.clear();
-        strucs_[idx].init.clear();
-        strucOpen_ = idx;
-        strucOffset_ = 0;
-      }
+    const TDirective* d = FindDirective(t[p + 1].upper);
+    if (d && d->naming != TNaming::None && !(strucOpen_ < 0 && RegisterByName(name.upper))) {
+      (this->*d->handler)({t[p + 1].upper, &name, t, p + 2});
       return;
     }
     TSym* st = Find(t[p + 1].text);
@@ -510,19 +494,18 @@ void TAsm::ProcessLine(const TSourceLine& sl) {
     return;
   }
   const std::string& w = t[p].upper;
-  if (int unit = DataUnit(w)) {
-    DoData(nullptr, unit, t, p + 1);
+  const TDirective* d = FindDirective(w);
+  if (d && (d->naming == TNaming::None || d->naming == TNaming::Optional)) {
+    (this->*d->handler)({w, nullptr, t, p + 1});
     return;
   }
-  if (DoDirective(w, t, p + 1)) return;
   if (!IsMnemonic(w)) {
     TSym* st = Find(t[p].text);
     if (st && st->kind == TSymbolKind::Struc && st->everDefined) {
       DoStrucInstance(nullptr, st->index, t, p + 1);
       return;
     }
-    if (w == "ENDP" || w == "PROC" || w == "SEGMENT" || w == "EQU" || w == "LABEL" ||
-        w == "GROUP" || w == "STRUC") {
+    if (d && d->naming == TNaming::Required) {
       Error(2010, w + " needs a name in front of it", "Syntax error: " + w + " needs a name");
       return;
     }

@@ -167,7 +167,11 @@ bool TAsm::ParseDataItems(const std::vector<TToken>& t, size_t& p, int unit, TDa
   }
 }
 
-void TAsm::DoData(const TToken* name, int unit, const std::vector<TToken>& t, size_t p) {
+void TAsm::DoData(const TDirectiveLine& d) {
+  const TToken* name = d.name;
+  const int unit = DataUnit(d.word);
+  const std::vector<TToken>& t = d.tokens;
+  size_t p = d.pos;
   if (strucOpen_ < 0 && !NeedSegment()) return;
   MarkLocation();
   TDataOut out;

@@ -114,15 +114,6 @@ inline int ConditionCode(const std::string& m) {
   return it == k.end() ? -1 : it->second;
 }
 
-inline bool IsNamedDirective(const std::string& u) {
-  static const char* const k[] = {"DB",    "DW",      "DD",    "DF",     "DP",    "DQ",
-                                  "DT",    "SEGMENT", "ENDS",  "PROC",   "ENDP",  "EQU",
-                                  "LABEL", "GROUP",   "STRUC", "STRUCT", "RECORD"};
-  for (const char* d : k)
-    if (u == d) return true;
-  return false;
-}
-
 inline int DataUnit(const std::string& u) {
   if (u == "DB") return 1;
   if (u == "DW") return 2;
@@ -160,6 +151,35 @@ inline std::string Hex(uint64_t v, int digits) {
   std::snprintf(buf, sizeof buf, "%0*llX", digits, static_cast<unsigned long long>(v));
   return buf;
 }
+
+class TAsm;
+
+// A directive's line as its handler sees it.
+struct TDirectiveLine {
+  const std::string& word;  // the keyword, upper case ("=" for "name = value")
+  const TToken* name;       // the name before the keyword; nullptr when there is none
+  const std::vector<TToken>& tokens;
+  size_t pos;  // the first token after the keyword
+};
+
+// Which file holds a directive's handler.
+enum class TDirectiveFamily { Data, Segments, ProcsStructs, Symbols, Options };
+
+// Where a directive's name stands: none ("ORG 100H"), optional ("[X] DB 1", "[S] ENDS"),
+// required ("X PROC"; said when missing), or named only (RECORD, STRUCT: without a name
+// the line is read as an instruction).
+enum class TNaming { None, Optional, Required, NamedOnly };
+
+struct TDirective {
+  std::string_view word;
+  TDirectiveFamily family;
+  TNaming naming;
+  void (TAsm::*handler)(const TDirectiveLine&);
+};
+
+// The small keyword tables of assembler_options.cpp.
+bool IsIgnoredDirective(std::string_view word);
+bool IsProcessorDirective(std::string_view word);
 
 class TAsm final : public IExprContext, public IAssemblyHost {
  public:
@@ -236,18 +256,36 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   std::vector<std::vector<int>> CircularEquates();
   void ReportCircle(const std::vector<int>& circle);
 
-  void DoSegment(const TToken& name, const std::vector<TToken>& t, size_t p);
-  void DoEnds(const TToken* name, const std::vector<TToken>& t, size_t p);
-  void DoGroup(const TToken& name, const std::vector<TToken>& t, size_t p);
-  void DoAssume(const std::vector<TToken>& t, size_t p);
-  void DoProc(const TToken& name, const std::vector<TToken>& t, size_t p);
-  void DoEndp(const TToken& name, const std::vector<TToken>& t, size_t p);
-  void DoLabel(const TToken& name, const std::vector<TToken>& t, size_t p);
-  void DoEqu(const TToken& name, const std::vector<TToken>& t, size_t p, bool redefinable);
-  void DoData(const TToken* name, int unit, const std::vector<TToken>& t, size_t p);
+  // The directive table (assembler_directive_table.cpp) and its handlers, by family.
+  static const TDirective* FindDirective(std::string_view word);
+  void DoData(const TDirectiveLine& d);     // assembler_data.cpp
+  void DoSegment(const TDirectiveLine& d);  // assembler_segments.cpp
+  void DoEnds(const TDirectiveLine& d);
+  void DoGroup(const TDirectiveLine& d);
+  void DoAssume(const TDirectiveLine& d);
+  void DoOrg(const TDirectiveLine& d);
+  void DoEven(const TDirectiveLine& d);
+  void DoAlignDirective(const TDirectiveLine& d);
+  void DoModel(const TDirectiveLine& d);
+  void DoSimplified(const TDirectiveLine& d);
+  void DoStartup(const TDirectiveLine& d);
+  void DoExit(const TDirectiveLine& d);
+  void DoEnd(const TDirectiveLine& d);
+  void DoProc(const TDirectiveLine& d);  // assembler_procs_structs.cpp
+  void DoEndp(const TDirectiveLine& d);
+  void DoLabel(const TDirectiveLine& d);
+  void DoStruc(const TDirectiveLine& d);
+  void DoRecord(const TDirectiveLine& d);
+  void DoEqu(const TDirectiveLine& d);  // assembler_symbols.cpp
+  void DoExtrn(const TDirectiveLine& d);
+  void DoPublic(const TDirectiveLine& d);
+  void DoIgnored(const TDirectiveLine& d);  // assembler_options.cpp
+  void DoProcessor(const TDirectiveLine& d);
+  void DoJumps(const TDirectiveLine& d);
+  void DoLocals(const TDirectiveLine& d);
+  void DoRadix(const TDirectiveLine& d);
   void DoStrucInstance(const TToken* name, int struc, const std::vector<TToken>& t, size_t p);
   int DeclareType(const TToken& name);
-  void DoRecord(const TToken& name, const std::vector<TToken>& t, size_t p);
   // `base`: the value <...> starts from, when not the type's own default (a nested field's).
   bool ParseInstanceItems(int type, const std::vector<TToken>& t, size_t& p, TDataOut& out,
                           int depth, const std::vector<uint8_t>* base = nullptr);
@@ -259,14 +297,8 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   void RecordBits(const TSym& s, TExpr& e) const;
   bool AppendRepeated(TDataOut& out, const TDataOut& inner, int64_t count, bool top);
   void PutData(TDataOut& out);
-  void DoExtrn(const std::vector<TToken>& t, size_t p);
-  void DoPublic(const std::vector<TToken>& t, size_t p);
-  void DoEnd(const std::vector<TToken>& t, size_t p);
-  void DoModel(const std::vector<TToken>& t, size_t p);
-  void DoSimplified(const std::string& word, const std::vector<TToken>& t, size_t p);
   void DoAlign(uint32_t n);
   void Display(const std::string& word, const std::string& line, size_t textFrom);
-  bool DoDirective(const std::string& w, const std::vector<TToken>& t, size_t p);
   void DoInstruction(const std::vector<TToken>& t, size_t p);
   void SynthesizeInstruction(const std::string& text);
   bool ParseDataItems(const std::vector<TToken>& t, size_t& p, int unit, TDataOut& out, int depth,

@@ -70,8 +70,26 @@ int TAsm::DeclareType(const TToken& name) {
   return s->index;
 }
 
+// name STRUC: the fields up to "name ENDS" make the structure.
+void TAsm::DoStruc(const TDirectiveLine& d) {
+  ExpectEnd(d.tokens, d.pos);
+  if (strucOpen_ >= 0) {
+    Error(2000, "Nested structures are not supported", "Block nesting error");
+    return;
+  }
+  int idx = DeclareType(*d.name);
+  if (idx < 0) return;
+  strucs_[idx].fields.clear();
+  strucs_[idx].init.clear();
+  strucOpen_ = idx;
+  strucOffset_ = 0;
+}
+
 // name RECORD field:width[=default], ...: the first field holds the highest bits.
-void TAsm::DoRecord(const TToken& name, const std::vector<TToken>& t, size_t p) {
+void TAsm::DoRecord(const TDirectiveLine& d) {
+  const TToken& name = *d.name;
+  const std::vector<TToken>& t = d.tokens;
+  size_t p = d.pos;
   if (strucOpen_ >= 0) {
     Error(2000, "A record cannot be declared inside a structure", "Block nesting error");
     return;
@@ -325,7 +343,10 @@ bool TAsm::SetRecordField(const TSym& f, const std::vector<TToken>& value, uint6
   return true;
 }
 
-void TAsm::DoProc(const TToken& name, const std::vector<TToken>& t, size_t p) {
+void TAsm::DoProc(const TDirectiveLine& d) {
+  const TToken& name = *d.name;
+  const std::vector<TToken>& t = d.tokens;
+  size_t p = d.pos;
   bool far = model_ == 3;
   while (p < t.size() && t[p].kind == TTokKind::Ident) {
     if (t[p].upper == "FAR") far = true;
@@ -366,7 +387,10 @@ void TAsm::DoProc(const TToken& name, const std::vector<TToken>& t, size_t p) {
   for (const std::string& reg : uses) SynthesizeInstruction("PUSH " + reg);
 }
 
-void TAsm::DoEndp(const TToken& name, const std::vector<TToken>& t, size_t p) {
+void TAsm::DoEndp(const TDirectiveLine& d) {
+  const TToken& name = *d.name;
+  const std::vector<TToken>& t = d.tokens;
+  size_t p = d.pos;
   ExpectEnd(t, p);
   if (procs_.empty()) {
     Error(2000, "ENDP without a matching PROC: " + name.text,
@@ -382,7 +406,10 @@ void TAsm::DoEndp(const TToken& name, const std::vector<TToken>& t, size_t p) {
   procs_.pop_back();
 }
 
-void TAsm::DoLabel(const TToken& name, const std::vector<TToken>& t, size_t p) {
+void TAsm::DoLabel(const TDirectiveLine& d) {
+  const TToken& name = *d.name;
+  const std::vector<TToken>& t = d.tokens;
+  size_t p = d.pos;
   if (p >= t.size() || t[p].kind != TTokKind::Ident) {
     Error(2022, "LABEL needs a type: BYTE, WORD, DWORD, NEAR, FAR",
           "Operand must be type specifier");

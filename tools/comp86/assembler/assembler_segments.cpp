@@ -80,7 +80,10 @@ void TAsm::AddToGroup(int group, int seg) {
   if (std::find(v.begin(), v.end(), seg) == v.end()) v.push_back(seg);
 }
 
-void TAsm::DoSegment(const TToken& name, const std::vector<TToken>& t, size_t p) {
+void TAsm::DoSegment(const TDirectiveLine& d) {
+  const TToken& name = *d.name;
+  const std::vector<TToken>& t = d.tokens;
+  size_t p = d.pos;
   int idx = OpenSegment(name.text, false);
   if (idx == 0) return;
   TSeg& s = segs_[idx - 1];
@@ -137,7 +140,10 @@ void TAsm::DoSegment(const TToken& name, const std::vector<TToken>& t, size_t p)
   PushSegment(idx, false);
 }
 
-void TAsm::DoEnds(const TToken* name, const std::vector<TToken>& t, size_t p) {
+void TAsm::DoEnds(const TDirectiveLine& d) {
+  const TToken* name = d.name;
+  const std::vector<TToken>& t = d.tokens;
+  size_t p = d.pos;
   ExpectEnd(t, p);
   if (strucOpen_ >= 0) {
     TStruc& st = strucs_[strucOpen_];
@@ -175,7 +181,10 @@ void TAsm::DoEnds(const TToken* name, const std::vector<TToken>& t, size_t p) {
   cur_ = segStack_.empty() ? 0 : segStack_.back();
 }
 
-void TAsm::DoGroup(const TToken& name, const std::vector<TToken>& t, size_t p) {
+void TAsm::DoGroup(const TDirectiveLine& d) {
+  const TToken& name = *d.name;
+  const std::vector<TToken>& t = d.tokens;
+  size_t p = d.pos;
   int g = FindOrAddGroup(name.text);
   if (g == 0) return;
   while (NextListName(t, p)) {
@@ -197,7 +206,9 @@ void TAsm::DoGroup(const TToken& name, const std::vector<TToken>& t, size_t p) {
   }
 }
 
-void TAsm::DoAssume(const std::vector<TToken>& t, size_t p) {
+void TAsm::DoAssume(const TDirectiveLine& d) {
+  const std::vector<TToken>& t = d.tokens;
+  size_t p = d.pos;
   while (p < t.size()) {
     if (t[p].kind == TTokKind::Punct && t[p].punct == ',') {
       ++p;
@@ -254,7 +265,9 @@ void TAsm::CloseChecks() {
   }
 }
 
-void TAsm::DoEnd(const std::vector<TToken>& t, size_t p) {
+void TAsm::DoEnd(const TDirectiveLine& d) {
+  const std::vector<TToken>& t = d.tokens;
+  size_t p = d.pos;
   if (p < t.size()) {
     TExpr e;
     if (Eval(t, p, e, true)) {
@@ -271,7 +284,9 @@ void TAsm::DoEnd(const std::vector<TToken>& t, size_t p) {
   if (reader_) reader_->Stop();
 }
 
-void TAsm::DoModel(const std::vector<TToken>& t, size_t p) {
+void TAsm::DoModel(const TDirectiveLine& d) {
+  const std::vector<TToken>& t = d.tokens;
+  size_t p = d.pos;
   if (p >= t.size() || t[p].kind != TTokKind::Ident) {
     Error(2010, "Memory model expected: TINY, SMALL, ...", "Syntax error: memory model expected");
     return;
@@ -304,7 +319,17 @@ void TAsm::DoModel(const std::vector<TToken>& t, size_t p) {
   assume_[kSS] = {2, g};
 }
 
-void TAsm::DoSimplified(const std::string& w, const std::vector<TToken>& t, size_t p) {
+void TAsm::DoSimplified(const TDirectiveLine& d) {
+  // CODESEG, DATASEG, STACK, UDATASEG and CONST are other names of the dot forms.
+  const std::string& word = d.word;
+  const std::string w = word == "CODESEG"    ? ".CODE"
+                        : word == "DATASEG"  ? ".DATA"
+                        : word == "STACK"    ? ".STACK"
+                        : word == "UDATASEG" ? ".DATA?"
+                        : word == "CONST"    ? ".CONST"
+                                             : word;
+  const std::vector<TToken>& t = d.tokens;
+  size_t p = d.pos;
   if (model_ == 0) {
     Error(2010, w + " needs .MODEL first", "Must have .MODEL before " + w);
     return;
@@ -362,6 +387,73 @@ void TAsm::DoAlign(uint32_t n) {
   bool code = s->className == "CODE" || (assume_[kCS].kind == 1 && assume_[kCS].index == cur_);
   std::vector<uint8_t> fill(pad, code ? 0x90 : 0);
   Emit(fill.data(), fill.size(), true);
+}
+
+void TAsm::DoStartup(const TDirectiveLine& d) {
+  const std::string& w = d.word;
+  ExpectEnd(d.tokens, d.pos);
+  if (model_ == 0) {
+    Error(2010, w + " needs .MODEL first", "Must have .MODEL before " + w);
+    return;
+  }
+  if (!NeedSegment()) return;
+  if (model_ == 1 && Cur()->pc < 0x100) Cur()->pc = 0x100;  // a .COM program starts here
+  MarkLocation();
+  startup_ = Location();
+  if (model_ != 1) {
+    SynthesizeInstruction("MOV DX,DGROUP");
+    SynthesizeInstruction("MOV DS,DX");
+  }
+}
+
+void TAsm::DoExit(const TDirectiveLine& d) {
+  const std::vector<TToken>& t = d.tokens;
+  size_t p = d.pos;
+  if (p < t.size()) {
+    int64_t v = 0;
+    if (!EvalConst(t, p, v, true)) return;
+    SynthesizeInstruction("MOV AX," + std::to_string(0x4C00 + (v & 0xFF)));
+  } else {
+    SynthesizeInstruction("MOV AH,4CH");
+  }
+  SynthesizeInstruction("INT 21H");
+}
+
+void TAsm::DoOrg(const TDirectiveLine& d) {
+  const std::vector<TToken>& t = d.tokens;
+  size_t p = d.pos;
+  if (!NeedSegment()) return;
+  TExpr e;
+  if (!Eval(t, p, e, true)) return;
+  int64_t v = e.value;
+  if (e.reloc && e.targetSegment != cur_) {
+    Error(2041, "ORG needs a constant or an offset in this segment", "Constant expected");
+    return;
+  }
+  if (v < 0 || v >= static_cast<int64_t>(kSegLimit)) {
+    Error(2049, "ORG out of range: the segment holds at most 64 KB", "Value is out of range");
+    return;
+  }
+  Cur()->pc = static_cast<uint32_t>(v);
+  Cur()->length = std::max(Cur()->length, Cur()->pc);
+  MarkLocation();
+}
+
+void TAsm::DoEven(const TDirectiveLine& d) {
+  ExpectEnd(d.tokens, d.pos);
+  DoAlign(2);
+}
+
+void TAsm::DoAlignDirective(const TDirectiveLine& d) {
+  const std::vector<TToken>& t = d.tokens;
+  size_t p = d.pos;
+  int64_t v = 2;
+  if (p < t.size() && !EvalConst(t, p, v, true)) return;
+  if (v <= 0 || v > 4096 || (v & (v - 1)) != 0) {
+    Error(2049, "ALIGN needs a power of two", "Value is out of range");
+    return;
+  }
+  DoAlign(static_cast<uint32_t>(v));
 }
 
 }  // namespace comp86::asmi

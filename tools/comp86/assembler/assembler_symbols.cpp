@@ -4,7 +4,11 @@
 
 namespace comp86::asmi {
 
-void TAsm::DoEqu(const TToken& name, const std::vector<TToken>& t, size_t p, bool redefinable) {
+void TAsm::DoEqu(const TDirectiveLine& d) {
+  const TToken& name = *d.name;
+  const bool redefinable = d.word == "=";
+  const std::vector<TToken>& t = d.tokens;
+  size_t p = d.pos;
   std::string rawText;
   if (curLine_ != SIZE_MAX && p < t.size())
     rawText =
@@ -110,7 +114,9 @@ void TAsm::DoEqu(const TToken& name, const std::vector<TToken>& t, size_t p, boo
   }
 }
 
-void TAsm::DoExtrn(const std::vector<TToken>& t, size_t p) {
+void TAsm::DoExtrn(const TDirectiveLine& d) {
+  const std::vector<TToken>& t = d.tokens;
+  size_t p = d.pos;
   while (NextListName(t, p)) {
     const TToken& name = t[p++];
     int size = kNearType;
@@ -147,7 +153,9 @@ void TAsm::DoExtrn(const std::vector<TToken>& t, size_t p) {
   }
 }
 
-void TAsm::DoPublic(const std::vector<TToken>& t, size_t p) {
+void TAsm::DoPublic(const TDirectiveLine& d) {
+  const std::vector<TToken>& t = d.tokens;
+  size_t p = d.pos;
   while (NextListName(t, p)) {
     publics_.push_back({Key(t[p].text), curLine_});
     ++p;
