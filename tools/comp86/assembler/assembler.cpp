@@ -654,7 +654,9 @@ TAssembly TAsm::Run() {
     srcLine_ = nullptr;
   }
   curLine_ = SIZE_MAX;
-  if (!converged && !circular) {
+  // A line refused with an error emits nothing, which moves the labels after it from one
+  // pass to the next; that error is the one to read, not a phase error at the end.
+  if (!converged && !circular && out_.errors() == 0) {
     FileError(out_.lines.empty() ? 1 : out_.lines.back().line, 2006,
               "Cannot resolve forward references",
               "Phase error between passes: cannot resolve forward references");

@@ -95,6 +95,7 @@ TEST(CourseForms, RefusedWithAMessage) {
        ".386",
        true},
       {"loop x\ndb 200 dup(0)\nx: ret", "Relative jump out of range by 71 bytes\n"},
+      {"jmp short a\ndb 128 dup(0)\na: call far ptr b\nb: retf", "out of range by 1 bytes"},
       {".486\nbswap eax", "BSWAP is a 486 instruction not supported by the simulator"},
       {".586\ncpuid", "CPUID is a 586 instruction not supported by the simulator"},
       {".386\nxadd ax, bx", "use .486"},
@@ -104,6 +105,8 @@ TEST(CourseForms, RefusedWithAMessage) {
   for (const TFormCase& c : cases) {
     const TAssembly a = AssembleForm(c);
     EXPECT_NE(Messages(a).find(c.hex), std::string::npos) << c.source << "\n" << Messages(a);
+    // The refused line is the message; no phase error at the end adds to it.
+    EXPECT_EQ(Messages(a).find("forward references"), std::string::npos) << Messages(a);
   }
 }
 
