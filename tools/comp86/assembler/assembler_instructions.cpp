@@ -143,6 +143,10 @@ void TAsm::DoInstruction(const std::vector<TToken>& t, size_t p) {
     return;
   }
   bool ok = true;
+  // An instruction the simulator does not run is refused as such, whatever its operands
+  // (the coprocessor's ST(1) is no expression of ours).
+  const std::optional<TMnemonicInfo> info = MnemonicInfo(insn.mnemonic);
+  if (info && !info->runs) p = t.size();
   while (p < t.size()) {
     TExpr e;
     if (!Eval(t, p, e, false)) {

@@ -207,6 +207,7 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   bool NextListName(const std::vector<TToken>& toks, size_t& p);
 
   TSym* Find(std::string_view name);
+  bool IsInstructionName(const std::string& upper) const;
   TSym* Define(const TToken& tok, TSymbolKind kind, bool redefinable = false);
   TSym* DefineName(const std::string& name, TSymbolKind kind);
   void SetValue(TSym& s, int segment, int64_t value, int size);

@@ -90,6 +90,9 @@ class TEncoder;
 
 enum class TRel : uint8_t { Jmp, Call, Jcc, Loop };
 
+// TForm::arg of the coprocessor's instructions, which the simulator does not run.
+constexpr uint8_t kCoprocessor = 87;
+
 struct TForm {
   void (TEncoder::*encode)(const TForm&) = nullptr;
   uint8_t op = 0;
@@ -384,6 +387,19 @@ const TForms& Forms() {
       t[name] = TForm{.encode = &E::Unsupported, .cpu = 486};
     for (const char* name : {"CPUID", "RDTSC", "RDMSR", "WRMSR", "CMPXCHG8B", "RSM"})
       t[name] = TForm{.encode = &E::Unsupported, .cpu = 586};
+    // ESC and the common 8087 instructions: known, so that a program using them is told that
+    // the simulator has no coprocessor rather than that the word is no instruction.
+    for (const char* name :
+         {"ESC",    "FLD",     "FST",     "FSTP",   "FILD",   "FIST",    "FISTP",   "FBLD",
+          "FBSTP",  "FADD",    "FADDP",   "FSUB",   "FSUBP",  "FSUBR",   "FSUBRP",  "FMUL",
+          "FMULP",  "FDIV",    "FDIVP",   "FDIVR",  "FDIVRP", "FIADD",   "FISUB",   "FIMUL",
+          "FIDIV",  "FCOM",    "FCOMP",   "FCOMPP", "FICOM",  "FTST",    "FXAM",    "FXCH",
+          "FABS",   "FCHS",    "FSQRT",   "FSCALE", "FPREM",  "FRNDINT", "FXTRACT", "FLDZ",
+          "FLD1",   "FLDPI",   "FLDL2T",  "FLDL2E", "FLDLG2", "FLDLN2",  "FPTAN",   "FPATAN",
+          "F2XM1",  "FYL2X",   "FYL2XP1", "FINIT",  "FNINIT", "FCLEX",   "FNCLEX",  "FSTSW",
+          "FNSTSW", "FSTCW",   "FNSTCW",  "FLDCW",  "FSTENV", "FLDENV",  "FSAVE",   "FNSAVE",
+          "FRSTOR", "FINCSTP", "FDECSTP", "FFREE",  "FNOP",   "FENI",    "FDISI"})
+      t[name] = TForm{.encode = &E::Unsupported, .arg = kCoprocessor};
     return t;
   }();
   return forms;
@@ -976,7 +992,8 @@ void TEncoder::PushPop(const TForm& f) {
 }
 
 void TEncoder::Unsupported(const TForm& f) {
-  Fail(UpperAscii(insn_.mnemonic) + " is a " + std::to_string(f.cpu) +
+  const std::string what = f.arg == kCoprocessor ? "coprocessor" : std::to_string(f.cpu);
+  Fail(UpperAscii(insn_.mnemonic) + " is a " + what +
        " instruction not supported by the simulator");
 }
 
@@ -1265,6 +1282,13 @@ TEncodeResult Encode(const TInstruction& insn, const TEncodeContext& context) {
 }
 
 bool IsMnemonic(const std::string& upperName) { return Forms().count(upperName) != 0; }
+
+std::optional<TMnemonicInfo> MnemonicInfo(const std::string& upperName) {
+  const auto it = Forms().find(upperName);
+  if (it == Forms().end()) return std::nullopt;
+  const TForm& f = it->second;
+  return TMnemonicInfo{f.cpu, f.privileged, f.encode != &TEncoder::Unsupported};
+}
 
 std::vector<std::string> AllMnemonics() {
   std::vector<std::string> names;

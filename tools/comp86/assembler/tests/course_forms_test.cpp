@@ -55,6 +55,8 @@ TEST(CourseForms, AssembleToTheseBytes) {
       // USES: pushed at entry, popped in reverse before each RET of the procedure.
       // Names that only look like directives are free.
       {"NAME1: nop\nNAME DB 1\nTITLE1 DW 2\nELSE1: nop", "90 01 02 00 90"},
+      // Instructions of later processors, and privileged ones, are names until selected.
+      {"STR DB 'a'\nMOVZX DW 1\nmov al, STR", "61 01 00 A0 00 00"},
       {"P PROC USES AX,BX\nret 2\nP ENDP", "50 53 5B 58 C2 02 00"},
       {"P PROC FAR USES SI DI ES\ncmp ax,0\nje x\nret\nx: ret\nP ENDP",
        "56 57 06 83 F8 00 74 04 07 5F 5E CB 07 5F 5E CB", true},
@@ -101,6 +103,13 @@ TEST(CourseForms, RefusedWithAMessage) {
       {".386\nxadd ax, bx", "use .486"},
       {"P PROC USES AX AL\nret\nP ENDP", "USES saves word registers only: AL"},
       {"P PROC NEAR USES AX, N:WORD\nret\nP ENDP", "Extra characters on line: N"},
+      // The simulator has no coprocessor; its operands are not read as expressions.
+      {"esc 1,[bx]", "ESC is a coprocessor instruction not supported by the simulator"},
+      {".8087\nfld st(1)", "FLD is a coprocessor instruction not supported by the simulator"},
+      // An instruction of the selected processor is no name.
+      {"MOV DB 1", "Reserved word used as symbol: MOV"},
+      {"loop: dec cx", "error A2016: Reserved word used as symbol: loop", true},
+      {".386\nMOVZX DW 0", "Reserved word used as symbol: MOVZX"},
   };
   for (const TFormCase& c : cases) {
     const TAssembly a = AssembleForm(c);
