@@ -250,6 +250,7 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   void DoAlign(uint32_t n);
   bool DoDirective(const std::string& w, const std::vector<TToken>& t, size_t p);
   void DoInstruction(const std::vector<TToken>& t, size_t p);
+  bool NearTransferReaches(const TInstruction& insn);
   void SynthesizeInstruction(const std::string& text);
   bool ParseDataItems(const std::vector<TToken>& t, size_t& p, int unit, TDataOut& out, int depth,
                       bool inDup);

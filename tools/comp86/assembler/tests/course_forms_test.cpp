@@ -57,6 +57,10 @@ TEST(CourseForms, AssembleToTheseBytes) {
       {"NAME1: nop\nNAME DB 1\nTITLE1 DW 2\nELSE1: nop", "90 01 02 00 90"},
       // Instructions of later processors, and privileged ones, are names until selected.
       {"STR DB 'a'\nMOVZX DW 1\nmov al, STR", "61 01 00 A0 00 00"},
+      // A near CALL reaches another segment of the group CS is assumed to.
+      {"G GROUP C1,C2\nC1 SEGMENT\nP1 PROC\nret\nP1 ENDP\nC1 ENDS\nC2 SEGMENT\nASSUME CS:G\n"
+       "call P1\nC2 ENDS\nEND",
+       "C3 E8 00 00"},
       {"P PROC USES AX,BX\nret 2\nP ENDP", "50 53 5B 58 C2 02 00"},
       {"P PROC FAR USES SI DI ES\ncmp ax,0\nje x\nret\nx: ret\nP ENDP",
        "56 57 06 83 F8 00 74 04 07 5F 5E CB 07 5F 5E CB", true},
@@ -110,6 +114,12 @@ TEST(CourseForms, RefusedWithAMessage) {
       {"MOV DB 1", "Reserved word used as symbol: MOV"},
       {"loop: dec cx", "error A2016: Reserved word used as symbol: loop", true},
       {".386\nMOVZX DW 0", "Reserved word used as symbol: MOVZX"},
+      // A near JMP or CALL stays in its segment: another segment's label needs FAR.
+      {"C1 SEGMENT\nP1 PROC\nret\nP1 ENDP\nC1 ENDS\nC2 SEGMENT\nASSUME CS:C2\ncall P1\n"
+       "C2 ENDS\nEND",
+       "Near CALL to a label of segment C1 from segment C2: use CALL FAR PTR, or a FAR procedure"},
+      {"C1 SEGMENT\nL1: nop\nC1 ENDS\nC2 SEGMENT\nASSUME CS:C2\njmp L1\nC2 ENDS\nEND",
+       "error A2052: Near JMP to a label of segment C1", true},
   };
   for (const TFormCase& c : cases) {
     const TAssembly a = AssembleForm(c);
