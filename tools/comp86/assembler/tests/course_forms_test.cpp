@@ -10,7 +10,7 @@ namespace comp86 {
 namespace {
 
 struct TFormCase {
-  const char* source;  // lines of a code segment, or a whole program when it has SEGMENT
+  std::string source;  // lines of a code segment, or a whole program when it has SEGMENT
   const char* hex;     // the bytes of every segment in order; for refusals a message part
   bool masm = false;
 };
@@ -120,6 +120,7 @@ TEST(CourseForms, RefusedWithAMessage) {
        "Near CALL to a label of segment C1 from segment C2: use CALL FAR PTR, or a FAR procedure"},
       {"C1 SEGMENT\nL1: nop\nC1 ENDS\nC2 SEGMENT\nASSUME CS:C2\njmp L1\nC2 ENDS\nEND",
        "error A2052: Near JMP to a label of segment C1", true},
+      {"db '" + std::string(256, 'x') + "'", "String longer than 255 characters"},
   };
   for (const TFormCase& c : cases) {
     const TAssembly a = AssembleForm(c);
