@@ -20,6 +20,8 @@ constexpr char kNoSizeWide[] = "Operand size not specified; use WORD PTR or DWOR
 constexpr char kBadAddress[] = "Illegal addressing mode";
 constexpr char kRange[] = "Value out of range";
 constexpr char kIllegal[] = "Illegal operand";
+constexpr char kTwoMemory[] = "Illegal operand: two memory operands; move one through a register";
+constexpr char kConstantDestination[] = "Illegal operand: a constant cannot be the destination";
 constexpr char kPrivileged[] = "Privileged instruction needs .286P or .386P";
 constexpr char kOperandCount[] = "Wrong number of operands";
 constexpr char kSegImmediate[] =
@@ -620,7 +622,9 @@ int TEncoder::SingleSize(const TOperand& a, const char* noSize) const {
 // never memory to memory, an immediate source only where the form has one. Emits the
 // operand-size prefix and returns the size.
 int TEncoder::RegMemPair(const TOperand& a, const TOperand& b, bool immediate) {
-  if (!IsRM(a) || !(IsRM(b) || (immediate && IsImm(b))) || (IsMem(a) && IsMem(b))) Fail(kIllegal);
+  if (IsMem(a) && IsMem(b)) Fail(kTwoMemory);
+  if (IsImm(a) && (IsRM(b) || IsImm(b))) Fail(kConstantDestination);
+  if (!IsRM(a) || !(IsRM(b) || (immediate && IsImm(b)))) Fail(kIllegal);
   const int size = PairSize(a, b);
   OperandSize(size);
   return size;
@@ -628,6 +632,9 @@ int TEncoder::RegMemPair(const TOperand& a, const TOperand& b, bool immediate) {
 
 // The same for the one-operand register/memory forms.
 int TEncoder::RegMemSingle(const TOperand& a, const char* noSize) {
+  if (IsImm(a))
+    Fail(std::string(kIllegal) + ": " + UpperAscii(insn_.mnemonic) +
+         " takes a register or a variable, not a constant");
   if (!IsRM(a)) Fail(kIllegal);
   const int size = SingleSize(a, noSize);
   OperandSize(size);
@@ -741,6 +748,9 @@ void TEncoder::MovSegment(const TOperand& a, const TOperand& b) {
   const TOperand& seg = toSeg ? a : b;
   const TOperand& other = toSeg ? b : a;
   if (IsImm(other) && toSeg) Fail(kSegImmediate);
+  if (IsReg(other) && other.reg.cls == TRegClass::Seg)
+    Fail(std::string(kIllegal) +
+         ": one segment register is not loaded from another; go through a general register");
   if (!IsRM(other)) Fail(kIllegal);
   const int size = SizeOf(other);
   if (size == 1 || size > 4 || (IsMem(other) && size == 4)) Fail(kMismatch);
@@ -984,7 +994,8 @@ void TEncoder::PushPop(const TForm& f) {
   if (!IsRM(a)) Fail(kIllegal);
   // The stack holds words (doublewords in a USE32 segment): memory needs no type to say so.
   const int size = IsMem(a) && a.size == 0 ? (ctx_.use32 ? 4 : 2) : SingleSize(a, kNoSizeWide);
-  if (size == 1) Fail(kIllegal);
+  if (size == 1)
+    Fail(std::string(kIllegal) + ": " + UpperAscii(insn_.mnemonic) + " moves a word, not a byte");
   OperandSize(size);
   if (IsGpr(a)) return Put(uint8_t(0x50 + pop * 8 + a.reg.num));
   Put(pop ? 0x8F : 0xFF);
@@ -1207,13 +1218,15 @@ void TEncoder::InOut(const TForm& f) {
   Need(2);
   const bool out = f.op == 0xE6;
   const TOperand &a = Op(out ? 1 : 0), &port = Op(out ? 0 : 1);
-  if (!IsAcc(a)) Fail(kIllegal);
+  if (!IsAcc(a))
+    Fail(std::string(kIllegal) + ": " + UpperAscii(insn_.mnemonic) + " moves AL, AX or EAX only");
   const int size = SizeOf(a);
   OperandSize(size);
   const int w = size > 1;
   if (IsDX(port)) return Put(uint8_t(f.op + 8 + w));
   if (!IsImm(port) || port.value.relocatable) Fail(kIllegal);
-  CheckByte(port.value);
+  if (IsConst(port.value) && (port.value.constant < 0 || port.value.constant > 255))
+    Fail(std::string(kRange) + ": a port above 0FFh is reached through DX (MOV DX,port)");
   Put(uint8_t(f.op + w));
   Put(uint8_t(port.value.constant));
 }
