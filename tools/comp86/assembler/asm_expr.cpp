@@ -69,6 +69,9 @@ std::vector<TToken> Tokenize(std::string_view line, std::string* error) {
         tok.text += line[i++];
       }
       if (!closed && error && error->empty()) *error = "Unterminated string";
+      // The DOS assemblers hold a string of at most 255 characters.
+      if (tok.text.size() > 255 && error && error->empty())
+        *error = "String longer than 255 characters; split it into several strings";
       tok.kind = TTokKind::String;
     } else if (std::isdigit(static_cast<unsigned char>(c))) {
       size_t s = i;

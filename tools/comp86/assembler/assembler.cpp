@@ -35,8 +35,16 @@ static bool IsReservedWord(std::string_view upper) {
   return kWords.count(upper) > 0;
 }
 
+// An instruction of the selected processor is no name (MOV DB 1, LOOP: ...); the later
+// processors' and the privileged instructions are names until .386 or .286P selects them.
+bool TAsm::IsInstructionName(const std::string& upper) const {
+  const std::optional<TMnemonicInfo> info = MnemonicInfo(upper);
+  return info && info->runs && info->cpu <= cpu_ && (!info->privileged || privileged_);
+}
+
 TSym* TAsm::Define(const TToken& tok, TSymbolKind kind, bool redefinable) {
-  if (RegisterByName(tok.upper) || TypeKeywordSize(tok.upper) || IsReservedWord(tok.upper)) {
+  if (RegisterByName(tok.upper) || TypeKeywordSize(tok.upper) || IsReservedWord(tok.upper) ||
+      IsInstructionName(tok.upper)) {
     Error(2016, "Reserved word used as symbol: " + tok.text,
           "Reserved word used as symbol: " + tok.text);
     return nullptr;
@@ -626,7 +634,9 @@ TAssembly TAsm::Run() {
     srcLine_ = nullptr;
   }
   curLine_ = SIZE_MAX;
-  if (!converged && !circular) {
+  // A line refused with an error emits nothing, which moves the labels after it from one
+  // pass to the next; that error is the one to read, not a phase error at the end.
+  if (!converged && !circular && out_.errors() == 0) {
     FileError(out_.lines.empty() ? 1 : out_.lines.back().line, 2006,
               "Cannot resolve forward references",
               "Phase error between passes: cannot resolve forward references");

@@ -111,6 +111,26 @@ bool TAsm::MakeOperand(const TExpr& e, TOperand& op, const std::string& mnemonic
   return true;
 }
 
+// A near JMP or CALL keeps CS, so it reaches the labels of its own segment (or of a group
+// with it) only; the linker would otherwise land it at the right offset of the wrong segment.
+bool TAsm::NearTransferReaches(const TInstruction& insn) {
+  if ((insn.mnemonic != "JMP" && insn.mnemonic != "CALL") || insn.operands.size() != 1) return true;
+  const TOperand& o = insn.operands[0];
+  const TValue& v = o.value;
+  if (o.kind != TOperandKind::Immediate || o.distance == TDistance::Far ||
+      o.distance == TDistance::Short || !v.relocatable || v.unknown || v.segmentOf ||
+      v.targetSegment <= 0 || v.targetSegment == cur_ ||
+      v.targetSegment > static_cast<int>(segs_.size()))
+    return true;
+  const TSeg& target = segs_[v.targetSegment - 1];
+  if (target.group != 0 && target.group == Cur()->group) return true;
+  const std::string text = "Near " + insn.mnemonic + " to a label of segment " + target.name +
+                           " from segment " + Cur()->name + ": use " + insn.mnemonic +
+                           " FAR PTR, or a FAR procedure";
+  Error(2052, text, text);
+  return false;
+}
+
 void TAsm::SynthesizeInstruction(const std::string& text) {
   std::vector<TToken> t = Tokenize(text, nullptr);
   DoInstruction(t, 0);
@@ -143,6 +163,10 @@ void TAsm::DoInstruction(const std::vector<TToken>& t, size_t p) {
     return;
   }
   bool ok = true;
+  // An instruction the simulator does not run is refused as such, whatever its operands
+  // (the coprocessor's ST(1) is no expression of ours).
+  const std::optional<TMnemonicInfo> info = MnemonicInfo(insn.mnemonic);
+  if (info && !info->runs) p = t.size();
   while (p < t.size()) {
     TExpr e;
     if (!Eval(t, p, e, false)) {
@@ -186,7 +210,7 @@ void TAsm::DoInstruction(const std::vector<TToken>& t, size_t p) {
   ctx.offset = seg->pc;
   ctx.segment = cur_;
   ctx.keepLongJump = longJump_[ordinal];
-  if (!ok) {
+  if (!ok || !NearTransferReaches(insn)) {
     // Keep the layout of the line from an earlier pass as far as possible: nothing to emit.
     return;
   }

@@ -232,6 +232,7 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   bool NextListName(const std::vector<TToken>& toks, size_t& p);
 
   TSym* Find(std::string_view name);
+  bool IsInstructionName(const std::string& upper) const;
   TSym* Define(const TToken& tok, TSymbolKind kind, bool redefinable = false);
   TSym* DefineName(const std::string& name, TSymbolKind kind);
   void SetValue(TSym& s, int segment, int64_t value, int size);
@@ -300,6 +301,7 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   void DoAlign(uint32_t n);
   void Display(const std::string& word, const std::string& line, size_t textFrom);
   void DoInstruction(const std::vector<TToken>& t, size_t p);
+  bool NearTransferReaches(const TInstruction& insn);
   void SynthesizeInstruction(const std::string& text);
   bool ParseDataItems(const std::vector<TToken>& t, size_t& p, int unit, TDataOut& out, int depth,
                       bool inDup);

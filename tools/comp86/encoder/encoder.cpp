@@ -20,6 +20,8 @@ constexpr char kNoSizeWide[] = "Operand size not specified; use WORD PTR or DWOR
 constexpr char kBadAddress[] = "Illegal addressing mode";
 constexpr char kRange[] = "Value out of range";
 constexpr char kIllegal[] = "Illegal operand";
+constexpr char kTwoMemory[] = "Illegal operand: two memory operands; move one through a register";
+constexpr char kConstantDestination[] = "Illegal operand: a constant cannot be the destination";
 constexpr char kPrivileged[] = "Privileged instruction needs .286P or .386P";
 constexpr char kOperandCount[] = "Wrong number of operands";
 constexpr char kSegImmediate[] =
@@ -89,6 +91,9 @@ bool FitsSigned8(int64_t c, int size) {
 class TEncoder;
 
 enum class TRel : uint8_t { Jmp, Call, Jcc, Loop };
+
+// TForm::arg of the coprocessor's instructions, which the simulator does not run.
+constexpr uint8_t kCoprocessor = 87;
 
 struct TForm {
   void (TEncoder::*encode)(const TForm&) = nullptr;
@@ -384,6 +389,19 @@ const TForms& Forms() {
       t[name] = TForm{.encode = &E::Unsupported, .cpu = 486};
     for (const char* name : {"CPUID", "RDTSC", "RDMSR", "WRMSR", "CMPXCHG8B", "RSM"})
       t[name] = TForm{.encode = &E::Unsupported, .cpu = 586};
+    // ESC and the common 8087 instructions: known, so that a program using them is told that
+    // the simulator has no coprocessor rather than that the word is no instruction.
+    for (const char* name :
+         {"ESC",    "FLD",     "FST",     "FSTP",   "FILD",   "FIST",    "FISTP",   "FBLD",
+          "FBSTP",  "FADD",    "FADDP",   "FSUB",   "FSUBP",  "FSUBR",   "FSUBRP",  "FMUL",
+          "FMULP",  "FDIV",    "FDIVP",   "FDIVR",  "FDIVRP", "FIADD",   "FISUB",   "FIMUL",
+          "FIDIV",  "FCOM",    "FCOMP",   "FCOMPP", "FICOM",  "FTST",    "FXAM",    "FXCH",
+          "FABS",   "FCHS",    "FSQRT",   "FSCALE", "FPREM",  "FRNDINT", "FXTRACT", "FLDZ",
+          "FLD1",   "FLDPI",   "FLDL2T",  "FLDL2E", "FLDLG2", "FLDLN2",  "FPTAN",   "FPATAN",
+          "F2XM1",  "FYL2X",   "FYL2XP1", "FINIT",  "FNINIT", "FCLEX",   "FNCLEX",  "FSTSW",
+          "FNSTSW", "FSTCW",   "FNSTCW",  "FLDCW",  "FSTENV", "FLDENV",  "FSAVE",   "FNSAVE",
+          "FRSTOR", "FINCSTP", "FDECSTP", "FFREE",  "FNOP",   "FENI",    "FDISI"})
+      t[name] = TForm{.encode = &E::Unsupported, .arg = kCoprocessor};
     return t;
   }();
   return forms;
@@ -604,7 +622,9 @@ int TEncoder::SingleSize(const TOperand& a, const char* noSize) const {
 // never memory to memory, an immediate source only where the form has one. Emits the
 // operand-size prefix and returns the size.
 int TEncoder::RegMemPair(const TOperand& a, const TOperand& b, bool immediate) {
-  if (!IsRM(a) || !(IsRM(b) || (immediate && IsImm(b))) || (IsMem(a) && IsMem(b))) Fail(kIllegal);
+  if (IsMem(a) && IsMem(b)) Fail(kTwoMemory);
+  if (IsImm(a) && (IsRM(b) || IsImm(b))) Fail(kConstantDestination);
+  if (!IsRM(a) || !(IsRM(b) || (immediate && IsImm(b)))) Fail(kIllegal);
   const int size = PairSize(a, b);
   OperandSize(size);
   return size;
@@ -612,6 +632,9 @@ int TEncoder::RegMemPair(const TOperand& a, const TOperand& b, bool immediate) {
 
 // The same for the one-operand register/memory forms.
 int TEncoder::RegMemSingle(const TOperand& a, const char* noSize) {
+  if (IsImm(a))
+    Fail(std::string(kIllegal) + ": " + UpperAscii(insn_.mnemonic) +
+         " takes a register or a variable, not a constant");
   if (!IsRM(a)) Fail(kIllegal);
   const int size = SingleSize(a, noSize);
   OperandSize(size);
@@ -725,6 +748,9 @@ void TEncoder::MovSegment(const TOperand& a, const TOperand& b) {
   const TOperand& seg = toSeg ? a : b;
   const TOperand& other = toSeg ? b : a;
   if (IsImm(other) && toSeg) Fail(kSegImmediate);
+  if (IsReg(other) && other.reg.cls == TRegClass::Seg)
+    Fail(std::string(kIllegal) +
+         ": one segment register is not loaded from another; go through a general register");
   if (!IsRM(other)) Fail(kIllegal);
   const int size = SizeOf(other);
   if (size == 1 || size > 4 || (IsMem(other) && size == 4)) Fail(kMismatch);
@@ -968,7 +994,8 @@ void TEncoder::PushPop(const TForm& f) {
   if (!IsRM(a)) Fail(kIllegal);
   // The stack holds words (doublewords in a USE32 segment): memory needs no type to say so.
   const int size = IsMem(a) && a.size == 0 ? (ctx_.use32 ? 4 : 2) : SingleSize(a, kNoSizeWide);
-  if (size == 1) Fail(kIllegal);
+  if (size == 1)
+    Fail(std::string(kIllegal) + ": " + UpperAscii(insn_.mnemonic) + " moves a word, not a byte");
   OperandSize(size);
   if (IsGpr(a)) return Put(uint8_t(0x50 + pop * 8 + a.reg.num));
   Put(pop ? 0x8F : 0xFF);
@@ -976,7 +1003,8 @@ void TEncoder::PushPop(const TForm& f) {
 }
 
 void TEncoder::Unsupported(const TForm& f) {
-  Fail(UpperAscii(insn_.mnemonic) + " is a " + std::to_string(f.cpu) +
+  const std::string what = f.arg == kCoprocessor ? "coprocessor" : std::to_string(f.cpu);
+  Fail(UpperAscii(insn_.mnemonic) + " is a " + what +
        " instruction not supported by the simulator");
 }
 
@@ -1190,13 +1218,15 @@ void TEncoder::InOut(const TForm& f) {
   Need(2);
   const bool out = f.op == 0xE6;
   const TOperand &a = Op(out ? 1 : 0), &port = Op(out ? 0 : 1);
-  if (!IsAcc(a)) Fail(kIllegal);
+  if (!IsAcc(a))
+    Fail(std::string(kIllegal) + ": " + UpperAscii(insn_.mnemonic) + " moves AL, AX or EAX only");
   const int size = SizeOf(a);
   OperandSize(size);
   const int w = size > 1;
   if (IsDX(port)) return Put(uint8_t(f.op + 8 + w));
   if (!IsImm(port) || port.value.relocatable) Fail(kIllegal);
-  CheckByte(port.value);
+  if (IsConst(port.value) && (port.value.constant < 0 || port.value.constant > 255))
+    Fail(std::string(kRange) + ": a port above 0FFh is reached through DX (MOV DX,port)");
   Put(uint8_t(f.op + w));
   Put(uint8_t(port.value.constant));
 }
@@ -1265,6 +1295,13 @@ TEncodeResult Encode(const TInstruction& insn, const TEncodeContext& context) {
 }
 
 bool IsMnemonic(const std::string& upperName) { return Forms().count(upperName) != 0; }
+
+std::optional<TMnemonicInfo> MnemonicInfo(const std::string& upperName) {
+  const auto it = Forms().find(upperName);
+  if (it == Forms().end()) return std::nullopt;
+  const TForm& f = it->second;
+  return TMnemonicInfo{f.cpu, f.privileged, f.encode != &TEncoder::Unsupported};
+}
 
 std::vector<std::string> AllMnemonics() {
   std::vector<std::string> names;

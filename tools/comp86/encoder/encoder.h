@@ -94,6 +94,15 @@ TEncodeResult Encode(const TInstruction& insn, const TEncodeContext& context);
 // True for every mnemonic the encoder knows (upper case), prefixes included.
 bool IsMnemonic(const std::string& upperName);
 
+// What a mnemonic needs: the processor (86 ... 586) and .286P/.386P; `runs` is false for the
+// instructions the simulator does not run (coprocessor, 486, Pentium), which are refused.
+struct TMnemonicInfo {
+  int cpu = 86;
+  bool privileged = false;
+  bool runs = true;
+};
+std::optional<TMnemonicInfo> MnemonicInfo(const std::string& upperName);
+
 // Every mnemonic IsMnemonic accepts, sorted (for tests and completion lists).
 std::vector<std::string> AllMnemonics();
 

@@ -10,7 +10,7 @@ namespace comp86 {
 namespace {
 
 struct TFormCase {
-  const char* source;  // lines of a code segment, or a whole program when it has SEGMENT
+  std::string source;  // lines of a code segment, or a whole program when it has SEGMENT
   const char* hex;     // the bytes of every segment in order; for refusals a message part
   bool masm = false;
 };
@@ -55,6 +55,12 @@ TEST(CourseForms, AssembleToTheseBytes) {
       // USES: pushed at entry, popped in reverse before each RET of the procedure.
       // Names that only look like directives are free.
       {"NAME1: nop\nNAME DB 1\nTITLE1 DW 2\nELSE1: nop", "90 01 02 00 90"},
+      // Instructions of later processors, and privileged ones, are names until selected.
+      {"STR DB 'a'\nMOVZX DW 1\nmov al, STR", "61 01 00 A0 00 00"},
+      // A near CALL reaches another segment of the group CS is assumed to.
+      {"G GROUP C1,C2\nC1 SEGMENT\nP1 PROC\nret\nP1 ENDP\nC1 ENDS\nC2 SEGMENT\nASSUME CS:G\n"
+       "call P1\nC2 ENDS\nEND",
+       "C3 E8 00 00"},
       {"P PROC USES AX,BX\nret 2\nP ENDP", "50 53 5B 58 C2 02 00"},
       {"P PROC FAR USES SI DI ES\ncmp ax,0\nje x\nret\nx: ret\nP ENDP",
        "56 57 06 83 F8 00 74 04 07 5F 5E CB 07 5F 5E CB", true},
@@ -95,15 +101,32 @@ TEST(CourseForms, RefusedWithAMessage) {
        ".386",
        true},
       {"loop x\ndb 200 dup(0)\nx: ret", "Relative jump out of range by 71 bytes\n"},
+      {"jmp short a\ndb 128 dup(0)\na: call far ptr b\nb: retf", "out of range by 1 bytes"},
       {".486\nbswap eax", "BSWAP is a 486 instruction not supported by the simulator"},
       {".586\ncpuid", "CPUID is a 586 instruction not supported by the simulator"},
       {".386\nxadd ax, bx", "use .486"},
       {"P PROC USES AX AL\nret\nP ENDP", "USES saves word registers only: AL"},
       {"P PROC NEAR USES AX, N:WORD\nret\nP ENDP", "Extra characters on line: N"},
+      // The simulator has no coprocessor; its operands are not read as expressions.
+      {"esc 1,[bx]", "ESC is a coprocessor instruction not supported by the simulator"},
+      {".8087\nfld st(1)", "FLD is a coprocessor instruction not supported by the simulator"},
+      // An instruction of the selected processor is no name.
+      {"MOV DB 1", "Reserved word used as symbol: MOV"},
+      {"loop: dec cx", "error A2016: Reserved word used as symbol: loop", true},
+      {".386\nMOVZX DW 0", "Reserved word used as symbol: MOVZX"},
+      // A near JMP or CALL stays in its segment: another segment's label needs FAR.
+      {"C1 SEGMENT\nP1 PROC\nret\nP1 ENDP\nC1 ENDS\nC2 SEGMENT\nASSUME CS:C2\ncall P1\n"
+       "C2 ENDS\nEND",
+       "Near CALL to a label of segment C1 from segment C2: use CALL FAR PTR, or a FAR procedure"},
+      {"C1 SEGMENT\nL1: nop\nC1 ENDS\nC2 SEGMENT\nASSUME CS:C2\njmp L1\nC2 ENDS\nEND",
+       "error A2052: Near JMP to a label of segment C1", true},
+      {"db '" + std::string(256, 'x') + "'", "String longer than 255 characters"},
   };
   for (const TFormCase& c : cases) {
     const TAssembly a = AssembleForm(c);
     EXPECT_NE(Messages(a).find(c.hex), std::string::npos) << c.source << "\n" << Messages(a);
+    // The refused line is the message; no phase error at the end adds to it.
+    EXPECT_EQ(Messages(a).find("forward references"), std::string::npos) << Messages(a);
   }
 }
 
