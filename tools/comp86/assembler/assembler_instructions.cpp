@@ -51,6 +51,14 @@ bool TAsm::MakeOperand(const TExpr& e, TOperand& op, const std::string& mnemonic
     if (!isJump && !e.explicitType) op.distance = TDistance::Default;
     return true;
   }
+  if (Masm() && e.mem && e.base < 0 && e.index < 0 && e.segOverride < 0 && !e.frameOverride &&
+      !e.reloc && !e.fromSymbol && !e.unknown && !e.explicitType) {
+    // MOV AX,[0] is MOV AX,0 to the MASM dialect: a constant in brackets stays a constant
+    // unless a segment register is written before it (DS:[0]).
+    TExpr constant = e;
+    constant.mem = false;
+    return MakeOperand(constant, op, mnemonic);
+  }
   if (e.mem) {
     op.kind = TOperandKind::Memory;
     op.mem.base = static_cast<int8_t>(e.base);

@@ -43,6 +43,10 @@ TEST(CourseForms, AssembleToTheseBytes) {
       {"push ds:[0]", "FF 36 00 00", true},
       {".386\nC32 SEGMENT USE32\nASSUME CS:C32\npush [ebx]\npop ds:[4]\nC32 ENDS\nEND",
        "FF 33 8F 05 04 00 00 00"},
+      // A constant in brackets is a constant to the MASM dialect, memory with a segment
+      // register or to the TASM layout.
+      {"mov ax, [0]\nmov ax, ds:[0]\nmov bx, [bx+2]", "B8 00 00 A1 00 00 8B 5F 02", true},
+      {"mov ax, [0]", "A1 00 00"},
       // '.' with a number adds it: [DI].2 is [DI+2].
       {"mov es:[di].02h, ax\nmov al, [bx].1", "26 89 45 02 8A 47 01"},
       {"mov es:[di].02h, ax", "26 89 45 02", true},
