@@ -64,7 +64,7 @@ void RunCompileCommand(TCompileCommand command, const TBuildRequest& request,
     }
     target.SetProgress(3);
     if (trainer && info.DataLength > 0) {
-      target.WriteToTrainer(TSegmentRegister::SS, info.DataStart & 0x000F, info.DataLength);
+      target.WriteToTrainer(TSegmentRegister::DS, info.DataStart & 0x000F, info.DataLength);
     }
     target.SetProgress(4);
     if (trainer && state.UsesProtectedMode) {

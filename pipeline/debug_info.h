@@ -30,8 +30,8 @@ struct TLoadInfo {
   uint16_t DataStart = 0;
   uint16_t DataLength = 0;
   uint16_t SegmentDisplacement = 0;
-  // A program without a data part keeps the stack its executable asks for (relocated),
-  // so that its calls do not overwrite its own code at 1000h:0080h.
+  // An assembly program with a stack segment keeps the stack its executable asks for
+  // (relocated), so that its pushes overwrite neither its code nor its data at offset 80h.
   bool HasInitialStack = false;
   uint16_t StackSegment = 0;
   uint16_t StackPointer = 0;

@@ -100,11 +100,13 @@ TLoadResult LoadExecutable(std::span<const uint8_t> file, TSourceKind kind, TLoa
     at[1] = static_cast<uint8_t>(value >> 8);
   }
 
+  // A stack segment gives the header a non-zero SS:SP; the program keeps that stack, moved
+  // with its segment, rather than one inside its data.
   info.HasInitialStack = false;
-  const uint16_t sp = Word(file, 0x10);
-  if (kind != TSourceKind::C && dataLength == 0 && sp != 0) {
+  const uint16_t ss = Word(file, 0x0E), sp = Word(file, 0x10);
+  if (kind != TSourceKind::C && (ss != 0 || sp != 0)) {
     info.HasInitialStack = true;
-    info.StackSegment = relocated(Word(file, 0x0E));
+    info.StackSegment = relocated(ss);
     info.StackPointer = sp;
   }
 
@@ -177,7 +179,7 @@ bool RewriteProtectedMode(uint8_t* code, size_t length) {
 
 void ResetForLoadedProgram(TCPUState& cpu, const TLoadInfo& info) {
   ResetRegisters(cpu, info.DataLength > 0, info.EntryOffset);
-  if (info.DataLength == 0 && info.HasInitialStack) {
+  if (info.HasInitialStack) {
     cpu.SS = info.StackSegment;
     cpu.ESP = info.StackPointer;
   }

@@ -38,5 +38,5 @@ TLoadResult LoadExecutableWithoutMap(std::span<const uint8_t> file, TLoadInfo& i
 bool RewriteProtectedMode(uint8_t* code, size_t length);
 
 // The register reset of a loaded program: code at 1000h, SS = DS = ES = 2000h with a data
-// part, else 1000h; a program without a data part keeps its executable's own stack.
+// part, else 1000h, SP = 0080h; a program that declares a stack segment gets its own SS:SP.
 void ResetForLoadedProgram(TCPUState& cpu, const TLoadInfo& info);

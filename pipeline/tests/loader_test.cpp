@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "cpu_state.h"
 #include "loader.h"
 #include "mem_image.h"
 
@@ -85,6 +86,36 @@ TEST(Loader, CodeFirstDataTravelsWithTheCodeAndKeepsItsStack) {
   EXPECT_TRUE(info.HasInitialStack);
   EXPECT_EQ(info.StackSegment, 0x1001);
   EXPECT_EQ(info.StackPointer, 0x0100);
+}
+
+// The header's SS:SP names the stack segment: it is moved where its segment landed, in
+// the data part or with the code; without one (SS:SP 0:0) the reset's stack stays.
+TEST(Loader, StackSegmentKeepsItsPlace) {
+  struct Case {
+    uint16_t initialCs, ss, sp;
+    bool hasStack;
+    uint16_t stackSegment;
+  } const cases[] = {
+      {2, 0x0001, 0x0010, true, 0x2001},  // DATA, STACK, CODE: in the data part
+      {1, 0x0002, 0x0010, true, 0x1001},  // DATA, CODE, STACK: travels with the code
+      {2, 0x0000, 0x0000, false, 0},      // no stack segment
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ss);
+    std::vector<uint8_t> image(0x30, 0x90);
+    TLoadInfo info;
+    info.EntrySegment = c.initialCs;
+    info.SegmentDisplacement = static_cast<uint16_t>(0x1000 - c.initialCs);
+    TMemImage memory;
+    ASSERT_TRUE(LoadExecutable(Exe(c.initialCs, image, {}, c.ss, c.sp), TSourceKind::Assembly, info,
+                               {}, memory)
+                    .ok);
+    EXPECT_EQ(info.HasInitialStack, c.hasStack);
+    TCPUState cpu;
+    ResetForLoadedProgram(cpu, info);
+    EXPECT_EQ(cpu.SS, c.hasStack ? c.stackSegment : 0x2000);
+    EXPECT_EQ(cpu.ESP, c.hasStack ? c.sp : 0x80u);
+  }
 }
 
 TEST(Loader, CProgramTakesItsPartsFromTheMap) {

@@ -1,0 +1,87 @@
+// Textbook programs built with our toolchain and run to their end as corvale-run runs them:
+// what they print, what they report, where they stop.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "cpu86.h"
+#include "program_run.h"
+#include "source_build.h"
+#include "stdio_console.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A textbook's frame: DATA holds `data`; STACK; CODE holds `procs`, then START, which
+// loads DS with DATA and goes on with `code`.
+std::string Textbook(const std::string& data, const std::string& code,
+                     const std::string& procs = "") {
+  return "DATA SEGMENT\r\n" + data +
+         "DATA ENDS\r\n"
+         "STACK SEGMENT STACK\r\n DW 64 DUP(?)\r\nSTACK ENDS\r\n"
+         "CODE SEGMENT\r\n ASSUME CS:CODE,DS:DATA,SS:STACK\r\n" +
+         procs + "START: MOV AX,DATA\r\n MOV DS,AX\r\n" + code + "CODE ENDS\r\n END START\r\n";
+}
+
+struct TProgram {
+  const char* name;
+  std::string source;
+  std::string output;  // the console text at the end
+  TRunOutcome outcome = TRunOutcome::ProgramEnded;
+};
+
+struct TRun {
+  std::string output;
+  TRunOutcome outcome;
+};
+
+TRun BuildAndRun(const TProgram& p) {
+  const fs::path dir = fs::path(testing::TempDir()) / "textbook" / p.name;
+  fs::create_directories(dir);
+  const fs::path source = dir / "prog.asm";
+  std::ofstream(source, std::ios::binary) << p.source;
+  TBuildState build;
+  TMemImage mem;
+  TCPUState state;
+  std::FILE* messages = std::tmpfile();
+  const TSourceBuildStatus built =
+      BuildSource(source.string(), "TASM", messages, build, mem, state);
+  std::fclose(messages);
+  if (built != sbLoaded) return {"(not built)", TRunOutcome::StepLimit};
+  std::FILE* in = std::tmpfile();
+  std::FILE* out = std::tmpfile();
+  TCPU86 cpu(state, mem);
+  TStdioConsole console(in, out, false);
+  cpu.SetConsole(&console);
+  const TRunResult result = RunProgram(cpu, console, 100000);
+  console.Flush();
+  std::string text(size_t(std::ftell(out)), '\0');
+  std::rewind(out);
+  text.resize(std::fread(text.data(), 1, text.size(), out));
+  std::fclose(in);
+  std::fclose(out);
+  return {text, result.outcome};
+}
+
+TEST(TextbookPrograms, RunAsOnTheLabMachine) {
+  const TProgram programs[] = {
+      // 40 pushes on the program's own stack leave a 150-byte table whole.
+      {"own-stack",
+       Textbook("TABLE DB 150 DUP('A')\r\n DB '$'\r\n",
+                " MOV CX,40\r\nP: PUSH CX\r\n LOOP P\r\n MOV DX,OFFSET TABLE+120\r\n"
+                " MOV AH,9\r\n INT 21H\r\n MOV AX,4C00H\r\n INT 21H\r\n"),
+       std::string(30, 'A')},
+  };
+  for (const TProgram& p : programs) {
+    SCOPED_TRACE(p.name);
+    const TRun run = BuildAndRun(p);
+    EXPECT_EQ(run.output, p.output);
+    EXPECT_EQ(run.outcome, p.outcome);
+  }
+}
+
+}  // namespace
