@@ -40,8 +40,9 @@ constexpr std::string_view kUsage =
     "to standard output and its keys come from standard input.\n"
     "A PROGRAM.EXE is loaded as the workbench loads a built program: its code (from the\n"
     "header's CS on) at 1000:0000, what comes before the code at 2000:0000, segment\n"
-    "references moved to where their segments landed, DS = ES = SS = 2000h when there is\n"
-    "such a data part (else the executable's own stack), SP = 0080h, IP from the header.\n"
+    "references moved to where their segments landed, SS = 2000h when there is such a\n"
+    "data part (else 1000h), SP = 0080h, or the executable's own stack when it declares one,\n"
+    "DS = ES = 0FF0h, a PSP whose INT 20h ends a far main's RET; IP from the header.\n"
     "With --dos it is loaded as DOS would: the image at 1000:0000, relocated for that\n"
     "segment, CS:IP and SS:SP from the header, DS = ES = 0FF0h, its PSP.\n"
     "\n"
@@ -66,7 +67,8 @@ constexpr std::string_view kUsage =
     "                    and print the states after them; cases are numbered from 0\n"
     "\n"
     "Exit status: 0 the program ended (or was built); 1 the source has errors or does not\n"
-    "link (debug: the build failed); 2 bad arguments, unreadable file, bad JSON or a failed build; 3 the step limit\n"
+    "link (debug: the build failed); 2 bad arguments, unreadable file, bad JSON or a failed build; "
+    "3 the step limit\n"
     "was reached; 4 input ended while the program waited for a key; 5 the program ran past\n"
     "the end of its code segment (IP past FFFFh) without ending.\n";
 
@@ -132,8 +134,7 @@ std::string ParseArguments(int argc, char** argv, TOptions& o) {
     return "--state-json takes no program and no --max-steps";
   if (o.stateJson.empty() && o.program.empty()) return "no program given";
   if (o.program == "-") return "the program cannot come from standard input, its keyboard";
-  if (o.buildOnly && !IsBuildableSourcePath(o.program))
-    return "build takes a source (.ASM or .C)";
+  if (o.buildOnly && !IsBuildableSourcePath(o.program)) return "build takes a source (.ASM or .C)";
   if (o.masm && !IsAssemblySourcePath(o.program)) return "--masm takes an assembly source (.ASM)";
   if (o.buildOnly && o.maxSteps) return "build runs nothing: --max-steps does not apply";
   if (o.debug && !IsBuildableSourcePath(o.program)) return "debug takes a source (.ASM or .C)";

@@ -35,6 +35,8 @@ struct TLoadInfo {
   bool HasInitialStack = false;
   uint16_t StackSegment = 0;
   uint16_t StackPointer = 0;
+  // An assembly program gets a program segment prefix, and DS = ES = its segment at reset.
+  bool HasProgramPrefix = false;
   std::vector<TMapSegment> Segments;  // in map order
 };
 
@@ -59,7 +61,8 @@ struct TLineAtAddress {
   int line = 0;
   std::string module;
 };
-// The first entry at CS:IP (a CS below 1000h counts as 1000h).
+// The first entry at CS:IP (a CS below 1000h counts as 1000h, but the program prefix's
+// segment has no entry).
 std::optional<TLineAtAddress> LineAtAddress(const TLineTable& table, uint16_t cs, uint16_t ip);
 // The offset of the entry after the first one at IP (any segment); FFFFh when there is none.
 uint16_t NextLineAddress(const TLineTable& table, uint16_t ip);

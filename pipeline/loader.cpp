@@ -110,6 +110,9 @@ TLoadResult LoadExecutable(std::span<const uint8_t> file, TSourceKind kind, TLoa
     info.StackPointer = sp;
   }
 
+  info.HasProgramPrefix = kind != TSourceKind::C;
+  if (info.HasProgramPrefix) WriteProgramSegmentPrefix(memory);
+
   uint8_t* loaded = memory.Data() + TMemImage::Linear(kCodeSegment, 0);
   result.codeImage.assign(loaded, loaded + codeLength);
   result.usesProtectedMode = RewriteProtectedMode(loaded, codeLength);
@@ -177,10 +180,21 @@ bool RewriteProtectedMode(uint8_t* code, size_t length) {
   return true;
 }
 
-void ResetForLoadedProgram(TCPUState& cpu, const TLoadInfo& info) {
+void WriteProgramSegmentPrefix(TMemImage& memory) {
+  const uint32_t psp = TMemImage::Linear(kPspSegment, 0);
+  for (uint32_t i = 0; i < 0x100; ++i) memory.SetByte(psp + i, 0);
+  memory.SetByte(psp + 0, 0xCD);  // INT 20h
+  memory.SetByte(psp + 1, 0x20);
+  memory.SetByte(psp + 2, 0x00);  // the first paragraph past the program's memory: A000h
+  memory.SetByte(psp + 3, 0xA0);
+  memory.SetByte(psp + 0x81, 0x0D);  // an empty command tail
+}
+
+void ResetForLoadedProgram(TCPUState& cpu, const TLoadInfo& info, bool onTrainer) {
   ResetRegisters(cpu, info.DataLength > 0, info.EntryOffset);
   if (info.HasInitialStack) {
     cpu.SS = info.StackSegment;
     cpu.ESP = info.StackPointer;
   }
+  if (info.HasProgramPrefix && !onTrainer) cpu.DS = cpu.ES = kPspSegment;
 }

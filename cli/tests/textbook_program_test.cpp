@@ -16,16 +16,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A textbook's frame: DATA holds `data`; STACK; CODE holds `procs`, then START, which
-// loads DS with DATA and goes on with `code`.
-std::string Textbook(const std::string& data, const std::string& code,
-                     const std::string& procs = "") {
+// A textbook's frame: DATA holds `data`, a STACK segment, CODE holds `code`, which starts
+// at START (a label or a procedure).
+std::string Textbook(const std::string& data, const std::string& code) {
   return "DATA SEGMENT\r\n" + data +
          "DATA ENDS\r\n"
          "STACK SEGMENT STACK\r\n DW 64 DUP(?)\r\nSTACK ENDS\r\n"
          "CODE SEGMENT\r\n ASSUME CS:CODE,DS:DATA,SS:STACK\r\n" +
-         procs + "START: MOV AX,DATA\r\n MOV DS,AX\r\n" + code + "CODE ENDS\r\n END START\r\n";
+         code + "CODE ENDS\r\n END START\r\n";
 }
+constexpr const char* kLoadDs = " MOV AX,DATA\r\n MOV DS,AX\r\n";
+constexpr const char* kPrintMsg = " MOV DX,OFFSET MSG\r\n MOV AH,9\r\n INT 21H\r\n";
+constexpr const char* kExit = " MOV AX,4C00H\r\n INT 21H\r\n";
 
 struct TProgram {
   const char* name;
@@ -72,9 +74,17 @@ TEST(TextbookPrograms, RunAsOnTheLabMachine) {
       // 40 pushes on the program's own stack leave a 150-byte table whole.
       {"own-stack",
        Textbook("TABLE DB 150 DUP('A')\r\n DB '$'\r\n",
-                " MOV CX,40\r\nP: PUSH CX\r\n LOOP P\r\n MOV DX,OFFSET TABLE+120\r\n"
-                " MOV AH,9\r\n INT 21H\r\n MOV AX,4C00H\r\n INT 21H\r\n"),
+                std::string("START:") + kLoadDs +
+                    " MOV CX,40\r\nP: PUSH CX\r\n LOOP P\r\n MOV DX,OFFSET TABLE+120\r\n"
+                    " MOV AH,9\r\n INT 21H\r\n" +
+                    kExit),
        std::string(30, 'A')},
+      // A FAR main procedure returns to the program prefix's INT 20h.
+      {"far-main-returns",
+       Textbook("MSG DB 'done$'\r\n", std::string("START PROC FAR\r\n PUSH DS\r\n XOR AX,AX\r\n"
+                                                  " PUSH AX\r\n") +
+                                          kLoadDs + kPrintMsg + " RET\r\nSTART ENDP\r\n"),
+       "done"},
   };
   for (const TProgram& p : programs) {
     SCOPED_TRACE(p.name);
