@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr size_t kVectorTableBytes = 0x400;
+
 uint16_t Word(std::span<const uint8_t> bytes, size_t at) {
   return static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8));
 }
@@ -110,6 +112,9 @@ TLoadResult LoadExecutable(std::span<const uint8_t> file, TSourceKind kind, TLoa
     info.StackPointer = sp;
   }
 
+  // A program starts with no handler installed: a vector left by the program loaded before
+  // would send its INT n into code that is gone.
+  std::memset(memory.Data(), 0xFF, kVectorTableBytes);
   info.HasProgramPrefix = kind != TSourceKind::C;
   if (info.HasProgramPrefix) WriteProgramSegmentPrefix(memory);
 

@@ -53,7 +53,9 @@ class TCPU86 {
   void OutPort(uint16_t port, uint32_t value, int size);
 
   bool TestFlag(uint32_t mask) const { return (s_.EFLAGS & mask) != 0; }
-  void SetFlag(uint32_t mask, bool on) { s_.EFLAGS = on ? (s_.EFLAGS | mask) : (s_.EFLAGS & ~mask); }
+  void SetFlag(uint32_t mask, bool on) {
+    s_.EFLAGS = on ? (s_.EFLAGS | mask) : (s_.EFLAGS & ~mask);
+  }
 
   TCPUState& State() { return s_; }
   TMemImage& Memory() { return mem_; }
@@ -231,8 +233,9 @@ class TCPU86 {
   T Shift(unsigned op, T v, unsigned count);
   template <class T>
   T DoubleShift(bool left, T dst, T src, unsigned count);
+  // True when a division fails (zero divisor, quotient too large); nothing is changed then.
   template <class T>
-  void MulDiv(unsigned op, T src);
+  bool MulDiv(unsigned op, T src);
   template <class T>
   void BitOp(unsigned op, unsigned bit);
   template <class T>
@@ -331,7 +334,7 @@ class TCPU86 {
   void Arpl(uint8_t op);
   void Bound(uint8_t op);
 
-  // ---- control transfer and interrupts (control.cpp) -------------------------------------
+  // ---- control transfer (control.cpp) ------------------------------------------------------
   void JccShort(uint8_t op);
   void JccNear(uint8_t op);
   void Setcc(uint8_t op);
@@ -343,12 +346,22 @@ class TCPU86 {
   void Ret(uint8_t op);
   void Retf(uint8_t op);
   void LoopOp(uint8_t op);
+  void Hlt(uint8_t op);
+  void Group5(uint8_t op);
+
+  // ---- interrupts (interrupts.cpp) -------------------------------------------------------
   void Int3Into(uint8_t op);
   void IntIb(uint8_t op);
   void Iret(uint8_t op);
-  void Hlt(uint8_t op);
-  void Group5(uint8_t op);
   void TrainerInterrupt();
+  // The vector no longer holds the FFFF:FFFF of fresh memory: the program installed it.
+  bool VectorWritten(uint8_t type);
+  void EnterVector(uint8_t type, uint16_t returnIp);
+  // The entry as INT n makes it: also clears IF and TF.
+  void SoftwareInterrupt(uint8_t type, uint16_t returnIp);
+  void DivideError();
+  void SetVector();
+  void GetVector();
 
   // ---- console services (console_services.cpp) ----------------------------------------
   void ConsoleService();
@@ -362,7 +375,7 @@ class TCPU86 {
 
   TCPUState& s_;
   TMemImage& mem_;
-  uint8_t* m_;                 // mem_.Data()
+  uint8_t* m_;                    // mem_.Data()
   std::array<uint32_t*, 8> gpr_;  // by encoding number: EAX ECX EDX EBX ESP EBP ESI EDI
   // 16-bit addressing by r/m: base + index (kZero where there is none).
   static constexpr uint32_t kZero = 0;

@@ -85,6 +85,30 @@ TEST(TextbookPrograms, RunAsOnTheLabMachine) {
                                                   " PUSH AX\r\n") +
                                           kLoadDs + kPrintMsg + " RET\r\nSTART ENDP\r\n"),
        "done"},
+      // An INT 7Ch handler installed with INT 21h AH=25h, the old vector saved with AH=35h
+      // and put back: the second INT 7Ch finds no handler and does nothing.
+      {"int-7ch-handler",
+       Textbook("MSG DB '7C$'\r\nOLD DD ?\r\n",
+                std::string("PRINT PROC FAR\r\n PUSH AX\r\n PUSH DX\r\n") + kPrintMsg +
+                    " POP DX\r\n POP AX\r\n IRET\r\nPRINT ENDP\r\nSTART:" + kLoadDs +
+                    " MOV AX,357CH\r\n INT 21H\r\n MOV WORD PTR OLD,BX\r\n"
+                    " MOV WORD PTR OLD+2,ES\r\n PUSH DS\r\n MOV AX,SEG PRINT\r\n"
+                    " MOV DS,AX\r\n MOV DX,OFFSET PRINT\r\n MOV AX,257CH\r\n INT 21H\r\n"
+                    " POP DS\r\n INT 7CH\r\n PUSH DS\r\n LDS DX,OLD\r\n MOV AX,257CH\r\n"
+                    " INT 21H\r\n POP DS\r\n INT 7CH\r\n" +
+                    kExit),
+       "7C"},
+      // A divide overflow reaches the installed INT 0 handler, which returns after the DIV.
+      {"divide-overflow-handler",
+       Textbook("MSG DB 'overflow $'\r\nOK DB 'on$'\r\n",
+                std::string("DIVERR: PUSH DX\r\n") + kPrintMsg +
+                    " POP DX\r\n IRET\r\nSTART:" + kLoadDs +
+                    " PUSH DS\r\n XOR AX,AX\r\n MOV ES,AX\r\n"
+                    " MOV WORD PTR ES:[0],OFFSET DIVERR\r\n MOV ES:[2],CS\r\n POP DS\r\n"
+                    " MOV AX,1000H\r\n MOV BL,1\r\n DIV BL\r\n MOV DX,OFFSET OK\r\n"
+                    " MOV AH,9\r\n INT 21H\r\n" +
+                    kExit),
+       "overflow on"},
   };
   for (const TProgram& p : programs) {
     SCOPED_TRACE(p.name);
