@@ -70,7 +70,7 @@ void RunCompileCommand(TCompileCommand command, const TBuildRequest& request,
     if (trainer && state.UsesProtectedMode) {
       target.SendProtectedModeParameters(state.ProtectedModeParameters);
     }
-    target.AppendMessage(LoadedMessage(info.CodeLength + info.DataLength));
+    target.AppendMessage(LoadedMessage(LoadedLength(info)));
     target.SetProgress(5);
     target.ClearUserScreen();
   } else {

@@ -1,5 +1,6 @@
 #include "loader.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <fmt/format.h>
@@ -57,7 +58,14 @@ TLoadResult LoadExecutable(std::span<const uint8_t> file, TSourceKind kind, TLoa
     dataLength = code - header;
     dataFrom = header;
   }
-  if (codeLength > 0xFFFF || dataLength + dataOffset > 0x10000) {
+  // A program whose code comes first stays in one piece from 1000:0000 on: the segments after
+  // the code travel with it, so data past the code segment's 64 KB lies in the paragraphs
+  // that follow, where its relocated segment values point.
+  const bool onePiece = kind != TSourceKind::C && dataLength == 0;
+  if (onePiece && codeLength > TMemImage::kSize - TMemImage::Linear(kCodeSegment, 0)) {
+    return refuse("the program is larger than the memory above 1000:0000");
+  }
+  if ((!onePiece && codeLength > 0xFFFF) || dataLength + dataOffset > 0x10000) {
     return refuse("the code or data part is larger than 64 KB");
   }
   // Where each relocation patches, checked before anything is written.
@@ -79,7 +87,8 @@ TLoadResult LoadExecutable(std::span<const uint8_t> file, TSourceKind kind, TLoa
       places.push_back(TMemImage::Linear(kDataSegment, 0) + static_cast<uint32_t>(place));
     }
   }
-  info.CodeLength = static_cast<uint16_t>(codeLength);
+  info.CodeLength = static_cast<uint16_t>(std::min<size_t>(codeLength, 0xFFFF));
+  info.BeyondCodeSegment = static_cast<uint32_t>(codeLength - info.CodeLength);
   info.DataLength = static_cast<uint16_t>(dataLength);
 
   Copy(memory, kCodeSegment, 0, file.subspan(code, codeLength));
@@ -119,8 +128,8 @@ TLoadResult LoadExecutable(std::span<const uint8_t> file, TSourceKind kind, TLoa
   if (info.HasProgramPrefix) WriteProgramSegmentPrefix(memory);
 
   uint8_t* loaded = memory.Data() + TMemImage::Linear(kCodeSegment, 0);
-  result.codeImage.assign(loaded, loaded + codeLength);
-  result.usesProtectedMode = RewriteProtectedMode(loaded, codeLength);
+  result.codeImage.assign(loaded, loaded + info.CodeLength);
+  result.usesProtectedMode = RewriteProtectedMode(loaded, info.CodeLength);
   result.ok = true;
   return result;
 }

@@ -109,6 +109,14 @@ TEST(TextbookPrograms, RunAsOnTheLabMachine) {
                     " MOV AH,9\r\n INT 21H\r\n" +
                     kExit),
        "overflow on"},
+      // 8 KB of code and 60 KB of data under the small model: past 64 KB together.
+      {"small-model-past-64k",
+       ".MODEL SMALL\r\n.STACK 100H\r\n.DATA\r\nBUF DB 60000 DUP(1)\r\nLAST DB 'end$'\r\n"
+       ".CODE\r\nSTART: MOV AX,@DATA\r\n MOV DS,AX\r\n JMP GO\r\n DB 8000 DUP(90H)\r\n"
+       "GO: MOV DX,OFFSET LAST\r\n MOV AH,9\r\n INT 21H\r\n MOV AL,BUF+59999\r\n"
+       " ADD AL,'0'\r\n MOV DL,AL\r\n MOV AH,2\r\n INT 21H\r\n" +
+           std::string(kExit) + "END START\r\n",
+       "end1"},
   };
   for (const TProgram& p : programs) {
     SCOPED_TRACE(p.name);

@@ -150,10 +150,17 @@ TEST(Loader, BrokenExecutablesAreRefusedUntouched) {
   EXPECT_FALSE(LoadExecutable(file, TSourceKind::Assembly, info, {}, memory).ok);
   file = Exe(0x0100, {0x90}, {});  // code start past the end
   EXPECT_FALSE(LoadExecutable(file, TSourceKind::Assembly, info, {}, memory).ok);
-  file = Exe(0, std::vector<uint8_t>(0x10001, 0x90), {});
+  // A data part and a code part past 64 KB would overlap at 2000:0000.
+  file = Exe(1, std::vector<uint8_t>(0x10 + 0x10000, 0x90), {});
   const TLoadResult tooBig = LoadExecutable(file, TSourceKind::Assembly, info, {}, memory);
   EXPECT_FALSE(tooBig.ok);
   EXPECT_EQ(memory.Byte(TMemImage::Linear(0x1000, 0)), 0xFF);
+  // With the code first the image stays in one piece past the code segment.
+  file = Exe(0, std::vector<uint8_t>(0x10001, 0x90), {});
+  ASSERT_TRUE(LoadExecutable(file, TSourceKind::Assembly, info, {}, memory).ok);
+  EXPECT_EQ(info.CodeLength, 0xFFFF);
+  EXPECT_EQ(info.BeyondCodeSegment, 2u);
+  EXPECT_EQ(memory.Byte(TMemImage::Linear(0x2000, 0)), 0x90);
 }
 
 TEST(ProtectedMode, ModeSwitchesAndNeutralisedInstructions) {
