@@ -25,13 +25,13 @@ constexpr int kExitInputEnded = 4;
 constexpr int kExitRanPastEnd = 5;
 
 constexpr std::string_view kUsage =
-    "usage: corvale-run PROGRAM.BIN [--max-steps N]\n"
-    "       corvale-run PROGRAM.EXE [--dos] [--max-steps N]\n"
-    "       corvale-run SOURCE.ASM [--masm] [--max-steps N]\n"
-    "       corvale-run SOURCE.C [--max-steps N]\n"
+    "usage: corvale-run PROGRAM.BIN [--bios] [--max-steps N]\n"
+    "       corvale-run PROGRAM.EXE [--dos] [--bios] [--max-steps N]\n"
+    "       corvale-run SOURCE.ASM [--masm] [--bios] [--max-steps N]\n"
+    "       corvale-run SOURCE.C [--bios] [--max-steps N]\n"
     "       corvale-run build SOURCE.ASM [--masm]\n"
     "       corvale-run build SOURCE.C\n"
-    "       corvale-run debug SOURCE.ASM [--masm] [--script FILE] [--max-steps N]\n"
+    "       corvale-run debug SOURCE.ASM [--masm] [--bios] [--script FILE] [--max-steps N]\n"
     "       corvale-run --state-json FILE\n"
     "       corvale-run --help\n"
     "\n"
@@ -59,6 +59,10 @@ constexpr std::string_view kUsage =
     "a C program: its _TEXT at 1000:0000, its _DATA at 2000:0000 (within its paragraph),\n"
     "DS = ES = SS = 2000h, SP = 0080h, IP = the offset of main.\n"
     "\n"
+    "  --bios            serve the common BIOS services on the console: INT 10h AH = 00h,\n"
+    "                    02h, 03h, 06h, 07h, 09h, 0Ah, 0Eh and INT 16h AH = 00h, 01h, 02h\n"
+    "                    (without it they are skipped, and the first of each is named on\n"
+    "                    standard error)\n"
     "  --dos             load a .EXE as DOS would, with a PSP\n"
     "  --masm            build with MASM and LINK instead of TASM and TLINK\n"
     "  --max-steps N     stop after N steps (default: no limit)\n"
@@ -78,6 +82,7 @@ struct TOptions {
   bool debug = false;
   std::string script;
   bool dosLoad = false;
+  bool bios = false;
   bool masm = false;
   std::string stateJson;
   std::optional<uint64_t> maxSteps;
@@ -107,6 +112,8 @@ std::string ParseArguments(int argc, char** argv, TOptions& o) {
       if (!hasValue) return "--max-steps needs a number";
       o.maxSteps = ParseCount(argv[++i]);
       if (!o.maxSteps) return fmt::format("--max-steps: '{}' is not a step count", argv[i]);
+    } else if (arg == "--bios") {
+      o.bios = true;
     } else if (arg == "--dos") {
       o.dosLoad = true;
     } else if (arg == "--masm") {
@@ -137,6 +144,8 @@ std::string ParseArguments(int argc, char** argv, TOptions& o) {
   if (o.buildOnly && !IsBuildableSourcePath(o.program)) return "build takes a source (.ASM or .C)";
   if (o.masm && !IsAssemblySourcePath(o.program)) return "--masm takes an assembly source (.ASM)";
   if (o.buildOnly && o.maxSteps) return "build runs nothing: --max-steps does not apply";
+  if (o.buildOnly && o.bios) return "build runs nothing: --bios does not apply";
+  if (!o.stateJson.empty() && o.bios) return "--state-json takes no --bios";
   if (o.debug && !IsBuildableSourcePath(o.program)) return "debug takes a source (.ASM or .C)";
   if (!o.debug && !o.script.empty()) return "--script is for debug";
   if (o.dosLoad && !IsDosExecutablePath(o.program)) return "--dos takes a DOS executable (.EXE)";
@@ -160,6 +169,7 @@ int DebugSourceFile(const TOptions& o) {
   TDebugOptions debug;
   debug.source = o.program;
   debug.assembler = o.masm ? "MASM" : "TASM";
+  debug.bios = o.bios;
   if (o.maxSteps) debug.maxSteps = *o.maxSteps;
   if (o.script.empty()) return RunDebugSession(debug, stdin, stdin, stdout);
   std::FILE* script = std::fopen(o.script.c_str(), "rb");
@@ -199,6 +209,7 @@ int RunProgramFile(const TOptions& o) {
   TCPU86 cpu(state, mem);
   TStdioConsole console(stdin, stdout, StdinIsTerminal());
   cpu.SetConsole(&console);
+  cpu.SetBiosServices(o.bios);
   const TRunResult result = RunProgram(cpu, console, o.maxSteps);
   console.Flush();
   switch (result.outcome) {

@@ -25,6 +25,12 @@ class TCPU86 {
   void SetConsole(IConsole* console);
   // nullptr: offline.
   void SetBridge(ITrainerBridge* bridge);
+  // Off (the default): INT 10h and INT 16h do nothing, and the console hears of the first of
+  // each type once. On: the common video and keyboard services work on the console.
+  void SetBiosServices(bool on) { biosServices_ = on; }
+  bool BiosServices() const { return biosServices_; }
+  // A new run: the skipped BIOS services are told again.
+  void ForgetBiosNotices() { biosNoticesGiven_ = 0; }
   TWorkingMode WorkingMode() const { return bridge_ ? bridge_->Mode() : TWorkingMode::Offline; }
 
   // A memory write with the bytes it replaced (little-endian in `old`), for undoing steps.
@@ -373,6 +379,12 @@ class TCPU86 {
   void WriteString();
   void ReadLine();
 
+  // ---- BIOS video and keyboard services on the console (bios_services.cpp) -------------
+  void BiosService(uint8_t type);
+  void VideoService();
+  void KeyboardService();
+  void VideoWrite(uint8_t c, unsigned count);
+
   TCPUState& s_;
   TMemImage& mem_;
   uint8_t* m_;                    // mem_.Data()
@@ -386,6 +398,10 @@ class TCPU86 {
   std::vector<TMemWrite>* journal_ = nullptr;
   IConsole* console_;
   TDetachedConsole detached_;
+  bool biosServices_ = false;
+  uint8_t biosNoticesGiven_ = 0;  // bit 0: INT 10h, bit 1: INT 16h
+  // The cursor the video services keep (the console itself has none).
+  uint8_t cursorRow_ = 0, cursorColumn_ = 0;
   bool bridged_ = false;  // cached for the current step
   bool online_ = false;
 

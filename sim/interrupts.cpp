@@ -10,6 +10,7 @@
 namespace {
 constexpr uint32_t kFreshVector = 0xFFFFFFFFu;
 constexpr uint8_t kDosServices = 0x21;
+constexpr uint8_t kVideoServices = 0x10, kKeyboardServices = 0x16;
 constexpr uint8_t kDivideError = 0, kBreakpoint = 3, kOverflow = 4;
 }  // namespace
 
@@ -55,6 +56,7 @@ void TCPU86::IntIb(uint8_t) {
   // Without a user screen nobody can resume a program, so every INT starts out running.
   if (console_ == &detached_) detached_.SetRunning(true);
   if (type == kDosServices) ConsoleService();
+  else if (type == kVideoServices || type == kKeyboardServices) BiosService(type);
   if (console_->Running()) s_.EIP += 2;
 }
 

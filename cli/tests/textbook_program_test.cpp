@@ -34,12 +34,24 @@ struct TProgram {
   std::string source;
   std::string output;  // the console text at the end
   TRunOutcome outcome = TRunOutcome::ProgramEnded;
+  std::string keys = "";
+  bool bios = false;
+  std::string notices = "";  // what the runner says on standard error
 };
 
 struct TRun {
   std::string output;
   TRunOutcome outcome;
+  std::string notices;
 };
+
+std::string ReadBack(std::FILE* f) {
+  std::string text(size_t(std::ftell(f)), '\0');
+  std::rewind(f);
+  text.resize(std::fread(text.data(), 1, text.size(), f));
+  std::fclose(f);
+  return text;
+}
 
 TRun BuildAndRun(const TProgram& p) {
   const fs::path dir = fs::path(testing::TempDir()) / "textbook" / p.name;
@@ -55,18 +67,19 @@ TRun BuildAndRun(const TProgram& p) {
   std::fclose(messages);
   if (built != sbLoaded) return {"(not built)", TRunOutcome::StepLimit};
   std::FILE* in = std::tmpfile();
+  std::fputs(p.keys.c_str(), in);
+  std::rewind(in);
   std::FILE* out = std::tmpfile();
+  std::FILE* notices = std::tmpfile();
   TCPU86 cpu(state, mem);
   TStdioConsole console(in, out, false);
+  console.SetNoticeStream(notices);
   cpu.SetConsole(&console);
+  cpu.SetBiosServices(p.bios);
   const TRunResult result = RunProgram(cpu, console, 100000);
   console.Flush();
-  std::string text(size_t(std::ftell(out)), '\0');
-  std::rewind(out);
-  text.resize(std::fread(text.data(), 1, text.size(), out));
   std::fclose(in);
-  std::fclose(out);
-  return {text, result.outcome};
+  return {ReadBack(out), result.outcome, ReadBack(notices)};
 }
 
 TEST(TextbookPrograms, RunAsOnTheLabMachine) {
@@ -117,12 +130,37 @@ TEST(TextbookPrograms, RunAsOnTheLabMachine) {
        " ADD AL,'0'\r\n MOV DL,AL\r\n MOV AH,2\r\n INT 21H\r\n" +
            std::string(kExit) + "END START\r\n",
        "end1"},
+      // BIOS services off: skipped, the first INT 10h and the first INT 16h named once.
+      {"bios-off",
+       Textbook("MSG DB 'x$'\r\n", std::string("START:") + kLoadDs +
+                                       " MOV AX,0E41H\r\n INT 10H\r\n INT 10H\r\n"
+                                       " MOV AH,1\r\n INT 16H\r\n" +
+                                       kPrintMsg + kExit),
+       "x", TRunOutcome::ProgramEnded, "", false,
+       "corvale-run: INT 10h 在脱机模拟中不提供BIOS服务，已跳过；可用 --bios 打开BIOS服务。\n"
+       "corvale-run: INT 16h 在脱机模拟中不提供BIOS服务，已跳过；可用 --bios 打开BIOS服务。\n"},
+      // On: teletype, a character written three times, the cursor set and read back, a
+      // key waited for; AH = 01h sees no key here, as the runner reads its input only while
+      // the program waits (as for INT 21h AH = 06h).
+      {"bios-on",
+       Textbook("MSG DB '$'\r\n",
+                std::string("START:") + kLoadDs +
+                    " MOV AX,0E48H\r\n INT 10H\r\n MOV AL,'i'\r\n INT 10H\r\n"
+                    " MOV AX,0921H\r\n MOV CX,3\r\n INT 10H\r\n MOV AH,2\r\n"
+                    " MOV DX,0507H\r\n INT 10H\r\n MOV DX,0\r\n MOV AH,3\r\n INT 10H\r\n"
+                    " MOV AL,DL\r\n ADD AL,'0'\r\n MOV AH,0EH\r\n INT 10H\r\n"
+                    " MOV AH,0\r\n INT 16H\r\n MOV AH,0EH\r\n INT 10H\r\n"
+                    " MOV AH,1\r\n INT 16H\r\n JZ NOKEY\r\n MOV AH,0\r\n INT 16H\r\n"
+                    " MOV AH,0EH\r\n INT 10H\r\nNOKEY:" +
+                    kExit),
+       "Hi!!!7k", TRunOutcome::ProgramEnded, "kq", true, ""},
   };
   for (const TProgram& p : programs) {
     SCOPED_TRACE(p.name);
     const TRun run = BuildAndRun(p);
     EXPECT_EQ(run.output, p.output);
     EXPECT_EQ(run.outcome, p.outcome);
+    EXPECT_EQ(run.notices, p.notices);
   }
 }
 
