@@ -75,6 +75,7 @@ class TSessionConsole final : public IConsole {
     if (inner_.InputEnded() && KeyCount() == 0 && control) control->SetRunState(false);
   }
   bool Running() const override { return inner_.Running(); }
+  void BiosServiceSkipped(uint8_t type) override { inner_.BiosServiceSkipped(type); }
 
   void SetRunning(bool running) { inner_.SetRunning(running); }
   bool InputEnded() const { return inner_.InputEnded(); }
@@ -158,6 +159,7 @@ class TDebugSession {
     view_.executionLine = [this] { return CurrentLine().line; };
     view_.currentFile = [this] { return CurrentLine().file; };
     machine_.simulator.SetConsole(&console_);
+    machine_.simulator.SetBiosServices(options_.bios);
     run_.SetStepLimit(options.maxSteps);
   }
 

@@ -12,6 +12,7 @@ struct TDebugOptions {
   std::string assembler = "TASM";
   // Steps one command may run before it stops with "stop limit".
   uint64_t maxSteps = 10'000'000;
+  bool bios = false;  // the BIOS services on the console
 };
 
 // Builds the source (messages to `out`), then reads commands from `commands` until

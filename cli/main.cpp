@@ -25,13 +25,13 @@ constexpr int kExitInputEnded = 4;
 constexpr int kExitRanPastEnd = 5;
 
 constexpr std::string_view kUsage =
-    "usage: corvale-run PROGRAM.BIN [--max-steps N]\n"
-    "       corvale-run PROGRAM.EXE [--dos] [--max-steps N]\n"
-    "       corvale-run SOURCE.ASM [--masm] [--max-steps N]\n"
-    "       corvale-run SOURCE.C [--max-steps N]\n"
+    "usage: corvale-run PROGRAM.BIN [--bios] [--max-steps N]\n"
+    "       corvale-run PROGRAM.EXE [--dos] [--bios] [--max-steps N]\n"
+    "       corvale-run SOURCE.ASM [--masm] [--bios] [--max-steps N]\n"
+    "       corvale-run SOURCE.C [--bios] [--max-steps N]\n"
     "       corvale-run build SOURCE.ASM [--masm]\n"
     "       corvale-run build SOURCE.C\n"
-    "       corvale-run debug SOURCE.ASM [--masm] [--script FILE] [--max-steps N]\n"
+    "       corvale-run debug SOURCE.ASM [--masm] [--bios] [--script FILE] [--max-steps N]\n"
     "       corvale-run --state-json FILE\n"
     "       corvale-run --help\n"
     "\n"
@@ -40,8 +40,9 @@ constexpr std::string_view kUsage =
     "to standard output and its keys come from standard input.\n"
     "A PROGRAM.EXE is loaded as the workbench loads a built program: its code (from the\n"
     "header's CS on) at 1000:0000, what comes before the code at 2000:0000, segment\n"
-    "references moved to where their segments landed, DS = ES = SS = 2000h when there is\n"
-    "such a data part (else the executable's own stack), SP = 0080h, IP from the header.\n"
+    "references moved to where their segments landed, SS = 2000h when there is such a\n"
+    "data part (else 1000h), SP = 0080h, or the executable's own stack when it declares one,\n"
+    "DS = ES = 0FF0h, a PSP whose INT 20h ends a far main's RET; IP from the header.\n"
     "With --dos it is loaded as DOS would: the image at 1000:0000, relocated for that\n"
     "segment, CS:IP and SS:SP from the header, DS = ES = 0FF0h, its PSP.\n"
     "\n"
@@ -58,6 +59,10 @@ constexpr std::string_view kUsage =
     "a C program: its _TEXT at 1000:0000, its _DATA at 2000:0000 (within its paragraph),\n"
     "DS = ES = SS = 2000h, SP = 0080h, IP = the offset of main.\n"
     "\n"
+    "  --bios            serve the common BIOS services on the console: INT 10h AH = 00h,\n"
+    "                    02h, 03h, 06h, 07h, 09h, 0Ah, 0Eh and INT 16h AH = 00h, 01h, 02h\n"
+    "                    (without it they are skipped, and the first of each is named on\n"
+    "                    standard error)\n"
     "  --dos             load a .EXE as DOS would, with a PSP\n"
     "  --masm            build with MASM and LINK instead of TASM and TLINK\n"
     "  --max-steps N     stop after N steps (default: no limit)\n"
@@ -66,7 +71,8 @@ constexpr std::string_view kUsage =
     "                    and print the states after them; cases are numbered from 0\n"
     "\n"
     "Exit status: 0 the program ended (or was built); 1 the source has errors or does not\n"
-    "link (debug: the build failed); 2 bad arguments, unreadable file, bad JSON or a failed build; 3 the step limit\n"
+    "link (debug: the build failed); 2 bad arguments, unreadable file, bad JSON or a failed build; "
+    "3 the step limit\n"
     "was reached; 4 input ended while the program waited for a key; 5 the program ran past\n"
     "the end of its code segment (IP past FFFFh) without ending.\n";
 
@@ -76,6 +82,7 @@ struct TOptions {
   bool debug = false;
   std::string script;
   bool dosLoad = false;
+  bool bios = false;
   bool masm = false;
   std::string stateJson;
   std::optional<uint64_t> maxSteps;
@@ -105,6 +112,8 @@ std::string ParseArguments(int argc, char** argv, TOptions& o) {
       if (!hasValue) return "--max-steps needs a number";
       o.maxSteps = ParseCount(argv[++i]);
       if (!o.maxSteps) return fmt::format("--max-steps: '{}' is not a step count", argv[i]);
+    } else if (arg == "--bios") {
+      o.bios = true;
     } else if (arg == "--dos") {
       o.dosLoad = true;
     } else if (arg == "--masm") {
@@ -132,10 +141,11 @@ std::string ParseArguments(int argc, char** argv, TOptions& o) {
     return "--state-json takes no program and no --max-steps";
   if (o.stateJson.empty() && o.program.empty()) return "no program given";
   if (o.program == "-") return "the program cannot come from standard input, its keyboard";
-  if (o.buildOnly && !IsBuildableSourcePath(o.program))
-    return "build takes a source (.ASM or .C)";
+  if (o.buildOnly && !IsBuildableSourcePath(o.program)) return "build takes a source (.ASM or .C)";
   if (o.masm && !IsAssemblySourcePath(o.program)) return "--masm takes an assembly source (.ASM)";
   if (o.buildOnly && o.maxSteps) return "build runs nothing: --max-steps does not apply";
+  if (o.buildOnly && o.bios) return "build runs nothing: --bios does not apply";
+  if (!o.stateJson.empty() && o.bios) return "--state-json takes no --bios";
   if (o.debug && !IsBuildableSourcePath(o.program)) return "debug takes a source (.ASM or .C)";
   if (!o.debug && !o.script.empty()) return "--script is for debug";
   if (o.dosLoad && !IsDosExecutablePath(o.program)) return "--dos takes a DOS executable (.EXE)";
@@ -159,6 +169,7 @@ int DebugSourceFile(const TOptions& o) {
   TDebugOptions debug;
   debug.source = o.program;
   debug.assembler = o.masm ? "MASM" : "TASM";
+  debug.bios = o.bios;
   if (o.maxSteps) debug.maxSteps = *o.maxSteps;
   if (o.script.empty()) return RunDebugSession(debug, stdin, stdin, stdout);
   std::FILE* script = std::fopen(o.script.c_str(), "rb");
@@ -198,6 +209,7 @@ int RunProgramFile(const TOptions& o) {
   TCPU86 cpu(state, mem);
   TStdioConsole console(stdin, stdout, StdinIsTerminal());
   cpu.SetConsole(&console);
+  cpu.SetBiosServices(o.bios);
   const TRunResult result = RunProgram(cpu, console, o.maxSteps);
   console.Flush();
   switch (result.outcome) {

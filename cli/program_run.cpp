@@ -47,16 +47,6 @@ constexpr uint32_t kLoadBase = uint32_t(kCodeSegment) * 16;
 
 }  // namespace
 
-void WriteProgramSegmentPrefix(TMemImage& mem) {
-  const uint32_t psp = TMemImage::Linear(kPspSegment, 0);
-  for (uint32_t i = 0; i < 0x100; ++i) mem.SetByte(psp + i, 0);
-  mem.SetByte(psp + 0, 0xCD);  // INT 20h
-  mem.SetByte(psp + 1, 0x20);
-  mem.SetByte(psp + 2, 0x00);  // the first paragraph past the program's memory: A000h
-  mem.SetByte(psp + 3, 0xA0);
-  mem.SetByte(psp + 0x81, 0x0D);  // an empty command tail
-}
-
 bool IsDosExecutablePath(const std::string& path) {
   if (path.size() < 4) return false;
   std::string ext = path.substr(path.size() - 4);

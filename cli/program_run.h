@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "cpu86.h"
+#include "loader.h"
 #include "stdio_console.h"
 
 // A raw image is one code segment: it is loaded at 1000:0000 and may fill all of it.
@@ -20,9 +21,7 @@ std::string LoadRawProgram(const std::string& path, TMemImage& mem);
 
 // A DOS executable (MZ format) is loaded the simple way: no memory allocation, no command
 // line. Its load module (the file after the header) goes to 1000:0000 and each relocated
-// word gets 1000h added. A minimal program segment prefix lies just below, at 0FF0:0000;
-// its first bytes are INT 20h, so the classic far return to PSP:0000 ends the program.
-inline constexpr uint16_t kPspSegment = kCodeSegment - 0x10;
+// word gets 1000h added; the program segment prefix lies just below (see loader.h).
 // Files past this size are refused before they are read in full.
 inline constexpr uint32_t kMaxDosExecutableSize = 4u << 20;
 
@@ -30,10 +29,6 @@ inline constexpr uint32_t kMaxDosExecutableSize = 4u << 20;
 struct TDosStart {
   uint16_t cs = 0, ip = 0, ss = 0, sp = 0;
 };
-
-// Writes that minimal program segment prefix at 0FF0:0000 (INT 20h first, an empty command
-// tail); loaders of other program formats put it there too.
-void WriteProgramSegmentPrefix(TMemImage& mem);
 
 // True for a path whose extension is .EXE in any case.
 bool IsDosExecutablePath(const std::string& path);

@@ -76,8 +76,7 @@ TSourceBuildStatus BuildSource(const std::string& sourcePath, const std::string&
   // As the workbench does by default, the executable does not stay beside the source.
   std::remove(request.paths.executable.c_str());
   ResetForLoadedProgram(cpu, state.LoadInfo);
-  fmt::print(messages, "{}\n",
-             LoadedMessage(state.LoadInfo.CodeLength + state.LoadInfo.DataLength));
+  fmt::print(messages, "{}\n", LoadedMessage(LoadedLength(state.LoadInfo)));
   return sbLoaded;
 }
 

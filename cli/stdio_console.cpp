@@ -30,6 +30,12 @@ void TStdioConsole::DeleteLast() {
   std::fputs("\b \b", out_);
 }
 
+void TStdioConsole::BiosServiceSkipped(uint8_t type) {
+  std::fflush(out_);  // the notice comes after what the program printed before it
+  std::fprintf(notices_, "corvale-run: %s\n",
+               BiosSkippedNotice(type, "可用 --bios 打开BIOS服务。").c_str());
+}
+
 void TStdioConsole::ProcessEvents() {
   // Whatever the program printed (a prompt, most likely) must be visible before we block.
   std::fflush(out_);

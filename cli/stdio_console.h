@@ -24,6 +24,9 @@ class TStdioConsole final : public IConsole {
   // the run state turns idle, which ends a waiting service as a pause would.
   void ProcessEvents() override;
   bool Running() const override { return running_; }
+  // The notice goes to `notices` (standard error unless set) as a line of its own.
+  void BiosServiceSkipped(uint8_t type) override;
+  void SetNoticeStream(std::FILE* notices) { notices_ = notices; }
 
   void SetRunning(bool running) { running_ = running; }
   bool InputEnded() const { return inputEnded_; }
@@ -34,6 +37,7 @@ class TStdioConsole final : public IConsole {
 
   std::FILE* in_;
   std::FILE* out_;
+  std::FILE* notices_ = stderr;
   bool inputEchoedByHost_;
   bool waiting_ = false;  // a service waits for a key or a line: Append and DeleteLast echo
   bool running_ = true;

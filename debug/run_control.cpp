@@ -129,7 +129,8 @@ bool TRunControl::RequireProgram() {
 
 void TRunControl::ResetMachine() {
   TCPUState& s = cpu_.State();
-  ResetForLoadedProgram(s, build_.LoadInfo);
+  ResetForLoadedProgram(s, build_.LoadInfo, RunsOnTrainer());
+  cpu_.ForgetBiosNotices();
   history_.Clear();
   breakpoints_.ResetHits();
   if (trainer_ && trainer_->Online()) trainer_->Reset(build_.LoadInfo.DataLength > 0);

@@ -70,6 +70,7 @@ bool BuildProgram(const TBuildRequest& request, IBuildHost& host, IBuildReport& 
   state.problem.clear();
   state.ProgramLoaded = false;
   state.LoadInfo.CodeLength = state.LoadInfo.DataStart = state.LoadInfo.DataLength = 0;
+  state.LoadInfo.BeyondCodeSegment = 0;
   // Nothing that stops a build goes unsaid: the reason is the last line of the list.
   const auto stop = [&](std::string why) {
     state.problem = std::move(why);

@@ -64,13 +64,13 @@ void RunCompileCommand(TCompileCommand command, const TBuildRequest& request,
     }
     target.SetProgress(3);
     if (trainer && info.DataLength > 0) {
-      target.WriteToTrainer(TSegmentRegister::SS, info.DataStart & 0x000F, info.DataLength);
+      target.WriteToTrainer(TSegmentRegister::DS, info.DataStart & 0x000F, info.DataLength);
     }
     target.SetProgress(4);
     if (trainer && state.UsesProtectedMode) {
       target.SendProtectedModeParameters(state.ProtectedModeParameters);
     }
-    target.AppendMessage(LoadedMessage(info.CodeLength + info.DataLength));
+    target.AppendMessage(LoadedMessage(LoadedLength(info)));
     target.SetProgress(5);
     target.ClearUserScreen();
   } else {

@@ -16,7 +16,7 @@ enum class TCompileCommand {
 };
 
 // Where the trainer keeps a block: at the segment register's value and an offset.
-enum class TSegmentRegister { CS, SS };
+enum class TSegmentRegister { CS, DS };
 
 class ICompileTarget : public IBuildReport {
  public:

@@ -141,6 +141,7 @@ TLineEntry ParseLineEntry(const std::string& entry) {
 }
 
 std::optional<TLineAtAddress> LineAtAddress(const TLineTable& table, uint16_t cs, uint16_t ip) {
+  if (cs == kPspSegment) return std::nullopt;  // the program prefix holds no source line
   const std::string key = Hex4(cs < 0x1000 ? 0x1000 : cs) + ":" + Hex4(ip);
   for (const std::string& entry : table) {
     if (!entry.starts_with(key)) continue;

@@ -29,12 +29,17 @@ struct TLoadInfo {
   uint16_t CodeLength = 0;
   uint16_t DataStart = 0;
   uint16_t DataLength = 0;
+  // Bytes of a program whose code comes first that lie past the code segment's 64 KB
+  // (its data under the small model); they follow the code in memory.
+  uint32_t BeyondCodeSegment = 0;
   uint16_t SegmentDisplacement = 0;
-  // A program without a data part keeps the stack its executable asks for (relocated),
-  // so that its calls do not overwrite its own code at 1000h:0080h.
+  // An assembly program with a stack segment keeps the stack its executable asks for
+  // (relocated), so that its pushes overwrite neither its code nor its data at offset 80h.
   bool HasInitialStack = false;
   uint16_t StackSegment = 0;
   uint16_t StackPointer = 0;
+  // An assembly program gets a program segment prefix, and DS = ES = its segment at reset.
+  bool HasProgramPrefix = false;
   std::vector<TMapSegment> Segments;  // in map order
 };
 
@@ -59,7 +64,8 @@ struct TLineAtAddress {
   int line = 0;
   std::string module;
 };
-// The first entry at CS:IP (a CS below 1000h counts as 1000h).
+// The first entry at CS:IP (a CS below 1000h counts as 1000h, but the program prefix's
+// segment has no entry).
 std::optional<TLineAtAddress> LineAtAddress(const TLineTable& table, uint16_t cs, uint16_t ip);
 // The offset of the entry after the first one at IP (any segment); FFFFh when there is none.
 uint16_t NextLineAddress(const TLineTable& table, uint16_t ip);
@@ -67,6 +73,10 @@ uint16_t NextLineAddress(const TLineTable& table, uint16_t ip);
 uint16_t LineAddress(const TLineTable& table, int line, std::string_view module = {});
 // The offsets of all entries, as a flag per 16-bit offset.
 void MarkLineOffsets(const TLineTable& table, std::vector<uint8_t>& flags);
+// Every byte the loader placed: the code and data parts and what lies past the code segment.
+inline uint32_t LoadedLength(const TLoadInfo& info) {
+  return uint32_t{info.CodeLength} + info.DataLength + info.BeyondCodeSegment;
+}
 // "SSSS:" is the segment of some entry (the loader's code/data test).
 bool TableHasSegment(const TLineTable& table, uint16_t segment);
 

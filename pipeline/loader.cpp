@@ -1,5 +1,6 @@
 #include "loader.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <fmt/format.h>
@@ -8,6 +9,8 @@
 #include "mem_image.h"
 
 namespace {
+
+constexpr size_t kVectorTableBytes = 0x400;
 
 uint16_t Word(std::span<const uint8_t> bytes, size_t at) {
   return static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8));
@@ -55,7 +58,14 @@ TLoadResult LoadExecutable(std::span<const uint8_t> file, TSourceKind kind, TLoa
     dataLength = code - header;
     dataFrom = header;
   }
-  if (codeLength > 0xFFFF || dataLength + dataOffset > 0x10000) {
+  // A program whose code comes first stays in one piece from 1000:0000 on: the segments after
+  // the code travel with it, so data past the code segment's 64 KB lies in the paragraphs
+  // that follow, where its relocated segment values point.
+  const bool onePiece = kind != TSourceKind::C && dataLength == 0;
+  if (onePiece && codeLength > TMemImage::kSize - TMemImage::Linear(kCodeSegment, 0)) {
+    return refuse("the program is larger than the memory above 1000:0000");
+  }
+  if ((!onePiece && codeLength > 0xFFFF) || dataLength + dataOffset > 0x10000) {
     return refuse("the code or data part is larger than 64 KB");
   }
   // Where each relocation patches, checked before anything is written.
@@ -77,7 +87,8 @@ TLoadResult LoadExecutable(std::span<const uint8_t> file, TSourceKind kind, TLoa
       places.push_back(TMemImage::Linear(kDataSegment, 0) + static_cast<uint32_t>(place));
     }
   }
-  info.CodeLength = static_cast<uint16_t>(codeLength);
+  info.CodeLength = static_cast<uint16_t>(std::min<size_t>(codeLength, 0xFFFF));
+  info.BeyondCodeSegment = static_cast<uint32_t>(codeLength - info.CodeLength);
   info.DataLength = static_cast<uint16_t>(dataLength);
 
   Copy(memory, kCodeSegment, 0, file.subspan(code, codeLength));
@@ -100,17 +111,25 @@ TLoadResult LoadExecutable(std::span<const uint8_t> file, TSourceKind kind, TLoa
     at[1] = static_cast<uint8_t>(value >> 8);
   }
 
+  // A stack segment gives the header a non-zero SS:SP; the program keeps that stack, moved
+  // with its segment, rather than one inside its data.
   info.HasInitialStack = false;
-  const uint16_t sp = Word(file, 0x10);
-  if (kind != TSourceKind::C && dataLength == 0 && sp != 0) {
+  const uint16_t ss = Word(file, 0x0E), sp = Word(file, 0x10);
+  if (kind != TSourceKind::C && (ss != 0 || sp != 0)) {
     info.HasInitialStack = true;
-    info.StackSegment = relocated(Word(file, 0x0E));
+    info.StackSegment = relocated(ss);
     info.StackPointer = sp;
   }
 
+  // A program starts with no handler installed: a vector left by the program loaded before
+  // would send its INT n into code that is gone.
+  std::memset(memory.Data(), 0xFF, kVectorTableBytes);
+  info.HasProgramPrefix = kind != TSourceKind::C;
+  if (info.HasProgramPrefix) WriteProgramSegmentPrefix(memory);
+
   uint8_t* loaded = memory.Data() + TMemImage::Linear(kCodeSegment, 0);
-  result.codeImage.assign(loaded, loaded + codeLength);
-  result.usesProtectedMode = RewriteProtectedMode(loaded, codeLength);
+  result.codeImage.assign(loaded, loaded + info.CodeLength);
+  result.usesProtectedMode = RewriteProtectedMode(loaded, info.CodeLength);
   result.ok = true;
   return result;
 }
@@ -175,10 +194,21 @@ bool RewriteProtectedMode(uint8_t* code, size_t length) {
   return true;
 }
 
-void ResetForLoadedProgram(TCPUState& cpu, const TLoadInfo& info) {
+void WriteProgramSegmentPrefix(TMemImage& memory) {
+  const uint32_t psp = TMemImage::Linear(kPspSegment, 0);
+  for (uint32_t i = 0; i < 0x100; ++i) memory.SetByte(psp + i, 0);
+  memory.SetByte(psp + 0, 0xCD);  // INT 20h
+  memory.SetByte(psp + 1, 0x20);
+  memory.SetByte(psp + 2, 0x00);  // the first paragraph past the program's memory: A000h
+  memory.SetByte(psp + 3, 0xA0);
+  memory.SetByte(psp + 0x81, 0x0D);  // an empty command tail
+}
+
+void ResetForLoadedProgram(TCPUState& cpu, const TLoadInfo& info, bool onTrainer) {
   ResetRegisters(cpu, info.DataLength > 0, info.EntryOffset);
-  if (info.DataLength == 0 && info.HasInitialStack) {
+  if (info.HasInitialStack) {
     cpu.SS = info.StackSegment;
     cpu.ESP = info.StackPointer;
   }
+  if (info.HasProgramPrefix && !onTrainer) cpu.DS = cpu.ES = kPspSegment;
 }

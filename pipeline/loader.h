@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "build_script.h"
+#include "cpu_state.h"
 #include "debug_info.h"
 
 class TMemImage;
-struct TCPUState;
 
 struct TLoadResult {
   bool ok = false;
@@ -37,6 +37,12 @@ TLoadResult LoadExecutableWithoutMap(std::span<const uint8_t> file, TLoadInfo& i
 // mode. Returns whether the program uses protected mode.
 bool RewriteProtectedMode(uint8_t* code, size_t length);
 
+// Writes the minimal program segment prefix at kPspSegment:0000: INT 20h, the top of
+// memory (A000h), an empty command tail.
+void WriteProgramSegmentPrefix(TMemImage& memory);
+
 // The register reset of a loaded program: code at 1000h, SS = DS = ES = 2000h with a data
-// part, else 1000h; a program without a data part keeps its executable's own stack.
-void ResetForLoadedProgram(TCPUState& cpu, const TLoadInfo& info);
+// part, else 1000h, SP = 0080h; a program that declares a stack segment gets its own SS:SP.
+// An assembly program starts as under DOS with DS = ES = its prefix; on the trainer, whose
+// monitor has no prefix, DS and ES stay at the data part.
+void ResetForLoadedProgram(TCPUState& cpu, const TLoadInfo& info, bool onTrainer = false);

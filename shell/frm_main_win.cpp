@@ -121,6 +121,7 @@ void TfrmMainWin::FormCreate() {
   skipDisassembly_ = created.SkipDisassembly;
   bridgUsb_ = created.BridgUSB;
   baudRate_ = created.CommBaud;
+  machine_->simulator.SetBiosServices(created.BIOSService);
 
   ApplyCpuType();
   SetConnected(false);

@@ -188,6 +188,8 @@ void TfrmMainWin::CreateDebugger() {
   machine_->simulator.SetConsole(userScreen_.get());
   // A wait for input shows which INT 21h waits: the registers and the current line.
   userScreen_->SetWaitHook([this] { runControl_->RefreshViews(1); });
+  userScreen_->SetNoticeHook(
+      [this](const std::string& notice) { AppendMessage(QString::fromStdString(notice)); });
   qApp->installEventFilter(this);
   runView_ = std::make_unique<TRunView>(*this);
   runControl_ = std::make_unique<TRunControl>(machine_->simulator, machine_->build, *runView_);

@@ -81,8 +81,7 @@ void TTrainerSession::JoinSamplingThread() {
   if (oscThread_.joinable()) oscThread_.join();
 }
 
-bool TTrainerSession::StartSamplingStream(
-    std::function<void(const std::vector<uint8_t>&)> sink) {
+bool TTrainerSession::StartSamplingStream(std::function<void(const std::vector<uint8_t>&)> sink) {
   if (!Online()) return false;
   JoinSamplingThread();
   oscSink_ = std::move(sink);
@@ -205,7 +204,7 @@ bool TTrainerSession::Reset(bool dataInSegment2) {
 bool TTrainerSession::WriteIP(uint16_t) {
   if (!Guarded([&] { return port_->WriteRegister(kRegisterIP); })) return false;
   const TLoadInfo& info = w_.Machine().build.LoadInfo;
-  if (info.DataLength > 0 || !info.HasInitialStack) return true;
+  if (!info.HasInitialStack) return true;
   return Guarded([&] { return port_->WriteRegister(kRegisterSS); }) &&
          Guarded([&] { return port_->WriteRegister(kRegisterSP); });
 }
@@ -311,9 +310,11 @@ void TTrainerSession::StoreRegister(int code) {
   });
 }
 
+// The data part goes through DS, which the reset leaves at the data part on both sides,
+// while SS may already hold the program's own stack segment.
 void TTrainerSession::Download(bool code, uint16_t offset, uint16_t length) {
   Guarded([&] {
-    return port_->WriteMemory(code ? linkcode::WriteCS : linkcode::WriteSS, offset, length);
+    return port_->WriteMemory(code ? linkcode::WriteCS : linkcode::WriteDS, offset, length);
   });
 }
 

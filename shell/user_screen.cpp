@@ -112,6 +112,10 @@ void TUserScreen::ProcessEvents() {
   QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
+void TUserScreen::BiosServiceSkipped(uint8_t type) {
+  if (noticeHook_) noticeHook_(BiosSkippedNotice(type, "可在设置中打开BIOS服务。"));
+}
+
 void TUserScreen::Clear() {
   text_->clear();
   heldLead_.clear();

@@ -31,6 +31,12 @@ class TUserScreen final : public QObject, public IConsole {
   void ScrollToEnd() override;
   void ProcessEvents() override;
   bool Running() const override { return running_(); }
+  void BiosServiceSkipped(uint8_t type) override;
+  void ClearScreen() override { Clear(); }
+  // Where the notice of a skipped BIOS service goes: the message list.
+  void SetNoticeHook(std::function<void(const std::string&)> hook) {
+    noticeHook_ = std::move(hook);
+  }
 
   void SetState(TConsoleState state);
   void Clear();
@@ -54,6 +60,7 @@ class TUserScreen final : public QObject, public IConsole {
   QPlainTextEdit* text_;
   std::function<void()> show_;
   std::function<bool()> running_;
+  std::function<void(const std::string&)> noticeHook_;
   // A GBK lead byte whose second byte has not been written yet.
   std::string heldLead_;
   // Wakes a wait for input now and then, so it sees a run state changed without an event.

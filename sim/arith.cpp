@@ -332,7 +332,7 @@ T TCPU86::ImulTrunc(T a, T b) {
 }
 
 template <class T>
-void TCPU86::MulDiv(unsigned op, T src) {
+bool TCPU86::MulDiv(unsigned op, T src) {
   constexpr unsigned B = kBits<T>;
   constexpr uint64_t maxU = (uint64_t(1) << B) - 1;
   // The accumulator pair: AX for bytes (AL and AH), DX:AX for words, EDX:EAX for doublewords.
@@ -364,28 +364,29 @@ void TCPU86::MulDiv(unsigned op, T src) {
       break;
     }
     case 6: {  // DIV
-      if (src == 0) return;
+      if (src == 0) return true;
       const uint64_t q = acc / src;
-      if (q > maxU) return;  // the quotient does not fit: nothing changes
+      if (q > maxU) return true;  // the quotient does not fit: nothing changes
       store(q, acc % src);
       s_.EFLAGS |= flags::Reserved1;
       break;
     }
     default: {  // IDIV
-      if (src == 0) return;
+      if (src == 0) return true;
       int64_t dividend;
       if constexpr (B == 32) dividend = int64_t(acc);
       else dividend = int64_t(acc << (64 - 2 * B)) >> (64 - 2 * B);
       const int64_t divisor = Signed<T>(src);
-      if (divisor == -1 && dividend == INT64_MIN) return;
+      if (divisor == -1 && dividend == INT64_MIN) return true;
       const int64_t q = dividend / divisor;
       const int64_t minQ = -(int64_t(1) << (B - 1)), maxQ = (int64_t(1) << (B - 1)) - 1;
-      if (q < minQ || q > maxQ) return;
+      if (q < minQ || q > maxQ) return true;
       store(uint64_t(q) & maxU, uint64_t(dividend % divisor) & maxU);
       s_.EFLAGS |= flags::Reserved1;
       break;
     }
   }
+  return false;
 }
 
 void TCPU86::Group3(uint8_t op) {
@@ -420,11 +421,16 @@ void TCPU86::Group3(uint8_t op) {
       else if (OpSize == 4) WriteRM<uint32_t>(SubFlags<uint32_t>(0, ReadRM<uint32_t>(), 0));
       else WriteRM<uint16_t>(SubFlags<uint16_t>(0, ReadRM<uint16_t>(), 0));
       break;
-    default:  // MUL, IMUL, DIV, IDIV
-      if (byte) MulDiv<uint8_t>(kind, ReadRM<uint8_t>());
-      else if (OpSize == 4) MulDiv<uint32_t>(kind, ReadRM<uint32_t>());
-      else MulDiv<uint16_t>(kind, ReadRM<uint16_t>());
-      break;
+    default: {  // MUL, IMUL, DIV, IDIV
+      bool failed;
+      if (byte) failed = MulDiv<uint8_t>(kind, ReadRM<uint8_t>());
+      else if (OpSize == 4) failed = MulDiv<uint32_t>(kind, ReadRM<uint32_t>());
+      else failed = MulDiv<uint16_t>(kind, ReadRM<uint16_t>());
+      s_.EIP += InsnLen;
+      if (failed) [[unlikely]]
+        DivideError();
+      return;
+    }
   }
   s_.EIP += InsnLen;
 }

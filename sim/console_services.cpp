@@ -45,6 +45,8 @@ void TCPU86::ConsoleService() {
     case 0x09: WriteString(); break;
     case 0x0A: ReadLine(); break;
     case 0x0B: SetReg<uint8_t>(0, console_->PendingKey() == kNoKey ? 0x00 : 0xFF); break;
+    case 0x25: SetVector(); break;
+    case 0x35: GetVector(); break;
     default: break;
   }
 }

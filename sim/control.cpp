@@ -1,6 +1,6 @@
-// Jumps, calls, returns, loops, conditional set, software interrupts, HLT, group 5 and
-// the entry of the trainer's interrupt requests. Every relative target is a 16-bit offset,
-// also with the operand-size prefix.
+// Jumps, calls, returns, loops, conditional set, HLT and group 5 (the interrupts are in
+// interrupts.cpp). Every relative target is a 16-bit offset, also with the operand-size
+// prefix.
 #include "cpu86.h"
 
 namespace {
@@ -81,25 +81,6 @@ void TCPU86::LoopOp(uint8_t op) {
   s_.EIP = jump ? ShortTarget(s_.EIP, uint8_t(Code<1>(1))) : s_.EIP + 2;
 }
 
-void TCPU86::Int3Into(uint8_t) { s_.EIP += 1; }
-
-// Only INT 21h does anything. The INT completes only while the program is still running:
-// a console service abandoned by a pause starts again when execution resumes.
-void TCPU86::IntIb(uint8_t) {
-  ++outsideDealings_;
-  // Without a user screen nobody can resume a program, so every INT starts out running.
-  if (console_ == &detached_) detached_.SetRunning(true);
-  if (Code<1>(1) == 0x21) ConsoleService();
-  if (console_->Running()) s_.EIP += 2;
-}
-
-void TCPU86::Iret(uint8_t) {
-  const uint32_t keepIF = s_.EFLAGS & flags::IF;
-  s_.EIP = PopV();
-  s_.CS = uint16_t(Pop<2>());
-  s_.EFLAGS = (PopV() & ~flags::IF) | keepIF;
-}
-
 void TCPU86::Hlt(uint8_t) {}  // EIP stays: every later step meets the HLT again
 
 void TCPU86::Group5(uint8_t) {
@@ -138,22 +119,6 @@ void TCPU86::Group5(uint8_t) {
     default:  // FF /7 completes the step without consuming anything
       return;
   }
-}
-
-void TCPU86::TrainerInterrupt() {
-  if (!(s_.EFLAGS & flags::IF)) return;
-  const uint16_t request = bridge_->PollInterrupt();
-  if ((request & 0xFF) == 0) return;
-  const unsigned type = request >> 8;
-  // The entry belongs to no instruction: words on SS:SP, the plain data segment.
-  OpSize = 2;
-  DataSeg = s_.DS;
-  StackSeg = s_.SS;
-  Push<2>(s_.EFLAGS);
-  Push<2>(s_.CS);
-  Push<2>(s_.EIP);
-  s_.EIP = Rd<2>(0, uint16_t(4 * type));
-  s_.CS = uint16_t(Rd<2>(0, uint16_t(4 * type + 2)));
 }
 
 void TCPU86::RegisterControl(Tables& t) {

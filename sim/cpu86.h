@@ -25,6 +25,12 @@ class TCPU86 {
   void SetConsole(IConsole* console);
   // nullptr: offline.
   void SetBridge(ITrainerBridge* bridge);
+  // Off (the default): INT 10h and INT 16h do nothing, and the console hears of the first of
+  // each type once. On: the common video and keyboard services work on the console.
+  void SetBiosServices(bool on) { biosServices_ = on; }
+  bool BiosServices() const { return biosServices_; }
+  // A new run: the skipped BIOS services are told again.
+  void ForgetBiosNotices() { biosNoticesGiven_ = 0; }
   TWorkingMode WorkingMode() const { return bridge_ ? bridge_->Mode() : TWorkingMode::Offline; }
 
   // A memory write with the bytes it replaced (little-endian in `old`), for undoing steps.
@@ -238,8 +244,9 @@ class TCPU86 {
   T Shift(unsigned op, T v, unsigned count);
   template <class T>
   T DoubleShift(bool left, T dst, T src, unsigned count);
+  // True when a division fails (zero divisor, quotient too large); nothing is changed then.
   template <class T>
-  void MulDiv(unsigned op, T src);
+  bool MulDiv(unsigned op, T src);
   template <class T>
   void BitOp(unsigned op, unsigned bit);
   template <class T>
@@ -338,7 +345,7 @@ class TCPU86 {
   void Arpl(uint8_t op);
   void Bound(uint8_t op);
 
-  // ---- control transfer and interrupts (control.cpp) -------------------------------------
+  // ---- control transfer (control.cpp) ------------------------------------------------------
   void JccShort(uint8_t op);
   void JccNear(uint8_t op);
   void Setcc(uint8_t op);
@@ -350,12 +357,22 @@ class TCPU86 {
   void Ret(uint8_t op);
   void Retf(uint8_t op);
   void LoopOp(uint8_t op);
+  void Hlt(uint8_t op);
+  void Group5(uint8_t op);
+
+  // ---- interrupts (interrupts.cpp) -------------------------------------------------------
   void Int3Into(uint8_t op);
   void IntIb(uint8_t op);
   void Iret(uint8_t op);
-  void Hlt(uint8_t op);
-  void Group5(uint8_t op);
   void TrainerInterrupt();
+  // The vector no longer holds the FFFF:FFFF of fresh memory: the program installed it.
+  bool VectorWritten(uint8_t type);
+  void EnterVector(uint8_t type, uint16_t returnIp);
+  // The entry as INT n makes it: also clears IF and TF.
+  void SoftwareInterrupt(uint8_t type, uint16_t returnIp);
+  void DivideError();
+  void SetVector();
+  void GetVector();
 
   // ---- console services (console_services.cpp) ----------------------------------------
   void ConsoleService();
@@ -366,6 +383,12 @@ class TCPU86 {
   void DirectConsoleIO();
   void WriteString();
   void ReadLine();
+
+  // ---- BIOS video and keyboard services on the console (bios_services.cpp) -------------
+  void BiosService(uint8_t type);
+  void VideoService();
+  void KeyboardService();
+  void VideoWrite(uint8_t c, unsigned count);
 
   TCPUState& s_;
   TMemImage& mem_;
@@ -381,6 +404,10 @@ class TCPU86 {
   uint64_t outsideDealings_ = 0;
   IConsole* console_;
   TDetachedConsole detached_;
+  bool biosServices_ = false;
+  uint8_t biosNoticesGiven_ = 0;  // bit 0: INT 10h, bit 1: INT 16h
+  // The cursor the video services keep (the console itself has none).
+  uint8_t cursorRow_ = 0, cursorColumn_ = 0;
   bool bridged_ = false;  // cached for the current step
   bool online_ = false;
 

@@ -38,6 +38,10 @@ inline constexpr uint32_t kCR0ResetValue = 0x7FFFFFF0u;
 inline constexpr uint32_t kSPResetValue = 0x80u;
 inline constexpr uint16_t kCodeSegment = 0x1000;
 inline constexpr uint16_t kDataSegment = 0x2000;
+// A minimal program segment prefix lies just below the code. Its first bytes are INT 20h,
+// so the classic ending of a far main procedure (PUSH DS, a zero word, ..., RET to
+// PSP:0000) meets the program-end test as INT 21h AH=4Ch does.
+inline constexpr uint16_t kPspSegment = kCodeSegment - 0x10;
 
 // The register reset applied after a program is loaded and by the reset command.
 // hasDataPart: the loaded program has a separate data part (it then lives at 2000h).

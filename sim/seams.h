@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 enum class TWorkingMode : uint8_t {
@@ -67,6 +68,18 @@ inline constexpr TConsoleCaption kConsoleCaptions[] = {
 
 inline constexpr uint8_t kNoKey = 0xFF;
 
+// The notice of a BIOS service skipped because the BIOS services are off; hint says where
+// to turn them on.
+inline std::string BiosSkippedNotice(uint8_t type, std::string_view hint) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text = "INT ";
+  text += kHex[type >> 4];
+  text += kHex[type & 15];
+  text += "h 在脱机模拟中不提供BIOS服务，已跳过；";
+  text += hint;
+  return text;
+}
+
 // INT 21h function 0Ch empties the type-ahead queue, then performs AL's input function.
 inline constexpr uint8_t kFlushAndRead = 0x0C;
 // The console function an INT 21h call performs: AH, or after a flush the input function
@@ -121,6 +134,12 @@ class IConsole {
   virtual void ProcessEvents() = 0;
   // The run state: true while a program executes ("正在运行"), false after a pause.
   virtual bool Running() const = 0;
+
+  // The BIOS services (INT 10h, INT 16h) are off and the program asked for one: said once
+  // per type and run, so the front end can tell where the user sees messages.
+  virtual void BiosServiceSkipped(uint8_t /*type*/) {}
+  // INT 10h cleared the whole screen (a mode set, or a scroll of the whole window by 0).
+  virtual void ClearScreen() {}
 
   // The type-ahead queue. Every console keeps its keys here, so the services read them in
   // the order they were typed whichever screen they came from.

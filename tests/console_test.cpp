@@ -253,4 +253,37 @@ TEST_F(ConsoleTest, WithoutAConsoleAWaitEndsAsAPause) {
   EXPECT_EQ(AL(), 0xFF);
 }
 
+// INT 16h with the BIOS services on: AH = 01h looks at the queue without taking the key,
+// AH = 00h waits for one and, abandoned by a pause, leaves EIP on the INT.
+TEST(KeyboardService, LooksAndWaits) {
+  struct Case {
+    const char* name;
+    uint8_t ah;
+    int queued;         // a key already typed, or -1
+    std::string typed;  // keys the wait receives
+    uint16_t wantAX;
+    bool wantZF;
+    uint32_t advance;
+    unsigned keysLeft;
+  } const cases[] = {
+      {"look, a key waits", 0x01, 'a', "", 0x0061, false, 2, 1},
+      {"look, no key", 0x01, -1, "", 0x0100, true, 2, 0},
+      {"wait", 0x00, -1, "z", 0x007A, false, 2, 0},
+      {"wait, paused", 0x00, -1, "", 0x0000, false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TMachine m;
+    m.cpu.SetBiosServices(true);
+    m.s.EAX = uint32_t(c.ah) << 8;
+    if (c.queued >= 0) m.con.PushKey(uint8_t(c.queued));
+    m.con.Type(c.typed);
+    m.Exec({0xCD, 0x16});
+    EXPECT_EQ(m.AX(), c.wantAX);
+    if (c.ah == 0x01) EXPECT_EQ(m.Flag(ZF), c.wantZF);
+    EXPECT_EQ(m.s.EIP, TMachine::kIP + c.advance);
+    EXPECT_EQ(m.con.KeyCount(), c.keysLeft);
+  }
+}
+
 }  // namespace

@@ -147,14 +147,14 @@ TEST_F(SimTest, InterruptsOtherThan21hDoNothingAndCompleteOnlyWhileRunning) {
   s.EFLAGS |= OF;
   ExpectOnlyEIPMovesBy({0xCD, 0x10}, 2);
   ExpectOnlyEIPMovesBy({0xCC}, 1);
-  ExpectOnlyEIPMovesBy({0xCE}, 1);  // INTO does not look at OF
+  ExpectOnlyEIPMovesBy({0xCE}, 1);  // INTO without a handler: OF does not matter
   EXPECT_EQ(con.shows, 0);
   con.running = false;
   ExpectOnlyEIPMovesBy({0xCD, 0x10}, 0);
   ExpectOnlyEIPMovesBy({0xF4}, 0, 3);  // HLT repeats itself
 }
 
-TEST_F(SimTest, IretRestoresEverythingButIF) {
+TEST_F(SimTest, IretRestoresTheFlagsButNeverClearsIF) {
   s.EFLAGS = IF | CF | ZF | Reserved1;
   PutD(kCS, 0x80, 0x30000300);
   PutW(kCS, 0x84, 0x0000);
@@ -166,8 +166,8 @@ TEST_F(SimTest, IretRestoresEverythingButIF) {
 
   s.CS = kCS, s.ESP = 0x80, s.EFLAGS = 0;
   PutW(kCS, 0x84, 0x0FD5);
-  Exec({0xCF});
-  EXPECT_FLAGS(OF | DF | SF | ZF | AF | PF | CF, IF);
+  Exec({0xCF});  // the popped IF is taken: the return from a handler INT entered
+  EXPECT_FLAGS(OF | DF | SF | ZF | AF | PF | CF | IF, 0u);
 
   s.CS = kCS, s.ESP = 0x80;
   PutD(kCS, 0x80, 0x00000400);
@@ -178,6 +178,54 @@ TEST_F(SimTest, IretRestoresEverythingButIF) {
   EXPECT_EQ(s.CS, 0x4000);
   EXPECT_EQ(s.ESP, 0x8Au);
   EXPECT_EQ(s.EFLAGS & Status, CF);
+}
+
+// Once the program has written a vector, INT n (and INT 3, INTO with OF, a failed
+// division) goes through it: FLAGS, CS and the return IP pushed as journaled writes, IF and
+// TF cleared. INT 21h stays the console service; an unwritten vector changes nothing.
+TEST(SoftwareInterrupts, GoThroughInstalledVectors) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> code;
+    uint8_t vector;  // written as 3000:0040
+    uint32_t eax, ebx, flags;
+    bool taken;
+    uint16_t returnIp;
+  } const cases[] = {
+      {"INT 7Ch", {0xCD, 0x7C}, 0x7C, 0, 0, IF | TF | CF, true, 0x0102},
+      {"INT 7Ch, another vector written", {0xCD, 0x7C}, 0x7D, 0, 0, IF, false, 0},
+      {"INT 21h", {0xCD, 0x21}, 0x21, 0x0B00, 0, IF, false, 0},
+      {"INT 3", {0xCC}, 3, 0, 0, 0, true, 0x0101},
+      {"INTO, OF set", {0xCE}, 4, 0, 0, OF, true, 0x0101},
+      {"INTO, OF clear", {0xCE}, 4, 0, 0, 0, false, 0},
+      {"DIV BL by zero", {0xF6, 0xF3}, 0, 0x0100, 0, ZF, true, 0x0102},
+      {"DIV BL, quotient too large", {0xF6, 0xF3}, 0, 0x1000, 1, 0, true, 0x0102},
+      {"DIV BL that fits", {0xF6, 0xF3}, 0, 0x1000, 0x20, 0, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TMachine m;
+    m.s.EAX = c.eax, m.s.EBX = c.ebx, m.s.EFLAGS = c.flags | Reserved1;
+    m.PutD(0, uint16_t(4 * c.vector), 0x30000040);
+    std::vector<TCPU86::TMemWrite> journal;
+    m.cpu.SetJournal(&journal);
+    m.ExecBytes(c.code);
+    if (c.taken) {
+      EXPECT_EQ(m.s.CS, 0x3000);
+      EXPECT_EQ(m.s.EIP, 0x0040u);
+      EXPECT_EQ(m.s.ESP, 0x7Au);
+      EXPECT_EQ(m.W(m.s.SS, 0x7A), c.returnIp);
+      EXPECT_EQ(m.W(m.s.SS, 0x7C), TMachine::kCS);
+      EXPECT_EQ(m.W(m.s.SS, 0x7E), uint16_t(c.flags | Reserved1));
+      EXPECT_EQ(m.s.EFLAGS & (IF | TF), 0u);
+      EXPECT_EQ(journal.size(), 3u);
+    } else {
+      EXPECT_EQ(m.s.CS, TMachine::kCS);
+      EXPECT_EQ(m.s.EIP, TMachine::kIP + c.code.size());
+      EXPECT_EQ(m.s.ESP, 0x80u);
+      EXPECT_EQ(m.s.EFLAGS & IF, c.flags & IF);
+    }
+  }
 }
 
 }  // namespace

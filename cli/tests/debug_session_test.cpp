@@ -39,6 +39,12 @@ constexpr const char* kWait =
     "CODE SEGMENT\r\n ASSUME CS:CODE\r\nSTART: MOV AH,1\r\n INT 21H\r\nL: JMP L\r\nCODE ENDS\r\n"
     " END START\r\n";
 
+constexpr const char* kFarMain =
+    "DATA SEGMENT\r\nMSG DB 'done$'\r\nDATA ENDS\r\nCODE SEGMENT\r\n ASSUME CS:CODE,DS:DATA\r\n"
+    "MAIN PROC FAR\r\n PUSH DS\r\n XOR AX,AX\r\n PUSH AX\r\n MOV AX,DATA\r\n MOV DS,AX\r\n"
+    " MOV DX,OFFSET MSG\r\n MOV AH,9\r\n INT 21H\r\n RET\r\nMAIN ENDP\r\nCODE ENDS\r\n END "
+    "MAIN\r\n";
+
 struct TScript {
   const char* name;
   const char* source;
@@ -107,6 +113,9 @@ const TScript kScripts[] = {
      "x\nstop limit at line 5 (1000:0004)\nAL = 78 (120)\nBYTE [1000:0] = B4 (180)\n"
      "WORD [CS:2] = 21CD (8653)\n"},
     {"input-ends", "wait.asm", "", "run\n", "stop input at line 4 (1000:0002)\n"},
+    // DS starts at the program prefix; the far main's RET goes to its INT 20h, the end.
+    {"far-main", "far.asm", "", "print DS\nrun\n",
+     "DS = 0FF0 (4080)\ndone\nstop exit at line - (0FF0:0000)\n"},
     {"no-program", "bad.asm", "", "run\nstep\nbreak 3\nprint AX\n",
      "error: no program loaded\nerror: no program loaded\nerror: no program loaded\n"
      "AX = 0000 (0)\n"},
@@ -120,6 +129,7 @@ class DebugSession : public ::testing::TestWithParam<TScript> {
     std::ofstream(dir_ / "loop.asm", std::ios::binary) << kLoop;
     std::ofstream(dir_ / "PRINT.INC", std::ios::binary) << kPrint;
     std::ofstream(dir_ / "wait.asm", std::ios::binary) << kWait;
+    std::ofstream(dir_ / "far.asm", std::ios::binary) << kFarMain;
     std::ofstream(dir_ / "bad.asm", std::ios::binary)
         << "CODE SEGMENT\r\n MOV AX,\r\nCODE ENDS\r\n END\r\n";
   }

@@ -7,8 +7,8 @@
 
 #include "build_program.h"
 #include "compile_command.h"
-#include "disassembly.h"
 #include "cpu_state.h"
+#include "disassembly.h"
 #include "mem_image.h"
 
 namespace fs = std::filesystem;
@@ -61,7 +61,7 @@ class TRecordingTarget final : public ICompileTarget {
   void ShowDisassembly() override { log.push_back("disassembly"); }
   bool RunsOnTrainer() override { return trainer; }
   void WriteToTrainer(TSegmentRegister reg, uint16_t offset, uint16_t length) override {
-    log.push_back((reg == TSegmentRegister::CS ? "CS:" : "SS:") + std::to_string(offset) + "+" +
+    log.push_back((reg == TSegmentRegister::CS ? "CS:" : "DS:") + std::to_string(offset) + "+" +
                   std::to_string(length));
   }
   void SendProtectedModeParameters(const TProtectedModeParameters&) override {
@@ -83,8 +83,8 @@ class BuildProgramTest : public ::testing::Test {
     SetSource("hello.asm");
   }
   void SetSource(const char* name) {
-    request_.paths = TBuildPaths{TPathStyle::Posix, root_.string() + "/"}.ForSource(
-        (root_ / name).string());
+    request_.paths =
+        TBuildPaths{TPathStyle::Posix, root_.string() + "/"}.ForSource((root_ / name).string());
   }
   void TearDown() override { fs::remove_all(root_); }
   std::string Base(const char* ext) const { return BasePath(request_.paths.source, ext); }
@@ -104,7 +104,8 @@ TEST_F(BuildProgramTest, MissingListingReturnsFalseAndDeletesTheScript) {
             std::string::npos);
   EXPECT_FALSE(fs::exists(root_ / "COMP86" / "AUTOEXEC.INI"));
   ASSERT_EQ(report_.lines.size(), 1u);  // the reason is listed, not only a dialog
-  EXPECT_EQ(report_.lines[0], "编译链接出现异常：没有生成列表文件 " + Base(".LST") + "，工具没有运行");
+  EXPECT_EQ(report_.lines[0],
+            "编译链接出现异常：没有生成列表文件 " + Base(".LST") + "，工具没有运行");
 }
 
 std::string Repeated(const std::string& text, int times) {
@@ -126,16 +127,24 @@ TEST_F(BuildProgramTest, TheLinkersLogAfterACleanListing) {
   const std::string undefined = "Error: " + Base(".asm") + "(4): Undefined symbol FOO";
   const std::string syntax = "Error Summary\r\n**Error** " + Base(".asm") + "(2) Bad\r\n";
   const TCase cases[] = {
-      {"ok\r\n", "Linker 1.0\r\n" + undefined + "\r\n", false,
-       {undefined, "链接发现错误！双击错误信息可定位到该行。"}, false},
-      {"ok\r\n", "Warning: No program entry point\r\n", false,
-       {"Warning: No program entry point", "编译链接完成，无语法错误！"}, true},
-      {syntax, "Fatal: Unable to open file hello.OBJ\r\n", false,
-       {Base(".asm") + "(2) Bad", "发现语法错误！双击错误信息可定位到该行。"}, false},
+      {"ok\r\n",
+       "Linker 1.0\r\n" + undefined + "\r\n",
+       false,
+       {undefined, "链接发现错误！双击错误信息可定位到该行。"},
+       false},
+      {"ok\r\n",
+       "Warning: No program entry point\r\n",
+       false,
+       {"Warning: No program entry point", "编译链接完成，无语法错误！"},
+       true},
+      {syntax,
+       "Fatal: Unable to open file hello.OBJ\r\n",
+       false,
+       {Base(".asm") + "(2) Bad", "发现语法错误！双击错误信息可定位到该行。"},
+       false},
       {"ok\r\n", undefined + "\r\n", true, {"编译链接完成，无语法错误！"}, true},
       // A flood of 300 lists 96 and says how many more there were.
-      {"ok\r\n", Repeated(undefined + "\r\n", 300), false,
-       {undefined, undefined}, false},
+      {"ok\r\n", Repeated(undefined + "\r\n", 300), false, {undefined, undefined}, false},
   };
   for (const TCase& c : cases) {
     report_.lines.clear();
@@ -324,8 +333,7 @@ TEST_F(BuildProgramTest, DisassemblyRunsTheDebuggerAndMovesOffsetsToTheCodePart)
             (std::vector<std::string>{"0000 B80100          MOV       AX,0001",
                                       "0003 E80500          CALL      000D",
                                       "0006 7403            JZ        000B",
-                                      "0008 EA03020000      JMP       0000:0203",
-                                      "dress here"}));
+                                      "0008 EA03020000      JMP       0000:0203", "dress here"}));
   EXPECT_EQ(PanelLineOffset("0006 7403"), 6);
   EXPECT_FALSE(PanelLineOffset("dress here").has_value());
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "cpu_state.h"
 #include "loader.h"
 #include "mem_image.h"
 
@@ -87,6 +88,36 @@ TEST(Loader, CodeFirstDataTravelsWithTheCodeAndKeepsItsStack) {
   EXPECT_EQ(info.StackPointer, 0x0100);
 }
 
+// The header's SS:SP names the stack segment: it is moved where its segment landed, in
+// the data part or with the code; without one (SS:SP 0:0) the reset's stack stays.
+TEST(Loader, StackSegmentKeepsItsPlace) {
+  struct Case {
+    uint16_t initialCs, ss, sp;
+    bool hasStack;
+    uint16_t stackSegment;
+  } const cases[] = {
+      {2, 0x0001, 0x0010, true, 0x2001},  // DATA, STACK, CODE: in the data part
+      {1, 0x0002, 0x0010, true, 0x1001},  // DATA, CODE, STACK: travels with the code
+      {2, 0x0000, 0x0000, false, 0},      // no stack segment
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ss);
+    std::vector<uint8_t> image(0x30, 0x90);
+    TLoadInfo info;
+    info.EntrySegment = c.initialCs;
+    info.SegmentDisplacement = static_cast<uint16_t>(0x1000 - c.initialCs);
+    TMemImage memory;
+    ASSERT_TRUE(LoadExecutable(Exe(c.initialCs, image, {}, c.ss, c.sp), TSourceKind::Assembly, info,
+                               {}, memory)
+                    .ok);
+    EXPECT_EQ(info.HasInitialStack, c.hasStack);
+    TCPUState cpu;
+    ResetForLoadedProgram(cpu, info);
+    EXPECT_EQ(cpu.SS, c.hasStack ? c.stackSegment : 0x2000);
+    EXPECT_EQ(cpu.ESP, c.hasStack ? c.sp : 0x80u);
+  }
+}
+
 TEST(Loader, CProgramTakesItsPartsFromTheMap) {
   // _TEXT: 0x12 bytes of code; _DATA at 0x13 (not paragraph aligned), 5 bytes.
   std::vector<uint8_t> image(0x12, 0x90);
@@ -119,10 +150,17 @@ TEST(Loader, BrokenExecutablesAreRefusedUntouched) {
   EXPECT_FALSE(LoadExecutable(file, TSourceKind::Assembly, info, {}, memory).ok);
   file = Exe(0x0100, {0x90}, {});  // code start past the end
   EXPECT_FALSE(LoadExecutable(file, TSourceKind::Assembly, info, {}, memory).ok);
-  file = Exe(0, std::vector<uint8_t>(0x10001, 0x90), {});
+  // A data part and a code part past 64 KB would overlap at 2000:0000.
+  file = Exe(1, std::vector<uint8_t>(0x10 + 0x10000, 0x90), {});
   const TLoadResult tooBig = LoadExecutable(file, TSourceKind::Assembly, info, {}, memory);
   EXPECT_FALSE(tooBig.ok);
   EXPECT_EQ(memory.Byte(TMemImage::Linear(0x1000, 0)), 0xFF);
+  // With the code first the image stays in one piece past the code segment.
+  file = Exe(0, std::vector<uint8_t>(0x10001, 0x90), {});
+  ASSERT_TRUE(LoadExecutable(file, TSourceKind::Assembly, info, {}, memory).ok);
+  EXPECT_EQ(info.CodeLength, 0xFFFF);
+  EXPECT_EQ(info.BeyondCodeSegment, 2u);
+  EXPECT_EQ(memory.Byte(TMemImage::Linear(0x2000, 0)), 0x90);
 }
 
 TEST(ProtectedMode, ModeSwitchesAndNeutralisedInstructions) {

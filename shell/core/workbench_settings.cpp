@@ -19,7 +19,7 @@ struct TKey {
 };
 
 // In the order they are read.
-constexpr std::array<TKey<TCreationSettings>, 10> kCreationKeys{{
+constexpr std::array<TKey<TCreationSettings>, 11> kCreationKeys{{
     {"CPUSeries", &TCreationSettings::CPUSeries},
     {"CPUType", &TCreationSettings::CPUType},
     {"Assembler", &TCreationSettings::Assembler},
@@ -30,6 +30,7 @@ constexpr std::array<TKey<TCreationSettings>, 10> kCreationKeys{{
     {"dasm", &TCreationSettings::SkipDisassembly},
     {"BridgUSB", &TCreationSettings::BridgUSB},
     {"CommBaud", &TCreationSettings::CommBaud},
+    {"BIOSService", &TCreationSettings::BIOSService},
 }};
 
 constexpr std::array<TKey<TShowSettings>, 4> kShowKeys{{

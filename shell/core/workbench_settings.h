@@ -30,6 +30,8 @@ struct TCreationSettings {
   bool SkipDisassembly = false;  // key "dasm"
   bool BridgUSB = true;
   int CommBaud = 57600;
+  // The simulator serves the common BIOS video and keyboard services (INT 10h, INT 16h).
+  bool BIOSService = false;
 };
 TCreationSettings ReadCreationSettings(const TIniFile& ini);
 
@@ -45,8 +47,8 @@ TShowSettings ReadShowSettings(const TIniFile& ini);
 // "FileList" keys 1 to 100 in key order; missing and empty keys are passed over.
 std::vector<std::string> ReadFileList(const TIniFile& ini);
 
-// Written at a completed close. CommBaud, dasm and BridgUSB are never written: they change
-// only when the file is edited by hand.
+// Written at a completed close. CommBaud, dasm, BridgUSB and BIOSService are never written: they
+// change only when the file is edited by hand.
 struct TCloseSettings {
   std::string Font;
   std::string Skin;
