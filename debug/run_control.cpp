@@ -129,7 +129,7 @@ bool TRunControl::RequireProgram() {
 
 void TRunControl::ResetMachine() {
   TCPUState& s = cpu_.State();
-  ResetForLoadedProgram(s, build_.LoadInfo, RunsOnTrainer());
+  ResetForLoadedProgram(s, build_.LoadInfo);
   cpu_.ForgetBiosNotices();
   history_.Clear();
   breakpoints_.ResetHits();

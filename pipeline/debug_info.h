@@ -38,7 +38,7 @@ struct TLoadInfo {
   bool HasInitialStack = false;
   uint16_t StackSegment = 0;
   uint16_t StackPointer = 0;
-  // An assembly program gets a program segment prefix, and DS = ES = its segment at reset.
+  // An assembly program gets a program segment prefix (its INT 20h ends the program).
   bool HasProgramPrefix = false;
   std::vector<TMapSegment> Segments;  // in map order
 };

@@ -204,11 +204,10 @@ void WriteProgramSegmentPrefix(TMemImage& memory) {
   memory.SetByte(psp + 0x81, 0x0D);  // an empty command tail
 }
 
-void ResetForLoadedProgram(TCPUState& cpu, const TLoadInfo& info, bool onTrainer) {
+void ResetForLoadedProgram(TCPUState& cpu, const TLoadInfo& info) {
   ResetRegisters(cpu, info.DataLength > 0, info.EntryOffset);
   if (info.HasInitialStack) {
     cpu.SS = info.StackSegment;
     cpu.ESP = info.StackPointer;
   }
-  if (info.HasProgramPrefix && !onTrainer) cpu.DS = cpu.ES = kPspSegment;
 }

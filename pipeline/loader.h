@@ -43,6 +43,6 @@ void WriteProgramSegmentPrefix(TMemImage& memory);
 
 // The register reset of a loaded program: code at 1000h, SS = DS = ES = 2000h with a data
 // part, else 1000h, SP = 0080h; a program that declares a stack segment gets its own SS:SP.
-// An assembly program starts as under DOS with DS = ES = its prefix; on the trainer, whose
-// monitor has no prefix, DS and ES stay at the data part.
-void ResetForLoadedProgram(TCPUState& cpu, const TLoadInfo& info, bool onTrainer = false);
+// An assembly program also has a prefix (whose INT 20h a far main procedure's RET reaches),
+// but DS and ES stay at the data part, where the trainer's monitor puts them too.
+void ResetForLoadedProgram(TCPUState& cpu, const TLoadInfo& info);

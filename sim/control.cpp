@@ -63,6 +63,13 @@ void TCPU86::Retf(uint8_t op) {
   s_.EIP = PopV();
   s_.CS = uint16_t(Pop<2>());
   s_.ESP += release;
+  // A far main procedure pushes DS and a zero word at its entry, so that its RET goes back
+  // to DOS through the prefix. Here DS starts at the data part (or at the code for a program
+  // without one), so that RET comes back to offset 0 there: it is sent on to the prefix's
+  // INT 20h, when the loader wrote one, which ends the program.
+  if (s_.EIP == 0 && (s_.CS == kDataSegment || s_.CS == kCodeSegment) &&
+      LoadLE<2>(m_ + TMemImage::Linear(kPspSegment, 0)) == 0x20CD) [[unlikely]]
+    s_.CS = kPspSegment;
 }
 
 // E0 LOOPNE, E1 LOOPE, E2 LOOP, E3 JCXZ; the count is CX, or ECX with 32-bit addressing.

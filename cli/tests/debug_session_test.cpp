@@ -113,9 +113,10 @@ const TScript kScripts[] = {
      "x\nstop limit at line 5 (1000:0004)\nAL = 78 (120)\nBYTE [1000:0] = B4 (180)\n"
      "WORD [CS:2] = 21CD (8653)\n"},
     {"input-ends", "wait.asm", "", "run\n", "stop input at line 4 (1000:0002)\n"},
-    // DS starts at the program prefix; the far main's RET goes to its INT 20h, the end.
+    // DS starts at the data part; the far main's RET, back to its offset 0, goes on to the
+    // prefix's INT 20h, the end.
     {"far-main", "far.asm", "", "print DS\nrun\n",
-     "DS = 0FF0 (4080)\ndone\nstop exit at line - (0FF0:0000)\n"},
+     "DS = 2000 (8192)\ndone\nstop exit at line - (0FF0:0000)\n"},
     {"no-program", "bad.asm", "", "run\nstep\nbreak 3\nprint AX\n",
      "error: no program loaded\nerror: no program loaded\nerror: no program loaded\n"
      "AX = 0000 (0)\n"},

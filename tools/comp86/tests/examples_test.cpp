@@ -29,6 +29,7 @@ const TExample kExamplesToRun[] = {
     {"keyboard", "xabc\n", "Press a key: x\r\nType a line: abc\r\nReversed: cba"},
     {"ports", "", ""},
     {"sum386", "", "23461357H\r\n"},
+    {"int7c", "", "SUM = 55\r\n"},
 };
 
 std::string ReadFile(const fs::path& path) {
