@@ -69,9 +69,12 @@ void TdlgConfigBox::BuildControls() {
   cbCreateBINFile_->setObjectName("cbCreateBINFile");
   cbAutoDisassembly_ = new QCheckBox(QStringLiteral("装载后开启反汇编窗口"), gbOther);
   cbAutoDisassembly_->setObjectName("cbAutoDisassembly");
+  cbBiosServices_ = new QCheckBox(QStringLiteral("脱机模拟提供BIOS服务（INT 10H/16H）"), gbOther);
+  cbBiosServices_->setObjectName("cbBiosServices");
   auto* otherLayout = new QHBoxLayout(gbOther);
   otherLayout->addWidget(cbCreateBINFile_);
   otherLayout->addWidget(cbAutoDisassembly_);
+  otherLayout->addWidget(cbBiosServices_);
 
   btnOk_ = new QPushButton(QStringLiteral("确定"), this);
   btnOk_->setObjectName("btnOk");
@@ -108,6 +111,7 @@ void TdlgConfigBox::ShowChoice(const TWorkingModeChoice& current) {
   rgX86_->SetItemIndex(current.Assembler == QLatin1String(kAssemblers[1]) ? 1 : 0);
   cbCreateBINFile_->setChecked(current.SaveEXEFile);
   cbAutoDisassembly_->setChecked(current.Disassembly);
+  cbBiosServices_->setChecked(current.BiosServices);
   ApplySeries(series);
   rgCPUType_->SetItemIndex(ValidIndex(current.CPUType, rgCPUType_->ItemCount()));
 }
@@ -129,6 +133,7 @@ TWorkingModeChoice TdlgConfigBox::Choice() const {
   choice.Assembler = QString::fromLatin1(kAssemblers[rgX86_->ItemIndex() == 1 ? 1 : 0]);
   choice.SaveEXEFile = cbCreateBINFile_->isChecked();
   choice.Disassembly = cbAutoDisassembly_->isChecked();
+  choice.BiosServices = cbBiosServices_->isChecked();
   return choice;
 }
 

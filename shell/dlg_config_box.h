@@ -14,6 +14,7 @@ struct TWorkingModeChoice {
   QString Assembler = "TASM";
   bool SaveEXEFile = false;
   bool Disassembly = false;
+  bool BiosServices = false;
 };
 
 class TdlgConfigBox : public QDialog {
@@ -42,6 +43,7 @@ class TdlgConfigBox : public QDialog {
   TRadioGroup* rgM96_ = nullptr;
   QCheckBox* cbCreateBINFile_ = nullptr;
   QCheckBox* cbAutoDisassembly_ = nullptr;
+  QCheckBox* cbBiosServices_ = nullptr;
   QPushButton* btnOk_ = nullptr;
   QPushButton* btnCancel_ = nullptr;
 };

@@ -216,6 +216,7 @@ void TfrmMainWin::FormClose() {
   closing.CommType = commType_;
   closing.CommPort = portName_;
   closing.SaveEXEFile = saveExeFile_;
+  closing.BIOSService = machine_->simulator.BiosServices();
   closing.Disassembly = disassembly_;
   closing.AutoCommPort = autoCommPort_;
   WriteCloseSettings(ini, closing);

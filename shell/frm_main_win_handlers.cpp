@@ -23,6 +23,7 @@
 #include "editor_memo.h"
 #include "frm_edit_win.h"
 #include "frm_main_win.h"
+#include "machine.h"
 #include "prompts.h"
 #include "qt_text.h"
 #include "run_control.h"
@@ -255,6 +256,7 @@ void TfrmMainWin::asOptionsExecute() {
   current.Assembler = assembler_;
   current.SaveEXEFile = saveExeFile_;
   current.Disassembly = disassembly_;
+  current.BiosServices = machine_->simulator.BiosServices();
   TdlgConfigBox dialog(this, current);
   if (dialog.exec() != QDialog::Accepted) return;
   const TWorkingModeChoice chosen = dialog.Choice();
@@ -263,6 +265,7 @@ void TfrmMainWin::asOptionsExecute() {
   assembler_ = chosen.Assembler;
   saveExeFile_ = chosen.SaveEXEFile;
   disassembly_ = chosen.Disassembly;
+  machine_->simulator.SetBiosServices(chosen.BiosServices);
   ApplyCpuType();
   runControl_->arResetExecute();
 }

@@ -94,9 +94,7 @@ void TCPU86::Group5(uint8_t) {
   const unsigned kind = (Code<1>(1) >> 3) & 7;
   switch (kind) {
     case 0:
-    case 1:
-      IncDecEv(kind == 1);
-      return;
+    case 1: IncDecEv(kind == 1); return;
     case 2: {  // CALL Ev
       const uint32_t target = OpSize == 4 ? ReadRM<uint32_t>() : ReadRM<uint16_t>();
       PushV(s_.EIP + InsnLen);
@@ -133,12 +131,19 @@ void TCPU86::RegisterControl(Tables& t) {
   for (unsigned op = 0x80; op <= 0x8F; ++op) t.twoByte[op] = &Thunk<&TCPU86::JccNear>;
   for (unsigned op = 0x90; op <= 0x9F; ++op) t.twoByte[op] = &Thunk<&TCPU86::Setcc>;
   for (unsigned op = 0xE0; op <= 0xE3; ++op) t.oneByte[op] = &Thunk<&TCPU86::LoopOp>;
-  Put(t.oneByte, {{0xEB, &Thunk<&TCPU86::JmpShort>}, {0xE9, &Thunk<&TCPU86::JmpNear>},
-                  {0xEA, &Thunk<&TCPU86::JmpFar>}, {0xE8, &Thunk<&TCPU86::CallNear>},
+  Put(t.oneByte, {{0xEB, &Thunk<&TCPU86::JmpShort>},
+                  {0xE9, &Thunk<&TCPU86::JmpNear>},
+                  {0xEA, &Thunk<&TCPU86::JmpFar>},
+                  {0xE8, &Thunk<&TCPU86::CallNear>},
                   {0x9A, &Thunk<&TCPU86::CallFar>},
-                  {0xC2, &Thunk<&TCPU86::Ret>}, {0xC3, &Thunk<&TCPU86::Ret>},
-                  {0xCA, &Thunk<&TCPU86::Retf>}, {0xCB, &Thunk<&TCPU86::Retf>},
-                  {0xCC, &Thunk<&TCPU86::Int3Into>}, {0xCE, &Thunk<&TCPU86::Int3Into>},
-                  {0xCD, &Thunk<&TCPU86::IntIb>}, {0xCF, &Thunk<&TCPU86::Iret>},
-                  {0xF4, &Thunk<&TCPU86::Hlt>}, {0xFF, &Thunk<&TCPU86::Group5>}});
+                  {0xC2, &Thunk<&TCPU86::Ret>},
+                  {0xC3, &Thunk<&TCPU86::Ret>},
+                  {0xCA, &Thunk<&TCPU86::Retf>},
+                  {0xCB, &Thunk<&TCPU86::Retf>},
+                  {0xCC, &Thunk<&TCPU86::Int3Into>},
+                  {0xCE, &Thunk<&TCPU86::Int3Into>},
+                  {0xCD, &Thunk<&TCPU86::IntIb>},
+                  {0xCF, &Thunk<&TCPU86::Iret>},
+                  {0xF4, &Thunk<&TCPU86::Hlt>},
+                  {0xFF, &Thunk<&TCPU86::Group5>}});
 }

@@ -41,7 +41,7 @@ constexpr std::array<TKey<TShowSettings>, 4> kShowKeys{{
 }};
 
 // Written after Font, Skin and WindowState, in this order.
-constexpr std::array<TKey<TCloseSettings>, 8> kCloseKeys{{
+constexpr std::array<TKey<TCloseSettings>, 9> kCloseKeys{{
     {"CPUSeries", &TCloseSettings::CPUSeries},
     {"CPUType", &TCloseSettings::CPUType},
     {"Assembler", &TCloseSettings::Assembler},
@@ -50,6 +50,7 @@ constexpr std::array<TKey<TCloseSettings>, 8> kCloseKeys{{
     {"SaveEXEFile", &TCloseSettings::SaveEXEFile},
     {"Disassembly", &TCloseSettings::Disassembly},
     {"AutoCommPort", &TCloseSettings::AutoCommPort},
+    {"BIOSService", &TCloseSettings::BIOSService},
 }};
 
 template <class... F>

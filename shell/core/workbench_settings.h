@@ -47,7 +47,7 @@ TShowSettings ReadShowSettings(const TIniFile& ini);
 // "FileList" keys 1 to 100 in key order; missing and empty keys are passed over.
 std::vector<std::string> ReadFileList(const TIniFile& ini);
 
-// Written at a completed close. CommBaud, dasm, BridgUSB and BIOSService are never written: they
+// Written at a completed close. CommBaud, dasm and BridgUSB are never written: they
 // change only when the file is edited by hand.
 struct TCloseSettings {
   std::string Font;
@@ -61,6 +61,7 @@ struct TCloseSettings {
   bool SaveEXEFile = false;
   bool Disassembly = false;
   bool AutoCommPort = true;
+  bool BIOSService = false;
 };
 void WriteCloseSettings(TIniFile& ini, const TCloseSettings& s);
 

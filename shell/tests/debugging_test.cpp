@@ -500,6 +500,24 @@ class TDebuggingTest : public QObject {
     QVERIFY(!editor_->Memo()->isReadOnly());  // the run is over
   }
 
+  // INT 10h is named in the message list while the BIOS services are off, served when on.
+  void biosServicesAreNamedOrServed() {
+    editor_ = window_->OpenEditor(Write("b.asm",
+                                        "CODE SEGMENT\r\n ASSUME CS:CODE\r\n"
+                                        "START: MOV AX,0E41H\r\n INT 10H\r\n"
+                                        " MOV AX,4C00H\r\n INT 21H\r\nCODE ENDS\r\n END START\r\n"));
+    Trigger("apDebug");
+    prompts_.answers = {paNo};
+    Trigger("arRun");
+    QVERIFY(Messages().join("\n").contains("INT 10h 在脱机模拟中不提供BIOS服务"));
+    QCOMPARE(window_->UserScreen().Text(), QString());
+    window_->Machine().simulator.SetBiosServices(true);
+    Trigger("arReload");
+    prompts_.answers = {paNo};
+    Trigger("arRun");
+    QCOMPARE(window_->UserScreen().Text(), QString("A"));
+  }
+
   // Ctrl+F7 undoes the last step whole (registers, memory, the user screen) and goes back
   // a line at a time after a run, Shift+F8
   // runs to the procedure's return, and 重新载入程序 brings back the data as loaded.

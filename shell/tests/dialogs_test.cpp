@@ -130,7 +130,7 @@ void TDialogsTest::configBoxShowsAndReturnsTheChoice() {
   QFETCH(int, shownAssembler);
   QFETCH(QString, enabledCompiler);
 
-  TWorkingModeChoice current{series, type, assembler, saveExe, !saveExe};
+  TWorkingModeChoice current{series, type, assembler, saveExe, !saveExe, saveExe};
   TdlgConfigBox box(main_, current);
   box.show();
   QVERIFY(QTest::qWaitForWindowExposed(&box));
@@ -140,7 +140,8 @@ void TDialogsTest::configBoxShowsAndReturnsTheChoice() {
   auto* rgX86 = box.findChild<TRadioGroup*>("rgX86");
   auto* cbBin = box.findChild<QCheckBox*>("cbCreateBINFile");
   auto* cbDasm = box.findChild<QCheckBox*>("cbAutoDisassembly");
-  QVERIFY(rgSeries && rgType && rgX86 && cbBin && cbDasm);
+  auto* cbBios = box.findChild<QCheckBox*>("cbBiosServices");
+  QVERIFY(rgSeries && rgType && rgX86 && cbBin && cbDasm && cbBios);
   QVERIFY(!rgSeries->isEnabled());
   QCOMPARE(rgSeries->ItemIndex(), series);
   QCOMPARE(rgType->Items(), typeItems);
@@ -152,11 +153,13 @@ void TDialogsTest::configBoxShowsAndReturnsTheChoice() {
   }
   QCOMPARE(cbBin->isChecked(), saveExe);
   QCOMPARE(cbDasm->isChecked(), !saveExe);
+  QCOMPARE(cbBios->isChecked(), saveExe);
 
   // The user flips the type and both check boxes, then confirms.
   ClickItem(&box, "rgCPUType", 1 - type);
   QTest::mouseClick(cbBin, Qt::LeftButton);
   QTest::mouseClick(cbDasm, Qt::LeftButton);
+  QTest::mouseClick(cbBios, Qt::LeftButton);
   if (enabledCompiler == "rgX86") ClickItem(&box, "rgX86", 1 - shownAssembler);
   QTest::mouseClick(box.findChild<QPushButton*>("btnOk"), Qt::LeftButton);
   QCOMPARE(box.result(), int(QDialog::Accepted));
@@ -168,6 +171,7 @@ void TDialogsTest::configBoxShowsAndReturnsTheChoice() {
   QCOMPARE(choice.Assembler, assemblerItem == 1 ? QString("MASM") : QString("TASM"));
   QCOMPARE(choice.SaveEXEFile, !saveExe);
   QCOMPARE(choice.Disassembly, saveExe);
+  QCOMPARE(choice.BiosServices, !saveExe);
 }
 
 void TDialogsTest::configBoxFrameAndOddValues() {
