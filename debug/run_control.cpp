@@ -146,6 +146,9 @@ void TRunControl::arResetExecute() {
 
 void TRunControl::arReloadExecute() {
   if (!RequireProgram()) return;
+  // Reset first: on the trainer it points DS at the data part, and the views it refreshes
+  // fetch the trainer's memory into the host's copy, which the image then overwrites.
+  arResetExecute();
   if (build_.LoadedImage.size() == kLoadedImageSize) {
     uint8_t* memory = cpu_.Memory().Data() + kLoadedImageStart;
     std::copy(build_.LoadedImage.begin(), build_.LoadedImage.end(), memory);
@@ -155,8 +158,8 @@ void TRunControl::arReloadExecute() {
   if (RunsOnTrainer() && info.CodeLength > 0) trainer_->Download(true, 0, info.CodeLength);
   if (RunsOnTrainer() && info.DataLength > 0)
     trainer_->Download(false, info.DataStart & 0x000F, info.DataLength);
-  arResetExecute();
   lastStop_ = TStopReason::Reached;
+  RefreshViews(3);
 }
 
 bool TRunControl::AskAtProgramEnd() {

@@ -87,7 +87,7 @@ class ITrainerRun {
   // Waits, keeping the window alive, until the trainer's run thread ended.
   virtual void WaitUntilStopped() = 0;
   // Writes the host's copy of the program to the trainer: code at CS:offset, or data at
-  // SS:offset.
+  // DS:offset.
   virtual void Download(bool code, uint16_t offset, uint16_t length) = 0;
 };
 
