@@ -2,6 +2,7 @@
 // emulator) answers them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Command codes; a reply echoes its request's code in byte 0.
@@ -48,3 +49,5 @@ inline constexpr uint8_t LeaveBridge = 0x2A;
 inline constexpr uint8_t kStepEnded = 0x09;
 inline constexpr uint8_t kRunEnded = 0x0A;
 inline constexpr uint8_t kConsoleRequest = 0x21;
+// The most breakpoint offsets the trainer takes in one list.
+inline constexpr size_t kMaxTrainerBreakpoints = 127;

@@ -79,6 +79,8 @@ TRunControl::TRunControl(TCPU86& cpu, const TBuildState& build, IRunView& view)
 
 void TRunControl::SetRunState(bool running) {
   running_ = running;
+  // Whatever ended the run (a stop, the pause, a failed console exchange) ends its goal.
+  if (!running) trainerGoal_ = {};
   view_.ShowRunState(running);
   if (trainer_ && trainer_->Online() && trainer_->Bridged()) trainer_->NotifyRunning(running);
 }
@@ -210,15 +212,18 @@ bool TRunControl::AtBreakpoint(const std::vector<uint8_t>& flags) {
   return (flag & kModelBreakpoint) && breakpoints_.Arrive(uint16_t(s.EIP), s, cpu_.Memory());
 }
 
+void TRunControl::MarkBreakpointFlags(std::vector<uint8_t>& flags) {
+  flags.assign(0x10000, 0);
+  breakpoints_.MarkOffsets(flags);
+  for (uint16_t offset : view_.BreakpointOffsets()) flags[offset] |= kGridBreakpoint;
+}
+
 void TRunControl::RunOnSimulator(const TRunGoal& goal) {
   using Clock = std::chrono::steady_clock;
   SetRunState(true);
   uint64_t steps = 0;
   std::vector<uint8_t> flags(0x10000);
-  if (goal.breakpoints) {
-    breakpoints_.MarkOffsets(flags);
-    for (uint16_t offset : view_.BreakpointOffsets()) flags[offset] |= kGridBreakpoint;
-  }
+  if (goal.breakpoints) MarkBreakpointFlags(flags);
   lastStop_ = TStopReason::Reached;
   // Started on the instruction that ends the program: it would only be skipped over.
   if (cpu_.AtProgramEnd()) {
@@ -285,25 +290,6 @@ void TRunControl::RunOnSimulator(const TRunGoal& goal) {
   SetRunState(false);
 }
 
-void TRunControl::FillBreakpointMap() {
-  for (uint16_t offset : view_.BreakpointOffsets()) {
-    BreakpointMap[offset] = 1;
-    ++BreakpointCount;
-  }
-  // The trainer stops wherever its map says: it cannot weigh conditions or count passes.
-  for (const TBreakpoint& b : breakpoints_.All()) {
-    if (!b.enabled || b.condition || b.passCount > 1 || BreakpointMap[b.offset]) continue;
-    BreakpointMap[b.offset] = 1;
-    ++BreakpointCount;
-  }
-}
-
-void TRunControl::SetSingleBreakpoint(uint16_t offset) {
-  BreakpointCount = 1;
-  BreakpointMap[offset] = 1;
-  trainer_->SendBreakpoints(BreakpointMap, BreakpointCount);
-}
-
 uint16_t TRunControl::CaretLineAddress() {
   return LineAddress(build_.LineTable, view_.CaretLine(), view_.CaretFile());
 }
@@ -313,6 +299,7 @@ void TRunControl::arRunExecute(bool ignoreBreakpoints) {
   TakeSnapshot();
   cpu_.StopAddress = 0x10000;
   if (RunsOnTrainer()) {
+    trainerGoal_ = {.weigh = !ignoreBreakpoints};
     if (!ignoreBreakpoints) FillBreakpointMap();
     if (BreakpointCount > 0) trainer_->SendBreakpoints(BreakpointMap, BreakpointCount);
     RunUntilStop({});
@@ -435,8 +422,12 @@ void TRunControl::arStepExecute() {
 }
 
 void TRunControl::arStepOutExecute() {
-  if (!RequireProgram() || RunsOnTrainer()) return;
+  if (!RequireProgram()) return;
   TakeSnapshot();
+  if (RunsOnTrainer()) {
+    StepOutOnTrainer();
+    return;
+  }
   cpu_.StopAddress = 0x10000;
   RunUntilStop({.untilReturn = true, .returnAbove = cpu_.State().ESP & 0xFFFF});
 }
@@ -479,19 +470,12 @@ void TRunControl::arStepBackExecute() {
 
 void TRunControl::arPauseExecute() {
   TakeSnapshot();
-  if (RunsOnTrainer()) trainer_->Stop();
-  RefreshViews(3);
-  SetRunState(false);
-}
-
-void TRunControl::TrainerRunCompleted(bool wasRun) {
-  RefreshViews(3);
-  if (BreakpointCount > 0) {
-    BreakpointMap.fill(0);
-    BreakpointCount = 0;
-    trainer_->SendBreakpoints(BreakpointMap, 0);
-  } else if (wasRun && view_.AskProgramExited()) {
-    arResetExecute();
+  if (RunsOnTrainer()) {
+    if (running_) lastStop_ = TStopReason::Pause;
+    trainer_->Stop();
+    // A goal's breakpoints and return stops must not stop the next run.
+    ClearTrainerBreakpoints();
   }
+  RefreshViews(3);
   SetRunState(false);
 }

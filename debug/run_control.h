@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,13 @@ class ITrainerRun {
   // Writes the host's copy of the program to the trainer: code at CS:offset, or data at
   // DS:offset.
   virtual void Download(bool code, uint16_t offset, uint16_t length) = 0;
+  // Reads `count` bytes at a linear address from the trainer into the host's memory image,
+  // through one of its segment registers (as last read) that covers them; false when none
+  // does or the link failed.
+  virtual bool FetchLinear(uint32_t linear, uint16_t count) = 0;
+  // Runs `action` on the main thread once the stop being handed over has been taken, so a
+  // run can be started again from a stop's handling.
+  virtual void Later(std::function<void()> action) = 0;
 };
 
 class TRunControl {
@@ -146,7 +154,9 @@ class TRunControl {
   std::array<uint8_t, 65536> BreakpointMap{};
   uint16_t BreakpointCount = 0;
 
-  // The trainer's run ended: refresh, clear its breakpoints or ask about the program's end.
+  // The trainer's run or step ended. A run that weighs breakpoints or runs until return
+  // goes on when the stop is not one it was after; otherwise: refresh, clear the
+  // trainer's breakpoints, and ask about the program's end when it ended.
   void TrainerRunCompleted(bool wasRun);
 
   // Steps executed by the last simulator run, for measurements.
@@ -188,7 +198,22 @@ class TRunControl {
   bool StepOverCall();
   // The program-end question; true when the program was at its end (whatever the answer).
   bool AskAtProgramEnd();
+  // Flags (kModelBreakpoint, kGridBreakpoint) per offset of every enabled breakpoint.
+  void MarkBreakpointFlags(std::vector<uint8_t>& flags);
   void FillBreakpointMap();
+  // The trainer's path of the run until return.
+  void StepOutOnTrainer();
+  // After a stop of a run with a trainer goal: true when the run went on.
+  bool TrainerGoesOn(bool wasRun, bool& programEnded);
+  // The conditions at the stop's offset, their variables read from the trainer first.
+  bool TrainerBreakpointHolds();
+  // The next part of a run with a trainer goal: a single step over a return (or any
+  // instruction, when the trainer cannot hold the return stops), otherwise a run.
+  void ContinueOnTrainer();
+  // The end of a run on the trainer: the views, the trainer's breakpoints cleared, the
+  // program-end question.
+  void FinishTrainerRun(bool programEnded);
+  void ClearTrainerBreakpoints();
   void SetSingleBreakpoint(uint16_t offset);
   uint16_t CaretLineAddress();
   // Trace for C: steps until a source line or the disassembly's next source marker.
@@ -208,6 +233,17 @@ class TRunControl {
   bool historyEnabled_ = true;
   bool commandStart_ = false;
   bool backByLine_ = false;  // the last command that went forward was a run
+
+  // What a run on the trainer is after beyond where the trainer's map stops it.
+  struct TTrainerGoal {
+    bool weigh = false;  // breakpoints stop only when TBreakpoints says so
+    bool untilReturn = false;
+    uint32_t returnAbove = 0;
+    bool returnStops = false;  // the map holds the return instructions (else single steps)
+    bool returning = false;    // the part under way is a single step over a return
+  };
+  TTrainerGoal trainerGoal_;
+  std::vector<uint8_t> trainerFlags_;  // MarkBreakpointFlags's, for the weighing
 };
 
 // The source line's text as step over sees it: the comment removed, then a leading label

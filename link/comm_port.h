@@ -20,12 +20,11 @@
 #include <string_view>
 
 #include "cpu_state.h"
-#include "trainer_codes.h"
 #include "mem_image.h"
 #include "serial_line.h"
+#include "trainer_codes.h"
 
 class TRunThread;
-
 
 // 80386 memory selectors.
 enum class TSelector : uint8_t { ES = 0, FS = 1, GS = 2 };
@@ -35,7 +34,7 @@ class TCommPort {
   static constexpr size_t kFrameSize = 259;
   static constexpr size_t kReadBlock = 252;
   static constexpr size_t kWriteBlock = 128;
-  static constexpr size_t kMaxBreakpoints = 127;
+  static constexpr size_t kMaxBreakpoints = kMaxTrainerBreakpoints;
   static constexpr uint32_t kDefaultBaud = 57600;
 
   // The line, the CPU state and the memory image must outlive the port.

@@ -1,7 +1,8 @@
 // The breakpoints of the window: toggled in the editor's gutter, listed in the breakpoint
 // grid, where each row can be switched off and on, given a condition ("CX == 3",
 // "CNT >= 10", "ZF == 1") and a pass count, and a double click shows its line. The grid
-// feeds the run control's breakpoints, which every run on the simulator stops at.
+// feeds the run control's breakpoints, which every run stops at, on the simulator or the
+// trainer.
 #include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTableWidget>

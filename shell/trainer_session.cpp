@@ -318,6 +318,26 @@ void TTrainerSession::Download(bool code, uint16_t offset, uint16_t length) {
   });
 }
 
+bool TTrainerSession::FetchLinear(uint32_t linear, uint16_t count) {
+  if (!RunsOnTrainer()) return false;
+  const TCPUState& s = w_.Machine().cpu;
+  for (const auto& [segment, value] :
+       {std::pair{TSegment::DS, s.DS}, std::pair{TSegment::SS, s.SS}, std::pair{TSegment::ES, s.ES},
+        std::pair{TSegment::CS, s.CS}}) {
+    const uint32_t start = TMemImage::Linear(value, 0);
+    if (linear < start || linear + count > start + 0x10000) continue;
+    FetchMemory(segment, uint16_t(linear - start), count);
+    return Online();
+  }
+  return false;
+}
+
+// Queued behind the hand-over under way: the run-wait thread ends before the action starts
+// another.
+void TTrainerSession::Later(std::function<void()> action) {
+  QMetaObject::invokeMethod(this, std::move(action), Qt::QueuedConnection);
+}
+
 // ---- bridge mode ----------------------------------------------------------------------
 
 void TTrainerSession::ReadDataWindow(uint16_t offset, std::span<uint8_t> dest) {
@@ -443,7 +463,6 @@ void TTrainerSession::ConsoleService() {
   }
   if (port_->RunMode == 0) {
     port_->ReadStepTail();
-    run.RefreshViews(3);
-    run.SetRunState(false);
+    run.TrainerRunCompleted(false);
   }
 }

@@ -67,6 +67,8 @@ class TTrainerSession final : public QObject,
   void WriteBlock(TSegment segment, uint16_t offset, uint16_t count);
   // The download of a loaded program: code at CS:0, data at SS.
   void Download(bool code, uint16_t offset, uint16_t length) override;
+  bool FetchLinear(uint32_t linear, uint16_t count) override;
+  void Later(std::function<void()> action) override;
 
   // ITrainerBridge (the simulator in bridge mode).
   void ReadDataWindow(uint16_t offset, std::span<uint8_t> dest) override;

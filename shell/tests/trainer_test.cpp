@@ -1,7 +1,8 @@
 // The workbench online, against the trainer emulator on a pseudo-terminal: the start-up
 // handshake, the download, a run that talks to the user screen and ends with the exit
-// question, a run to a breakpoint, a single step, the I/O panel, and a silent trainer that
-// leaves the workbench offline.
+// question, a run to a breakpoint, a single step, the I/O panel, breakpoints with conditions
+// and pass counts, the run until return, and a silent trainer that leaves the workbench
+// offline.
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -13,8 +14,9 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QTabWidget>
 #include <QRadioButton>
+#include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -24,12 +26,12 @@
 #include "debugger_views.h"
 #include "dlg_comm_box.h"
 #include "dlg_osc_box.h"
-#include "oscilloscope.h"
-#include "radio_group.h"
 #include "editor_memo.h"
 #include "frm_edit_win.h"
 #include "frm_main_win.h"
 #include "machine.h"
+#include "oscilloscope.h"
+#include "radio_group.h"
 #include "scripted_prompts.h"
 #include "session_program.h"
 #include "trainer_session.h"
@@ -65,8 +67,7 @@ class TTrainerTest : public QObject {
   }
   void Open(const QString& port, bool bridged = false) {
     Write("Corvale.INI", QByteArray("[Config]\r\nCommType=0\r\nAutoCommPort=0\r\nBridgUSB=") +
-                             (bridged ? "1" : "0") + "\r\nCommPort=" + port.toLocal8Bit() +
-                             "\r\n");
+                             (bridged ? "1" : "0") + "\r\nCommPort=" + port.toLocal8Bit() + "\r\n");
     window_ = std::make_unique<TfrmMainWin>(prompts_, dir_.filePath("Corvale.INI").toStdString());
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
@@ -621,23 +622,23 @@ class TTrainerTest : public QObject {
   void consoleOutputAndDirectInputOnTheTrainer() {
     QVERIFY(Online({}));
     editor_ = window_->OpenEditor(Write("c.asm",
-                                       "DATA    SEGMENT\r\n"
-                                       "MSG     DB 'AB', 0DH, 'CD$'\r\n"
-                                       "DATA    ENDS\r\n"
-                                       "CODE    SEGMENT\r\n"
-                                       "        ASSUME CS:CODE, DS:DATA\r\n"
-                                       "START:  MOV AX, DATA\r\n"
-                                       "        MOV DS, AX\r\n"
-                                       "        MOV DX, OFFSET MSG\r\n"
-                                       "        MOV AH, 09H\r\n"
-                                       "        INT 21H\r\n"
-                                       "        MOV DL, 0FFH\r\n"
-                                       "        MOV AH, 06H\r\n"
-                                       "        INT 21H\r\n"
-                                       "        MOV AX, 4C00H\r\n"
-                                       "        INT 21H\r\n"
-                                       "CODE    ENDS\r\n"
-                                       "        END START\r\n"));
+                                        "DATA    SEGMENT\r\n"
+                                        "MSG     DB 'AB', 0DH, 'CD$'\r\n"
+                                        "DATA    ENDS\r\n"
+                                        "CODE    SEGMENT\r\n"
+                                        "        ASSUME CS:CODE, DS:DATA\r\n"
+                                        "START:  MOV AX, DATA\r\n"
+                                        "        MOV DS, AX\r\n"
+                                        "        MOV DX, OFFSET MSG\r\n"
+                                        "        MOV AH, 09H\r\n"
+                                        "        INT 21H\r\n"
+                                        "        MOV DL, 0FFH\r\n"
+                                        "        MOV AH, 06H\r\n"
+                                        "        INT 21H\r\n"
+                                        "        MOV AX, 4C00H\r\n"
+                                        "        INT 21H\r\n"
+                                        "CODE    ENDS\r\n"
+                                        "        END START\r\n"));
     Trigger("apDebug");
     prompts_.answers = {paNo};
     Trigger("arRun");
@@ -655,13 +656,60 @@ class TTrainerTest : public QObject {
     prompts_.answers = {paRetry, paCancel};
     Trigger("arReset");
     QCOMPARE(prompts_.asked.size(), 2);
-    QCOMPARE(prompts_.asked.last().text, QString("通信错误，请检查连接是否正确。\r\n\r\n是否重试？"));
+    QCOMPARE(prompts_.asked.last().text,
+             QString("通信错误，请检查连接是否正确。\r\n\r\n是否重试？"));
     QCOMPARE(prompts_.asked.last().caption, QString("错误"));
     QVERIFY(!window_->IsOnline());
     QVERIFY(!window_->Trainer().Port().IsOpen());
     QCOMPARE(Find<QLabel>("sConnect")->text(), QString("脱机模拟"));
     QVERIFY(window_->Action("asConnect")->isEnabled());
     QCOMPARE(window_->LastAnswer(), int(paCancel));
+  }
+
+  // On the trainer a breakpoint whose condition reads a variable stops on the first hit
+  // where it holds, one with a pass count on that hit, and the run until return comes back
+  // to the caller past the return of a nested call; no stop in between shows.
+  void trainerWeighsBreakpointsAndRunsUntilReturn() {
+    QVERIFY(Online({}));
+    editor_ = window_->OpenEditor(Write("c.asm",
+                                        "DATA SEGMENT\r\nCNT DW 0\r\nDATA ENDS\r\n"
+                                        "CODE SEGMENT\r\n ASSUME CS:CODE, DS:DATA\r\n"
+                                        "START: MOV AX, DATA\r\n MOV DS, AX\r\n MOV CX, 5\r\n"
+                                        "AGAIN: CALL ADDUP\r\n LOOP AGAIN\r\n"      // 9, 10
+                                        " MOV AX, 4C00H\r\n INT 21H\r\n"            // 11, 12
+                                        "ADDUP: INC CNT\r\n CALL INNER\r\n"         // 13, 14
+                                        " ADD BX, CX\r\n RET\r\nINNER: INC DX\r\n"  // 15-17
+                                        " RET\r\nCODE ENDS\r\n END START\r\n"));
+    Trigger("apDebug");
+    editor_->Memo()->setCursorPosition(13, 0);
+    Trigger("arToggleBreakpoint");
+    auto* grid = Find<QTableWidget>("sgBreakpoint");
+    const struct {
+      const char *condition, *pass, *command;
+      int line;
+      uint32_t cx, bx, dx;
+    } cases[] = {
+        {"CNT == 3", "", "arRun", 14, 3, 9, 2},        // CNT is 1 and 2 on the first hits
+        {"", "2", "arRun", 14, 4, 5, 1},               // the second hit
+        {nullptr, nullptr, "arStepOut", 10, 4, 9, 2},  // from there, INNER's RET passed
+    };
+    const int asked = prompts_.asked.size();
+    for (const auto& c : cases) {
+      if (c.condition) {
+        grid->item(0, 5)->setText(c.condition);
+        grid->item(0, 6)->setText(c.pass);
+        Trigger("arReload");
+      }
+      Trigger(c.command);
+      QVERIFY(window_->IsRunning());
+      QTRY_COMPARE_WITH_TIMEOUT(window_->IsRunning(), false, 10000);
+      const TCPUState& cpu = window_->Machine().cpu;
+      QCOMPARE(Line(), c.line);
+      QCOMPARE(cpu.ECX & 0xFFFF, c.cx);
+      QCOMPARE(cpu.EBX & 0xFFFF, c.bx);
+      QCOMPARE(cpu.EDX & 0xFFFF, c.dx);
+    }
+    QCOMPARE(prompts_.asked.size(), asked);
   }
 
   void silentTrainerLeavesTheWorkbenchOffline() {
