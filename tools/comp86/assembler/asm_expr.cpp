@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "dos_names.h"
+#include "wrapping.h"
 
 namespace comp86::asmx {
 
@@ -37,6 +38,9 @@ TExpr Number(int64_t value, bool unknown) {
 
 std::vector<TToken> Tokenize(std::string_view line, std::string* error) {
   std::vector<TToken> out;
+  // Most tokens take two characters or more with their blanks; one allocation serves a
+  // line, also the long ones macros make.
+  out.reserve(line.size() / 2 + 1);
   size_t i = 0;
   bool space = true;
   while (i < line.size()) {
@@ -357,7 +361,7 @@ bool TEvaluator::Add(TExpr& a, const TExpr& b, bool subtract) {
         a.reloc = false;
         a.frame.reset();
         a.targetSegment = 0;
-        a.value -= b.value;
+        a.value = WrappingSub(a.value, b.value);
         a.mem = a.base >= 0 || a.index >= 0;
         a.size = 0;
         a.isLabel = false;
@@ -371,7 +375,7 @@ bool TEvaluator::Add(TExpr& a, const TExpr& b, bool subtract) {
       }
       return Fail("Operands must be in the same segment, or one must be a constant", false);
     }
-    a.value -= b.value;
+    a.value = WrappingSub(a.value, b.value);
   } else {
     if (b.reloc) {
       if (a.reloc) return Fail("Cannot add two relocatable values", false);
@@ -381,7 +385,7 @@ bool TEvaluator::Add(TExpr& a, const TExpr& b, bool subtract) {
       a.frame = b.frame;
       a.segmentOf = b.segmentOf;
     }
-    a.value += b.value;
+    a.value = WrappingAdd(a.value, b.value);
   }
   a.mem |= b.mem;
   if (a.segOverride < 0) a.segOverride = b.segOverride;
@@ -444,9 +448,11 @@ bool TEvaluator::Multiplicative(TExpr& e) {
       continue;
     }
     if (!RequireConstant(e, r, "arithmetic")) return false;
+    // Constants are 64-bit and wrap around, as the DOS assemblers' narrower ones wrap at
+    // their width; only a division can fail.
     int64_t a = e.value, b = r.value;
     switch (op) {
-      case 0: a *= b; break;
+      case 0: a = WrappingMul(a, b); break;
       case 1:
       case 2:
         if (b == 0) {
@@ -454,7 +460,15 @@ bool TEvaluator::Multiplicative(TExpr& e) {
             a = 0;
             break;
           }
-          return Fail("Division by zero", false);
+          return Fail(op == 1 ? "Division by zero" : "Division by zero in MOD", false);
+        }
+        if (a == INT64_MIN && b == -1) {
+          // The one quotient that does not fit; its remainder is 0.
+          if (op == 2 || e.unknown || r.unknown) {
+            a = 0;
+            break;
+          }
+          return Fail("Value out of range: the quotient does not fit in 64 bits", false);
         }
         a = op == 1 ? a / b : a % b;
         break;
@@ -481,7 +495,7 @@ bool TEvaluator::Unary(TExpr& e) {
     if (!Unary(e)) return false;
     if (neg) {
       if (!RequireConstant(e, "-")) return false;
-      e.value = -e.value;
+      e.value = WrappingNeg(e.value);
       e.isString = false;
     }
     return true;

@@ -579,9 +579,9 @@ TAssembly TAsm::Run() {
     BeginPass();
     reader_->Restart();
     TSourceLine line;
-    while (reader_->Next(line)) ProcessLine(line);
+    while (!stoppedAt_ && reader_->Next(line)) ProcessLine(line);
     srcLine_ = nullptr;
-    if (!ended_) {
+    if (!ended_ && !stoppedAt_) {
       if (!out_.lines.empty()) {
         curLine_ = out_.lines.size() - 1;
         TSourceLine last;
@@ -599,6 +599,7 @@ TAssembly TAsm::Run() {
     }
     for (TMessage& m : pendingReader_) Keep(std::move(m), SIZE_MAX);
     pendingReader_.clear();
+    if (stoppedAt_) break;  // too many errors: this pass is the last
     if (pass_ >= 2 && !changed_) {
       converged = true;
       break;
@@ -610,11 +611,14 @@ TAssembly TAsm::Run() {
         for (int i : circle) syms_[i].circular = true;
   }
   out_.passes = pass_;
-  const std::vector<std::vector<int>> circles = CircularEquates();
+  // A pass stopped by errors has not seen every definition: what it did not reach is not
+  // checked.
+  const std::vector<std::vector<int>> circles =
+      stoppedAt_ ? std::vector<std::vector<int>>{} : CircularEquates();
   for (const std::vector<int>& circle : circles) ReportCircle(circle);
   const bool circular = !circles.empty();
   // Publics are checked once the final pass has seen every definition.
-  for (const TPublicReq& pr : publics_) {
+  for (const TPublicReq& pr : stoppedAt_ ? std::vector<TPublicReq>{} : publics_) {
     TSym* s = Find(pr.key);
     curLine_ = pr.line;
     TSourceLine where;

@@ -359,6 +359,8 @@ class TAsm final : public IExprContext, public IAssemblyHost {
   const TSourceLine* srcLine_ = nullptr;
   std::vector<TMessage> pendingReader_;
   std::optional<TMessage> firstOmitted_;
+  // The first error past the listed ones in a reporting pass: the pass stops there.
+  std::optional<TMessage> stoppedAt_;
   size_t omittedLine_ = SIZE_MAX;  // the listed line whose messages omittedTexts_ holds
   std::vector<std::string> omittedTexts_;
   bool anyText_ = false;

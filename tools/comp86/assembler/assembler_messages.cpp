@@ -35,7 +35,9 @@ void TAsm::Message(bool warning, int code, const std::string& tasm, const std::s
 }
 
 // Every message of a pass ends here: the first kMaxListedMessages are kept (and listed after
-// the listed line `line`, unless SIZE_MAX), the others only counted.
+// the listed line `line`, unless SIZE_MAX), the others only counted. The first error past
+// them stops a pass that reports (the second and later; the first pass must see every
+// definition): what follows would not be listed, and a flood of errors only costs time.
 void TAsm::Keep(TMessage m, size_t line) {
   if (m.file.empty()) {  // every message names a file, or the workbench would not show it
     m.file = opt_.sourcePath;
@@ -43,6 +45,7 @@ void TAsm::Keep(TMessage m, size_t line) {
   }
   if (out_.messages.size() >= kMaxListedMessages) {
     ++(m.warning ? out_.omittedWarnings : out_.omittedErrors);
+    if (!m.warning && pass_ >= 2 && !stoppedAt_) stoppedAt_ = m;
     if (!firstOmitted_) firstOmitted_ = std::move(m);
     return;
   }
@@ -66,7 +69,15 @@ void TAsm::NoteOmitted() {
   m.warning = errors == 0;
   m.file = firstOmitted_->file;
   m.line = firstOmitted_->line;
-  // The assembly goes on to the end (the totals count everything); only the listing stops.
+  if (stoppedAt_) {
+    // The totals count what came up to the line where the assembly stopped.
+    text = "Too many errors: the assembly stops at this line";
+    if (warnings > 0) text += " (" + std::to_string(warnings) + " more warnings not listed)";
+    m.file = stoppedAt_->file;
+    m.line = stoppedAt_->line;
+  }
+  // Without a stop the assembly goes on to the end (the totals count everything); only the
+  // listing stops.
   m.text = MessageText(m.warning, 1012, text, text);
   out_.omitted = std::move(m);
 }

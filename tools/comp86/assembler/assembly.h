@@ -97,8 +97,10 @@ struct TAssembly {
   std::vector<TListedLine> lines;
   std::vector<TMessage> messages;  // at most kMaxListedMessages
   // The messages past kMaxListedMessages: their number, and the one message that stands for
-  // them, at the line of the first one ("Too many errors: 8061 more not listed"). The
-  // listings and the console give it after the others; errors() and warnings() count them.
+  // them, at the line of the first one ("Too many warnings: 25 more not listed"); the first
+  // error past them stops the assembly, and the message is at its line instead ("Too many
+  // errors: the assembly stops at this line"). The listings and the console give it after
+  // the others; errors() and warnings() count them.
   int omittedErrors = 0;
   int omittedWarnings = 0;
   std::optional<TMessage> omitted;

@@ -19,7 +19,8 @@
 //       "+" on lines of expansions.
 // Both: a message's path is the main source as given on the command line, or the full path
 //       of an INCLUDE file; past kMaxListedMessages messages one more message line says how
-//       many were left out (TAssembly::omitted), in the listing and on the console.
+//       many were left out, or where too many errors stopped the assembly
+//       (TAssembly::omitted), in the listing and on the console.
 #pragma once
 
 #include <string>

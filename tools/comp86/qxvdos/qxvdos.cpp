@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <system_error>
 
@@ -77,6 +78,34 @@ std::string_view CommandWord(std::string_view line) {
     }
   }
   return word;
+}
+
+// "ECHO text > FILE" and ">> FILE": takes the redirections (outside quotes) out of the
+// text, as the command processor does, leaving what ECHO prints with its blanks; the last
+// one counts. Returns what is wrong, or an empty string.
+std::string TakeEchoRedirection(std::string& text, std::string& file, bool& append) {
+  std::string kept;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '"') {
+      const size_t close = text.find('"', i + 1);
+      const size_t end = close == std::string::npos ? text.size() : close + 1;
+      kept.append(text, i, end - i);
+      i = end - 1;
+    } else if (text[i] != '>') {
+      kept.push_back(text[i]);
+    } else {
+      append = i + 1 < text.size() && text[i + 1] == '>';
+      i += append ? 2 : 1;
+      while (i < text.size() && IsBlank(text[i])) ++i;
+      file.clear();
+      for (; i < text.size() && !IsBlank(text[i]) && text[i] != '>' && text[i] != '<'; ++i)
+        if (text[i] != '"') file.push_back(text[i]);
+      if (file.empty()) return "Missing file name after redirection";
+      --i;
+    }
+  }
+  text = std::move(kept);
+  return {};
 }
 
 }  // namespace
@@ -208,14 +237,7 @@ bool TScriptRunner::Execute(std::string_view rawLine) {
   if (line.size() == 2 && line[1] == ':' && std::isalpha(static_cast<unsigned char>(line[0])))
     return true;  // a drive change: host paths have no drives
   if (command == "ECHO") {
-    const std::string_view after = line.substr(word.size());
-    if (!after.empty() && after.front() == '.') {
-      Message(after.substr(1));
-    } else if (rest.empty()) {
-      Message("ECHO is off");
-    } else if (!EqualNoCase(rest, "OFF") && !EqualNoCase(rest, "ON")) {
-      Message(after.substr(1));
-    }
+    Echo(line.substr(word.size()));
     return true;
   }
   if (command == "CLS") {
@@ -255,6 +277,37 @@ bool TScriptRunner::Execute(std::string_view rawLine) {
   }
   RunProgram(line);
   return true;
+}
+
+// ECHO's text as written after the command word, its separator included.
+void TScriptRunner::Echo(std::string_view afterWord) {
+  std::string text(afterWord), file;
+  bool append = false;
+  if (const std::string error = TakeEchoRedirection(text, file, append); !error.empty()) {
+    Message(error);
+    return;
+  }
+  const std::string_view after = text, rest = Trim(after);
+  std::optional<std::string_view> shown;
+  if (!after.empty() && after.front() == '.') shown = after.substr(1);
+  else if (rest.empty()) shown = "ECHO is off";
+  else if (!EqualNoCase(rest, "OFF") && !EqualNoCase(rest, "ON")) shown = after.substr(1);
+  if (file.empty()) {
+    if (shown) Message(*shown);
+    return;
+  }
+  // A redirected ECHO makes (or extends) the file even when it prints nothing; its lines
+  // end the DOS way.
+  std::FILE* f = std::fopen(file.c_str(), append ? "ab" : "wb");
+  if (!f) {
+    Message("File creation error");
+    return;
+  }
+  if (shown) {
+    std::fwrite(shown->data(), 1, shown->size(), f);
+    std::fputs("\r\n", f);
+  }
+  if (std::fclose(f) != 0) Message("File creation error");
 }
 
 void TScriptRunner::ChangeDirectory(std::string_view argument) {

@@ -54,6 +54,7 @@ class TScriptRunner {
 
  private:
   void Message(std::string_view text);
+  void Echo(std::string_view afterWord);
   void ChangeDirectory(std::string_view argument);
   void Rename(std::string_view arguments);
   void RunProgram(std::string_view line);

@@ -131,7 +131,7 @@ void TSourceReader::TImpl::CallMacro(const TMacro& m, std::string_view args, std
   f.values.back().resize(m.params.size());
   f.iterations = 1;
   f.prefix = std::move(prefix);
-  PushExpansion(std::move(f));
+  PushExpansion(std::move(f), cur.line);
 }
 
 void TSourceReader::TImpl::RepeatBlock(const TKeyword& kw, const TStatement& st) {
@@ -195,7 +195,7 @@ void TSourceReader::TImpl::RepeatBlock(const TKeyword& kw, const TStatement& st)
   if (f.iterations == 0) return;
   // Lines of a repeat block carry the line of its ENDM.
   cur = closing;
-  PushExpansion(std::move(f));
+  PushExpansion(std::move(f), opening.line);
 }
 
 // The argument text of a macro call starting at `from`, without its comment.

@@ -351,11 +351,11 @@ bool TSourceReader::TImpl::Fetch(TFrame& f, bool nextIteration, std::string& tex
     if (!f.started) {
       if (f.iteration >= f.iterations) {
         if (!f.whileCondition.empty()) {
-          TSourceLine where;
-          where.file = f.file;
-          where.line = f.line;
-          Error(where, "WHILE repeats more than " + std::to_string(kMaxRepeatCount) +
-                           " times; it is stopped");
+          // A WHILE that does not end is a runaway: the expansions it runs in stop with it,
+          // so a REPT around it does not start it again and again.
+          Error(StartOfExpansion(), "WHILE repeats more than " + std::to_string(kMaxRepeatCount) +
+                                        " times; it is stopped");
+          UnwindExpansions();
         }
         return false;
       }
@@ -409,9 +409,10 @@ void TSourceReader::TImpl::LinesOverflow(bool expansions) {
   if (expansions ? expansionsStopped : includesStopped) return;
   if (expansions) {
     expansionsStopped = true;
-    Error(cur, "Macros and repeat blocks generate too much text (more than " +
-                   std::to_string(limits.maxExpandedLines) + " lines or " +
-                   std::to_string(kMaxExpandedBytes >> 20) + " MB); the expansion is stopped");
+    Error(StartOfExpansion(), "Macros and repeat blocks generate too much text (more than " +
+                                  std::to_string(limits.maxExpandedLines) + " lines or " +
+                                  std::to_string(kMaxExpandedBytes >> 20) +
+                                  " MB in one pass); the expansion is stopped");
     UnwindExpansions();
   } else {
     includesStopped = true;
@@ -462,11 +463,26 @@ void TSourceReader::TImpl::PopFrame() {
   frames.pop_back();
 }
 
-bool TSourceReader::TImpl::PushExpansion(TFrame&& f) {
+// Where the expansions under way began: the line of the outermost call or block (the line
+// the programmer wrote in the file), or the current line outside expansions.
+TSourceLine TSourceReader::TImpl::StartOfExpansion() const {
+  const TFrame* start = nullptr;
+  for (size_t k = frames.size(); !start && k-- > 0 && !frames[k].isFile;)
+    if (k == 0 || frames[k - 1].isFile) start = &frames[k];
+  if (!start) return cur;
+  TSourceLine where;
+  where.file = start->file;
+  where.line = start->startLine;
+  where.includeLevel = start->includeLevel;
+  return where;
+}
+
+bool TSourceReader::TImpl::PushExpansion(TFrame&& f, int startLine) {
   const TFrame& top = frames.back();
   f.isFile = false;
   f.file = cur.file;
   f.line = cur.line;
+  f.startLine = startLine;
   f.includeLevel = top.includeLevel;
   f.macroDepth = top.macroDepth + 1;
   f.condBase = conds.size();

@@ -27,8 +27,10 @@
 //   once per line with a hint naming the ASCII character meant (common/full_width.h), and
 //   the line is read with that character instead; in quoted strings and comments they stay.
 // - Expanded lines are cut at 16384 characters, and a pass generates at most
-//   maxExpandedLines lines and 64 MB of text; after that expansions are dropped with one
-//   message.
+//   maxExpandedLines lines (200,000: a REPT 65535 of three lines fits) and 4 MB of text;
+//   after that the expansion is dropped with one message, charged to the line that started
+//   it (the outermost REPT, WHILE, IRP or macro call), and later ones are not expanded.
+//   Lines of INCLUDE files count against the same number on their own.
 #pragma once
 
 #include <cstdint>
@@ -68,8 +70,8 @@ class IAssemblyHost {
 struct TReaderLimits {
   size_t maxSourceBytes = 4u << 20;  // per file; larger files are refused
   int maxIncludeDepth = 16;
-  int maxMacroDepth = 64;               // nested expansions (recursive macros end here)
-  uint64_t maxExpandedLines = 2000000;  // all expansions of one pass together
+  int maxMacroDepth = 64;              // nested expansions (recursive macros end here)
+  uint64_t maxExpandedLines = 200000;  // all expansions of one pass together
 };
 
 class TSourceReader {

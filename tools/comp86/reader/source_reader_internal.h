@@ -33,8 +33,8 @@ struct TFileText {
 // An expanded line longer than this is certainly runaway substitution; it is cut.
 constexpr size_t kMaxExpandedLine = 16384;
 // Generated text per pass, on top of the line count: long lines repeated many times would
-// otherwise keep the front end busy for minutes.
-constexpr uint64_t kMaxExpandedBytes = 64u << 20;
+// otherwise keep the front end busy for minutes and its listing lines would fill memory.
+constexpr uint64_t kMaxExpandedBytes = 4u << 20;
 
 // A macro or repeat block body. LOCAL lines (of this body, not of macros defined inside it)
 // are found once, when the body is read, so an expansion cut short by EXITM costs only the
@@ -89,6 +89,7 @@ struct TFrame {
   // An expansion: the body repeated `iterations` times; for macros, IRP and IRPC each
   // iteration has its own values for `params`.
   int line = 0;
+  int startLine = 0;  // the line of the call or of REPT/WHILE/IRP itself
   std::shared_ptr<const TBody> body;
   std::vector<std::string> params;
   std::vector<std::vector<std::string>> values;
@@ -183,7 +184,8 @@ struct TSourceReader::TImpl {
   void DropConditionals(const TFrame& f);
   void UnwindExpansions();
   void PopFrame();
-  bool PushExpansion(TFrame&& f);
+  bool PushExpansion(TFrame&& f, int startLine);
+  TSourceLine StartOfExpansion() const;
   void Restart();
   TSourceLine LabelLine(const TStatement& st);
   bool Next(TSourceLine& out);

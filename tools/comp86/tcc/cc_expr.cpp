@@ -5,6 +5,7 @@
 
 #include "cc_internal.h"
 #include "lexer.h"
+#include "wrapping.h"
 
 namespace comp86::cc::detail {
 
@@ -165,7 +166,7 @@ TExpr* TCompiler::Fold(TExpr* e) {
     case TOp::Compl:
     case TOp::LNot:
       if (!isConst(e->a)) return e;
-      return Const(e->op == TOp::Neg     ? -e->a->value
+      return Const(e->op == TOp::Neg     ? WrappingNeg(e->a->value)
                    : e->op == TOp::Compl ? ~e->a->value
                                          : int64_t(e->a->value == 0),
                    e->type, e->file, e->line);
@@ -177,11 +178,14 @@ TExpr* TCompiler::Fold(TExpr* e) {
   }
   if (e->op < TOp::Add || e->op > TOp::LOr || !isConst(e->a) || !isConst(e->b)) return e;
   if (!IsScalar(e->a->type) || !IsScalar(e->b->type)) return e;
+  // The operands hold values of the operation's type (32 bits at most), but the product
+  // of two unsigned longs does not fit in 64 signed bits: the arithmetic wraps, and Const
+  // cuts the result to the type's width.
   int64_t a = e->a->value, b = e->b->value, v = 0;
   switch (e->op) {
-    case TOp::Add: v = a + b; break;
-    case TOp::Sub: v = a - b; break;
-    case TOp::Mul: v = a * b; break;
+    case TOp::Add: v = WrappingAdd(a, b); break;
+    case TOp::Sub: v = WrappingSub(a, b); break;
+    case TOp::Mul: v = WrappingMul(a, b); break;
     case TOp::Div:
     case TOp::Mod:
       if (b == 0) {

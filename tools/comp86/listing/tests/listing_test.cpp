@@ -379,8 +379,8 @@ TEST(Listings, IncludeFileMessagesCarryTheirFullPathAndLine) {
   fs::remove_all(d);
 }
 
-// Past the listed messages one more line, in the same layout, says how many were left out;
-// the totals count them all.
+// The first error past the listed messages stops the assembly: one more line, in the same
+// layout, says so at its line; the totals count what came up to there.
 TEST(Listings, MessagesPastTheLimitAreCounted) {
   std::string source = "C SEGMENT\nASSUME CS:C\n";
   for (int i = 0; i < 150; ++i) source += "MOV AX,NOPE\n";
@@ -389,8 +389,8 @@ TEST(Listings, MessagesPastTheLimitAreCounted) {
     TDialect dialect;
     const char* last;  // the workbench's last message
   } cases[] = {
-      {TDialect::Tasm, "Too many errors: 55 more not listed"},
-      {TDialect::Masm, "error A1012: Too many errors: 55 more not listed"},
+      {TDialect::Tasm, "Too many errors: the assembly stops at this line"},
+      {TDialect::Masm, "error A1012: Too many errors: the assembly stops at this line"},
   };
   for (const auto& c : cases) {
     std::string dir;
@@ -400,16 +400,15 @@ TEST(Listings, MessagesPastTheLimitAreCounted) {
     ASSERT_EQ(read.size(), 96u);
     EXPECT_EQ(read[94].line, 97);
     EXPECT_EQ(read[95], (TRead{dir + "/main.asm", 98, c.last}));
-    EXPECT_EQ(a.errors(), 150);
+    EXPECT_EQ(a.errors(), 96);
     if (c.dialect == TDialect::Masm) {
-      EXPECT_NE(std::find(lines.begin(), lines.end(), "    150 Severe  Errors"), lines.end());
+      EXPECT_NE(std::find(lines.begin(), lines.end(), "     96 Severe  Errors"), lines.end());
     } else {
       // Listed after the lines as well, once.
       EXPECT_EQ(
           std::count(lines.begin(), lines.end(), "**Error** " + dir + "/main.asm(98) " + c.last),
           2);
-      // The totals count them all.
-      EXPECT_EQ(lines[lines.size() - 2], "Error messages:    150");
+      EXPECT_EQ(lines[lines.size() - 2], "Error messages:    96");
       EXPECT_EQ(lines.back(), "Warning messages:  None");
     }
   }

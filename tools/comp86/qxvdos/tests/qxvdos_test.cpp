@@ -165,6 +165,36 @@ TEST_F(ScriptTest, BuiltInCommands) {
   EXPECT_EQ(ReadText(dir_ / "work" / "here.txt"), "inside\n");
 }
 
+// ECHO writes into a file with "> FILE" (made anew) and ">> FILE" (extended) instead of
+// printing; the text keeps its blanks, lines end the DOS way, and quotes keep a '>'.
+TEST_F(ScriptTest, EchoIntoAFile) {
+  const struct {
+    const char* script;
+    const char* file;
+    const char* contents;  // nullptr: no such file
+    const char* printed;
+  } cases[] = {
+      {"ECHO hello > OUT.TXT\r\n", "OUT.TXT", "hello \r\n", ""},
+      {"ECHO one>OUT.TXT\r\nECHO two >>OUT.TXT\r\nECHO.>>OUT.TXT\r\n", "OUT.TXT",
+       "one\r\ntwo \r\n\r\n", ""},
+      {"ECHO old > OUT.TXT\r\nECHO new > OUT.TXT\r\n", "OUT.TXT", "new \r\n", ""},
+      {"ECHO > OUT.TXT a b\r\n", "OUT.TXT", " a b\r\n", ""},
+      {"ECHO > OUT.TXT\r\n", "OUT.TXT", "ECHO is off\r\n", ""},
+      {"ECHO OFF > OUT.TXT\r\n", "OUT.TXT", "", ""},
+      {"ECHO \"a > b\"\r\n", "b", nullptr, "\"a > b\"\n"},
+      {"ECHO text >\r\n", "text", nullptr, "Missing file name after redirection\n"},
+      {"ECHO text > NOFOLDER/OUT.TXT\r\n", "NOFOLDER/OUT.TXT", nullptr, "File creation error\n"},
+  };
+  for (const auto& c : cases) {
+    fs::remove(dir_ / c.file);
+    std::rewind(out_);
+    ASSERT_EQ(ftruncate(fileno(out_), 0), 0);
+    EXPECT_EQ(Run(c.script), c.printed) << c.script;
+    EXPECT_EQ(fs::exists(dir_ / c.file), c.contents != nullptr) << c.script;
+    if (c.contents) EXPECT_EQ(ReadText(dir_ / c.file), c.contents) << c.script;
+  }
+}
+
 TEST_F(ScriptTest, RenameKeepsTheFolderOfTheOldName) {
   fs::create_directory(dir_ / "sub");
   WriteText(dir_ / "sub" / "a.asm", "x");

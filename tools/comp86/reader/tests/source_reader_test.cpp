@@ -271,7 +271,7 @@ TEST_F(SourceReaderTest, WhileSeesWhatEarlierIterationsDefined) {
   }
   EXPECT_EQ(texts, (Lines{"  dec", "  dec", "  dec", " a"}));
   ASSERT_EQ(host_.errors.size(), 1u);
-  EXPECT_TRUE(host_.HasError(5, "more than 65535"));
+  EXPECT_TRUE(host_.HasError(4, "more than 65535"));  // at the WHILE line
 }
 
 TEST_F(SourceReaderTest, ConditionalsNest) {

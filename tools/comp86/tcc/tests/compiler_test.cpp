@@ -414,7 +414,8 @@ TEST(CompilerMessages, ErrorsOnTheirLines) {
        "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"
        "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"
        "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa;\n}\n",
-       "Error T.C 3: Identifier too long: 'aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa...' has 201 characters, at most "
+       "Error T.C 3: Identifier too long: 'aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa...' has 201 "
+       "characters, at most "
        "200 are allowed"},
       {"int main() {\n  int a;\n  asm jmp $+2\n  a = 1 $ 2;\n}\n",
        "Error T.C 4: Illegal character '$' (0x24)"},
@@ -437,6 +438,57 @@ TEST(CompilerMessages, ErrorsOnTheirLines) {
     EXPECT_FALSE(b.result.ok) << c.source;
     std::string first = b.messages.substr(0, b.messages.find('\n'));
     EXPECT_EQ(first, c.expected) << c.source;
+  }
+}
+
+// Constant expressions fold at the width of their type (16-bit int, 32-bit long) and wrap
+// around; a constant division by zero is an error at its line.
+TEST(CompilerMessages, ConstantsWrapAtTheirTypeOrAreRefused) {
+  const struct {
+    const char* type;
+    const char* expr;
+    uint32_t bits;      // the initial value's bytes, little-endian
+    const char* error;  // or the message
+  } cases[] = {
+      {"int", "32767 + 1", 0x8000, nullptr},
+      {"int", "-32767 - 2", 0x7FFF, nullptr},
+      {"int", "256 * 256 + 300 * 300", 0x5F90, nullptr},  // 90000 - 65536
+      {"int", "-(-32767 - 1)", 0x8000, nullptr},
+      {"int", "(-32767 - 1) / -1 + (-32767 - 1) % -1", 0x8000, nullptr},
+      {"int", "(1 << 15) + (1 << 16) + (1 << -1)", 0x8000, nullptr},
+      {"int", "(-1 >> 20) + (-16 >> 2)", 0xFFFB, nullptr},
+      {"unsigned", "65535u + 1 + ~0u", 0xFFFF, nullptr},
+      {"unsigned long", "0xFFFFFFFFUL * 0xFFFFFFFFUL", 1, nullptr},
+      {"unsigned long", "0UL - 1", 0xFFFFFFFF, nullptr},
+      {"long", "2147483647L + 1", 0x80000000, nullptr},
+      {"long", "(-2147483647L - 1) / -1", 0x80000000, nullptr},
+      {"long", "-(-2147483647L - 1) * 3", 0x80000000, nullptr},
+      {"int", "(int)70000L + (char)300", 0x119C, nullptr},  // 4464 + 44
+      {"unsigned char", "(unsigned char)-1", 0xFF, nullptr},
+      {"int", "1 / 0", 0, "Error T.C 2: Division by zero"},
+      {"long", "5L % (2L - 2)", 0, "Error T.C 2: Division by zero"},
+  };
+  for (const auto& c : cases) {
+    const std::string source =
+        std::string("int pad;\n") + c.type + " v = " + c.expr + ";\nint main() { return 0; }\n";
+    TBuild b = Build(source);
+    if (c.error) {
+      EXPECT_EQ(b.messages.substr(0, b.messages.find('\n')), c.error) << c.expr;
+      continue;
+    }
+    ASSERT_TRUE(b.result.ok) << c.expr << "\n" << b.messages;
+    const omf::TModule& m = b.result.module;
+    const auto v = std::find_if(m.publics.begin(), m.publics.end(),
+                                [](const omf::TPublic& p) { return p.name == "_v"; });
+    ASSERT_NE(v, m.publics.end()) << c.expr;
+    const std::vector<uint8_t>& data = m.segments[v->segment - 1].data;
+    const size_t size = std::string(c.type).find("long") != std::string::npos   ? 4
+                        : std::string(c.type).find("char") != std::string::npos ? 1
+                                                                                : 2;
+    ASSERT_LE(v->offset + size, data.size()) << c.expr;
+    uint32_t bits = 0;
+    for (size_t i = size; i-- > 0;) bits = bits << 8 | data[v->offset + i];
+    EXPECT_EQ(bits, c.bits) << c.expr;
   }
 }
 
