@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -470,22 +469,18 @@ TEST_F(SourceReaderTest, HandledLinesCanBeListed) {
                    "10 A  nop", "11 L COMMENT *", "12 L *", "13 A y"}));
 }
 
-TEST_F(SourceReaderTest, LargeFileIsFast) {
+// Its speed is measured by corvale-toolchain-bench (a 20,000-line assemble and link).
+TEST_F(SourceReaderTest, LargeFileGivesEveryLineOnEveryPass) {
   std::string src = "m MACRO a\n  mov ax, a\nENDM\n";
   for (int i = 0; i < 20000; ++i) src += (i % 10 ? "  mov ax, bx ; copy\n" : "  m 5\n");
   TSourceReader reader(Write("big.asm", src), {}, host_);
   size_t count = 0;
-  const auto start = std::chrono::steady_clock::now();
   for (int pass = 0; pass < 3; ++pass) {
     reader.Restart();
     TSourceLine l;
     while (reader.Next(l)) ++count;
   }
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now() - start)
-                      .count();
   EXPECT_EQ(count, 3u * 20000u);
-  EXPECT_LT(ms, 300);
 }
 
 TEST_F(SourceReaderTest, RandomBytesNeitherCrashNorHang) {
