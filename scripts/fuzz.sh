@@ -8,7 +8,9 @@
 set -uo pipefail
 
 SECONDS_EACH="${1:-60}"
-cd "$(dirname "$0")/.."
+script="${BASH_SOURCE[0]}"
+[[ "$script" == */* ]] || script="./$script"
+cd "${script%/*}/.." || exit 1
 ROOT="$PWD"
 CLANGXX="${CLANGXX:-$(command -v clang++ || true)}"
 if [[ -z "$CLANGXX" ]]; then
