@@ -57,6 +57,9 @@ template <class... F>
 struct TOverload : F... {
   using F::operator()...;
 };
+// Spelled out for compilers without deduction for aggregates (clang before 17).
+template <class... F>
+TOverload(F...) -> TOverload<F...>;
 
 template <class S, size_t N>
 S ReadKeys(const TIniFile& ini, const std::array<TKey<S>, N>& keys) {
