@@ -78,7 +78,7 @@ constexpr std::array kCommands = std::to_array<TCommandSpec>({
     {"awMinimizeAll", "全部最小化(&M)", "最小化所有窗口", "", "minimize", false, None},
     {"awArrange", "排列图标(&A)", "排列最小化的窗口", "", "arrange", false, None},
     // Help
-    {"ahHelp", "查看帮助(&H)...", "打开帮助文件", "F1", "help", false, None},
+    {"ahHelp", "查看帮助(&H)...", "打开帮助文件", "F1", "help", true, None},
     {"ahAbout", "关于Corvale(&A)...", "显示版本信息", "", "about", true, None},
     // Hidden: shortcut only
     {"aRefreshIcon", "", "", "Ctrl+Alt+F12", "", true, None},

@@ -31,6 +31,7 @@
 #include "frm_main_win.h"
 #include "machine.h"
 #include "messages.h"
+#include "program_folders.h"
 #include "prompts.h"
 #include "qt_text.h"
 #include "register_rows.h"
@@ -292,9 +293,7 @@ void TfrmMainWin::AppendMessages(const QStringList& lines) {
   lbMessage_->repaint();
 }
 
-std::string TfrmMainWin::ProgramDirectory() const {
-  return QCoreApplication::applicationDirPath().toStdString() + "/";
-}
+std::string TfrmMainWin::ProgramDirectory() const { return BuildProgramDirectory(); }
 
 // ---- compile commands -----------------------------------------------------------------
 

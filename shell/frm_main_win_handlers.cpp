@@ -23,6 +23,7 @@
 #include "editor_memo.h"
 #include "frm_edit_win.h"
 #include "frm_main_win.h"
+#include "help_window.h"
 #include "machine.h"
 #include "prompts.h"
 #include "qt_text.h"
@@ -67,6 +68,7 @@ void TfrmMainWin::ConnectHandlers() {
   connect(Action("afExit"), &QAction::triggered, this, &QWidget::close);
   connect(Action("asOptions"), &QAction::triggered, this, &TfrmMainWin::asOptionsExecute);
   connect(Action("ahAbout"), &QAction::triggered, this, &TfrmMainWin::ahAboutExecute);
+  InstallManual(Action("ahHelp"));
   connect(Action("awCascade"), &QAction::triggered, mdiArea_, &QMdiArea::cascadeSubWindows);
   connect(Action("awHorizontal"), &QAction::triggered, this, [this] { TileEditors(false); });
   connect(Action("awVertical"), &QAction::triggered, this, [this] { TileEditors(true); });

@@ -85,6 +85,8 @@ void WriteKeys(TIniFile& ini, const S& s, const std::array<TKey<S>, N>& keys) {
                k.field);
 }
 
+}  // namespace
+
 // Creating and removing a file is the one test of "takes new files" that holds on every
 // platform and file system (permission bits, ACLs, read-only mounts).
 bool FolderTakesNewFiles(const std::filesystem::path& folder) {
@@ -100,8 +102,6 @@ bool FolderTakesNewFiles(const std::filesystem::path& folder) {
   std::filesystem::remove(probe, ec);
   return true;
 }
-
-}  // namespace
 
 TCreationSettings ReadCreationSettings(const TIniFile& ini) { return ReadKeys(ini, kCreationKeys); }
 

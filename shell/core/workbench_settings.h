@@ -70,6 +70,9 @@ void WriteCloseSettings(TIniFile& ini, const TCloseSettings& s);
 // Positions past the last key that is read back are not written.
 void WriteFileList(TIniFile& ini, const std::vector<std::string>& captionsFrontFirst);
 
+// Whether a file can be created in the folder (false for a folder that does not exist).
+bool FolderTakesNewFiles(const std::filesystem::path& folder);
+
 // The executable's path with the extension ".INI".
 std::filesystem::path SettingsPathFor(const std::filesystem::path& executable);
 // Beside the executable when its folder takes new files, else in userConfigDir (created

@@ -74,7 +74,7 @@ awHorizontal|水平平铺(&H)|水平排列窗口||disabled
 awVertical|垂直平铺(&V)|垂直排列窗口||disabled
 awMinimizeAll|全部最小化(&M)|最小化所有窗口||disabled
 awArrange|排列图标(&A)|排列最小化的窗口||disabled
-ahHelp|查看帮助(&H)...|打开帮助文件|F1|disabled
+ahHelp|查看帮助(&H)...|打开帮助文件|F1|enabled
 ahAbout|关于Corvale(&A)...|显示版本信息||enabled
 aRefreshIcon|||Ctrl+Alt+F12|enabled)";
 

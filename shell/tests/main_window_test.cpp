@@ -170,14 +170,6 @@ class TMainWindowTest : public QObject {
     }
   }
 
-  void helpKeyDoesNothing() {
-    Open();
-    QSignalSpy help(window_->Action("ahHelp"), &QAction::triggered);
-    QTest::keyClick(window_.get(), Qt::Key_F1);
-    QCOMPARE(help.count(), 0);
-    QVERIFY(!window_->Action("ahHelp")->isEnabled());
-  }
-
   void editCommandsFollowTheFocusedField() {
     Open();
     auto* field = Find<QLineEdit>("edtIOAddr");
