@@ -14,7 +14,8 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName("Corvale");
 
   TSingleInstance instance;
-  if (instance.HandOffToRunning()) return 0;
+  const QStringList files = TSingleInstance::FileArguments(QApplication::arguments());
+  if (instance.HandOffToRunning(1000, files)) return 0;
   instance.Listen();
 
   const std::filesystem::path exe = QApplication::applicationFilePath().toStdString();
@@ -26,6 +27,11 @@ int main(int argc, char* argv[]) {
   TfrmMainWin window(prompts, ChooseSettingsPath(exe, userDir));
   QObject::connect(&instance, &TSingleInstance::ActivationRequested, &window,
                    &TfrmMainWin::ActivateExisting);
+  QObject::connect(&instance, &TSingleInstance::FilesRequested, &window,
+                   [&window](const QStringList& paths) {
+                     for (const QString& path : paths) window.afOpenAccept(path);
+                   });
   window.show();
+  for (const QString& path : files) window.afOpenAccept(path);
   return app.exec();
 }

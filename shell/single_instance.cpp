@@ -1,6 +1,7 @@
 #include "single_instance.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 
@@ -15,11 +16,21 @@ QString TSingleInstance::DefaultName() {
   return QString::fromLatin1(kWindowClassName) + '-' + user;
 }
 
-bool TSingleInstance::HandOffToRunning(int timeoutMs) {
+QStringList TSingleInstance::FileArguments(const QStringList& arguments) {
+  QStringList files;
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    if (!arguments[i].isEmpty()) files << QFileInfo(arguments[i]).absoluteFilePath();
+  }
+  return files;
+}
+
+bool TSingleInstance::HandOffToRunning(int timeoutMs, const QStringList& files) {
   QLocalSocket socket;
   socket.connectToServer(name_);
   if (!socket.waitForConnected(timeoutMs)) return false;
-  socket.write(kActivateMessage);
+  QByteArray message(kActivateMessage);
+  for (const QString& file : files) message += '\n' + file.toUtf8();
+  socket.write(message);
   socket.flush();
   socket.waitForBytesWritten(timeoutMs);
   socket.disconnectFromServer();
@@ -40,11 +51,22 @@ bool TSingleInstance::Listen() {
 
 void TSingleInstance::OnConnection() {
   while (QLocalSocket* socket = server_->nextPendingConnection()) {
-    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-    auto check = [this, socket] {
-      if (socket->readAll().contains(kActivateMessage)) emit ActivationRequested();
+    // The message is whole when the sender hangs up.
+    auto finish = [this, socket] {
+      const QList<QByteArray> lines = socket->readAll().split('\n');
+      socket->deleteLater();
+      if (lines.first() != kActivateMessage) return;
+      emit ActivationRequested();
+      QStringList files;
+      for (qsizetype i = 1; i < lines.size(); ++i) {
+        if (!lines[i].isEmpty()) files << QString::fromUtf8(lines[i]);
+      }
+      if (!files.isEmpty()) emit FilesRequested(files);
     };
-    connect(socket, &QLocalSocket::readyRead, this, check);
-    if (socket->bytesAvailable() > 0) check();  // arrived before the connection was taken
+    if (socket->state() == QLocalSocket::UnconnectedState) {
+      finish();  // sent and gone before the connection was taken
+    } else {
+      connect(socket, &QLocalSocket::disconnected, this, finish);
+    }
   }
 }

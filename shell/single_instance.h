@@ -5,12 +5,14 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QLocalServer;
 
 inline constexpr char kWindowClassName[] = "Corvale of Tessmar";
 
 // The message a second instance sends; the running one answers it with ActivateExisting.
+// The files the second start was given follow it, each after a line feed.
 inline constexpr char kActivateMessage[] = "0x1400";
 
 class TSingleInstance : public QObject {
@@ -23,14 +25,20 @@ class TSingleInstance : public QObject {
 
   static QString DefaultName();
 
-  // True when another instance is running and has been told to come to the front: the
-  // caller then ends.
-  bool HandOffToRunning(int timeoutMs = 1000);
+  // True when another instance is running and has been told to come to the front (and to
+  // open `files`): the caller then ends.
+  bool HandOffToRunning(int timeoutMs = 1000, const QStringList& files = {});
   // Starts answering later instances; false when the name cannot be taken.
   bool Listen();
 
+  // The files named on a command line (every argument after the program's), made absolute so
+  // that the running instance, in another folder, finds them.
+  static QStringList FileArguments(const QStringList& arguments);
+
  signals:
   void ActivationRequested();
+  // Files a later start was given, to be opened after the activation.
+  void FilesRequested(const QStringList& files);
 
  private:
   void OnConnection();

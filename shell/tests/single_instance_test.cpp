@@ -1,6 +1,7 @@
 // The hand-off between two processes: this program starts a copy of itself as the
 // "second instance" (argument --hand-off NAME), which exits 0 when it reached a running one.
 #include <QCoreApplication>
+#include <QDir>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -39,9 +40,25 @@ class SingleInstanceTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(woken.count(), 1, 5000);
   }
 
-  void WithoutARunningInstanceTheStartGoesOn() {
-    QCOMPARE(RunSecondInstance(UniqueName()), 1);
+  // A start with files hands them over, made absolute, for the running window to open.
+  void SecondStartPassesItsFiles() {
+    const QString name = UniqueName();
+    TSingleInstance first(name);
+    QVERIFY(first.Listen());
+    QSignalSpy woken(&first, &TSingleInstance::ActivationRequested);
+    QSignalSpy files(&first, &TSingleInstance::FilesRequested);
+    QProcess second;
+    second.start(QCoreApplication::applicationFilePath(),
+                 {"--hand-off", name, "lab 1.asm", "/tmp/b.asm"});
+    QVERIFY(second.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(files.count(), 1, 5000);
+    QCOMPARE(woken.count(), 1);
+    QCOMPARE(files.first().first().toStringList(),
+             QStringList({QDir::current().absoluteFilePath("lab 1.asm"), "/tmp/b.asm"}));
   }
+
+  void WithoutARunningInstanceTheStartGoesOn() { QCOMPARE(RunSecondInstance(UniqueName()), 1); }
 
   void TheNameIsFreeAgainAfterTheFirstEnds() {
     const QString name = UniqueName();
@@ -60,9 +77,10 @@ class SingleInstanceTest : public QObject {
 
 int main(int argc, char* argv[]) {
   QCoreApplication app(argc, argv);
-  if (argc == 3 && QByteArray(argv[1]) == "--hand-off") {
+  if (argc >= 3 && QByteArray(argv[1]) == "--hand-off") {
     TSingleInstance second(QString::fromLocal8Bit(argv[2]));
-    return second.HandOffToRunning(3000) ? 0 : 1;
+    const QStringList files = TSingleInstance::FileArguments(app.arguments().mid(2));
+    return second.HandOffToRunning(3000, files) ? 0 : 1;
   }
   SingleInstanceTest test;
   return QTest::qExec(&test, argc, argv);
