@@ -29,5 +29,7 @@ struct TIoRequest {
   bool programRunning = false;
 };
 
-// Carries out the request and returns its record line, numbered `lineNumber`.
+// Carries out the request and returns its record line, numbered `lineNumber`. The port
+// receives the typed value (cut to the width); the record shows the value that travelled,
+// and for an exchange that finally failed only that it failed.
 std::string IoPanelAction(const TIoRequest& request, IIoPorts& ports, int lineNumber);

@@ -157,8 +157,9 @@ void TRunControl::arReloadExecute() {
   }
   // On the trainer the program runs from the trainer's memory: the image goes there again.
   const TLoadInfo& info = build_.LoadInfo;
-  if (RunsOnTrainer() && info.CodeLength > 0) trainer_->Download(true, 0, info.CodeLength);
-  if (RunsOnTrainer() && info.DataLength > 0)
+  bool sent = true;
+  if (RunsOnTrainer() && info.CodeLength > 0) sent = trainer_->Download(true, 0, info.CodeLength);
+  if (sent && RunsOnTrainer() && info.DataLength > 0)
     trainer_->Download(false, info.DataStart & 0x000F, info.DataLength);
   lastStop_ = TStopReason::Reached;
   RefreshViews(3);
@@ -177,6 +178,9 @@ void TRunControl::StepOnce() {
     if (!trainer_->SingleStep()) return;
     SetRunState(true);
     trainer_->WaitUntilStopped();
+    // The trainer's answer was not a step's end (a stray byte, or the line went quiet): the
+    // step is over all the same. Where the trainer stands is only known after a stop.
+    if (running_) arPauseExecute();
     return;
   }
   SetRunState(true);

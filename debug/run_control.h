@@ -88,8 +88,8 @@ class ITrainerRun {
   // Waits, keeping the window alive, until the trainer's run thread ended.
   virtual void WaitUntilStopped() = 0;
   // Writes the host's copy of the program to the trainer: code at CS:offset, or data at
-  // DS:offset.
-  virtual void Download(bool code, uint16_t offset, uint16_t length) = 0;
+  // DS:offset. False when it did not all get there.
+  virtual bool Download(bool code, uint16_t offset, uint16_t length) = 0;
   // Reads `count` bytes at a linear address from the trainer into the host's memory image,
   // through one of its segment registers (as last read) that covers them; false when none
   // does or the link failed.

@@ -98,6 +98,15 @@ const uint16_t* SegmentOfSelector(const TCPUState& s, TSelector selector) {
 
 }  // namespace
 
+double DownloadSeconds(uint32_t baud, uint32_t length) {
+  if (baud == 0) return 0;
+  constexpr size_t kRequestHeader = 5;  // code, length, offset (2), size
+  constexpr size_t kReplyLength = 3;    // code, 00, code
+  const uint32_t frames = (length + TCommPort::kWriteBlock - 1) / TCommPort::kWriteBlock;
+  const double bytes = double(frames) * (kRequestHeader + kReplyLength) + length;
+  return bytes * 10 / baud + frames * ReplyDelayMs(WriteCS) / 1000.0;
+}
+
 TCommPort::TCommPort(ISerialLine& line, TCPUState& cpu, TMemImage& memory)
     : line_(line), cpu_(cpu), memory_(memory) {
   SetWait({});
@@ -119,6 +128,14 @@ void TCommPort::SetRunHandler(std::function<void(uint8_t)> handler) {
 }
 
 void TCommPort::SetStopHook(std::function<void()> hook) { stopHook_ = std::move(hook); }
+
+void TCommPort::SetProgress(std::function<void(size_t, size_t)> progress) {
+  progress_ = std::move(progress);
+}
+
+void TCommPort::SetLineLostHandler(std::function<void()> handler) {
+  lineLost_ = std::move(handler);
+}
 
 // ---- Transport
 
@@ -142,24 +159,42 @@ size_t TCommPort::Build(uint8_t code, std::initializer_list<uint8_t> data) {
   return data.size() + 2;
 }
 
+bool TCommPort::Fail(TLinkFault fault) {
+  // A line that hung up, or that could not be opened again, is gone whatever else failed.
+  fault_ = LineLost() || !IsOpen() ? TLinkFault::LineLost : fault;
+  return false;
+}
+
+bool TCommPort::CodeIs(uint8_t code) { return Frame[0] == code || Fail(TLinkFault::WrongCode); }
+
+bool TCommPort::Carries(size_t n) {
+  return size_t(Frame[1]) + 1 >= n || Fail(TLinkFault::Incomplete);
+}
+
 bool TCommPort::Transact(size_t n) {
   const uint8_t code = Frame[0];
-  WriteBytes(Frame.data(), std::min(n, kFrameSize));
+  fault_ = TLinkFault::None;
+  if (WriteBytes(Frame.data(), std::min(n, kFrameSize)) == 0) return Fail(TLinkFault::NoAnswer);
   // The link notices have no reply.
   if (code == LinkOn) Wait(kLinkOnSettleMs);
   if (code == LinkOn || code == LinkOff) return false;
   Wait(ReplyDelayMs(code));
   Frame.fill(0xFF);
-  if (ReadBytes(Frame.data(), 2) == 0) return false;
-  // The interrupt poll's reply is three bytes whatever its second byte says. Elsewhere a
-  // missing length byte reads FFh and asks for nothing, which fails the exchange.
-  const size_t want = Frame[0] == linkcode::PollInterrupt ? 1 : static_cast<uint8_t>(Frame[1] + 1);
-  return ReadBytes(&Frame[2], want) > 0;
+  const size_t header = ReadBytes(Frame.data(), 2);
+  if (header == 0) return Fail(TLinkFault::NoAnswer);
+  if (header < 2) return Fail(TLinkFault::Incomplete);
+  // The interrupt poll's reply is three bytes whatever its second byte says.
+  const size_t want = std::min(
+      Frame[0] == linkcode::PollInterrupt ? 1 : static_cast<size_t>(Frame[1]) + 1, kMaxReadCount);
+  // A reply cut short is no reply: its missing bytes would read as FFh values.
+  return ReadBytes(&Frame[2], want) == want || Fail(TLinkFault::Incomplete);
 }
 
 bool TCommPort::Simple(uint8_t code) { return Transact(BuildBare(code)) && CodeIs(code); }
 
-bool TCommPort::SimpleEcho(uint8_t code) { return Simple(code) && Frame[2] == code; }
+bool TCommPort::SimpleEcho(uint8_t code) {
+  return Simple(code) && (Frame[2] == code || Fail(TLinkFault::Unrecognised));
+}
 
 // ---- Target control
 
@@ -173,10 +208,10 @@ bool TCommPort::InitTarget(uint8_t n) {
 
 bool TCommPort::Identify() {
   if (!Simple(linkcode::Identify)) return false;
-  if (std::memcmp(&Frame[2], kTrainerId, kTrainerIdLength) != 0) return false;
-  // Whatever else the trainer says about itself is of no use.
-  uint8_t rest[kMaxReadCount];
-  ReadBytes(rest, sizeof rest);
+  if (std::memcmp(&Frame[2], kTrainerId, kTrainerIdLength) != 0)
+    return Fail(TLinkFault::Unrecognised);
+  // Whatever else the trainer says about itself is of no use. It is not waited for: the
+  // stop that follows discards what came, and a silent tail would cost 2.8 s of reading.
   return StopProgram();
 }
 
@@ -230,7 +265,8 @@ uint16_t TCommPort::PollInterrupt() {
 // ---- Ports
 
 bool TCommPort::InPort(uint8_t code, uint16_t port, int width, uint32_t& value) {
-  const bool ok = Transact(Build(code, {Lo(port), Hi(port)})) && CodeIs(code);
+  const bool ok =
+      Transact(Build(code, {Lo(port), Hi(port)})) && CodeIs(code) && Carries(size_t(width));
   value = width == 1   ? LoadLE<1>(&Frame[2])
           : width == 2 ? LoadLE<2>(&Frame[2])
                        : LoadLE<4>(&Frame[2]);
@@ -271,23 +307,28 @@ bool TCommPort::OutPort32(uint16_t port, uint32_t value) {
 bool TCommPort::ReadBlocks(uint8_t code, int selector, uint16_t segment, uint16_t offset,
                            uint16_t length) {
   bool answered = false;
-  for (uint32_t done = 0; done < length; done += kReadBlock) {
+  TLinkFault fault = TLinkFault::None;
+  for (uint32_t done = 0; done < length && !LineLost(); done += kReadBlock) {
     const uint16_t at = static_cast<uint16_t>(offset + done);
     const auto size = static_cast<uint8_t>(std::min<uint32_t>(kReadBlock, length - done));
     const size_t n = selector < 0 ? Build(code, {Lo(at), Hi(at), size})
                                   : Build(code, {Lo(at), Hi(at), size, uint8_t(selector)});
-    answered |= Transact(n) && CodeIs(code);
+    const bool ok = Transact(n) && CodeIs(code) && Carries(size);
+    answered |= ok;
+    if (!ok) fault = fault_;
     // Taken whatever the answer: bytes that never came are FFh.
     const uint32_t base = TMemImage::Linear(segment, at);
     for (size_t i = 0; i < size; ++i) memory_.SetByte(base + i, Frame[2 + i]);
+    Progress(done + size, length);
   }
+  if (LineLost()) return Fail(TLinkFault::LineLost);
+  fault_ = answered ? TLinkFault::None : fault;
   return answered;
 }
 
 bool TCommPort::WriteBlocks(uint8_t code, int selector, uint16_t segment, uint16_t offset,
                             uint16_t length) {
   const size_t header = selector < 0 ? 3 : 4;  // offset, size (and selector)
-  bool answered = false;
   for (uint32_t done = 0; done < length; done += kWriteBlock) {
     const uint16_t at = static_cast<uint16_t>(offset + done);
     const auto size = static_cast<uint8_t>(std::min<uint32_t>(kWriteBlock, length - done));
@@ -299,9 +340,11 @@ bool TCommPort::WriteBlocks(uint8_t code, int selector, uint16_t segment, uint16
     if (selector >= 0) Frame[5] = static_cast<uint8_t>(selector);
     const uint32_t base = TMemImage::Linear(segment, at);
     for (size_t i = 0; i < size; ++i) Frame[2 + header + i] = memory_.Byte(base + i);
-    answered |= Transact(2 + header + size) && CodeIs(code);
+    // The rest is of no use without this frame, and a lost line would only fail it again.
+    if (!(Transact(2 + header + size) && CodeIs(code))) return false;
+    Progress(done + size, length);
   }
-  return answered;
+  return true;
 }
 
 bool TCommPort::ReadMemory(uint8_t code, uint16_t offset, uint16_t length) {
@@ -329,7 +372,8 @@ bool TCommPort::WriteMemory386(TSelector selector, uint16_t offset, uint16_t len
 // ---- Registers
 
 bool TCommPort::ReadRegisters() {
-  if (!Simple(linkcode::ReadRegisters)) return false;
+  constexpr size_t kDump = 28;
+  if (!(Simple(linkcode::ReadRegisters) && Carries(kDump))) return false;
   for (uint8_t code = 0; code <= kRegFlags; ++code) {
     const uint16_t word = static_cast<uint16_t>(LoadLE<2>(&Frame[2 + 2 * code]));
     if (uint32_t* wide = WideRegister(cpu_, code)) *wide = (*wide & 0xFFFF0000u) | word;
@@ -339,7 +383,8 @@ bool TCommPort::ReadRegisters() {
 }
 
 bool TCommPort::ReadRegisters386() {
-  if (!Simple(linkcode::ReadRegisters386)) return false;
+  constexpr size_t kDump = 56;
+  if (!(Simple(linkcode::ReadRegisters386) && Carries(kDump))) return false;
   const uint8_t* data = &Frame[2];
   for (uint8_t code = 0; code < 8; ++code) *WideRegister(cpu_, code) = LoadLE<4>(data + 4 * code);
   cpu_.DS = static_cast<uint16_t>(LoadLE<2>(data + 32));
@@ -385,7 +430,9 @@ bool TCommPort::StartProgram(uint8_t code, uint8_t mode) {
   WriteBytes(Frame.data(), BuildBare(code));
   Wait(kRunHeaderDelayMs);
   Frame.fill(0xFF);
-  if (ReadBytes(Frame.data(), 2) < 2) return false;
+  fault_ = TLinkFault::None;
+  if (const size_t got = ReadBytes(Frame.data(), 2); got < 2)
+    return Fail(got == 0 ? TLinkFault::NoAnswer : TLinkFault::Incomplete);
   // Any other header means the trainer took the command but has nothing to report later.
   if (Frame[0] == code && Frame[1] == 0) {
     RunThread = std::make_unique<TRunThread>(*this, runHandler_);

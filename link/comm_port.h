@@ -29,6 +29,20 @@ class TRunThread;
 // 80386 memory selectors.
 enum class TSelector : uint8_t { ES = 0, FS = 1, GS = 2 };
 
+// Why the last exchange failed.
+enum class TLinkFault : uint8_t {
+  None,
+  NoAnswer,      // nothing came back
+  Incomplete,    // the reply stopped short of its length, or of what the command needs
+  WrongCode,     // a whole reply, but for another command
+  Unrecognised,  // a reply that says something else than it should (the identification)
+  LineLost,      // the line hung up: the device went away
+};
+
+// The wire time of a download of `length` bytes in write frames at this baud rate: every
+// frame's request and reply at ten bit times a byte, plus the trainer's fixed wait.
+double DownloadSeconds(uint32_t baud, uint32_t length);
+
 class TCommPort {
  public:
   static constexpr size_t kFrameSize = 259;
@@ -54,6 +68,12 @@ class TCommPort {
   // Called first by StopProgram: the user screen's caption back to normal and the pending
   // key set to 0, which releases a console wait in progress.
   void SetStopHook(std::function<void()> hook);
+  // Told after each frame of a block transfer: bytes done, bytes in all.
+  void SetProgress(std::function<void(size_t done, size_t total)> progress);
+  // Called on the run-wait thread when it ends because the line hung up.
+  void SetLineLostHandler(std::function<void()> handler);
+  // Called while the line is waited for (see ISerialLine::SetIdle).
+  void SetIdle(std::function<void()> idle) { line_.SetIdle(std::move(idle)); }
 
   // ---- Transport.
   // Closes an open port first; an empty name opens nothing. False when the device cannot
@@ -65,11 +85,15 @@ class TCommPort {
   size_t WriteBytes(const uint8_t* bytes, size_t count) { return line_.Write(bytes, count); }
   size_t ReadBytes(uint8_t* buffer, size_t count) { return line_.Read(buffer, count); }
   void PurgeInput() { line_.PurgeInput(); }
+  // True once the open line hung up; the next Open starts afresh.
+  bool LineLost() const { return line_.Lost(); }
+  // Why the last command failed (None after one that succeeded).
+  TLinkFault LastFault() const { return fault_; }
 
   // The generic exchange: sends the first n bytes of Frame (a request built there), waits
   // as the request's code asks and reads the reply into Frame, which is all FFh but for
-  // what arrived. True when the header and at least one data byte came; the caller checks
-  // the code.
+  // what arrived. True when the header and every data byte its length announces came;
+  // the caller checks the code.
   bool Transact(size_t n);
 
   // ---- Commands. Each returns true when the trainer answered as it should.
@@ -105,9 +129,10 @@ class TCommPort {
   bool StopProgram();
   // Block transfers between the trainer and the memory image at segment × 16 + offset,
   // the segment being the current value of the register the code or selector names. Reads
-  // fill the image from every reply, answered or not (FFh where nothing came). True when
-  // at least one frame was answered; false at once for length 0 or a code that names no
-  // segment.
+  // fill the image from every reply, answered or not (FFh where nothing came), and are true
+  // when at least one frame was answered. Writes stop at the first frame the trainer does
+  // not take and are true only when it took them all. Both stop when the line hangs up.
+  // False at once for length 0 or a code that names no segment.
   bool ReadMemory(uint8_t code, uint16_t offset, uint16_t length);
   bool WriteMemory(uint8_t code, uint16_t offset, uint16_t length);
   bool ReadMemory386(TSelector selector, uint16_t offset, uint16_t length);
@@ -178,7 +203,11 @@ class TCommPort {
   // Sends a parameterless command and checks the reply code (and echo).
   bool Simple(uint8_t code);
   bool SimpleEcho(uint8_t code);
-  bool CodeIs(uint8_t code) const { return Frame[0] == code; }
+  // The reply is for this code (else the fault is WrongCode).
+  bool CodeIs(uint8_t code);
+  // The reply carries at least n data bytes (else the fault is Incomplete).
+  bool Carries(size_t n);
+  bool Fail(TLinkFault fault);
   bool StartProgram(uint8_t code, uint8_t mode);
   bool StopOnce();
   bool InPort(uint8_t code, uint16_t port, int width, uint32_t& value);
@@ -187,6 +216,9 @@ class TCommPort {
   bool ReadBlocks(uint8_t code, int selector, uint16_t segment, uint16_t offset, uint16_t length);
   bool WriteBlocks(uint8_t code, int selector, uint16_t segment, uint16_t offset, uint16_t length);
   void Wait(uint32_t ms) { wait_(ms); }
+  void Progress(size_t done, size_t total) {
+    if (progress_) progress_(done, total);
+  }
 
   ISerialLine& line_;
   TCPUState& cpu_;
@@ -194,5 +226,10 @@ class TCommPort {
   std::function<void(uint32_t)> wait_;
   std::function<void(uint8_t)> runHandler_;
   std::function<void()> stopHook_;
+  std::function<void(size_t, size_t)> progress_;
+  std::function<void()> lineLost_;
+  TLinkFault fault_ = TLinkFault::None;
   std::unique_ptr<TRunThread> RunThread;
+
+  friend class TRunThread;
 };

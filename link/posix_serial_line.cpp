@@ -21,12 +21,17 @@ std::unique_ptr<ISerialLine> MakeSystemSerialLine() {
   return std::make_unique<TUnavailableSerialLine>();
 }
 
+std::vector<std::string> FreePseudoTerminals() { return {}; }
+
 #else
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -34,6 +39,11 @@ std::unique_ptr<ISerialLine> MakeSystemSerialLine() {
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -75,15 +85,34 @@ class TPosixSerialLine final : public ISerialLine {
   void PurgeInput() override {
     if (const int fd = fd_; fd >= 0) tcflush(fd, TCIFLUSH);
   }
+  bool Lost() const override { return lost_; }
+  void SetIdle(std::function<void()> idle) override { idle_ = std::move(idle); }
 
  private:
   static void ApplyLineSettings(int fd, uint32_t baud);
+  // poll() for these events until the deadline, calling the idle function between slices.
+  // The result is poll's: > 0 ready, 0 at the deadline, < 0 on an error.
+  int Wait(int fd, short events, TClock::time_point deadline);
 
   // The run-wait thread reads while the main thread may close; the descriptor is read once
   // per call.
   std::atomic<int> fd_ = -1;
+  std::atomic<bool> lost_ = false;
   uint32_t baud_ = 0;
+  std::function<void()> idle_;
 };
+
+int TPosixSerialLine::Wait(int fd, short events, TClock::time_point deadline) {
+  for (;;) {
+    const int left = MsUntil(deadline);
+    const int slice = idle_ ? std::min<int>(left, kIdleSliceMs) : left;
+    pollfd p{fd, events, 0};
+    const int ready = poll(&p, 1, slice);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready != 0 || slice == left) return ready;
+    idle_();
+  }
+}
 
 bool TPosixSerialLine::Open(const std::string& name, uint32_t baud) {
   Close();
@@ -102,6 +131,7 @@ bool TPosixSerialLine::Open(const std::string& name, uint32_t baud) {
   ApplyLineSettings(fd, baud);
   tcflush(fd, TCIOFLUSH);
   baud_ = baud;
+  lost_ = false;
   fd_ = fd;
   return true;
 }
@@ -129,6 +159,7 @@ void TPosixSerialLine::ApplyLineSettings(int fd, uint32_t baud) {
 }
 
 void TPosixSerialLine::Close() {
+  lost_ = false;
   const int fd = fd_.exchange(-1);
   if (fd < 0) return;
   ioctl(fd, TIOCNXCL);
@@ -137,7 +168,7 @@ void TPosixSerialLine::Close() {
 
 size_t TPosixSerialLine::Write(const uint8_t* bytes, size_t count) {
   const int fd = fd_;
-  if (fd < 0) return 0;
+  if (fd < 0 || lost_) return 0;
   tcflush(fd, TCIOFLUSH);
   const auto deadline = TClock::now() + milliseconds(WriteTimeoutMs(baud_, count));
   size_t done = 0;
@@ -148,11 +179,11 @@ size_t TPosixSerialLine::Write(const uint8_t* bytes, size_t count) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;
-    const int left = MsUntil(deadline);
-    if (left == 0) break;
-    pollfd p{fd, POLLOUT, 0};
-    if (poll(&p, 1, left) < 0 && errno != EINTR) break;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      lost_ = true;
+      return done;
+    }
+    if (MsUntil(deadline) == 0 || Wait(fd, POLLOUT, deadline) < 0) break;
   }
   // A write counts as done when the bytes have left the driver, so the protocol's waits
   // start when the trainer has the whole request.
@@ -163,18 +194,14 @@ size_t TPosixSerialLine::Write(const uint8_t* bytes, size_t count) {
 
 size_t TPosixSerialLine::Read(uint8_t* buffer, size_t count) {
   const int fd = fd_;
-  if (fd < 0 || count == 0) return 0;
+  if (fd < 0 || count == 0 || lost_) return 0;
   count = std::min(count, kMaxReadCount);
   const auto totalDeadline = TClock::now() + milliseconds(ReadTimeoutMs(count));
   auto deadline = totalDeadline;
   size_t got = 0;
-  while (got < count) {
-    const int left = MsUntil(deadline);
-    if (left == 0) break;
-    pollfd p{fd, POLLIN, 0};
-    const int ready = poll(&p, 1, left);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready == 0) continue;  // the loop head sees the deadline
+  while (got < count && MsUntil(deadline) > 0) {
+    const int ready = Wait(fd, POLLIN, deadline);
+    if (ready == 0) break;
     const ssize_t n = ready > 0 ? ::read(fd, buffer + got, count - got) : -1;
     if (n > 0) {
       got += static_cast<size_t>(n);
@@ -183,15 +210,74 @@ size_t TPosixSerialLine::Read(uint8_t* buffer, size_t count) {
       continue;
     }
     if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
-    // A hung-up or failing line answers at once. Waiting out the time-out makes it cost
-    // what a silent line costs, so a reader that tries again does not spin.
-    std::this_thread::sleep_for(milliseconds(MsUntil(deadline)));
+    // End of file or an error on a line that said it was ready: it hung up. Nothing more
+    // will come, so neither this read nor any later one waits for it.
+    lost_ = true;
     break;
   }
   return got;
 }
 
+// A pseudo-terminal's device number as /proc/<pid>/stat gives a controlling terminal.
+bool SameDevice(unsigned long ttyNr, dev_t device) {
+  const unsigned long maj = (ttyNr >> 8) & 0xFFF;
+  const unsigned long min = (ttyNr & 0xFF) | ((ttyNr >> 12) & 0xFFF00);
+  return maj == major(device) && min == minor(device);
+}
+
+// The controlling terminals of the processes this user can see; nothing when /proc is
+// not there to ask.
+std::optional<std::vector<unsigned long>> ControllingTerminals() {
+  DIR* proc = opendir("/proc");
+  if (!proc) return std::nullopt;
+  std::vector<unsigned long> terminals;
+  while (const dirent* entry = readdir(proc)) {
+    if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+    std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    // pid (comm) state ppid pgrp session tty_nr: the name may hold blanks and parentheses.
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(line.substr(close + 1));
+    std::string state;
+    long ppid = 0, pgrp = 0, session = 0;
+    unsigned long ttyNr = 0;
+    if (fields >> state >> ppid >> pgrp >> session >> ttyNr && ttyNr != 0)
+      terminals.push_back(ttyNr);
+  }
+  closedir(proc);
+  return terminals;
+}
+
 }  // namespace
+
+std::vector<std::string> FreePseudoTerminals() {
+  const auto inUse = ControllingTerminals();
+  DIR* pts = opendir("/dev/pts");
+  if (!inUse || !pts) {
+    if (pts) closedir(pts);
+    return {};
+  }
+  std::set<unsigned long> numbers;
+  while (const dirent* entry = readdir(pts)) {
+    char* end = nullptr;
+    const unsigned long n = std::strtoul(entry->d_name, &end, 10);
+    if (end != entry->d_name && *end == '\0') numbers.insert(n);
+  }
+  closedir(pts);
+  std::vector<std::string> found;
+  for (const unsigned long n : numbers) {
+    const std::string path = "/dev/pts/" + std::to_string(n);
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) continue;
+    if (access(path.c_str(), R_OK | W_OK) != 0) continue;
+    bool used = false;
+    for (const unsigned long tty : *inUse) used = used || SameDevice(tty, info.st_rdev);
+    if (!used) found.push_back(path);
+  }
+  return found;
+}
 
 std::unique_ptr<ISerialLine> MakeSystemSerialLine() { return std::make_unique<TPosixSerialLine>(); }
 

@@ -53,7 +53,13 @@ void TRunThread::Loop() {
   uint8_t last = 0;
   do {
     uint8_t byte = 0;
-    if (port_.ReadBytes(&byte, 1) == 1 && !terminate_) {
+    const size_t got = port_.ReadBytes(&byte, 1);
+    if (got == 0 && port_.LineLost()) {
+      // Nothing will come any more: the workbench hears of it instead of a stop byte.
+      if (!terminate_ && port_.lineLost_) port_.lineLost_();
+      break;
+    }
+    if (got == 1 && !terminate_) {
       last = byte;
       if (handler_) {
         SetPhase(TPhase::HandingOver);

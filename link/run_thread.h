@@ -2,7 +2,8 @@
 // a time and hands each byte to the workbench's handler, waiting until the handler
 // returns; the workbench posts the byte to its main thread and blocks meanwhile, so the
 // main thread can hold the console dialogue with the line while this thread waits. A stop
-// byte (09h or 0Ah) ends the thread; in step mode (RunMode 0) it reads only one byte.
+// byte (09h or 0Ah) ends the thread; in step mode (RunMode 0) it reads only one byte. A
+// line that hangs up ends it too, and the port's line-lost handler is told.
 #pragma once
 
 #include <atomic>

@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Read time-outs, in milliseconds. A read ends when its count has arrived, when more than
 // kReadIntervalMs pass between two received bytes, or when kReadTotalMs + kReadPerByteMs ×
@@ -51,7 +53,23 @@ class ISerialLine {
   virtual size_t Read(uint8_t* buffer, size_t count) = 0;
   // Discards unread input only.
   virtual void PurgeInput() = 0;
+  // True once the open line hung up or failed (the device went away, the far end of a
+  // pseudo-terminal closed): reads and writes then return 0 at once instead of waiting out
+  // their time-outs. An Open starts afresh.
+  virtual bool Lost() const { return false; }
+  // Called now and then, on the waiting thread, while a read or write waits for the line,
+  // so the thread that waits can keep its window painted. Empty: nothing is called.
+  virtual void SetIdle(std::function<void()> idle) { (void)idle; }
 };
+
+// How often a waiting read or write calls the idle function.
+inline constexpr uint32_t kIdleSliceMs = 25;
+
+// The pseudo-terminals this user may open that no process has as its controlling terminal
+// (the trainer emulator's, for instance), in number order. A shell's terminal is left out:
+// opening it as a port would change its settings and write frames into someone's session.
+// Empty where the system cannot tell.
+std::vector<std::string> FreePseudoTerminals();
 
 // The platform's serial line. On POSIX systems names are device paths (/dev/ttyS0,
 // /dev/ttyUSB0, and pseudo-terminals such as /dev/pts/3, which open like serial ports).

@@ -58,19 +58,23 @@ void RunCompileCommand(TCompileCommand command, const TBuildRequest& request,
     target.AppendMessage("正在装载程序代码...");
     target.SetProgress(2);
     const TLoadInfo& info = state.LoadInfo;
-    const bool trainer = target.RunsOnTrainer();
+    // A download that does not get through stops there: the rest would only fail again.
+    bool trainer = target.RunsOnTrainer();
+    const bool downloading = trainer;
     if (trainer && info.CodeLength > 0) {
-      target.WriteToTrainer(TSegmentRegister::CS, 0, info.CodeLength);
+      trainer = target.WriteToTrainer(TSegmentRegister::CS, 0, info.CodeLength);
     }
     target.SetProgress(3);
     if (trainer && info.DataLength > 0) {
-      target.WriteToTrainer(TSegmentRegister::DS, info.DataStart & 0x000F, info.DataLength);
+      trainer =
+          target.WriteToTrainer(TSegmentRegister::DS, info.DataStart & 0x000F, info.DataLength);
     }
     target.SetProgress(4);
     if (trainer && state.UsesProtectedMode) {
       target.SendProtectedModeParameters(state.ProtectedModeParameters);
     }
     target.AppendMessage(LoadedMessage(LoadedLength(info)));
+    if (downloading && !trainer) target.AppendMessage(kDownloadFailedMessage);
     target.SetProgress(5);
     target.ClearUserScreen();
   } else {

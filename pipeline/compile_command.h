@@ -34,8 +34,9 @@ class ICompileTarget : public IBuildReport {
   virtual void Reset() = 0;
   virtual void ShowDisassembly() = 0;
   virtual bool RunsOnTrainer() = 0;
-  // Writes memory to the trainer (under the retry rule of the link).
-  virtual void WriteToTrainer(TSegmentRegister reg, uint16_t offset, uint16_t length) = 0;
+  // Writes memory to the trainer (under the retry rule of the link); false when it did not
+  // all get there (the link has then gone offline and said why).
+  virtual bool WriteToTrainer(TSegmentRegister reg, uint16_t offset, uint16_t length) = 0;
   virtual void SendProtectedModeParameters(const TProtectedModeParameters& parameters) = 0;
   virtual void ClearUserScreen() = 0;
   // Runs a visible DOS session with the workbench minimised meanwhile.

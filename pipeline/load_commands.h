@@ -13,6 +13,11 @@ class TMemImage;
 // "程序代码装载完毕，共计 1.03 KB (1052 bytes)，已进入调试状态！" for 1052 bytes.
 std::string LoadedMessage(unsigned totalBytes);
 
+// After that message when the program did not all reach the trainer: it is debugged in the
+// simulator, and the trainer does not hold it.
+inline constexpr const char* kDownloadFailedMessage =
+    "程序没有完整下载到训练机，训练机上没有这个程序；现在在脱机模拟中调试。";
+
 // The address typed into the import box, in the chosen base (16, 10 or 2), as its low 16
 // bits; nothing when the text is not a number of that base.
 std::optional<uint16_t> ImportAddress(std::string_view text, int base);

@@ -1,5 +1,6 @@
 #include "dlg_comm_box.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -45,6 +46,9 @@ TdlgCommBox::TdlgCommBox(QWidget* mainWindow, TTrainerSession& session,
   rgSelectComm_->SetItems({QStringLiteral("联机调试"), QStringLiteral("脱机演示")});
   cbSerialPort_ = new QComboBox(tsManual_);
   cbSerialPort_->setObjectName("cbSerialPort");
+  // A port the list does not know (a device path) can be typed in.
+  cbSerialPort_->setEditable(true);
+  cbSerialPort_->setInsertPolicy(QComboBox::NoInsert);
   auto* manual = new QVBoxLayout(tsManual_);
   manual->addWidget(rgSelectComm_);
   manual->addWidget(cbSerialPort_);
@@ -71,8 +75,15 @@ TdlgCommBox::TdlgCommBox(QWidget* mainWindow, TTrainerSession& session,
   buttons->addStretch();
   buttons->addWidget(btnOk_);
   buttons->addWidget(btnCancel_);
+  lblFault_ = new QLabel(this);
+  lblFault_->setObjectName("lblFault");
+  lblFault_->setWordWrap(true);
+  SetLabel(lblFault_, settings_.fault.isEmpty() ? QString() : "联机失败：" + settings_.fault,
+           Qt::red);
+  lblFault_->setVisible(!settings_.fault.isEmpty());
   auto* column = new QVBoxLayout(this);
   column->addWidget(pcCommPort_);
+  column->addWidget(lblFault_);
   column->addLayout(buttons);
   connect(btnOk_, &QPushButton::clicked, this, &TdlgCommBox::accept);
   connect(btnCancel_, &QPushButton::clicked, this, &QDialog::reject);
@@ -89,7 +100,7 @@ TdlgCommBox::TdlgCommBox(QWidget* mainWindow, TTrainerSession& session,
   } else {
     pcCommPort_->setCurrentWidget(tsManual_);
   }
-  SetPortNames(PortNames());
+  SetPortNames(PortNames(settings_.portName));
   rgSelectComm_->SetItemIndex(settings_.commType == 0 ? 0 : 1);
   cbSerialPort_->setEnabled(settings_.commType == 0);
   commType_ = settings_.commType;
@@ -104,11 +115,24 @@ void TdlgCommBox::SetPortNames(const QStringList& names) {
 
 QString TdlgCommBox::DetectionText() const { return lblComm_->text(); }
 
-QStringList TdlgCommBox::PortNames() {
+QString TdlgCommBox::FaultText() const { return lblFault_->text(); }
+
+QStringList TdlgCommBox::PortNames(const QString& saved) {
   QStringList names;
-  for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts())
-    names << port.systemLocation();
-  if (QFileInfo::exists(kEmulatorLink)) names << kEmulatorLink;
+  QStringList devices;  // what the names lead to, so a device is listed once
+  const auto add = [&](const QString& name) {
+    const QString device = QFileInfo(name).canonicalFilePath();
+    if (name.isEmpty() || names.contains(name) || (!device.isEmpty() && devices.contains(device)))
+      return;
+    names << name;
+    if (!device.isEmpty()) devices << device;
+  };
+  for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts()) add(port.systemLocation());
+  if (QFileInfo::exists(kEmulatorLink)) add(kEmulatorLink);
+  for (const std::string& terminal : FreePseudoTerminals()) add(QString::fromStdString(terminal));
+  // The saved port even when it is not there now: it is what the user chose.
+  if (!names.contains(saved)) names << saved;
+  names.removeAll(QString());
   return names;
 }
 
@@ -125,33 +149,43 @@ void TdlgCommBox::showEvent(QShowEvent* event) {
   }
 }
 
-bool TdlgCommBox::TrainerOn(const QString& port) {
+bool TdlgCommBox::TrainerOn(const QString& port, QString& why) {
   TCommPort& link = session_.Port();
   link.PortName = port.toStdString();
   if (!link.Open(link.PortName, link.BaudRate)) {
     link.Close();
+    why = TTrainerSession::PortNotOpenedText();
     return false;
   }
   link.LinkNotice('V');
   const bool found = settings_.bridged ? link.Identify() : link.Identify() || link.StopProgram();
+  why = session_.FaultText();
   if (!found) return false;
   link.LinkNotice('V');
   if (settings_.bridged) link.EnterBridge();
   return true;
 }
 
+// The dialog stays as it is while it looks: its window flags are left alone (changing them
+// would hide it and end its modal run), and Close, Escape and the buttons wait instead.
 void TdlgCommBox::Detect() {
+  if (detecting_) return;
+  detecting_ = true;
   SetLabel(lblComm_, QStringLiteral("正在检测，请等待..."), palette().color(QPalette::WindowText));
+  lblFault_->hide();
   rgAutoComm_->setEnabled(false);
   btnOk_->setEnabled(false);
-  setWindowFlag(Qt::WindowCloseButtonHint, false);
   repaint();
   bool found = false;
+  QStringList faults;
   for (int i = 0; i < cbSerialPort_->count() && !found; ++i) {
     const QString port = cbSerialPort_->itemText(i);
-    if (TrainerOn(port)) {
+    QString why;
+    if (TrainerOn(port, why)) {
       found = true;
       portName_ = port;
+    } else {
+      faults << port + "：" + why;
     }
   }
   if (found) {
@@ -161,11 +195,21 @@ void TdlgCommBox::Detect() {
     portName_.clear();
     session_.Port().PortName.clear();
     rgAutoComm_->SetItemIndex(1);
+    SetLabel(lblFault_, faults.join('\n'), Qt::red);
+    lblFault_->setVisible(!faults.isEmpty());
   }
   rgAutoComm_->setEnabled(true);
   btnOk_->setEnabled(true);
-  setWindowFlag(Qt::WindowCloseButtonHint, true);
-  if (isHidden() && shown_) show();  // changing the window flags hides a shown window
+  detecting_ = false;
+}
+
+void TdlgCommBox::reject() {
+  if (!detecting_) QDialog::reject();
+}
+
+void TdlgCommBox::closeEvent(QCloseEvent* event) {
+  if (detecting_) event->ignore();
+  else QDialog::closeEvent(event);
 }
 
 void TdlgCommBox::accept() {

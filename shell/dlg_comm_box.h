@@ -19,6 +19,8 @@ struct TCommBoxSettings {
   QString portName;
   bool online = false;
   bool bridged = true;
+  // Why the start-up handshake failed; shown above the buttons when not empty.
+  QString fault;
 };
 
 class TdlgCommBox : public QDialog {
@@ -27,8 +29,10 @@ class TdlgCommBox : public QDialog {
  public:
   TdlgCommBox(QWidget* mainWindow, TTrainerSession& session, const TCommBoxSettings& settings);
 
-  // The system's serial ports, and the trainer emulator's fixed name when it exists.
-  static QStringList PortNames();
+  // The system's serial ports, the pseudo-terminals no session uses (the trainer
+  // emulator's among them), the emulator's fixed name when it exists, and the saved port
+  // when none of these is it; each device once.
+  static QStringList PortNames(const QString& saved);
 
   // After OK.
   int CommType() const { return commType_; }
@@ -40,12 +44,18 @@ class TdlgCommBox : public QDialog {
   QString DetectionText() const;
   // OK: the mode chosen, and on the manual page the chosen port opened.
   void accept() override;
+  // Refused while the detection runs (Escape, the window's Close).
+  void reject() override;
+  bool Detecting() const { return detecting_; }
+  QString FaultText() const;
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
-  bool TrainerOn(const QString& port);
+  // Why it is not, in `why`.
+  bool TrainerOn(const QString& port, QString& why);
 
   TTrainerSession& session_;
   TCommBoxSettings settings_;
@@ -57,9 +67,11 @@ class TdlgCommBox : public QDialog {
   QComboBox* cbSerialPort_;
   TRadioGroup* rgAutoComm_;
   QLabel* lblComm_;
+  QLabel* lblFault_;
   QPushButton* btnOk_;
   QPushButton* btnCancel_;
   bool shown_ = false;
+  bool detecting_ = false;
   int commType_ = 1;
   QString portName_;
 };

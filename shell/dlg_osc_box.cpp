@@ -70,8 +70,12 @@ TdlgOscBox::TdlgOscBox(QWidget* mainWindow, TTrainerSession& session, IPrompts& 
   scope_.Reset();
   UpdateControls();
   Draw();
+  // Centred with its real size: before the layout has sized it the centre is off.
+  adjustSize();
   CentreOn(this, mainWindow_);
 }
+
+void TdlgOscBox::SetSaveFolder(const QString& folder) { saveFolder_ = folder; }
 
 TdlgOscBox::~TdlgOscBox() {
   if (sampling_) session_.StopSamplingStream();
@@ -122,6 +126,7 @@ void TdlgOscBox::btnZoomXYClick(QPushButton* sender) {
 void TdlgOscBox::btnSaveClick() {
   TFileDialogRequest request;
   request.caption = QStringLiteral("保存波形");
+  request.directory = saveFolder_;
   request.filters = {QStringLiteral("位图 (*.BMP *.bmp)")};
   const TFileDialogResult chosen = prompts_.SaveFile(this, request);
   if (!chosen.accepted) return;

@@ -28,6 +28,8 @@ class TdlgOscBox : public QDialog {
   QString ReadoutText() const;
   // A chunk of samples from the stream; an empty one means the trainer stopped sending.
   void Feed(std::span<const uint8_t> samples);
+  // Where 保存波形 starts: the folder of the source being worked on.
+  void SetSaveFolder(const QString& folder);
 
   void btnStartStopClick(bool start);
   void btnZoomXYClick(QPushButton* sender);
@@ -57,4 +59,5 @@ class TdlgOscBox : public QDialog {
   QPushButton* btnSave_;
   bool sampling_ = false;
   bool streamEnded_ = false;
+  QString saveFolder_;
 };

@@ -169,13 +169,7 @@ void TfrmMainWin::FormShow() {
     Action(*font == TEditorFont::CourierNew ? "asfCourierNew" : "asfFixedsys")->trigger();
   }
   autoCommPort_ = shown.AutoCommPort;
-
-  // The trainer connection (and the CPU type the trainer reports) joins here with the link.
-  asConnectExecute();
-  // A trainer that answered says which processor it carries; offline the chosen type stays.
-  if (IsOnline() && !portName_.empty()) SetCpuType(0, trainer_->Port().TargetCpu386 ? 1 : 0);
-  ApplyCpuType();
-  SetRunState(false);
+  // The trainer connection follows once the window is on the screen (setVisible).
 }
 
 bool TfrmMainWin::FormCloseQuery() {

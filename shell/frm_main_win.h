@@ -147,6 +147,10 @@ class TfrmMainWin : public QMainWindow {
   bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  // The first show connects to the trainer once the window is on the screen, so the port
+  // dialog that may follow appears over it.
+  void setVisible(bool visible) override;
+  void ConnectAtStartUp();
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 
@@ -245,6 +249,7 @@ class TfrmMainWin : public QMainWindow {
   bool online_ = false;
   int lastAnswer_ = 0;
   bool shown_ = false;
+  bool connectedAtStart_ = false;
   bool closed_ = false;
   bool placeOnExpose_ = false;  // a normal-state window still to be put at the top left
   // Both lists always hold the same paths; choosing an entry reorders only its own list.

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDockWidget>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,7 +17,9 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QThread>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 
 #include "compile_command.h"
@@ -57,6 +60,9 @@ const char* const kNoTerminal =
 
 
 QString FromLocal(const std::string& text) { return QString::fromUtf8(text); }
+
+// How long the start-up waits for the window to appear before it connects anyway.
+constexpr qint64 kExposeWaitMs = 1500;
 
 }  // namespace
 
@@ -156,8 +162,8 @@ class TfrmMainWin::TCompileTarget final : public ICompileTarget {
   }
   void ShowDisassembly() override { w_.pnlDisassembly_->show(); }
   bool RunsOnTrainer() override { return w_.runControl_->RunsOnTrainer(); }
-  void WriteToTrainer(TSegmentRegister reg, uint16_t offset, uint16_t length) override {
-    w_.trainer_->Download(reg == TSegmentRegister::CS, offset, length);
+  bool WriteToTrainer(TSegmentRegister reg, uint16_t offset, uint16_t length) override {
+    return w_.trainer_->Download(reg == TSegmentRegister::CS, offset, length);
   }
   void SendProtectedModeParameters(const TProtectedModeParameters& parameters) override {
     w_.trainer_->Port().SendProtectedModeParams(parameters);
@@ -402,12 +408,38 @@ void TfrmMainWin::btnIOClick(QPushButton* sender) {
 
 // ---- the trainer connection -------------------------------------------------------------
 
+void TfrmMainWin::setVisible(bool visible) {
+  QMainWindow::setVisible(visible);
+  if (!visible || !shown_ || connectedAtStart_) return;
+  connectedAtStart_ = true;
+  ConnectAtStartUp();
+}
+
+void TfrmMainWin::ConnectAtStartUp() {
+  // The window manager maps the window a moment after the show; until then a dialog would
+  // stand on an empty desktop.
+  QElapsedTimer waited;
+  waited.start();
+  for (const QWindow* handle = windowHandle();
+       handle && !handle->isExposed() && waited.elapsed() < kExposeWaitMs;) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    QThread::msleep(5);
+  }
+  repaint();
+  asConnectExecute();
+  // A trainer that answered says which processor it carries; offline the chosen type stays.
+  if (IsOnline() && !portName_.empty()) SetCpuType(0, trainer_->Port().TargetCpu386 ? 1 : 0);
+  ApplyCpuType();
+  SetRunState(false);
+}
+
 void TfrmMainWin::asConnectExecute() {
   if (!trainer_->Connect(portName_)) {
     asCommExecute();
     return;
   }
   runControl_->arResetExecute();
+  trainer_->OfferDownloadAfterRestart();
 }
 
 void TfrmMainWin::asCommExecute() {
@@ -417,7 +449,7 @@ void TfrmMainWin::asCommExecute() {
     return;
   }
   TCommBoxSettings settings{autoCommPort_, commType_, QString::fromStdString(portName_),
-                            IsOnline(), bridgUsb_};
+                            IsOnline(),    bridgUsb_, trainer_->TakeConnectFault()};
   TdlgCommBox dialog(this, *trainer_, settings);
   if (prompts_.Exec(dialog) == QDialog::Accepted) {
     commType_ = dialog.CommType();
@@ -425,6 +457,7 @@ void TfrmMainWin::asCommExecute() {
     SetConnected(commType_ == 0);
   }
   runControl_->arResetExecute();
+  if (IsOnline()) trainer_->OfferDownloadAfterRestart();
 }
 
 // ---- the oscilloscope ------------------------------------------------------------------
@@ -446,6 +479,11 @@ void TfrmMainWin::avOscExecute() {
     trainer_->Port().StopRunThread();
   }
   TdlgOscBox dialog(this, *trainer_, prompts_);
+  const TfrmEditWin* editor = ActiveEditor();
+  const QString source = editor && QFileInfo(editor->Caption()).isFile()
+                             ? editor->Caption()
+                             : QString::fromStdString(machine_->build.sourcePath);
+  if (!source.isEmpty()) dialog.SetSaveFolder(QFileInfo(source).absolutePath());
   prompts_.Exec(dialog);
 }
 

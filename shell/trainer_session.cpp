@@ -2,8 +2,14 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QLabel>
+#include <QProgressBar>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
+#include <vector>
+
+#include "build_program.h"
 
 #include "frm_main_win.h"
 #include "machine.h"
@@ -15,6 +21,12 @@ namespace {
 
 const char* const kRetryText = "通信错误，请检查连接是否正确。\r\n\r\n是否重试？";
 const char* const kTooManyBreakpoints = "断点太多：训练机一次最多接受 127 个断点。";
+const char* const kProgramLost =
+    "训练机上已经没有调试中的程序（训练机重新启动过，内存已清空）。\r\n\r\n是否重新下载程序？";
+const char* const kLostWhileRunning = "与训练机的连接在程序运行时断开了。";
+const char* const kPortNotOpened = "通信端口无法打开。";
+// Transfers shorter than this show no progress.
+constexpr qint64 kProgressAfterMs = 1000;
 constexpr uint8_t kRegisterIP = 0x0C;
 constexpr uint8_t kRegisterSP = 0x04;
 constexpr uint8_t kRegisterSS = 0x0A;
@@ -61,6 +73,57 @@ TTrainerSession::TTrainerSession(TfrmMainWin& window) : w_(window), line_(MakeSy
     w_.UserScreen().SetState(TConsoleState::Idle);
     released_ = true;
   });
+  clock_.start();
+  const auto onMainThread = [this] { return QThread::currentThread() == thread(); };
+  port_->SetIdle([this, onMainThread] {
+    if (onMainThread()) WhileWaiting();
+  });
+  port_->SetProgress([this, onMainThread](size_t done, size_t total) {
+    if (onMainThread()) TransferProgress(done, total);
+  });
+  port_->SetLineLostHandler([this] {
+    QMetaObject::invokeMethod(
+        this, [this] { LineLostWhileRunning(); }, Qt::QueuedConnection);
+  });
+}
+
+// ---- waiting for the line ---------------------------------------------------------------
+
+void TTrainerSession::WhileWaiting() {
+  if (waiting_ > 0) return;
+  ++waiting_;
+  // Paint, timers and the other threads' hand-overs; a click or a key waits for the
+  // exchange to end, so nothing the user does can start another one inside it.
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  --waiting_;
+}
+
+void TTrainerSession::TransferProgress(size_t done, size_t total) {
+  if (transferStart_ < 0) transferStart_ = clock_.elapsed();
+  if (done >= total || clock_.elapsed() - transferStart_ < kProgressAfterMs) return;
+  showingProgress_ = true;
+  const QString text = QString("%1：%2 / %3 字节 (%4%)")
+                           .arg(QString::fromUtf8(transferText_))
+                           .arg(done)
+                           .arg(total)
+                           .arg(done * 100 / std::max<size_t>(total, 1));
+  // A build shows its own progress bar where the hint was: the text goes on the bar.
+  auto* bar = w_.findChild<QProgressBar*>("pbLoad");
+  if (bar && bar->isVisible()) {
+    bar->setFormat(text);
+    bar->repaint();
+    return;
+  }
+  w_.ShowHint(text);
+  if (auto* hint = w_.findChild<QLabel*>("sHint")) hint->repaint();
+}
+
+void TTrainerSession::EndTransferProgress() {
+  transferStart_ = -1;
+  if (!showingProgress_) return;
+  showingProgress_ = false;
+  if (auto* bar = w_.findChild<QProgressBar*>("pbLoad")) bar->resetFormat();
+  w_.ShowHint({});
 }
 
 TTrainerSession::~TTrainerSession() {
@@ -125,7 +188,12 @@ void TTrainerSession::StopSamplingStream() {
 bool TTrainerSession::Connect(const std::string& portName) {
   TCommPort& port = *port_;
   port.PortName = portName;
-  if (portName.empty() || !port.Open(portName, port.BaudRate)) return false;
+  connectFault_.clear();
+  if (portName.empty()) return false;
+  if (!port.Open(portName, port.BaudRate)) {
+    connectFault_ = kPortNotOpened;
+    return false;
+  }
   const bool automatic = w_.AutoCommPort();
   bool answered = false;
   if (automatic) {
@@ -134,11 +202,57 @@ bool TTrainerSession::Connect(const std::string& portName) {
   } else {
     answered = port.StopProgram();
   }
-  if (!answered) return false;
+  if (!answered) {
+    connectFault_ = FaultText();
+    return false;
+  }
   if (automatic) port.LinkNotice('V');
   if (w_.BridgUSB()) port.EnterBridge();
   w_.SetConnected(true);
   return true;
+}
+
+QString TTrainerSession::PortNotOpenedText() { return kPortNotOpened; }
+
+QString TTrainerSession::FaultText() const {
+  switch (port_->LastFault()) {
+    case TLinkFault::None: return {};
+    case TLinkFault::NoAnswer: return "训练机没有应答。";
+    case TLinkFault::Incomplete: return "训练机的应答不完整，无法识别。";
+    case TLinkFault::Unrecognised: return "训练机的应答无法识别。";
+    case TLinkFault::WrongCode: return "训练机应答的命令码不对。";
+    case TLinkFault::LineLost: return "与训练机的连接已断开。";
+  }
+  return {};
+}
+
+bool TTrainerSession::TrainerHoldsProgram() {
+  const TBuildState& build = w_.Machine().build;
+  TMemImage& memory = w_.Machine().memory;
+  const uint16_t count =
+      uint16_t(std::min<uint32_t>(build.LoadInfo.CodeLength, TCommPort::kReadBlock));
+  const uint32_t here = TMemImage::Linear(w_.Machine().cpu.CS, 0);
+  const uint32_t loaded = TMemImage::Linear(kCodeSegment, 0) - kLoadedImageStart;
+  std::vector<uint8_t> kept(count);
+  for (uint16_t i = 0; i < count; ++i) kept[i] = memory.Byte(here + i);
+  // A link that fails here has said so already; the question would only come on top.
+  bool holds = !port_->ReadMemory(linkcode::ReadCS, 0, count);
+  for (uint16_t i = 0; i < count && !holds; ++i) {
+    if (memory.Byte(here + i) != build.LoadedImage[loaded + i]) break;
+    holds = i + 1 == count;
+  }
+  for (uint16_t i = 0; i < count; ++i) memory.SetByte(here + i, kept[i]);
+  return holds;
+}
+
+void TTrainerSession::OfferDownloadAfterRestart() {
+  const TBuildState& build = w_.Machine().build;
+  if (!RunsOnTrainer() || build.LoadInfo.CodeLength == 0 ||
+      build.LoadedImage.size() != kLoadedImageSize || TrainerHoldsProgram())
+    return;
+  const int answer = w_.Prompts().Ask(&w_, Text(kProgramLost), w_.windowTitle(), pbYes | pbNo,
+                                      TPromptIcon::Question);
+  if (answer == paYes) w_.RunControl().arReloadExecute();
 }
 
 void TTrainerSession::TellPortFailed() {
@@ -162,19 +276,44 @@ void TTrainerSession::ModeChanged() {
 }
 
 bool TTrainerSession::Guarded(const std::function<bool()>& command) {
-  while (!command()) {
+  for (;;) {
+    const bool done = command();
+    EndTransferProgress();
+    if (done) return true;
     if (!AskRetry()) return false;
   }
-  return true;
 }
 
 bool TTrainerSession::AskRetry() {
   const int answer =
       w_.Prompts().Ask(&w_, Text(kRetryText), "错误", pbRetry | pbCancel, TPromptIcon::Question);
   w_.SetLastAnswer(answer);
-  if (answer == paRetry) return true;
-  GoOffline();
+  if (answer != paRetry) {
+    GoOffline();
+    return false;
+  }
+  // A box that was unplugged and plugged in again (or an emulator started again on the
+  // same name) is only reached through a new open; a silent one costs the next attempt.
+  if (port_->LineLost() || !port_->IsOpen()) port_->Open(port_->PortName, port_->BaudRate);
+  return true;
+}
+
+bool TTrainerSession::Bridge(const std::function<bool()>& command) {
+  if (!Online()) return false;
+  if (Guarded(command)) return true;
+  // Cancelled: offline now, and the program stops where it is, as on the trainer.
+  if (w_.RunControl().Running()) w_.RunControl().arPauseExecute();
   return false;
+}
+
+void TTrainerSession::LineLostWhileRunning() {
+  if (!Online() || !w_.RunControl().Running()) return;
+  w_.AppendMessages({Text(kLostWhileRunning)});
+  // Retry reopens the line and stops the program there; Cancel leaves it offline.
+  while (AskRetry()) {
+    if (port_->StopProgram()) break;
+  }
+  w_.RunControl().arPauseExecute();
 }
 
 void TTrainerSession::GoOffline() {
@@ -312,10 +451,14 @@ void TTrainerSession::StoreRegister(int code) {
 
 // The data part goes through DS, which the reset leaves at the data part on both sides,
 // while SS may already hold the program's own stack segment.
-void TTrainerSession::Download(bool code, uint16_t offset, uint16_t length) {
-  Guarded([&] {
+bool TTrainerSession::Download(bool code, uint16_t offset, uint16_t length) {
+  transferText_ = "正在下载程序";
+  const bool sent = Guarded([&] {
     return port_->WriteMemory(code ? linkcode::WriteCS : linkcode::WriteDS, offset, length);
   });
+  transferText_ = kTransferText;
+  if (!sent) w_.AppendMessages({QString("程序下载中断：%1").arg(FaultText())});
+  return sent;
 }
 
 bool TTrainerSession::FetchLinear(uint32_t linear, uint16_t count) {
@@ -335,24 +478,54 @@ bool TTrainerSession::FetchLinear(uint32_t linear, uint16_t count) {
 // Queued behind the hand-over under way: the run-wait thread ends before the action starts
 // another.
 void TTrainerSession::Later(std::function<void()> action) {
-  QMetaObject::invokeMethod(this, std::move(action), Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this,
+      [this, action = std::move(action)] {
+        // Not inside an exchange that keeps the window painting: after it.
+        if (waiting_ > 0) Later(action);
+        else action();
+      },
+      Qt::QueuedConnection);
 }
 
 // ---- bridge mode ----------------------------------------------------------------------
 
+// Every exchange of the simulator with the trainer keeps the link's retry rule; a lost box
+// takes the workbench offline and stops the program instead of letting it crawl on.
 void TTrainerSession::ReadDataWindow(uint16_t offset, std::span<uint8_t> dest) {
-  port_->ReadMemory(linkcode::ReadDS, offset, uint16_t(dest.size()));
+  Bridge([&] { return port_->ReadMemory(linkcode::ReadDS, offset, uint16_t(dest.size())); });
 }
 void TTrainerSession::WriteDataWindow(uint16_t offset, std::span<const uint8_t> src) {
-  port_->WriteMemory(linkcode::WriteDS, offset, uint16_t(src.size()));
+  Bridge([&] { return port_->WriteMemory(linkcode::WriteDS, offset, uint16_t(src.size())); });
 }
-bool TTrainerSession::InPort8(uint16_t port, uint32_t& v) { return port_->InPort8(port, v); }
-bool TTrainerSession::InPort16(uint16_t port, uint32_t& v) { return port_->InPort16(port, v); }
-bool TTrainerSession::InPort32(uint16_t port, uint32_t& v) { return port_->InPort32(port, v); }
-bool TTrainerSession::OutPort8(uint16_t port, uint8_t v) { return port_->OutPort8(port, v); }
-bool TTrainerSession::OutPort16(uint16_t port, uint16_t v) { return port_->OutPort16(port, v); }
-bool TTrainerSession::OutPort32(uint16_t port, uint32_t v) { return port_->OutPort32(port, v); }
-uint16_t TTrainerSession::PollInterrupt() { return port_->PollInterrupt(); }
+bool TTrainerSession::InPort8(uint16_t port, uint32_t& v) {
+  return Bridge([&] { return port_->InPort8(port, v); });
+}
+bool TTrainerSession::InPort16(uint16_t port, uint32_t& v) {
+  return Bridge([&] { return port_->InPort16(port, v); });
+}
+bool TTrainerSession::InPort32(uint16_t port, uint32_t& v) {
+  return Bridge([&] { return port_->InPort32(port, v); });
+}
+bool TTrainerSession::OutPort8(uint16_t port, uint8_t v) {
+  return Bridge([&] { return port_->OutPort8(port, v); });
+}
+bool TTrainerSession::OutPort16(uint16_t port, uint16_t v) {
+  return Bridge([&] { return port_->OutPort16(port, v); });
+}
+bool TTrainerSession::OutPort32(uint16_t port, uint32_t v) {
+  return Bridge([&] { return port_->OutPort32(port, v); });
+}
+// The poll's reply is its own: "nothing pending" is a good answer, so success is the
+// exchange itself.
+uint16_t TTrainerSession::PollInterrupt() {
+  uint16_t request = 0;
+  Bridge([&] {
+    request = port_->PollInterrupt();
+    return request != 0 || port_->LastFault() == TLinkFault::None;
+  });
+  return request;
+}
 
 // ---- the I/O panel --------------------------------------------------------------------
 

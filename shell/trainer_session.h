@@ -6,7 +6,9 @@
 // again; Cancel closes the port and takes the workbench offline.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QString>
 #include <array>
 #include <atomic>
 #include <functional>
@@ -14,6 +16,7 @@
 #include <span>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "comm_port.h"
@@ -39,6 +42,17 @@ class TTrainerSession final : public QObject,
   // The handshake on the saved port: true when the trainer answered (the workbench is then
   // online and reset).
   bool Connect(const std::string& portName);
+  // Why the last command failed on the line, in words for the port dialog; empty when it
+  // did not.
+  QString FaultText() const;
+  // The port of this name does not open: told as FaultText tells the line's faults.
+  static QString PortNotOpenedText();
+  // Why the last start-up handshake (Connect) failed, once: empty when it did not, or when
+  // no port was saved.
+  QString TakeConnectFault() { return std::exchange(connectFault_, QString()); }
+  // After going online: a loaded program that the trainer no longer holds (it restarted
+  // and lost its memory) is offered for download again.
+  void OfferDownloadAfterRestart();
   // "通信端口初始化失败！" for a port the port dialog could not open.
   void TellPortFailed();
   // The farewell at exit.
@@ -66,7 +80,7 @@ class TTrainerSession final : public QObject,
   void StoreRegister(int code);
   void WriteBlock(TSegment segment, uint16_t offset, uint16_t count);
   // The download of a loaded program: code at CS:0, data at SS.
-  void Download(bool code, uint16_t offset, uint16_t length) override;
+  bool Download(bool code, uint16_t offset, uint16_t length) override;
   bool FetchLinear(uint32_t linear, uint16_t count) override;
   void Later(std::function<void()> action) override;
 
@@ -94,9 +108,22 @@ class TTrainerSession final : public QObject,
  private:
   // Runs the command until it succeeds or the user gives up; false after Cancel.
   bool Guarded(const std::function<bool()>& command);
-  // The retry question; Cancel closes the port and goes offline (false).
+  // The retry question; Cancel closes the port and goes offline (false). A line that hung
+  // up is opened again before the retry.
   bool AskRetry();
   void GoOffline();
+  // Bridge mode: the simulator's exchange under the retry rule; after Cancel the program
+  // stops, offline.
+  bool Bridge(const std::function<bool()>& command);
+  // The run-wait thread found the line hung up while a program ran on the trainer.
+  void LineLostWhileRunning();
+  // Called while the line is waited for: the window keeps painting; user input waits.
+  void WhileWaiting();
+  // Block transfers that take longer than a second show their progress in the status bar.
+  void TransferProgress(size_t done, size_t total);
+  void EndTransferProgress();
+  // True when the trainer holds the loaded program's first code bytes as they were loaded.
+  bool TrainerHoldsProgram();
   // A byte from the run-wait thread, on the main thread.
   void Completion(uint8_t byte);
   void ConsoleService();
@@ -110,10 +137,18 @@ class TTrainerSession final : public QObject,
   // Set while the main thread stops the run-wait thread: bytes it still hands over are
   // left alone.
   std::atomic<bool> stopping_ = false;
-  bool released_ = false;  // a stop ended the key wait
+  bool released_ = false;         // a stop ended the key wait
+  int waiting_ = 0;               // nesting of WhileWaiting
+  bool exchanging_ = false;       // a guarded command is on the line
+  qint64 transferStart_ = -1;     // ms on the session clock when a block transfer began
+  bool showingProgress_ = false;  // the status bar's hint shows a transfer
+  static constexpr const char* kTransferText = "正在与训练机传送数据";
+  const char* transferText_ = kTransferText;
+  QString connectFault_;
   // The oscilloscope's reader; its stop flag outlives it in the chunks it posted.
   std::thread oscThread_;
   std::shared_ptr<std::atomic<bool>> oscStop_;
   std::function<void(const std::vector<uint8_t>&)> oscSink_;
+  QElapsedTimer clock_;
   void JoinSamplingThread();
 };

@@ -59,21 +59,34 @@ TEST_F(CommPortTest, ExchangesSendTheFrameAndWaitByCode) {
   EXPECT_FALSE(port_.TargetCpu386);
 }
 
-TEST_F(CommPortTest, ReplyNeedsItsCodeAndOneDataByte) {
-  cpu_.EAX = 0xAAAA5555;
-  Bytes dump = Answer(0x14, Counting(28, 1));
-  dump[0] = 0x15;
-  line_.Reply(dump);                // every byte came, but the code is wrong
-  line_.Reply({0x14, 0x1B});        // header without data
-  line_.Reply({0x14});              // no length byte
-  line_.Reply({0x14, 0x1B, 0x12});  // one data byte
-  EXPECT_FALSE(port_.ReadRegisters());
-  EXPECT_FALSE(port_.ReadRegisters());
-  EXPECT_FALSE(port_.ReadRegisters());
-  EXPECT_EQ(cpu_.EAX, 0xAAAA5555u);
-  EXPECT_TRUE(port_.ReadRegisters());
-  EXPECT_EQ(cpu_.EAX, 0xAAAAFF12u);  // the byte that never came reads FFh
-  EXPECT_EQ(waits_, (std::vector<uint32_t>(4, 20)));
+// A reply counts only when it is whole and for the command asked: a short one would fill
+// registers with the FFh of the bytes that never came.
+TEST_F(CommPortTest, ReplyMustBeWholeAndForTheCommand) {
+  Bytes wrongCode = Answer(0x14, Counting(28, 1));
+  wrongCode[0] = 0x15;
+  const struct {
+    Bytes reply;
+    TLinkFault fault;
+  } cases[] = {
+      {{}, TLinkFault::NoAnswer},
+      {wrongCode, TLinkFault::WrongCode},
+      {{0x14}, TLinkFault::Incomplete},                // no length byte
+      {{0x14, 0x1B}, TLinkFault::Incomplete},          // header without data
+      {{0x14, 0x1B, 0x12}, TLinkFault::Incomplete},    // one data byte of 28
+      {Answer(0x14, {0x14}), TLinkFault::Incomplete},  // whole, but too short a dump
+      {Answer(0x14, Counting(28, 1)), TLinkFault::None},
+  };
+  for (const auto& c : cases) {
+    cpu_.EAX = 0xAAAA5555;
+    line_.Reply(c.reply);
+    EXPECT_EQ(port_.ReadRegisters(), c.fault == TLinkFault::None);
+    EXPECT_EQ(port_.LastFault(), c.fault);
+    EXPECT_EQ(cpu_.EAX, c.fault == TLinkFault::None ? 0xAAAA0201u : 0xAAAA5555u);
+  }
+  uint32_t value = 0;
+  line_.Reply({0x18, 0x01, 0x34});  // the port's high byte never came
+  EXPECT_FALSE(port_.InPort16(0x60, value));
+  EXPECT_EQ(port_.LastFault(), TLinkFault::Incomplete);
 }
 
 TEST_F(CommPortTest, StopTriesTwice) {
@@ -145,6 +158,50 @@ TEST_F(CommPortTest, UnansweredBlockReadsFFAndOthersStillCount) {
   EXPECT_EQ(line_.Writes().size(), sent);
 }
 
+// A download is whole or it failed: it stops at the first frame the trainer does not take,
+// and at once when the line hangs up; reads stop there too. Each frame reports progress.
+TEST_F(CommPortTest, TransfersStopAtTheFirstFailure) {
+  const Bytes ok{0x0E, 0x00, 0x0E};
+  const struct {
+    std::vector<Bytes> replies;
+    bool hangUpAfterFirst;
+    bool result;
+    size_t frames;
+    TLinkFault fault;
+  } cases[] = {
+      {{ok, ok, ok, ok}, false, true, 4, TLinkFault::None},
+      {{ok, {}, ok, ok}, false, false, 2, TLinkFault::NoAnswer},
+      {{ok, {0x0F, 0x00, 0x0F}}, false, false, 2, TLinkFault::WrongCode},
+      {{ok, ok, ok, ok}, true, false, 1, TLinkFault::LineLost},
+  };
+  cpu_.CS = 0x1000;
+  for (const auto& c : cases) {
+    TFakeLine line;
+    TCommPort port{line, cpu_, mem_};
+    port.SetWait([](uint32_t) {});
+    port.Open("ttyFake", 57600);
+    std::vector<size_t> progress;
+    port.SetProgress([&](size_t done, size_t total) {
+      progress.push_back(done);
+      EXPECT_EQ(total, 500u);
+      if (c.hangUpAfterFirst) line.HangUp();
+    });
+    for (const Bytes& reply : c.replies) line.Reply(reply);
+    EXPECT_EQ(port.WriteMemory(linkcode::WriteCS, 0, 500), c.result);
+    EXPECT_EQ(line.Writes().size(), c.frames);
+    EXPECT_EQ(port.LastFault(), c.fault);
+    if (c.result) EXPECT_EQ(progress, (std::vector<size_t>{128, 256, 384, 500}));
+    if (c.hangUpAfterFirst) {
+      EXPECT_FALSE(port.ReadMemory(linkcode::ReadCS, 0, 600));
+      EXPECT_EQ(port.LastFault(), TLinkFault::LineLost);
+    }
+  }
+  // The wire time of a 64 KB download at the trainer's speed: 512 frames of 136 bytes at
+  // ten bits a byte, and the 3 ms wait of each frame.
+  EXPECT_NEAR(DownloadSeconds(57600, 0xFFFF), (512 * 8 + 0xFFFF) * 10 / 57600.0 + 512 * 0.003,
+              1e-9);
+}
+
 TEST_F(CommPortTest, WritesGoIn128ByteFramesFromTheImage) {
   cpu_.ES = 0x1000;
   for (uint32_t i = 0; i < 300; ++i) mem_.SetByte(0x10010 + i, uint8_t(i));
@@ -189,9 +246,9 @@ TEST_F(CommPortTest, BreakpointsAndPorts) {
   EXPECT_TRUE(port_.InPort32(0x3F8, value));
   EXPECT_EQ(line_.Writes().back(), (Bytes{0x16, 0x01, 0xF8, 0x03}));
   EXPECT_EQ(value, 0x12345678u);
-  line_.Reply({0x18, 0x01, 0x34});  // the high byte never came
+  line_.Reply({0x18, 0x01, 0x34, 0x12});
   EXPECT_TRUE(port_.InPort16(0x60, value));
-  EXPECT_EQ(value, 0xFF34u);
+  EXPECT_EQ(value, 0x1234u);
 
   line_.Reply({0x29, 0x01, 0x08});
   EXPECT_EQ(port_.PollInterrupt(), 0x0801);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <mutex>
@@ -34,9 +35,13 @@ class TFakeLine : public ISerialLine {
     return input_.size();
   }
   int Opens() const { return opens_; }
+  // The far end goes away: nothing is read or written any more.
+  void HangUp() { lost_ = true; }
+  bool Lost() const override { return lost_; }
 
   bool Open(const std::string& name, uint32_t) override {
     ++opens_;
+    lost_ = false;
     open_ = name != "missing";
     return open_;
   }
@@ -44,6 +49,7 @@ class TFakeLine : public ISerialLine {
   bool IsOpen() const override { return open_; }
   size_t Write(const uint8_t* bytes, size_t count) override {
     std::lock_guard lock(mutex_);
+    if (lost_) return 0;
     writes_.emplace_back(bytes, bytes + count);
     input_.clear();
     if (!replies_.empty()) {
@@ -54,6 +60,7 @@ class TFakeLine : public ISerialLine {
   }
   size_t Read(uint8_t* buffer, size_t count) override {
     std::unique_lock lock(mutex_);
+    if (lost_) return 0;
     const size_t n = std::min({count, kMaxReadCount, input_.size()});
     std::copy_n(input_.begin(), n, buffer);
     input_.erase(input_.begin(), input_.begin() + n);
@@ -73,5 +80,6 @@ class TFakeLine : public ISerialLine {
   std::deque<uint8_t> input_;
   std::vector<Bytes> writes_;
   bool open_ = false;
+  std::atomic<bool> lost_ = false;
   int opens_ = 0;
 };

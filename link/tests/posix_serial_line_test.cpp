@@ -69,6 +69,31 @@ TEST_F(PosixSerialLineTest, SilentLineTimesOutAndEarlierInputIsDiscarded) {
   EXPECT_EQ(buf[1], 0xFF);
 }
 
+// The far end closes (a box unplugged, the emulator gone): reads end at once instead of
+// waiting out their time-outs, the line says it is lost, and a new open starts afresh.
+// Meanwhile the idle function is called while a read waits.
+TEST_F(PosixSerialLineTest, HungUpLineAnswersAtOnceAndIdleRunsWhileWaiting) {
+  int idles = 0;
+  line_->SetIdle([&] { ++idles; });
+  ASSERT_TRUE(line_->Open(name_, 57600));
+  uint8_t buf[8] = {};
+  EXPECT_EQ(line_->Read(buf, 1), 0u);  // silent: the full time-out
+  EXPECT_GE(idles, 20);
+  EXPECT_FALSE(line_->Lost());
+  close(master_);
+  master_ = -1;
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 40; ++i) {
+    EXPECT_EQ(line_->Read(buf, 2), 0u);
+    EXPECT_LE(line_->Write(buf, 3), 3u);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(200));
+  EXPECT_TRUE(line_->Lost());
+  line_->Close();
+  EXPECT_FALSE(line_->Open(name_, 57600));  // the terminal went with its master
+  EXPECT_FALSE(line_->Lost());
+}
+
 TEST_F(PosixSerialLineTest, FailedOpenLeavesNoPortAndCloseIsHarmless) {
   line_->Close();  // before any open
   ASSERT_TRUE(line_->Open(name_, 57600));

@@ -60,9 +60,10 @@ class TRecordingTarget final : public ICompileTarget {
   void Reset() override { log.push_back("reset"); }
   void ShowDisassembly() override { log.push_back("disassembly"); }
   bool RunsOnTrainer() override { return trainer; }
-  void WriteToTrainer(TSegmentRegister reg, uint16_t offset, uint16_t length) override {
+  bool WriteToTrainer(TSegmentRegister reg, uint16_t offset, uint16_t length) override {
     log.push_back((reg == TSegmentRegister::CS ? "CS:" : "DS:") + std::to_string(offset) + "+" +
                   std::to_string(length));
+    return true;
   }
   void SendProtectedModeParameters(const TProtectedModeParameters&) override {
     log.push_back("parameters");

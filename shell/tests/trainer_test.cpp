@@ -34,6 +34,7 @@
 #include "radio_group.h"
 #include "scripted_prompts.h"
 #include "session_program.h"
+#include "trainer_emulator.h"
 #include "trainer_session.h"
 #include "user_screen.h"
 
@@ -46,17 +47,11 @@ class TTrainerTest : public QObject {
     return FindChildOrDie<T>(window_.get(), name);
   }
   QString Write(const QString& name, const QByteArray& text) {
-    const QString path = dir_.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(path));
-    file.write(text);
-    return path;
+    return WriteTestFile(dir_, name, text);
   }
   // An emulator on a pseudo-terminal of its own; returns the terminal's path.
   QString StartTrainer(QProcess& trainer, const QStringList& options) {
-    trainer.start(CORVALE_TRAINER, options);
-    if (!trainer.waitForStarted() || !trainer.waitForReadyRead(5000)) return {};
-    return QString::fromLocal8Bit(trainer.readLine()).trimmed();
+    return StartTrainerEmulator(trainer, options);
   }
   // An emulator with these options, and a window connected to it.
   bool Online(const QStringList& options, bool bridged = false) {
