@@ -3,6 +3,7 @@
 // going to a line.
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -259,7 +260,10 @@ class TEditorWindowsTest : public QObject {
     TfrmEditWin* editor = window_->afNewExecute();
     editor->Memo()->setText("OLD");
     editor->Memo()->setModified(false);
+    QCOMPARE(editor->Memo()->Highlighter(), THighlighter::None);
     tree->setCurrentItem(templates->child(1));
+    // An untitled window is highlighted by the template's language at once.
+    QCOMPARE(editor->Memo()->Highlighter(), THighlighter::Assembly);
     tree->setCurrentItem(templates->child(1));  // the same node again inserts nothing
     const QString text = editor->Memo()->text();
     QVERIFY(text.startsWith("        .8086\r\n"));
@@ -274,6 +278,9 @@ class TEditorWindowsTest : public QObject {
         editor->Memo()->text(),
         QString("A\r\n        MOV DX,8000H    ;可将8000H改成实际读出的地址\r\n        IN AX,DX\r\n"
                 "\r\nB"));
+    // The caret waits behind the snippet, at the start of the line after it.
+    QCOMPARE(QList<int>({editor->Memo()->CaretLine(), editor->Memo()->CaretColumn()}),
+             QList<int>({4, 1}));
     editor->Memo()->undo();
     QCOMPARE(editor->Memo()->text(), QString("A\r\nB"));
   }
@@ -369,6 +376,114 @@ class TEditorWindowsTest : public QObject {
     QVERIFY(!replace->isVisible());
     editor->Memo()->undo();
     QCOMPARE(editor->Memo()->text(), QString("AA b A b A"));
+  }
+
+  void replaceAllIsOneEditAndCounts() {
+    struct TCase {
+      const char* text;
+      int caret;  // column on the one line
+      const char *find, *replacement;
+      bool matchCase, wholeWord, wrap;
+      const char* result;
+      int replaced;  // 0: "not found" is told
+    };
+    const TCase cases[] = {
+        {"A b A b A", 0, "A", "AA", false, false, false, "AA b AA b AA", 3},
+        {"AX AXE ax", 0, "ax", "BX", false, true, false, "BX AXE BX", 2},
+        {"ax AX", 0, "AX", "BX", true, false, false, "ax BX", 1},
+        {"A A A", 2, "A", "B", false, false, false, "A B B", 2},
+        {"A A A", 2, "A", "B", false, false, true, "B B B", 3},
+        {"中文 中文", 0, "中文", "汉字", false, false, false, "汉字 汉字", 2},
+        {"xyz", 0, "A", "B", false, false, false, "xyz", 0},
+    };
+    Open();
+    TfrmEditWin* editor = window_->afNewExecute();
+    window_->Action("aeReplace")->trigger();
+    TdlgSearch* box = editor->ReplaceDialog();
+    for (const TCase& c : cases) {
+      const QString label = QString("%1 / %2").arg(c.text, c.find);
+      editor->Memo()->setText(c.text);
+      editor->Memo()->setModified(false);
+      editor->Memo()->setCursorPosition(0, c.caret);
+      box->findChild<QLineEdit*>("edtFind")->setText(c.find);
+      box->findChild<QLineEdit*>("edtReplace")->setText(c.replacement);
+      box->findChild<QCheckBox*>("cbMatchCase")->setChecked(c.matchCase);
+      box->findChild<QCheckBox*>("cbWholeWord")->setChecked(c.wholeWord);
+      box->findChild<QCheckBox*>("cbWrap")->setChecked(c.wrap);
+      const qsizetype asked = prompts_.asked.size();
+      box->findChild<QPushButton*>("btnReplaceAll")->click();
+      QVERIFY2(editor->Memo()->text() == QString(c.result), qPrintable(label));
+      if (c.replaced == 0) {
+        QCOMPARE(prompts_.asked.size(), asked + 1);
+        QCOMPARE(prompts_.asked.last().text, QString("找不到“%1”。").arg(c.find));
+        continue;
+      }
+      QCOMPARE(prompts_.asked.size(), asked);
+      QCOMPARE(box->findChild<QLabel*>("lblResult")->text(),
+               QString("已替换 %1 处。").arg(c.replaced));
+      QVERIFY(editor->Modified());
+      editor->Memo()->undo();  // every replacement goes back in one step
+      QVERIFY2(editor->Memo()->text() == QString(c.text), qPrintable(label));
+    }
+  }
+
+  void findWrapsAroundAndCountsWhenAsked() {
+    Open();
+    TfrmEditWin* editor = window_->afNewExecute();
+    editor->Memo()->setText("abc x ABC x abc");
+    window_->Action("aeFind")->trigger();
+    TdlgSearch* find = editor->FindDialog();
+    QVERIFY(!find->findChild<QCheckBox*>("cbWrap")->isChecked());  // off unless asked for
+    find->findChild<QLineEdit*>("edtFind")->setText("abc");
+    find->findChild<QPushButton*>("btnCount")->click();
+    QCOMPARE(find->findChild<QLabel*>("lblResult")->text(), QString("共找到 3 处“abc”。"));
+    find->findChild<QCheckBox*>("cbMatchCase")->setChecked(true);
+    find->findChild<QPushButton*>("btnCount")->click();
+    QCOMPARE(find->findChild<QLabel*>("lblResult")->text(), QString("共找到 2 处“abc”。"));
+    find->findChild<QCheckBox*>("cbWrap")->setChecked(true);
+    // Down from the last match goes on at the start; up from the first, at the end.
+    editor->Memo()->setCursorPosition(0, 14);
+    PressFind(find, "abc");
+    int line, index, lineTo, indexTo;
+    editor->Memo()->getSelection(&line, &index, &lineTo, &indexTo);
+    QCOMPARE(QList<int>({index, indexTo}), QList<int>({0, 3}));
+    QCOMPARE(Field("sHint"), QString("已到达文档末尾，从开头继续查找。"));
+    editor->Memo()->setCursorPosition(0, 0);
+    window_->Action("aeFind")->trigger();
+    PressFind(find, "abc", /*up=*/true);
+    editor->Memo()->getSelection(&line, &index, &lineTo, &indexTo);
+    QCOMPARE(QList<int>({index, indexTo}), QList<int>({12, 15}));
+    QVERIFY(prompts_.asked.isEmpty());
+  }
+
+  void searchBoxesTabInFieldOrderAndTakeTheSelection() {
+    Open();
+    TfrmEditWin* editor = window_->afNewExecute();
+    editor->Memo()->setText("MOV AX,BX\r\nADD AX,CX");
+    editor->Memo()->setSelection(0, 0, 0, 3);
+    window_->Action("aeReplace")->trigger();
+    TdlgSearch* box = editor->ReplaceDialog();
+    auto* findText = box->findChild<QLineEdit*>("edtFind");
+    QCOMPARE(box->focusWidget(), findText);
+    QCOMPARE(findText->selectedText(), QString("MOV"));
+    QStringList order;
+    QWidget* widget = findText;
+    do {
+      if (widget->focusPolicy() & Qt::TabFocus) order << widget->objectName();
+      widget = widget->nextInFocusChain();
+    } while (widget != findText);
+    QCOMPARE(order,
+             (QStringList{"edtFind", "edtReplace", "cbWholeWord", "cbMatchCase", "cbWrap",
+                          "btnFindNext", "btnReplace", "btnReplaceAll", "btnCount", "btnCancel"}));
+    // With the box open, Ctrl+H takes a newly selected word; a selection of lines does not.
+    box->findChild<QLineEdit*>("edtReplace")->setFocus();
+    editor->Memo()->setSelection(1, 0, 1, 3);
+    window_->Action("aeReplace")->trigger();
+    QCOMPARE(findText->text(), QString("ADD"));
+    QCOMPARE(box->focusWidget(), findText);
+    editor->Memo()->setSelection(0, 0, 1, 3);
+    window_->Action("aeReplace")->trigger();
+    QCOMPARE(findText->text(), QString("ADD"));
   }
 
   void gotoLineClampsAndIgnoresBadInput() {
