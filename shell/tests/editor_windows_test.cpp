@@ -4,20 +4,25 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDropEvent>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include "dlg_input_box.h"
 #include "dlg_search.h"
+#include "editor_disk_watch.h"
 #include "editor_memo.h"
+#include "file_drop.h"
 #include "frm_edit_win.h"
 #include "frm_main_win.h"
 #include "scripted_prompts.h"
@@ -484,6 +489,87 @@ class TEditorWindowsTest : public QObject {
     editor->Memo()->setSelection(0, 0, 1, 3);
     window_->Action("aeReplace")->trigger();
     QCOMPARE(findText->text(), QString("ADD"));
+  }
+
+  void changesOnDiskAreOfferedForReloadOnce() {
+    Open();
+    WriteBytes(Path("w.asm"), "A\r\n");
+    TfrmEditWin* editor = window_->OpenEditor(Path("w.asm"));
+    TEditorDiskWatch& watch = TEditorDiskWatch::Of(*window_);
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    // Our own save is no change; another program's write is noticed by itself.
+    editor->Memo()->setText("S");
+    QVERIFY(window_->SaveWindow(editor));
+    QTest::qWait(600);  // past the watch's settling time
+    QVERIFY(prompts_.asked.isEmpty());
+    WriteBytes(Path("w.asm"), "B\r\n");
+    prompts_.answers = {paNo};
+    QTRY_COMPARE_WITH_TIMEOUT(prompts_.asked.size(), 1, 5000);
+    QCOMPARE(prompts_.asked[0].text, TEditorDiskWatch::Question(Path("w.asm"), false));
+    QCOMPARE(prompts_.asked[0].buttons, unsigned(pbYes | pbNo));
+    QCOMPARE(editor->Memo()->text(), QString("S"));
+    watch.CheckNow();  // a declined change is not asked about again
+    QCOMPARE(prompts_.asked.size(), 1);
+
+    struct TStep {
+      const char* bytes;
+      bool edited;  // the editor has unsaved changes
+      int answer;
+      const char* text;  // the editor's text afterwards
+    };
+    const TStep steps[] = {
+        {"C\r\n", false, paYes, "C"}, {"DD\r\n", true, paNo, "edit"}, {"E\r\n", true, paYes, "E"}};
+    for (const TStep& step : steps) {
+      if (step.edited) editor->Memo()->setText("edit");
+      QTest::qWait(20);  // a later time stamp, as a later write has
+      WriteBytes(Path("w.asm"), step.bytes);
+      prompts_.answers = {step.answer};
+      const qsizetype asked = prompts_.asked.size();
+      watch.CheckNow();
+      QCOMPARE(prompts_.asked.size(), asked + 1);
+      QCOMPARE(prompts_.asked.last().text, TEditorDiskWatch::Question(Path("w.asm"), step.edited));
+      QCOMPARE(prompts_.asked.last().icon,
+               step.edited ? TPromptIcon::Warning : TPromptIcon::Question);
+      QCOMPARE(editor->Memo()->text(), QString(step.text));
+      QCOMPARE(editor->Modified(), step.edited && step.answer == paNo);
+    }
+    QVERIFY(TEditorDiskWatch::Question(Path("w.asm"), true).contains("丢失"));
+  }
+
+  void droppedFilesOpenAsEditors() {
+    Open();
+    WriteBytes(Path("d1.asm"), "D1\r\n");
+    WriteBytes(Path("d2.c"), "D2\r\n");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(Path("d1.asm")), QUrl::fromLocalFile(dir_.path()),
+                  QUrl("https://example.org/x.asm"), QUrl::fromLocalFile(Path("gone.asm")),
+                  QUrl::fromLocalFile(Path("d1.asm"))});
+    QCOMPARE(TFileDropOpener::DroppedFiles(&data), QStringList{Path("d1.asm")});
+    data.setText("plain text");
+    const auto drop = [&data](QWidget* target) {
+      QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                            Qt::NoModifier);
+      QApplication::sendEvent(target, &enter);
+      QDropEvent dropped(QPointF(5, 5), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                         Qt::NoModifier);
+      QApplication::sendEvent(target, &dropped);
+      return enter.isAccepted() && dropped.isAccepted() && dropped.dropAction() == Qt::CopyAction;
+    };
+    QVERIFY(drop(window_.get()));
+    TfrmEditWin* first = window_->ActiveEditor();
+    QVERIFY(first);
+    QCOMPARE(first->Caption(), Path("d1.asm"));
+    QCOMPARE(first->Memo()->text(), QString("D1"));
+    QCOMPARE(window_->MenuRecentFiles().Items().front(), Path("d1.asm").toStdString());
+    // On an editor's text the file opens too, instead of its path going into the text.
+    data.setUrls({QUrl::fromLocalFile(Path("d2.c"))});
+    QVERIFY(drop(first->Memo()->viewport()));
+    QCOMPARE(window_->ActiveEditor()->Caption(), Path("d2.c"));
+    QCOMPARE(first->Memo()->text(), QString("D1"));
+    // Text alone is no file: the window leaves it to whoever takes text.
+    data.setUrls({});
+    QVERIFY(!drop(window_.get()));
+    QCOMPARE(window_->EditorWindows().size(), 2);
   }
 
   void gotoLineClampsAndIgnoresBadInput() {
