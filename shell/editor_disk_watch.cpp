@@ -143,7 +143,8 @@ void TEditorDiskWatch::AskPending() {
     if (QMdiArea* area = editor->mdiArea()) area->setActiveSubWindow(editor);
     const bool modified = editor->Modified();
     const int answer =
-        mainWin_.Prompts().Ask(&mainWin_, Question(path, modified), "提示", pbYes | pbNo,
+        mainWin_.Prompts().Ask(&mainWin_, Question(path, modified), "提示",
+                               modified ? pbYes | pbNo | pbDefaultNo : pbYes | pbNo,
                                modified ? TPromptIcon::Warning : TPromptIcon::Question);
     if (answer == paYes && editor) editor->ReloadFromDisk();
   }

@@ -528,8 +528,10 @@ class TEditorWindowsTest : public QObject {
       watch.CheckNow();
       QCOMPARE(prompts_.asked.size(), asked + 1);
       QCOMPARE(prompts_.asked.last().text, TEditorDiskWatch::Question(Path("w.asm"), step.edited));
+      // Losing edits is never the answer Return gives.
       QCOMPARE(prompts_.asked.last().icon,
                step.edited ? TPromptIcon::Warning : TPromptIcon::Question);
+      QCOMPARE(bool(prompts_.asked.last().buttons & pbDefaultNo), step.edited);
       QCOMPARE(editor->Memo()->text(), QString(step.text));
       QCOMPARE(editor->Modified(), step.edited && step.answer == paNo);
     }
