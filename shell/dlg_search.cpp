@@ -16,7 +16,10 @@ TdlgSearch::TdlgSearch(TMode mode, QWidget* parent)
       edtFind_(new QLineEdit(this)),
       cbWholeWord_(new QCheckBox(QStringLiteral("全字匹配(&W)"), this)),
       cbMatchCase_(new QCheckBox(QStringLiteral("区分大小写(&C)"), this)),
-      btnFindNext_(new QPushButton(QStringLiteral("查找下一个(&F)"), this)) {
+      cbWrap_(new QCheckBox(QStringLiteral("循环查找(&L)"), this)),
+      lblResult_(new QLabel(this)),
+      btnFindNext_(new QPushButton(QStringLiteral("查找下一个(&F)"), this)),
+      btnCount_(new QPushButton(QStringLiteral("计数(&T)"), this)) {
   const bool replace = mode == TMode::Replace;
   setObjectName(replace ? "dlgReplace" : "dlgFind");
   setWindowTitle(replace ? QStringLiteral("替换") : QStringLiteral("查找"));
@@ -24,6 +27,11 @@ TdlgSearch::TdlgSearch(TMode mode, QWidget* parent)
   edtFind_->setObjectName("edtFind");
   cbWholeWord_->setObjectName("cbWholeWord");
   cbMatchCase_->setObjectName("cbMatchCase");
+  cbWrap_->setObjectName("cbWrap");
+  cbWrap_->setToolTip(QStringLiteral("到达文档末尾（向上时为开头）后从另一端继续查找"));
+  lblResult_->setObjectName("lblResult");
+  btnCount_->setObjectName("btnCount");
+  btnCount_->setToolTip(QStringLiteral("统计整个文档中的匹配次数"));
   btnFindNext_->setObjectName("btnFindNext");
   btnFindNext_->setDefault(true);
   auto* btnCancel = new QPushButton(QStringLiteral("取消"), this);
@@ -46,6 +54,7 @@ TdlgSearch::TdlgSearch(TMode mode, QWidget* parent)
   auto* checks = new QVBoxLayout;
   checks->addWidget(cbWholeWord_);
   checks->addWidget(cbMatchCase_);
+  checks->addWidget(cbWrap_);
   options->addLayout(checks);
   if (!replace) {
     auto* direction = new QGroupBox(QStringLiteral("方向"), this);
@@ -62,6 +71,7 @@ TdlgSearch::TdlgSearch(TMode mode, QWidget* parent)
   auto* left = new QVBoxLayout;
   left->addLayout(fields);
   left->addLayout(options);
+  left->addWidget(lblResult_);
   left->addStretch(1);
 
   auto* buttons = new QVBoxLayout;
@@ -82,6 +92,7 @@ TdlgSearch::TdlgSearch(TMode mode, QWidget* parent)
       emit ReplacePressed(true);
     });
   }
+  buttons->addWidget(btnCount_);
   buttons->addWidget(btnCancel);
   buttons->addStretch(1);
 
@@ -94,9 +105,23 @@ TdlgSearch::TdlgSearch(TMode mode, QWidget* parent)
     replaceAllPressed_ = false;
     emit FindPressed();
   });
+  connect(btnCount_, &QPushButton::clicked, this, &TdlgSearch::CountPressed);
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::close);
-  connect(edtFind_, &QLineEdit::textChanged, this, &TdlgSearch::UpdateButtons);
+  connect(edtFind_, &QLineEdit::textChanged, this, [this] {
+    lblResult_->clear();
+    UpdateButtons();
+  });
   UpdateButtons();
+
+  // Tab walks the fields top to bottom, then the options, then the buttons.
+  QList<QWidget*> order{edtFind_};
+  if (edtReplace_) order << edtReplace_;
+  order << cbWholeWord_ << cbMatchCase_ << cbWrap_;
+  if (rbUp_) order << rbUp_ << rbDown_;
+  order << btnFindNext_;
+  if (btnReplace_) order << btnReplace_ << btnReplaceAll_;
+  order << btnCount_ << btnCancel;
+  for (qsizetype i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
 QString TdlgSearch::FindText() const { return edtFind_->text(); }
@@ -118,8 +143,16 @@ TSearchOptions TdlgSearch::Options() const {
   options.matchCase = cbMatchCase_->isChecked();
   options.wholeWord = cbWholeWord_->isChecked();
   options.replaceAll = replaceAllPressed_;
+  options.wrap = cbWrap_->isChecked();
   return options;
 }
+
+void TdlgSearch::FocusFindText() {
+  edtFind_->setFocus(Qt::ShortcutFocusReason);
+  edtFind_->selectAll();
+}
+
+void TdlgSearch::ShowResult(const QString& text) { lblResult_->setText(text); }
 
 void TdlgSearch::UpdateButtons() {
   // Nothing to search for: the buttons wait for a text.
@@ -127,4 +160,5 @@ void TdlgSearch::UpdateButtons() {
   btnFindNext_->setEnabled(any);
   if (btnReplace_) btnReplace_->setEnabled(any);
   if (btnReplaceAll_) btnReplaceAll_->setEnabled(any);
+  btnCount_->setEnabled(any);
 }

@@ -6,6 +6,7 @@
 #include <QString>
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -15,6 +16,9 @@ struct TSearchOptions {
   bool matchCase = false;
   bool wholeWord = false;
   bool replaceAll = false;  // the search came from "replace all"
+  // Past the end (or the start) the search goes on from the other end. Off by default: a
+  // search then stops at the document's end, as it always has.
+  bool wrap = false;
 };
 
 class TdlgSearch : public QDialog {
@@ -31,10 +35,15 @@ class TdlgSearch : public QDialog {
   void SetReplaceText(const QString& text);
   // The Replace box always searches down.
   TSearchOptions Options() const;
+  // Puts the focus into the find field with its text selected, ready to be typed over.
+  void FocusFindText();
+  // The line under the options that tells how many matches the count found.
+  void ShowResult(const QString& text);
 
  signals:
   void FindPressed();
   void ReplacePressed(bool all);
+  void CountPressed();
 
  private:
   void UpdateButtons();
@@ -44,10 +53,13 @@ class TdlgSearch : public QDialog {
   QLineEdit* edtReplace_ = nullptr;
   QCheckBox* cbWholeWord_;
   QCheckBox* cbMatchCase_;
+  QCheckBox* cbWrap_;
+  QLabel* lblResult_;
   QRadioButton* rbUp_ = nullptr;
   QRadioButton* rbDown_ = nullptr;
   QPushButton* btnFindNext_;
   QPushButton* btnReplace_ = nullptr;
   QPushButton* btnReplaceAll_ = nullptr;
+  QPushButton* btnCount_;
   bool replaceAllPressed_ = false;
 };

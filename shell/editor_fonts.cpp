@@ -1,5 +1,6 @@
 #include "editor_fonts.h"
 
+#include <QFontDatabase>
 #include <QStringList>
 #include <array>
 
@@ -10,8 +11,8 @@ struct TEditorFontInfo {
   const char* settingName;
   int pointSize;
   bool keywordsBold;
-  // Tried in order; the first is the family the user chose.
-  std::array<const char*, 4> families;
+  // Tried in order; the first is the family the user chose, the others look like it.
+  std::array<const char*, 5> families;
 };
 
 constexpr std::array<TEditorFontInfo, 2> kFonts{{
@@ -19,13 +20,14 @@ constexpr std::array<TEditorFontInfo, 2> kFonts{{
      "Courier New",
      10,
      true,
-     {"Courier New", "Liberation Mono", "DejaVu Sans Mono", "Monospace"}},
+     {"Courier New", "Liberation Mono", "Nimbus Mono PS", "Noto Mono", "DejaVu Sans Mono"}},
     // Stand-ins that carry Chinese glyphs in a fixed pitch.
     {TEditorFont::Fixedsys,
      "Fixedsys",
      12,
      false,
-     {"Fixedsys", "WenQuanYi Micro Hei Mono", "Noto Sans Mono CJK SC", "DejaVu Sans Mono"}},
+     {"Fixedsys", "WenQuanYi Micro Hei Mono", "Noto Sans Mono CJK SC", "Sarasa Mono SC",
+      "DejaVu Sans Mono"}},
 }};
 
 const TEditorFontInfo& Info(TEditorFont font) {
@@ -48,12 +50,19 @@ std::optional<TEditorFont> EditorFontFromSettingName(const QString& name) {
   return std::nullopt;
 }
 
+QString EditorFontFamily(TEditorFont font) {
+  for (const char* family : Info(font).families) {
+    if (QFontDatabase::hasFamily(QString::fromLatin1(family))) return QString::fromLatin1(family);
+  }
+  return QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+}
+
+QString EditorFontCaption(TEditorFont font) { return QLatin1Char('&') + EditorFontFamily(font); }
+
 QFont EditorFont(TEditorFont font) {
   const TEditorFontInfo& info = Info(font);
-  QStringList families;
-  for (const char* family : info.families) families << QString::fromLatin1(family);
   QFont result;
-  result.setFamilies(families);
+  result.setFamilies(QStringList{EditorFontFamily(font)});
   result.setPointSize(info.pointSize);
   result.setStyleHint(QFont::TypeWriter);
   result.setFixedPitch(true);

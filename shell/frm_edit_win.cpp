@@ -4,18 +4,27 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
+#include <QLabel>
 #include <QSaveFile>
+#include <algorithm>
 
 #include "code_page_936.h"
 #include "debug_support_plugin.h"
 #include "dlg_input_box.h"
+#include "editor_disk_watch.h"
 #include "editor_memo.h"
+#include "editor_search.h"
 #include "frm_main_win.h"
 #include "prompts.h"
 
 namespace {
 
 const char* const kNotFound = "找不到“%1”。";
+const char* const kUnreadable = "文件 %1 无法读取：%2";
+const char* const kCounted = "共找到 %1 处“%2”。";
+const char* const kReplaced = "已替换 %1 处。";
+const char* const kWrappedDown = "已到达文档末尾，从开头继续查找。";
+const char* const kWrappedUp = "已到达文档开头，从末尾继续查找。";
 const char* const kAskSave = "文件 %1 的内容已经改变。\r\n\r\n想保存文件吗？";
 
 THighlighter HighlighterOf(TFileKind kind) {
@@ -78,8 +87,8 @@ bool TfrmEditWin::IsUntitled() const { return IsUntitledCaption(Caption().toStdS
 
 bool TfrmEditWin::Modified() const { return memo_->isModified(); }
 
-
 bool TfrmEditWin::LoadFile(const QString& path, QString* error) {
+  QByteArray diskBytes;
   QFile file(path);
   if (!file.exists()) {
     memo_->clear();
@@ -95,9 +104,29 @@ bool TfrmEditWin::LoadFile(const QString& path, QString* error) {
     }
     const std::string text = EditorTextFromFile(std::string_view(bytes.constData(), bytes.size()));
     memo_->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    diskBytes = bytes;
   }
   memo_->SendScintilla(QsciScintillaBase::SCI_EMPTYUNDOBUFFER);
   memo_->setModified(false);
+  TEditorDiskWatch::Of(mainWin_).Track(this, path, diskBytes);
+  return true;
+}
+
+bool TfrmEditWin::ReloadFromDisk() {
+  int line = 0, index = 0;
+  memo_->getCursorPosition(&line, &index);
+  const int firstVisible = memo_->firstVisibleLine();
+  const QString path = Caption();
+  QString error;
+  if (!LoadFile(path, &error)) {
+    mainWin_.Prompts().Tell(&mainWin_, QString(kUnreadable).arg(path, error), "错误",
+                            TPromptIcon::Warning);
+    return false;
+  }
+  SetEditorFileName(path, mainWin_.CPUSeries());
+  memo_->setCursorPosition(std::min(line, memo_->lines() - 1), 0);
+  memo_->setFirstVisibleLine(firstVisible);
+  if (mainWin_.ActiveEditor() == this) mainWin_.UpdateEditorStatus();
   return true;
 }
 
@@ -137,58 +166,73 @@ QString TfrmEditWin::ProposedSearchText() const {
       ::ProposedSearchText(memo_->selectedText().toStdString(), lastFindText_.toStdString()));
 }
 
+void TfrmEditWin::OpenSearchBox(TdlgSearch* box) {
+  if (!box->isVisible()) {
+    box->SetFindText(ProposedSearchText());
+    if (box == dlgReplace_) box->SetReplaceText(lastReplaceText_);
+  } else {
+    // An open box takes a newly selected line of text; other selections leave it alone.
+    const std::string selection = memo_->selectedText().toStdString();
+    const std::string proposed = ::ProposedSearchText(selection, std::string());
+    if (!proposed.empty()) box->SetFindText(QString::fromStdString(proposed));
+  }
+  box->ShowResult(QString());
+  box->show();
+  box->raise();
+  box->activateWindow();
+  box->FocusFindText();
+}
+
+TdlgSearch* TfrmEditWin::MakeSearchBox(TdlgSearch::TMode mode) {
+  auto* box = new TdlgSearch(mode, &mainWin_);
+  connect(box, &TdlgSearch::FindPressed, this, [this, box] { dlgFindFind(box); });
+  connect(box, &TdlgSearch::CountPressed, this, [this, box] { CountMatchesOf(box); });
+  return box;
+}
+
 void TfrmEditWin::ShowFind() {
   if (dlgReplace_) dlgReplace_->close();
-  if (!dlgFind_) {
-    dlgFind_ = new TdlgSearch(TdlgSearch::TMode::Find, &mainWin_);
-    connect(dlgFind_, &TdlgSearch::FindPressed, this, [this] { dlgFindFind(dlgFind_); });
-  }
-  if (!dlgFind_->isVisible()) dlgFind_->SetFindText(ProposedSearchText());
-  dlgFind_->show();
-  dlgFind_->raise();
-  dlgFind_->activateWindow();
+  if (!dlgFind_) dlgFind_ = MakeSearchBox(TdlgSearch::TMode::Find);
+  OpenSearchBox(dlgFind_);
 }
 
 void TfrmEditWin::ShowReplace() {
   if (dlgFind_) dlgFind_->close();
   if (!dlgReplace_) {
-    dlgReplace_ = new TdlgSearch(TdlgSearch::TMode::Replace, &mainWin_);
-    connect(dlgReplace_, &TdlgSearch::FindPressed, this, [this] { dlgFindFind(dlgReplace_); });
+    dlgReplace_ = MakeSearchBox(TdlgSearch::TMode::Replace);
     connect(dlgReplace_, &TdlgSearch::ReplacePressed, this, &TfrmEditWin::dlgReplaceReplace);
   }
-  if (!dlgReplace_->isVisible()) {
-    dlgReplace_->SetFindText(ProposedSearchText());
-    dlgReplace_->SetReplaceText(lastReplaceText_);
-  }
-  dlgReplace_->show();
-  dlgReplace_->raise();
-  dlgReplace_->activateWindow();
+  OpenSearchBox(dlgReplace_);
 }
 
+namespace {
+
+TTextSearch TextSearchOf(const QString& text, const TSearchOptions& options) {
+  return {text.toUtf8(), options.matchCase, options.wholeWord};
+}
+
+// The hint field of the status bar, for notes that need no answer.
+void ShowHint(QWidget& mainWin, const QString& text) {
+  if (auto* hint = mainWin.findChild<QLabel*>("sHint")) hint->setText(text);
+}
+
+}  // namespace
+
 bool TfrmEditWin::Search(const QString& text, const TSearchOptions& options) {
-  if (text.isEmpty()) return false;
-  const QByteArray needle = text.toUtf8();
+  const TTextSearch search = TextSearchOf(text, options);
   const long selStart = memo_->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART);
   const long selEnd = memo_->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONEND);
   const long length = memo_->SendScintilla(QsciScintillaBase::SCI_GETLENGTH);
-  int flags = 0;
-  if (options.matchCase) flags |= QsciScintillaBase::SCFIND_MATCHCASE;
-  if (options.wholeWord) flags |= QsciScintillaBase::SCFIND_WHOLEWORD;
-  memo_->SendScintilla(QsciScintillaBase::SCI_SETSEARCHFLAGS, flags);
-  // A backwards search is a target whose start lies after its end.
-  if (options.down) {
-    memo_->SendScintilla(QsciScintillaBase::SCI_SETTARGETSTART, selEnd);
-    memo_->SendScintilla(QsciScintillaBase::SCI_SETTARGETEND, length);
-  } else {
-    memo_->SendScintilla(QsciScintillaBase::SCI_SETTARGETSTART, selStart);
-    memo_->SendScintilla(QsciScintillaBase::SCI_SETTARGETEND, 0L);
+  // A backwards search runs from the selection's start towards the document's start.
+  TTextMatch match = options.down ? FindText(*memo_, search, selEnd, length)
+                                  : FindText(*memo_, search, selStart, 0);
+  if (!match.Found() && options.wrap) {
+    match = options.down ? FindText(*memo_, search, 0, selEnd)
+                         : FindText(*memo_, search, length, selStart);
+    if (match.Found()) ShowHint(mainWin_, options.down ? kWrappedDown : kWrappedUp);
   }
-  const long found =
-      memo_->SendScintilla(QsciScintillaBase::SCI_SEARCHINTARGET,
-                           static_cast<unsigned long>(needle.size()), needle.constData());
-  if (found < 0) return false;
-  const long end = memo_->SendScintilla(QsciScintillaBase::SCI_GETTARGETEND);
-  memo_->SendScintilla(QsciScintillaBase::SCI_SETSEL, found, end);
+  if (!match.Found()) return false;
+  memo_->SendScintilla(QsciScintillaBase::SCI_SETSEL, match.start, match.end);
   memo_->SendScintilla(QsciScintillaBase::SCI_SCROLLCARET);
   return true;
 }
@@ -209,6 +253,13 @@ void TfrmEditWin::dlgFindFind(TdlgSearch* source) {
   if (dlgFind_) dlgFind_->close();
 }
 
+void TfrmEditWin::CountMatchesOf(TdlgSearch* source) {
+  const QString text = source->FindText();
+  const int count = CountMatches(*memo_, TextSearchOf(text, source->Options()));
+  source->ShowResult(count == 0 ? QString(kNotFound).arg(text)
+                                : QString(kCounted).arg(count).arg(text));
+}
+
 void TfrmEditWin::dlgReplaceReplace(bool all) {
   lastFindOptions_ = dlgReplace_->Options();
   lastFindOptions_.replaceAll = all;
@@ -218,29 +269,37 @@ void TfrmEditWin::dlgReplaceReplace(bool all) {
   const Qt::CaseSensitivity cs =
       lastFindOptions_.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
   const QByteArray replacement = lastReplaceText_.toUtf8();
-  // Replaces the selection and leaves the caret on the side the search goes on from, so
-  // the inserted text is never searched again.
-  const auto replaceSelection = [&] {
-    const long start = memo_->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART);
-    memo_->SendScintilla(QsciScintillaBase::SCI_REPLACESEL, 0UL, replacement.constData());
-    if (!lastFindOptions_.down) memo_->SendScintilla(QsciScintillaBase::SCI_SETSEL, start, start);
-  };
+  const bool selectionMatches =
+      !memo_->selectedText().isEmpty() && memo_->selectedText().compare(lastFindText_, cs) == 0;
+  const long selStart = memo_->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART);
+  const long selEnd = memo_->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONEND);
 
-  memo_->beginUndoAction();
-  if (!memo_->selectedText().isEmpty() && memo_->selectedText().compare(lastFindText_, cs) == 0) {
-    replaceSelection();
-  }
-  if (!Search(lastFindText_, lastFindOptions_)) {
-    memo_->endUndoAction();
-    TellNotFound();
+  if (all) {
+    // From the selection (or the caret) to the end; with wrapping, the whole document.
+    const long length = memo_->SendScintilla(QsciScintillaBase::SCI_GETLENGTH);
+    const TTextMatch selected{selStart, selEnd};
+    const bool whole = lastFindOptions_.wrap;
+    const int count = ReplaceAll(*memo_, TextSearchOf(lastFindText_, lastFindOptions_), replacement,
+                                 whole ? 0 : (selectionMatches ? selStart : selEnd), length,
+                                 selectionMatches && !whole ? &selected : nullptr);
+    if (count == 0) {
+      TellNotFound();
+    } else {
+      dlgReplace_->ShowResult(QString(kReplaced).arg(count));
+      ShowHint(mainWin_, QString(kReplaced).arg(count));
+    }
     return;
   }
-  if (all) {
-    do {
-      replaceSelection();
-    } while (Search(lastFindText_, lastFindOptions_));
+
+  // Replaces the selection and leaves the caret behind it, so the inserted text is never
+  // searched again.
+  memo_->beginUndoAction();
+  if (selectionMatches) {
+    memo_->SendScintilla(QsciScintillaBase::SCI_REPLACESEL, 0UL, replacement.constData());
   }
+  const bool found = Search(lastFindText_, lastFindOptions_);
   memo_->endUndoAction();
+  if (!found) TellNotFound();
 }
 
 void TfrmEditWin::GotoLine() {
@@ -271,11 +330,20 @@ void TfrmEditWin::InsertCodeTemplate(int index) {
   if (IsFileTemplate(index)) {
     memo_->insertAt(snippet, 0, 0);
   } else {
+    // The caret ends behind the snippet, where the typing goes on.
     memo_->removeSelectedText();
+    const long caret = memo_->SendScintilla(QsciScintillaBase::SCI_GETCURRENTPOS);
     memo_->insert(snippet);
+    memo_->SendScintilla(QsciScintillaBase::SCI_GOTOPOS, caret + static_cast<long>(text.size()));
+    memo_->SendScintilla(QsciScintillaBase::SCI_CHOOSECARETX);
   }
   memo_->endUndoAction();
   memo_->setModified(true);
+  // A window without a name has no extension to choose its highlighter by; the template's
+  // language does until the file is named.
+  if (IsUntitled() && memo_->Highlighter() == THighlighter::None) {
+    memo_->SetHighlighter(HighlighterOf(CodeTemplateKind(index)), mainWin_.CPUSeries());
+  }
 }
 
 // ---- closing ----------------------------------------------------------------------------

@@ -33,6 +33,8 @@ class TfrmEditWin : public QMdiSubWindow {
   // Replaces the text with the file's; a path that does not exist gives an empty text.
   // False (and the reason) when the file exists but cannot be read; the window is unchanged.
   bool LoadFile(const QString& path, QString* error);
+  // Loads the window's file again after it changed on disk; the caret stays on its line.
+  bool ReloadFromDisk();
   // The text as the file's bytes, each line ending in CR LF. `lossy` tells whether some
   // character has no form in the files' code page (it is written as '?').
   std::string FileBytes(bool* lossy) const;
@@ -74,7 +76,11 @@ class TfrmEditWin : public QMdiSubWindow {
 
  private:
   QString ProposedSearchText() const;
+  TdlgSearch* MakeSearchBox(TdlgSearch::TMode mode);
+  // Shows a box with the proposed text in its find field, which takes the focus.
+  void OpenSearchBox(TdlgSearch* box);
   void dlgFindFind(TdlgSearch* source);
+  void CountMatchesOf(TdlgSearch* source);
   void dlgReplaceReplace(bool all);
   // One search from the caret or the selection in the direction of the options; the match
   // becomes the selection.
@@ -90,7 +96,7 @@ class TfrmEditWin : public QMdiSubWindow {
   QPointer<TdlgSearch> dlgFind_;
   QPointer<TdlgSearch> dlgReplace_;
   QString lastFindText_;
-  TSearchOptions lastFindOptions_{false, false, false, false};
+  TSearchOptions lastFindOptions_{false, false, false, false, false};
   QString lastReplaceText_;
 };
 

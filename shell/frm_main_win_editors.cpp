@@ -14,8 +14,10 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include "editor_disk_watch.h"
 #include "editor_fonts.h"
 #include "editor_memo.h"
+#include "file_drop.h"
 #include "frm_edit_win.h"
 #include "frm_main_win.h"
 #include "ini_file.h"
@@ -71,6 +73,15 @@ void TfrmMainWin::ConnectEditorHandlers() {
   connect(TabMDI_, &QTabBar::tabCloseRequested, this, &TfrmMainWin::TabMDIClose);
   connect(tvFile_, &QTreeWidget::currentItemChanged, this,
           [this](QTreeWidgetItem* current) { tvFileChange(current); });
+  // The font menu names the family each entry really draws with.
+  Action("asfCourierNew")->setText(EditorFontCaption(TEditorFont::CourierNew));
+  Action("asfFixedsys")->setText(EditorFontCaption(TEditorFont::Fixedsys));
+  // Files dropped on the window open as if chosen in the Open dialog.
+  auto* dropOpener = new TFileDropOpener(this, [this](const QString& path) {
+    afOpenAccept(path);
+    activateWindow();
+  });
+  dropOpener->Watch(this);
 }
 
 void TfrmMainWin::BuildMergedButtons() {
@@ -137,6 +148,10 @@ TfrmEditWin* TfrmMainWin::CreateEditor() {
   auto* editor = new TfrmEditWin(*this);
   ApplyEditorLook(editor);
   editor->Memo()->SetContextMenu(mnuEdit_);
+  // A file dropped on the text opens rather than going in as its path.
+  if (auto* dropOpener = findChild<TFileDropOpener*>("fileDropOpener")) {
+    dropOpener->Watch(editor->Memo()->viewport());
+  }
   mdiArea_->addSubWindow(editor);
   connect(editor, &QMdiSubWindow::windowStateChanged, this, &TfrmMainWin::UpdateMergedButtons,
           Qt::QueuedConnection);
@@ -205,6 +220,8 @@ bool TfrmMainWin::SaveEditor(TfrmEditWin* editor, const QString& path) {
                   TPromptIcon::Error);
     return false;
   }
+  // What we wrote is what the editor holds: no question about a change on disk follows.
+  TEditorDiskWatch::Of(*this).Track(editor, path, QByteArray::fromStdString(bytes));
   const QString oldCaption = editor->Caption();
   editor->Memo()->setModified(false);
   editor->SetEditorFileName(path, cpuSeries_);

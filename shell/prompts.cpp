@@ -54,6 +54,7 @@ int TMessagePrompts::Ask(QWidget* parent, const QString& text, const QString& ca
   QMessageBox box(BoxIcon(icon), caption, text, QMessageBox::NoButton, parent);
   for (const TButtonMap& b : kButtons)
     if (buttons & b.ours) box.addButton(b.theirs);
+  if ((buttons & pbDefaultNo) && (buttons & pbNo)) box.setDefaultButton(QMessageBox::No);
   box.exec();
   const auto clicked = box.standardButton(box.clickedButton());
   for (const TButtonMap& b : kButtons)

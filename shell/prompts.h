@@ -17,6 +17,8 @@ enum TPromptButton : unsigned {
   pbYes = 4,
   pbNo = 8,
   pbRetry = 16,
+  // Not a button: No is the default, for questions whose Yes throws work away.
+  pbDefaultNo = 32,
 };
 
 // Answers keep the numbers the workbench stores in LastAnswer.

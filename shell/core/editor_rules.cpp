@@ -81,6 +81,11 @@ std::string_view CodeTemplateText(int index) {
   return kTemplates[index].text;
 }
 
+TFileKind CodeTemplateKind(int index) {
+  // Every template of the tree is assembly source.
+  return index >= 0 && index < kCodeTemplateCount ? TFileKind::Assembly : TFileKind::Plain;
+}
+
 std::string ProposedSearchText(std::string_view selection, std::string_view lastFindText) {
   if (!selection.empty() && selection.find_first_of("\r\n") == std::string_view::npos) {
     return std::string(selection);

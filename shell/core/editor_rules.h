@@ -30,6 +30,8 @@ inline constexpr int kCodeTemplateCount = 8;
 std::string_view CodeTemplateCaption(int index);
 std::string_view CodeTemplateText(int index);
 inline bool IsFileTemplate(int index) { return index == 0 || index == 1; }
+// The language of a template's text, which chooses the highlighter of an untitled window.
+TFileKind CodeTemplateKind(int index);
 
 // The text a Find or Replace box opens with: the selection when it is one line and not
 // empty, otherwise the last search.

@@ -3,20 +3,26 @@
 // going to a line.
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QDropEvent>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include "dlg_input_box.h"
 #include "dlg_search.h"
+#include "editor_disk_watch.h"
 #include "editor_memo.h"
+#include "file_drop.h"
 #include "frm_edit_win.h"
 #include "frm_main_win.h"
 #include "scripted_prompts.h"
@@ -259,7 +265,10 @@ class TEditorWindowsTest : public QObject {
     TfrmEditWin* editor = window_->afNewExecute();
     editor->Memo()->setText("OLD");
     editor->Memo()->setModified(false);
+    QCOMPARE(editor->Memo()->Highlighter(), THighlighter::None);
     tree->setCurrentItem(templates->child(1));
+    // An untitled window is highlighted by the template's language at once.
+    QCOMPARE(editor->Memo()->Highlighter(), THighlighter::Assembly);
     tree->setCurrentItem(templates->child(1));  // the same node again inserts nothing
     const QString text = editor->Memo()->text();
     QVERIFY(text.startsWith("        .8086\r\n"));
@@ -274,6 +283,9 @@ class TEditorWindowsTest : public QObject {
         editor->Memo()->text(),
         QString("A\r\n        MOV DX,8000H    ;可将8000H改成实际读出的地址\r\n        IN AX,DX\r\n"
                 "\r\nB"));
+    // The caret waits behind the snippet, at the start of the line after it.
+    QCOMPARE(QList<int>({editor->Memo()->CaretLine(), editor->Memo()->CaretColumn()}),
+             QList<int>({4, 1}));
     editor->Memo()->undo();
     QCOMPARE(editor->Memo()->text(), QString("A\r\nB"));
   }
@@ -369,6 +381,197 @@ class TEditorWindowsTest : public QObject {
     QVERIFY(!replace->isVisible());
     editor->Memo()->undo();
     QCOMPARE(editor->Memo()->text(), QString("AA b A b A"));
+  }
+
+  void replaceAllIsOneEditAndCounts() {
+    struct TCase {
+      const char* text;
+      int caret;  // column on the one line
+      const char *find, *replacement;
+      bool matchCase, wholeWord, wrap;
+      const char* result;
+      int replaced;  // 0: "not found" is told
+    };
+    const TCase cases[] = {
+        {"A b A b A", 0, "A", "AA", false, false, false, "AA b AA b AA", 3},
+        {"AX AXE ax", 0, "ax", "BX", false, true, false, "BX AXE BX", 2},
+        {"ax AX", 0, "AX", "BX", true, false, false, "ax BX", 1},
+        {"A A A", 2, "A", "B", false, false, false, "A B B", 2},
+        {"A A A", 2, "A", "B", false, false, true, "B B B", 3},
+        {"中文 中文", 0, "中文", "汉字", false, false, false, "汉字 汉字", 2},
+        {"xyz", 0, "A", "B", false, false, false, "xyz", 0},
+    };
+    Open();
+    TfrmEditWin* editor = window_->afNewExecute();
+    window_->Action("aeReplace")->trigger();
+    TdlgSearch* box = editor->ReplaceDialog();
+    for (const TCase& c : cases) {
+      const QString label = QString("%1 / %2").arg(c.text, c.find);
+      editor->Memo()->setText(c.text);
+      editor->Memo()->setModified(false);
+      editor->Memo()->setCursorPosition(0, c.caret);
+      box->findChild<QLineEdit*>("edtFind")->setText(c.find);
+      box->findChild<QLineEdit*>("edtReplace")->setText(c.replacement);
+      box->findChild<QCheckBox*>("cbMatchCase")->setChecked(c.matchCase);
+      box->findChild<QCheckBox*>("cbWholeWord")->setChecked(c.wholeWord);
+      box->findChild<QCheckBox*>("cbWrap")->setChecked(c.wrap);
+      const qsizetype asked = prompts_.asked.size();
+      box->findChild<QPushButton*>("btnReplaceAll")->click();
+      QVERIFY2(editor->Memo()->text() == QString(c.result), qPrintable(label));
+      if (c.replaced == 0) {
+        QCOMPARE(prompts_.asked.size(), asked + 1);
+        QCOMPARE(prompts_.asked.last().text, QString("找不到“%1”。").arg(c.find));
+        continue;
+      }
+      QCOMPARE(prompts_.asked.size(), asked);
+      QCOMPARE(box->findChild<QLabel*>("lblResult")->text(),
+               QString("已替换 %1 处。").arg(c.replaced));
+      QVERIFY(editor->Modified());
+      editor->Memo()->undo();  // every replacement goes back in one step
+      QVERIFY2(editor->Memo()->text() == QString(c.text), qPrintable(label));
+    }
+  }
+
+  void findWrapsAroundAndCountsWhenAsked() {
+    Open();
+    TfrmEditWin* editor = window_->afNewExecute();
+    editor->Memo()->setText("abc x ABC x abc");
+    window_->Action("aeFind")->trigger();
+    TdlgSearch* find = editor->FindDialog();
+    QVERIFY(!find->findChild<QCheckBox*>("cbWrap")->isChecked());  // off unless asked for
+    find->findChild<QLineEdit*>("edtFind")->setText("abc");
+    find->findChild<QPushButton*>("btnCount")->click();
+    QCOMPARE(find->findChild<QLabel*>("lblResult")->text(), QString("共找到 3 处“abc”。"));
+    find->findChild<QCheckBox*>("cbMatchCase")->setChecked(true);
+    find->findChild<QPushButton*>("btnCount")->click();
+    QCOMPARE(find->findChild<QLabel*>("lblResult")->text(), QString("共找到 2 处“abc”。"));
+    find->findChild<QCheckBox*>("cbWrap")->setChecked(true);
+    // Down from the last match goes on at the start; up from the first, at the end.
+    editor->Memo()->setCursorPosition(0, 14);
+    PressFind(find, "abc");
+    int line, index, lineTo, indexTo;
+    editor->Memo()->getSelection(&line, &index, &lineTo, &indexTo);
+    QCOMPARE(QList<int>({index, indexTo}), QList<int>({0, 3}));
+    QCOMPARE(Field("sHint"), QString("已到达文档末尾，从开头继续查找。"));
+    editor->Memo()->setCursorPosition(0, 0);
+    window_->Action("aeFind")->trigger();
+    PressFind(find, "abc", /*up=*/true);
+    editor->Memo()->getSelection(&line, &index, &lineTo, &indexTo);
+    QCOMPARE(QList<int>({index, indexTo}), QList<int>({12, 15}));
+    QVERIFY(prompts_.asked.isEmpty());
+  }
+
+  void searchBoxesTabInFieldOrderAndTakeTheSelection() {
+    Open();
+    TfrmEditWin* editor = window_->afNewExecute();
+    editor->Memo()->setText("MOV AX,BX\r\nADD AX,CX");
+    editor->Memo()->setSelection(0, 0, 0, 3);
+    window_->Action("aeReplace")->trigger();
+    TdlgSearch* box = editor->ReplaceDialog();
+    auto* findText = box->findChild<QLineEdit*>("edtFind");
+    QCOMPARE(box->focusWidget(), findText);
+    QCOMPARE(findText->selectedText(), QString("MOV"));
+    QStringList order;
+    QWidget* widget = findText;
+    do {
+      if (widget->focusPolicy() & Qt::TabFocus) order << widget->objectName();
+      widget = widget->nextInFocusChain();
+    } while (widget != findText);
+    QCOMPARE(order,
+             (QStringList{"edtFind", "edtReplace", "cbWholeWord", "cbMatchCase", "cbWrap",
+                          "btnFindNext", "btnReplace", "btnReplaceAll", "btnCount", "btnCancel"}));
+    // With the box open, Ctrl+H takes a newly selected word; a selection of lines does not.
+    box->findChild<QLineEdit*>("edtReplace")->setFocus();
+    editor->Memo()->setSelection(1, 0, 1, 3);
+    window_->Action("aeReplace")->trigger();
+    QCOMPARE(findText->text(), QString("ADD"));
+    QCOMPARE(box->focusWidget(), findText);
+    editor->Memo()->setSelection(0, 0, 1, 3);
+    window_->Action("aeReplace")->trigger();
+    QCOMPARE(findText->text(), QString("ADD"));
+  }
+
+  void changesOnDiskAreOfferedForReloadOnce() {
+    Open();
+    WriteBytes(Path("w.asm"), "A\r\n");
+    TfrmEditWin* editor = window_->OpenEditor(Path("w.asm"));
+    TEditorDiskWatch& watch = TEditorDiskWatch::Of(*window_);
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    // Our own save is no change; another program's write is noticed by itself.
+    editor->Memo()->setText("S");
+    QVERIFY(window_->SaveWindow(editor));
+    QTest::qWait(600);  // past the watch's settling time
+    QVERIFY(prompts_.asked.isEmpty());
+    WriteBytes(Path("w.asm"), "B\r\n");
+    prompts_.answers = {paNo};
+    QTRY_COMPARE_WITH_TIMEOUT(prompts_.asked.size(), 1, 5000);
+    QCOMPARE(prompts_.asked[0].text, TEditorDiskWatch::Question(Path("w.asm"), false));
+    QCOMPARE(prompts_.asked[0].buttons, unsigned(pbYes | pbNo));
+    QCOMPARE(editor->Memo()->text(), QString("S"));
+    watch.CheckNow();  // a declined change is not asked about again
+    QCOMPARE(prompts_.asked.size(), 1);
+
+    struct TStep {
+      const char* bytes;
+      bool edited;  // the editor has unsaved changes
+      int answer;
+      const char* text;  // the editor's text afterwards
+    };
+    const TStep steps[] = {
+        {"C\r\n", false, paYes, "C"}, {"DD\r\n", true, paNo, "edit"}, {"E\r\n", true, paYes, "E"}};
+    for (const TStep& step : steps) {
+      if (step.edited) editor->Memo()->setText("edit");
+      QTest::qWait(20);  // a later time stamp, as a later write has
+      WriteBytes(Path("w.asm"), step.bytes);
+      prompts_.answers = {step.answer};
+      const qsizetype asked = prompts_.asked.size();
+      watch.CheckNow();
+      QCOMPARE(prompts_.asked.size(), asked + 1);
+      QCOMPARE(prompts_.asked.last().text, TEditorDiskWatch::Question(Path("w.asm"), step.edited));
+      // Losing edits is never the answer Return gives.
+      QCOMPARE(prompts_.asked.last().icon,
+               step.edited ? TPromptIcon::Warning : TPromptIcon::Question);
+      QCOMPARE(bool(prompts_.asked.last().buttons & pbDefaultNo), step.edited);
+      QCOMPARE(editor->Memo()->text(), QString(step.text));
+      QCOMPARE(editor->Modified(), step.edited && step.answer == paNo);
+    }
+    QVERIFY(TEditorDiskWatch::Question(Path("w.asm"), true).contains("丢失"));
+  }
+
+  void droppedFilesOpenAsEditors() {
+    Open();
+    WriteBytes(Path("d1.asm"), "D1\r\n");
+    WriteBytes(Path("d2.c"), "D2\r\n");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(Path("d1.asm")), QUrl::fromLocalFile(dir_.path()),
+                  QUrl("https://example.org/x.asm"), QUrl::fromLocalFile(Path("gone.asm")),
+                  QUrl::fromLocalFile(Path("d1.asm"))});
+    QCOMPARE(TFileDropOpener::DroppedFiles(&data), QStringList{Path("d1.asm")});
+    data.setText("plain text");
+    const auto drop = [&data](QWidget* target) {
+      QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                            Qt::NoModifier);
+      QApplication::sendEvent(target, &enter);
+      QDropEvent dropped(QPointF(5, 5), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                         Qt::NoModifier);
+      QApplication::sendEvent(target, &dropped);
+      return enter.isAccepted() && dropped.isAccepted() && dropped.dropAction() == Qt::CopyAction;
+    };
+    QVERIFY(drop(window_.get()));
+    TfrmEditWin* first = window_->ActiveEditor();
+    QVERIFY(first);
+    QCOMPARE(first->Caption(), Path("d1.asm"));
+    QCOMPARE(first->Memo()->text(), QString("D1"));
+    QCOMPARE(window_->MenuRecentFiles().Items().front(), Path("d1.asm").toStdString());
+    // On an editor's text the file opens too, instead of its path going into the text.
+    data.setUrls({QUrl::fromLocalFile(Path("d2.c"))});
+    QVERIFY(drop(first->Memo()->viewport()));
+    QCOMPARE(window_->ActiveEditor()->Caption(), Path("d2.c"));
+    QCOMPARE(first->Memo()->text(), QString("D1"));
+    // Text alone is no file: the window leaves it to whoever takes text.
+    data.setUrls({});
+    QVERIFY(!drop(window_.get()));
+    QCOMPARE(window_->EditorWindows().size(), 2);
   }
 
   void gotoLineClampsAndIgnoresBadInput() {
