@@ -113,7 +113,7 @@ TCommPort::TCommPort(ISerialLine& line, TCPUState& cpu, TMemImage& memory)
 }
 
 TCommPort::~TCommPort() {
-  if (RunThread) RunThread->Terminate();
+  SilenceRunThread();
   RunThread.reset();
   line_.Close();
 }
@@ -448,8 +448,8 @@ bool TCommPort::StopOnce() { return Simple(Stop); }
 
 bool TCommPort::StopProgram() {
   if (stopHook_) stopHook_();
-  if (RunThread) RunThread->Terminate();
-  // A run-wait thread still inside its read may take the first answer's first byte.
+  // A run-wait thread still inside its read would take the answer's first byte.
+  SilenceRunThread();
   return StopOnce() || StopOnce();
 }
 
@@ -457,9 +457,19 @@ bool TCommPort::RunThreadActive() const { return RunThread && RunThread->Active(
 
 bool TCommPort::RunThreadTerminating() const { return RunThread && RunThread->Terminating(); }
 
+void TCommPort::SilenceRunThread() {
+  if (!RunThread) return;
+  RunThread->Terminate();
+  // Its read would otherwise wait out its time-out; once it is out, no thread reads but
+  // the one that called, so reads may wait again.
+  line_.Interrupt();
+  RunThread->WaitUntilNotReading();
+  line_.Resume();
+}
+
 bool TCommPort::StopRunThread() {
   if (!RunThread) return true;
-  RunThread->Terminate();
+  SilenceRunThread();
   if (!RunThread->Join()) return false;
   RunThread.reset();
   return true;

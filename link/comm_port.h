@@ -53,7 +53,7 @@ class TCommPort {
 
   // The line, the CPU state and the memory image must outlive the port.
   TCommPort(ISerialLine& line, TCPUState& cpu, TMemImage& memory);
-  // Ends the run-wait thread (waiting out its current read) and closes the port.
+  // Ends the run-wait thread (waking its current read) and closes the port.
   ~TCommPort();
   TCommPort(const TCommPort&) = delete;
   TCommPort& operator=(const TCommPort&) = delete;
@@ -124,8 +124,9 @@ class TCommPort {
   // byte over.
   bool RunProgram();
   bool StepProgram();
-  // Asks the run-wait thread to end, then sends the stop, a second time when the first
-  // gets no proper answer.
+  // Asks the run-wait thread to end and wakes it out of its read, so that the stop's whole
+  // answer is read here; then sends the stop, a second time when the first gets no proper
+  // answer. Does not wait for a hand-over in progress (the thread reads no more after it).
   bool StopProgram();
   // Block transfers between the trainer and the memory image at segment × 16 + offset,
   // the segment being the current value of the register the code or selector names. Reads
@@ -181,7 +182,8 @@ class TCommPort {
   // True once the current run-wait thread was asked to end: bytes it still hands over
   // came before the stop.
   bool RunThreadTerminating() const;
-  // Asks the run-wait thread to end and waits until it has (at most one read time-out).
+  // Asks the run-wait thread to end, wakes its read and waits until it has ended (a few
+  // milliseconds).
   // Joining is impossible while the thread hands a byte over (the caller may be the one it
   // waits for); it then ends by itself as soon as the hand-over returns, without reading
   // again, and the result is false. True when no run-wait thread is left.
@@ -209,6 +211,8 @@ class TCommPort {
   bool Carries(size_t n);
   bool Fail(TLinkFault fault);
   bool StartProgram(uint8_t code, uint8_t mode);
+  // Asks the run-wait thread to end and waits until it is out of the line for good.
+  void SilenceRunThread();
   bool StopOnce();
   bool InPort(uint8_t code, uint16_t port, int width, uint32_t& value);
   bool OutPort(uint8_t code, uint16_t port, std::initializer_list<uint8_t> value);

@@ -73,9 +73,13 @@ int MsUntil(TClock::time_point deadline) {
   return static_cast<int>(std::chrono::ceil<milliseconds>(left).count());
 }
 
+// poll()'s result when the line was interrupted while it waited.
+constexpr int kInterrupted = -2;
+
 class TPosixSerialLine final : public ISerialLine {
  public:
-  ~TPosixSerialLine() override { Close(); }
+  TPosixSerialLine();
+  ~TPosixSerialLine() override;
 
   bool Open(const std::string& name, uint32_t baud) override;
   void Close() override;
@@ -87,12 +91,15 @@ class TPosixSerialLine final : public ISerialLine {
   }
   bool Lost() const override { return lost_; }
   void SetIdle(std::function<void()> idle) override { idle_ = std::move(idle); }
+  void Interrupt() override;
+  void Resume() override;
 
  private:
   static void ApplyLineSettings(int fd, uint32_t baud);
   // poll() for these events until the deadline, calling the idle function between slices.
-  // The result is poll's: > 0 ready, 0 at the deadline, < 0 on an error.
-  int Wait(int fd, short events, TClock::time_point deadline);
+  // The result is poll's: > 0 ready, 0 at the deadline, < 0 on an error; kInterrupted
+  // when `wakeable` and Interrupt was called.
+  int Wait(int fd, short events, TClock::time_point deadline, bool wakeable);
 
   // The run-wait thread reads while the main thread may close; the descriptor is read once
   // per call.
@@ -100,15 +107,54 @@ class TPosixSerialLine final : public ISerialLine {
   std::atomic<bool> lost_ = false;
   uint32_t baud_ = 0;
   std::function<void()> idle_;
+  // Interrupt's wake-up: a pipe whose read end a waiting read polls beside the line, so
+  // the wait ends the moment another thread interrupts it.
+  int wake_[2] = {-1, -1};
+  std::atomic<bool> interrupted_ = false;
 };
 
-int TPosixSerialLine::Wait(int fd, short events, TClock::time_point deadline) {
+TPosixSerialLine::TPosixSerialLine() {
+  if (pipe(wake_) != 0) {
+    wake_[0] = wake_[1] = -1;  // reads then notice an interrupt only at their time-out
+    return;
+  }
+  for (const int fd : wake_) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
+}
+
+TPosixSerialLine::~TPosixSerialLine() {
+  Close();
+  for (const int fd : wake_)
+    if (fd >= 0) ::close(fd);
+}
+
+void TPosixSerialLine::Interrupt() {
+  interrupted_ = true;
+  // One byte is enough: it stays until Resume. A full pipe already wakes.
+  const char byte = 1;
+  if (wake_[1] >= 0) (void)!::write(wake_[1], &byte, 1);
+}
+
+void TPosixSerialLine::Resume() {
+  interrupted_ = false;
+  char drain[16];
+  if (wake_[0] >= 0)
+    while (::read(wake_[0], drain, sizeof drain) > 0) {
+    }
+}
+
+int TPosixSerialLine::Wait(int fd, short events, TClock::time_point deadline, bool wakeable) {
   for (;;) {
+    if (wakeable && interrupted_) return kInterrupted;
     const int left = MsUntil(deadline);
     const int slice = idle_ ? std::min<int>(left, kIdleSliceMs) : left;
-    pollfd p{fd, events, 0};
-    const int ready = poll(&p, 1, slice);
+    // A negative descriptor is skipped by poll(): the wake-up takes part only in reads.
+    pollfd p[2] = {{fd, events, 0}, {wakeable ? wake_[0] : -1, POLLIN, 0}};
+    const int ready = poll(p, 2, slice);
     if (ready < 0 && errno == EINTR) continue;
+    if (ready > 0 && p[1].revents != 0) return kInterrupted;
     if (ready != 0 || slice == left) return ready;
     idle_();
   }
@@ -183,7 +229,7 @@ size_t TPosixSerialLine::Write(const uint8_t* bytes, size_t count) {
       lost_ = true;
       return done;
     }
-    if (MsUntil(deadline) == 0 || Wait(fd, POLLOUT, deadline) < 0) break;
+    if (MsUntil(deadline) == 0 || Wait(fd, POLLOUT, deadline, false) < 0) break;
   }
   // A write counts as done when the bytes have left the driver, so the protocol's waits
   // start when the trainer has the whole request.
@@ -194,14 +240,14 @@ size_t TPosixSerialLine::Write(const uint8_t* bytes, size_t count) {
 
 size_t TPosixSerialLine::Read(uint8_t* buffer, size_t count) {
   const int fd = fd_;
-  if (fd < 0 || count == 0 || lost_) return 0;
+  if (fd < 0 || count == 0 || lost_ || interrupted_) return 0;
   count = std::min(count, kMaxReadCount);
   const auto totalDeadline = TClock::now() + milliseconds(ReadTimeoutMs(count));
   auto deadline = totalDeadline;
   size_t got = 0;
   while (got < count && MsUntil(deadline) > 0) {
-    const int ready = Wait(fd, POLLIN, deadline);
-    if (ready == 0) break;
+    const int ready = Wait(fd, POLLIN, deadline, true);
+    if (ready == 0 || ready == kInterrupted) break;
     const ssize_t n = ready > 0 ? ::read(fd, buffer + got, count - got) : -1;
     if (n > 0) {
       got += static_cast<size_t>(n);

@@ -36,9 +36,14 @@ void TRunThread::SetPhase(TPhase phase) {
   changed_.notify_all();
 }
 
-bool TRunThread::Join() {
+void TRunThread::WaitUntilNotReading() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return phase_ != TPhase::Reading; });
+}
+
+bool TRunThread::Join() {
+  WaitUntilNotReading();
+  std::unique_lock lock(mutex_);
   if (phase_ == TPhase::HandingOver)
     changed_.wait_for(lock, kHandOverGrace, [this] { return phase_ == TPhase::Finished; });
   if (phase_ != TPhase::Finished) return false;

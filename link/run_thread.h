@@ -27,14 +27,18 @@ class TRunThread {
   TRunThread(const TRunThread&) = delete;
   TRunThread& operator=(const TRunThread&) = delete;
 
-  // The thread ends after its current read, at most one read time-out (about 1007 ms).
-  // A byte that read still brings is not handed over: it came after the stop was asked.
+  // The thread ends after its current read, which waits up to a read time-out (about
+  // 1007 ms) unless the line is interrupted (TCommPort does so). A byte that read still
+  // brings is not handed over: it came after the stop was asked.
   void Terminate() { terminate_ = true; }
   // Separate from construction, so that the owner has stored the thread before its
   // handler can run and ask for it.
   void Start();
   bool Terminating() const { return terminate_; }
   bool Active() const;
+  // Call after Terminate: waits until the thread is out of its read. It never reads again
+  // then, though it may still be handing a byte over.
+  void WaitUntilNotReading();
   // Call after Terminate, or in step mode: a run ends only by its stop byte otherwise.
   // Waits until the thread has ended and joins it; true then. A thread that is handing a
   // byte over cannot be waited for (the caller may be the one it waits for): after a short

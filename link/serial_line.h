@@ -57,6 +57,13 @@ class ISerialLine {
   // pseudo-terminal closed): reads and writes then return 0 at once instead of waiting out
   // their time-outs. An Open starts afresh.
   virtual bool Lost() const { return false; }
+  // Wakes a read that waits on another thread: from now on reads return at once with what
+  // they have (0 when nothing came), until Resume. Writes are not affected. For the
+  // run-wait thread, whose read would otherwise hold a pause for up to a read time-out.
+  // A line that never waits (a scripted one) has nothing to wake.
+  virtual void Interrupt() {}
+  // Reads wait again. Call only when no other thread can be inside a read.
+  virtual void Resume() {}
   // Called now and then, on the waiting thread, while a read or write waits for the line,
   // so the thread that waits can keep its window painted. Empty: nothing is called.
   virtual void SetIdle(std::function<void()> idle) { (void)idle; }

@@ -78,6 +78,10 @@ TTrainerSession::TTrainerSession(TfrmMainWin& window) : w_(window), line_(MakeSy
   port_->SetIdle([this, onMainThread] {
     if (onMainThread()) WhileWaiting();
   });
+  port_->SetWait([this, onMainThread](uint32_t ms) {
+    if (onMainThread()) Pause(ms);
+    else QThread::msleep(ms);
+  });
   port_->SetProgress([this, onMainThread](size_t done, size_t total) {
     if (onMainThread()) TransferProgress(done, total);
   });
@@ -130,6 +134,15 @@ TTrainerSession::~TTrainerSession() {
   stopping_ = true;
   port_->StopRunThread();
   JoinSamplingThread();
+}
+
+void TTrainerSession::Pause(uint32_t ms) {
+  QElapsedTimer paused;
+  paused.start();
+  for (qint64 left = ms; left > 0; left = qint64(ms) - paused.elapsed()) {
+    WhileWaiting();
+    QThread::msleep(std::min<unsigned long>(left, kIdleSliceMs));
+  }
 }
 
 // ---- the oscilloscope's stream ----------------------------------------------------------

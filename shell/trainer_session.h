@@ -119,6 +119,9 @@ class TTrainerSession final : public QObject,
   void LineLostWhileRunning();
   // Called while the line is waited for: the window keeps painting; user input waits.
   void WhileWaiting();
+  // The protocol's fixed pauses (a second after the link notice, half a second after a
+  // reset), made in slices that keep the window painting.
+  void Pause(uint32_t ms);
   // Block transfers that take longer than a second show their progress in the status bar.
   void TransferProgress(size_t done, size_t total);
   void EndTransferProgress();

@@ -2,6 +2,9 @@
 // run in real time; they are few on purpose.
 #include <gtest/gtest.h>
 
+// Before the terminal headers, whose CR0 … macros would clash with the register names.
+#include "comm_port.h"
+
 #ifndef _WIN32
 
 #include <fcntl.h>
@@ -9,6 +12,7 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -92,6 +96,54 @@ TEST_F(PosixSerialLineTest, HungUpLineAnswersAtOnceAndIdleRunsWhileWaiting) {
   line_->Close();
   EXPECT_FALSE(line_->Open(name_, 57600));  // the terminal went with its master
   EXPECT_FALSE(line_->Lost());
+}
+
+// A pause while the run-wait thread sits in its read of a silent line: the thread is woken
+// at once instead of after its read time-out, and the stop's answer is read whole by the
+// pause (a thread still reading would take its first byte and cost a second stop).
+TEST_F(PosixSerialLineTest, PauseWakesTheRunWaitThreadAndKeepsTheStopAnswerWhole) {
+  std::atomic<bool> done = false;
+  std::atomic<int> stops = 0;
+  std::thread trainer([&] {  // answers the run's header and every stop
+    std::string heard;
+    char buf[64];
+    pollfd p{master_, POLLIN, 0};
+    while (!done) {
+      if (poll(&p, 1, 20) <= 0) continue;
+      const ssize_t n = read(master_, buf, sizeof buf);
+      if (n <= 0) break;
+      heard.append(buf, size_t(n));
+      for (const auto& [request, answer] :
+           {std::pair{"\x0A\x00\x0A", "\x0A\x00"}, std::pair{"\x0B\x00\x0B", "\x0B\x00\x0B"}}) {
+        const size_t at = heard.find(std::string(request, 3));
+        if (at == std::string::npos) continue;
+        heard.erase(0, at + 3);
+        stops += request[0] == 0x0B;
+        ASSERT_GT(write(master_, answer, request[0] == 0x0B ? 3 : 2), 0);
+      }
+    }
+  });
+  TCPUState cpu;
+  TMemImage memory;
+  TCommPort port(*line_, cpu, memory);
+  ASSERT_TRUE(port.Open(name_, 57600));
+  using TClock = std::chrono::steady_clock;
+  const auto runAndPause = [&](const std::function<bool()>& pause) {
+    EXPECT_TRUE(port.RunProgram());
+    EXPECT_TRUE(port.RunThreadActive());
+    std::this_thread::sleep_for(milliseconds(100));  // the thread waits in its read
+    const auto start = TClock::now();
+    EXPECT_TRUE(pause());
+    const auto took = std::chrono::duration_cast<milliseconds>(TClock::now() - start);
+    EXPECT_LT(took, milliseconds(300));
+    EXPECT_FALSE(port.RunThreadActive());
+    std::printf("pause took %lld ms\n", static_cast<long long>(took.count()));
+  };
+  runAndPause([&] { return port.StopRunThread(); });
+  runAndPause([&] { return port.StopProgram(); });  // includes the stop's 50 ms reply wait
+  EXPECT_EQ(stops, 1);
+  done = true;
+  trainer.join();
 }
 
 TEST_F(PosixSerialLineTest, FailedOpenLeavesNoPortAndCloseIsHarmless) {

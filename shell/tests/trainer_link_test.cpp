@@ -72,6 +72,7 @@ class TTrainerLinkTest : public QObject {
     bool overWindow = false, listed = false, stayedUp = true;
     QString found;
     int result = -1;
+    qint64 longestGap = 0;  // between two polls: how long the window stood still
     prompts_.dialogHandler = [&](QDialog& dialog) {
       auto& box = static_cast<TdlgCommBox&>(dialog);
       overWindow = window_ && window_->isVisible() && window_->windowHandle()->isExposed();
@@ -81,7 +82,10 @@ class TTrainerLinkTest : public QObject {
       });
       // Polled while the detection runs: the dialog never leaves the screen.
       QTimer poll;
+      QElapsedTimer sincePoll;
+      sincePoll.start();
       poll.callOnTimeout([&] {
+        longestGap = std::max(longestGap, sincePoll.restart());
         stayedUp = stayedUp && box.isVisible();
         if (box.Detecting() || box.DetectionText() != "设备检测成功！") return;
         found = box.DetectionText();
@@ -97,12 +101,14 @@ class TTrainerLinkTest : public QObject {
     QVERIFY(listed);
     QVERIFY(overWindow);
     QVERIFY(stayedUp);
+    QVERIFY2(longestGap < 300, qPrintable(QString("stood still %1 ms").arg(longestGap)));
     QCOMPARE(found, QString("设备检测成功！"));
     QCOMPARE(result, int(QDialog::Accepted));
     QVERIFY(window_->IsOnline());
     QVERIFY(window_->Trainer().Port().IsOpen());
     QVERIFY(QApplication::activeModalWidget() == nullptr);
-    qInfo("online by detection after %lld ms", clock.elapsed());
+    qInfo("online by detection after %lld ms, longest stand-still %lld ms", clock.elapsed(),
+          longestGap);
   }
 
   // A start-up handshake that fails says why in the port dialog.
