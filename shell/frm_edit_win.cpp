@@ -78,7 +78,6 @@ bool TfrmEditWin::IsUntitled() const { return IsUntitledCaption(Caption().toStdS
 
 bool TfrmEditWin::Modified() const { return memo_->isModified(); }
 
-
 bool TfrmEditWin::LoadFile(const QString& path, QString* error) {
   QFile file(path);
   if (!file.exists()) {
@@ -120,7 +119,7 @@ bool TfrmEditWin::WriteFile(const QString& path, const std::string& bytes, QStri
 }
 
 void TfrmEditWin::SetEditorFileName(const QString& path, int cpuSeries) {
-  setWindowTitle(path);
+  SetCaption(path);
   const TFileKind kind = FileKindOf(path.toStdString());
   kind_ = kind;
   // Any other extension keeps the highlighter the window had.
