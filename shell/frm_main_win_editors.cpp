@@ -9,6 +9,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QMenuBar>
 #include <QStyle>
 #include <QTabBar>
 #include <QToolBar>
@@ -117,8 +118,11 @@ void TfrmMainWin::BuildMergedButtons() {
   mergedButtons_ = tbMenuBar_->addWidget(panel);
   // The window hosts the buttons, so a maximised editor draws no title bar of its own. Its
   // window flags stay as they are: changing them would re-create the window and lose its
-  // minimised or normal state.
+  // minimised or normal state. The area puts its own copy of the buttons on the window's
+  // menu bar, which stays hidden: the menus live on tbMenuBar.
   setAttribute(Qt::WA_CanHostQMdiSubWindowTitleBar);
+  menuBar()->setNativeMenuBar(false);
+  menuBar()->hide();
   mergedButtons_->setVisible(false);
 }
 

@@ -71,6 +71,7 @@ class TWindowNavigationTest : public QObject {
     QTest::newRow("as shown") << "";
     QTest::newRow("after a click on 文件") << "click";
     QTest::newRow("after Alt+F") << "alt";
+    QTest::newRow("typing in an editor") << "editor";
   }
   void fileKeysWorkWithNoEditor() {
     QFETCH(QString, before);
@@ -82,13 +83,18 @@ class TWindowNavigationTest : public QObject {
       });
       Press(Qt::Key_F, Qt::AltModifier);
     }
+    const int editors = before == "editor" ? 1 : 0;
+    if (editors) {
+      window_->afNewExecute();
+      QTRY_VERIFY(qobject_cast<TEditorMemo*>(QApplication::focusWidget()));
+    }
     Press(Qt::Key_Space);
     Press(Qt::Key_X);
     QVERIFY(window_->isVisible());
     Press(Qt::Key_O, Qt::ControlModifier);
     QCOMPARE(prompts_.fileDialogs, 1);
     Press(Qt::Key_N, Qt::ControlModifier);
-    QCOMPARE(window_->EditorWindows().size(), 1);
+    QCOMPARE(window_->EditorWindows().size(), editors + 1);
   }
 
   void manyEditorsStayReachable() {
