@@ -37,6 +37,10 @@ class TWindowNavigationTest : public QObject {
   QTabBar* Tabs() { return FindChildOrDie<QTabBar>(window_.get(), "TabMDI"); }
   // Keys go where the user's would: to the focused widget, else the window.
   void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    // A key that opens a menu must not hang the test: the menu is closed again.
+    QTimer::singleShot(100, [] {
+      if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+    });
     QWidget* focus = QApplication::focusWidget();
     QTest::keyClick(focus ? focus : window_.get(), key, modifiers);
   }
