@@ -16,6 +16,7 @@ PACKAGES=(
   libqt6svg6
   libqscintilla2-qt6-dev
   qt6-serialport-dev
+  qt6-translations-l10n
   nasm
   libcapstone-dev
   fonts-wqy-microhei

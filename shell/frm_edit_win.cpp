@@ -149,7 +149,7 @@ bool TfrmEditWin::WriteFile(const QString& path, const std::string& bytes, QStri
 }
 
 void TfrmEditWin::SetEditorFileName(const QString& path, int cpuSeries) {
-  setWindowTitle(path);
+  SetCaption(path);
   const TFileKind kind = FileKindOf(path.toStdString());
   kind_ = kind;
   // Any other extension keeps the highlighter the window had.

@@ -20,12 +20,19 @@ class TfrmMainWin;
 class TfrmEditWin : public QMdiSubWindow {
   Q_OBJECT
 
+  static constexpr QLatin1StringView kModifiedMark{"[*]"};
+
  public:
   explicit TfrmEditWin(TfrmMainWin& mainWin);
   ~TfrmEditWin() override;
 
   TEditorMemo* Memo() const { return memo_; }
-  QString Caption() const { return windowTitle(); }
+  QString Caption() const {
+    const QString title = windowTitle();
+    return title.endsWith(kModifiedMark) ? title.chopped(3) : title;
+  }
+  // The title is the caption and a place for the mark of a modified text.
+  void SetCaption(const QString& caption) { setWindowTitle(caption + kModifiedMark); }
   bool IsUntitled() const;
   TFileKind Kind() const { return kind_; }
   bool Modified() const;

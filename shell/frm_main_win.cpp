@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDockWidget>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QMdiArea>
@@ -14,18 +15,18 @@
 #include <QTreeWidget>
 #include <QWindow>
 
+#include "debugger_views.h"
 #include "dlg_about_box.h"
-#include "editor_memo.h"
 #include "editor_fonts.h"
+#include "editor_memo.h"
 #include "frm_edit_win.h"
 #include "ini_file.h"
+#include "machine.h"
 #include "prompts.h"
 #include "run_control.h"
-#include "debugger_views.h"
-#include "machine.h"
+#include "skins.h"
 #include "trainer_session.h"
 #include "user_screen.h"
-#include "skins.h"
 #include "workbench_settings.h"
 
 namespace {
@@ -40,10 +41,11 @@ const char* const kCloseWhileRunning =
     "　否：允许程序运行并退出。\r\n取消：不执行任何操作。";
 
 // The commands that can only run while no program runs, and the one that only runs while one does.
-constexpr const char* kIdleCommands[] = {
-    "arRun",  "arRunIgnoreBreakpoint", "arRunToCursor", "arSetIP", "arTrace",
-    "arStep", "arStepOut",             "arStepBack",    "arReset", "arReload"};
-
+constexpr const char* kIdleCommands[] = {"arRun",         "arRunIgnoreBreakpoint",
+                                         "arRunToCursor", "arSetIP",
+                                         "arTrace",       "arStep",
+                                         "arStepOut",     "arStepBack",
+                                         "arReset",       "arReload"};
 
 void SetFieldColour(QLabel* field, const QColor& colour) {
   QPalette palette = field->palette();
@@ -153,7 +155,12 @@ void TfrmMainWin::FormShow() {
 
   QTreeWidgetItem* recentRoot = tvFile_->topLevelItem(0);
   for (const std::string& path : menuRecent_.Items()) {
-    auto* item = new QTreeWidgetItem(recentRoot, QStringList{QString::fromStdString(path)});
+    // The name first, so a narrow panel still tells the files apart; the path opens it.
+    const QFileInfo file(QString::fromStdString(path));
+    auto* item = new QTreeWidgetItem(
+        recentRoot, QStringList{QString("%1 - %2").arg(file.fileName(), file.path())});
+    item->setData(0, Qt::UserRole, file.filePath());
+    item->setToolTip(0, file.filePath());
     item->setIcon(0, FileKindIcon(FileKindOf(path)));
   }
   FillCodeTemplates();
@@ -247,7 +254,6 @@ void TfrmMainWin::ShowRunState(bool running) {
   // Run to cursor and set IP also need a code line under the caret.
   UpdateEditorStatus();
 }
-
 
 void TfrmMainWin::SetConnected(bool online) {
   online_ = online;

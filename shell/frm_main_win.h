@@ -46,6 +46,13 @@ struct TCommandSpec;
 struct TMachine;
 enum class TCompileCommand;
 
+class QFontMetrics;
+// The text of an editor's tab: the caption's file name, its middle elided when it is long,
+// and " *" while the text is modified.
+QString EditorTabText(const QString& caption, bool modified, const QFontMetrics& metrics);
+// The text of a menu entry standing in for a command: its caption, then a tab and its keys.
+QString MenuEntryText(const QAction& command);
+
 class TfrmMainWin : public QMainWindow {
   Q_OBJECT
 
@@ -187,6 +194,7 @@ class TfrmMainWin : public QMainWindow {
   QWidget* BuildIoPanel();
   QWidget* BuildUserScreen();
   void BuildStatusBar();
+  void FrameStatusFields(bool framed);
   void AddTabArrows(QTabWidget* tabs, const char* baseName);
   void LayoutIoPanel();
   void tabScrollClick();
@@ -207,9 +215,19 @@ class TfrmMainWin : public QMainWindow {
   void ArrangeMinimized();
   void UpdateEditCommands();
   void afOpenExecute();
+  // Where the Open and Save As dialogs start: the active source's folder, else the folder of
+  // the newest recent file that still exists.
+  QString DialogFolder() const;
   TfrmEditWin* CreateEditor();
   void ApplyEditorLook(TfrmEditWin* window);
-  void AddEditorTab(const QString& caption, TFileKind kind);
+  void AddEditorTab(TfrmEditWin* editor);
+  // Text (with the modified mark), hint and icon of an editor's tab.
+  void UpdateEditorTab(int tab, TfrmEditWin* editor);
+  // Restores a minimised window and brings it to the front with the focus.
+  void ShowEditorWindow(QMdiSubWindow* window);
+  // One checkable entry per editor window, the active one checked (the Window menu and the
+  // tab row's list of open files).
+  void AddWindowEntries(QMenu* menu);
   int TabIndexOfHint(const QString& caption) const;
   void TabMDIClick(int index);
   void TabMDIClose(int index);
@@ -267,6 +285,7 @@ class TfrmMainWin : public QMainWindow {
   QToolBar* tbToolbar_ = nullptr;
   QToolBar* tbMDIBar_ = nullptr;
   QTabBar* TabMDI_ = nullptr;
+  QWidget* mdiTabRow_ = nullptr;  // the tab bar and its list of open files
   QMenu* mnuFile_ = nullptr;
   QMenu* mnuEdit_ = nullptr;
   QMenu* mnuWindow_ = nullptr;

@@ -3,18 +3,27 @@
 // time (recent files, open editor windows).
 #include <QAction>
 #include <QActionGroup>
+#include <QCursor>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QSizePolicy>
 #include <QTabBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
 #include "command_table.h"
+#include "frm_edit_win.h"
 #include "frm_main_win.h"
 #include "qt_text.h"
+
+QString MenuEntryText(const QAction& command) {
+  const QString keys = command.shortcut().toString(QKeySequence::NativeText);
+  return keys.isEmpty() ? command.text() : command.text() + '\t' + keys;
+}
 
 namespace {
 
@@ -32,10 +41,17 @@ QToolBar* FixedBar(const char* name, const QString& title) {
   return bar;
 }
 
+// What a stand-in shows: its own caption, or the command's with or without the key after
+// a tab (a menu draws that text as the shortcut column).
+enum class TStandInText { Own, Command, CommandAndKeys };
+
 // Keeps a stand-in action (menu entry or captioned toolbar button) in step with its command.
-void Mirror(QAction* command, QAction* standIn, bool copyText) {
-  const auto sync = [command, standIn, copyText] {
-    if (copyText) standIn->setText(command->text());
+// The stand-in never holds the shortcut itself: two actions with one key make the key
+// ambiguous wherever both are live, and then neither works.
+void Mirror(QAction* command, QAction* standIn, TStandInText rule) {
+  const auto sync = [command, standIn, rule] {
+    if (rule == TStandInText::Command) standIn->setText(command->text());
+    if (rule == TStandInText::CommandAndKeys) standIn->setText(MenuEntryText(*command));
     standIn->setStatusTip(command->statusTip());
     standIn->setToolTip(command->toolTip());
     standIn->setEnabled(command->isEnabled());
@@ -84,9 +100,7 @@ QAction* TfrmMainWin::MenuItemFor(QAction* command, QObject* owner, const QStrin
   auto* item = new QAction(text.isEmpty() ? command->text() : text, owner);
   item->setObjectName(objectName);
   // The command's own shortcut does the work; the entry only shows it.
-  item->setShortcut(command->shortcut());
-  item->setShortcutContext(Qt::WidgetShortcut);
-  Mirror(command, item, text.isEmpty());
+  Mirror(command, item, text.isEmpty() ? TStandInText::CommandAndKeys : TStandInText::Own);
   return item;
 }
 
@@ -125,6 +139,19 @@ void TfrmMainWin::BuildMenus() {
     button->setMenu(menu);
     button->setPopupMode(QToolButton::InstantPopup);
     button->setAutoRaise(true);
+    // Like a menu bar: an access key opens the menu but leaves the focus where it was, so
+    // keys typed after the menu closes never reach the button (Space would reopen it).
+    button->setFocusPolicy(Qt::NoFocus);
+    // The open menu holds the mouse, so the button never sees it leave and would stay drawn
+    // raised or sunk; once the menu is gone it looks again where the mouse is.
+    connect(menu, &QMenu::aboutToHide, button, [button] {
+      QTimer::singleShot(0, button, [button] {
+        button->setDown(false);
+        button->setAttribute(Qt::WA_UnderMouse,
+                             button->rect().contains(button->mapFromGlobal(QCursor::pos())));
+        button->update();
+      });
+    });
     tbMenuBar_->addWidget(button);
     tbMenuBar_->addWidget(Spacer());
     if (spec.objectName == "mnuFile") mnuFile_ = menu;
@@ -153,7 +180,7 @@ void TfrmMainWin::BuildToolbar() {
       // A captioned button needs its own text, so it gets a stand-in action.
       auto* standIn = new QAction(Text(entry.text), tbToolbar_);
       standIn->setObjectName("tb" + Text(entry.name));
-      Mirror(command, standIn, false);
+      Mirror(command, standIn, TStandInText::Own);
       tbToolbar_->addAction(standIn);
       qobject_cast<QToolButton*>(tbToolbar_->widgetForAction(standIn))
           ->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -168,16 +195,43 @@ void TfrmMainWin::BuildToolbar() {
   addToolBarBreak(Qt::TopToolBarArea);
 
   tbMDIBar_ = FixedBar("tbMDIBar", "窗口标签");
+  // The tabs keep their labels whole and scroll when they do not fit; the button at the end
+  // lists every open file, so none is ever out of reach.
   TabMDI_ = new QTabBar;
   TabMDI_->setObjectName("TabMDI");
   TabMDI_->setTabsClosable(true);
   TabMDI_->setExpanding(false);
-  TabMDI_->setElideMode(Qt::ElideMiddle);
-  TabMDI_->setUsesScrollButtons(false);
+  TabMDI_->setElideMode(Qt::ElideNone);  // EditorTabText shortens long names itself
+  TabMDI_->setUsesScrollButtons(true);
   TabMDI_->setStyleSheet("QTabBar::tab { max-width: 180px; }");
   TabMDI_->setMinimumHeight(22);
   TabMDI_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-  tbMDIBar_->addWidget(TabMDI_);
+  auto* openFiles = new QToolButton;
+  openFiles->setObjectName("btnOpenFiles");
+  openFiles->setArrowType(Qt::DownArrow);
+  openFiles->setAutoRaise(true);
+  openFiles->setFocusPolicy(Qt::NoFocus);
+  openFiles->setToolTip("已打开的文件");
+  openFiles->setStatusTip("列出所有已打开的文件");
+  openFiles->setPopupMode(QToolButton::InstantPopup);
+  openFiles->setStyleSheet("QToolButton::menu-indicator { image: none; }");
+  auto* openFilesMenu = new QMenu(openFiles);
+  openFilesMenu->setObjectName("pmOpenFiles");
+  openFiles->setMenu(openFilesMenu);
+  connect(openFilesMenu, &QMenu::aboutToShow, this, [this, openFilesMenu] {
+    openFilesMenu->clear();
+    AddWindowEntries(openFilesMenu);
+  });
+  openFiles->setEnabled(false);  // with the window commands, while an editor is open
+  mdiTabRow_ = new QWidget;
+  mdiTabRow_->setObjectName("pnlMDITabs");
+  auto* row = new QHBoxLayout(mdiTabRow_);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(2);
+  row->addWidget(TabMDI_, 1);
+  row->addWidget(openFiles);
+  mdiTabRow_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  tbMDIBar_->addWidget(mdiTabRow_);
   addToolBar(Qt::TopToolBarArea, tbMDIBar_);
 }
 
@@ -219,13 +273,18 @@ void TfrmMainWin::RebuildWindowMenu() {
   const qsizetype separator = entries.lastIndexOf(
       *std::find_if(entries.rbegin(), entries.rend(), [](QAction* a) { return a->isSeparator(); }));
   for (qsizetype i = separator + 1; i < entries.size(); ++i) delete entries[i];
+  AddWindowEntries(mnuWindow_);
+}
+
+void TfrmMainWin::AddWindowEntries(QMenu* menu) {
   const QList<QMdiSubWindow*> windows = mdiArea_->subWindowList();
   for (qsizetype i = 0; i < windows.size(); ++i) {
     QMdiSubWindow* window = windows[i];
-    QAction* item = mnuWindow_->addAction(QString("&%1 %2").arg(i + 1).arg(window->windowTitle()));
+    const auto* editor = qobject_cast<TfrmEditWin*>(window);
+    const QString caption = editor ? editor->Caption() : window->windowTitle();
+    QAction* item = menu->addAction(QString("&%1 %2").arg(i + 1).arg(caption));
     item->setCheckable(true);
     item->setChecked(window == mdiArea_->activeSubWindow());
-    connect(item, &QAction::triggered, this,
-            [this, window] { mdiArea_->setActiveSubWindow(window); });
+    connect(item, &QAction::triggered, this, [this, window] { ShowEditorWindow(window); });
   }
 }

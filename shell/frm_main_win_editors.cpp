@@ -2,12 +2,14 @@
 // the recent files, the tab bar, the file tree with its code templates, the status fields
 // and the commands that follow the active editor.
 #include <QAction>
+#include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QMenuBar>
 #include <QStyle>
 #include <QTabBar>
 #include <QToolBar>
@@ -29,6 +31,8 @@
 namespace {
 
 constexpr int kMaxNewWindows = 100;
+// Room for the text of a tab within its 180 px, beside the icon and the close button.
+constexpr int kTabTextWidth = 110;
 const char* const kLossySave =
     "文件 %1 中有 GBK 编码无法表示的字符，保存后这些字符将变成“?”。\r\n\r\n仍要保存吗？";
 
@@ -37,6 +41,14 @@ constexpr const char* kEditorCommands[] = {"afSaveAs",   "afSaveAll", "afCloseAl
                                            "aeFindNext", "aeReplace", "aeGoto"};
 
 }  // namespace
+
+QString EditorTabText(const QString& caption, bool modified, const QFontMetrics& metrics) {
+  // The ends of a name tell files apart ("新文件 - 1" and "新文件 - 11", "...1.ASM" and
+  // "...2.ASM"), so a long name loses its middle.
+  const QString name =
+      metrics.elidedText(Text(FileNamePart(caption.toStdString())), Qt::ElideMiddle, kTabTextWidth);
+  return modified ? name + " *" : name;
+}
 
 void TfrmMainWin::ConnectEditorHandlers() {
   connect(Action("afNew"), &QAction::triggered, this, [this] { afNewExecute(); });
@@ -115,19 +127,19 @@ void TfrmMainWin::BuildMergedButtons() {
     });
   }
   mergedButtons_ = tbMenuBar_->addWidget(panel);
+  // The window hosts the buttons, so a maximised editor draws no title bar of its own. Its
+  // window flags stay as they are: changing them would re-create the window and lose its
+  // minimised or normal state. The area puts its own copy of the buttons on the window's
+  // menu bar, which stays hidden: the menus live on tbMenuBar.
+  setAttribute(Qt::WA_CanHostQMdiSubWindowTitleBar);
+  menuBar()->setNativeMenuBar(false);
+  menuBar()->hide();
   mergedButtons_->setVisible(false);
 }
 
 void TfrmMainWin::UpdateMergedButtons() {
   QMdiSubWindow* active = mdiArea_->currentSubWindow();
   mergedButtons_->setVisible(active && active->isMaximized());
-  for (QMdiSubWindow* window : mdiArea_->subWindowList()) {
-    const bool frameless = window->isMaximized();
-    if (bool(window->windowFlags() & Qt::FramelessWindowHint) != frameless) {
-      window->setWindowFlag(Qt::FramelessWindowHint, frameless);
-      if (!window->isVisible() && !window->isMinimized()) window->show();
-    }
-  }
 }
 
 TfrmEditWin* TfrmMainWin::ActiveEditor() const {
@@ -155,6 +167,10 @@ TfrmEditWin* TfrmMainWin::CreateEditor() {
   mdiArea_->addSubWindow(editor);
   connect(editor, &QMdiSubWindow::windowStateChanged, this, &TfrmMainWin::UpdateMergedButtons,
           Qt::QueuedConnection);
+  connect(editor->Memo(), &QsciScintilla::modificationChanged, this, [this, editor] {
+    const int tab = TabIndexOfHint(editor->Caption());
+    if (tab >= 0) UpdateEditorTab(tab, editor);
+  });
   editor->showMaximized();
   return editor;
 }
@@ -172,9 +188,9 @@ void TfrmMainWin::ApplyEditorLook(TfrmEditWin* editor) {
 TfrmEditWin* TfrmMainWin::afNewExecute() {
   if (EditorWindows().size() >= kMaxNewWindows) return nullptr;
   TfrmEditWin* editor = CreateEditor();
-  editor->setWindowTitle(Text(UntitledCaption(newFileCounter_)));
+  editor->SetCaption(Text(UntitledCaption(newFileCounter_)));
   ++newFileCounter_;
-  AddEditorTab(editor->Caption(), TFileKind::Plain);
+  AddEditorTab(editor);
   UpdateEditorStatus();
   return editor;
 }
@@ -182,7 +198,7 @@ TfrmEditWin* TfrmMainWin::afNewExecute() {
 TfrmEditWin* TfrmMainWin::OpenEditor(const QString& path) {
   for (TfrmEditWin* editor : EditorWindows()) {
     if (editor->Caption() == path) {
-      mdiArea_->setActiveSubWindow(editor);
+      ShowEditorWindow(editor);
       return editor;
     }
   }
@@ -197,7 +213,7 @@ TfrmEditWin* TfrmMainWin::OpenEditor(const QString& path) {
     return nullptr;
   }
   editor->SetEditorFileName(path, cpuSeries_);
-  AddEditorTab(path, editor->Kind());
+  AddEditorTab(editor);
   UpdateEditorStatus();
   return editor;
 }
@@ -226,11 +242,7 @@ bool TfrmMainWin::SaveEditor(TfrmEditWin* editor, const QString& path) {
   editor->Memo()->setModified(false);
   editor->SetEditorFileName(path, cpuSeries_);
   const int tab = TabIndexOfHint(oldCaption);
-  if (tab >= 0) {
-    TabMDI_->setTabText(tab, QFileInfo(path).fileName());
-    TabMDI_->setTabToolTip(tab, path);
-    TabMDI_->setTabIcon(tab, FileKindIcon(editor->Kind()));
-  }
+  if (tab >= 0) UpdateEditorTab(tab, editor);
   if (editor == ActiveEditor()) UpdateEditorStatus();
   return true;
 }
@@ -253,16 +265,24 @@ bool TfrmMainWin::SaveAsWindow(TfrmEditWin* editor) {
                      filter("C++语言源程序 (*.CPP)", "*.CPP"),
                      filter("C++语言头文件 (*.HPP)", "*.HPP"),
                      "所有文件 (*.*) (*)"};
-  if (!editor->IsUntitled()) {
-    request.directory = QFileInfo(editor->Caption()).absolutePath();
-    request.fileName = editor->Caption();
-  }
+  request.directory = DialogFolder();
+  if (!editor->IsUntitled()) request.fileName = editor->Caption();
   const TFileDialogResult result = prompts_.SaveFile(this, request);
   if (!result.accepted) return false;
   const QString path = Text(SaveAsPath(result.path.toStdString(), result.filterIndex + 1));
   if (!SaveEditor(editor, path)) return false;
   AddRecentFile(path);
   return true;
+}
+
+QString TfrmMainWin::DialogFolder() const {
+  TfrmEditWin* editor = ActiveEditor();
+  if (editor && !editor->IsUntitled()) return QFileInfo(editor->Caption()).absolutePath();
+  for (const std::string& path : menuRecent_.Items()) {
+    const QFileInfo recent(QString::fromStdString(path));
+    if (recent.absoluteDir().exists()) return recent.absolutePath();
+  }
+  return {};  // the dialog's own choice, the working folder
 }
 
 void TfrmMainWin::afSaveAllExecute() {
@@ -332,11 +352,21 @@ void TfrmMainWin::EditorClosing(TfrmEditWin* editor) {
   }
 }
 
-void TfrmMainWin::AddEditorTab(const QString& caption, TFileKind kind) {
+void TfrmMainWin::AddEditorTab(TfrmEditWin* editor) {
   const QSignalBlocker quiet(TabMDI_);
-  const int tab = TabMDI_->addTab(FileKindIcon(kind), Text(FileNamePart(caption.toStdString())));
-  TabMDI_->setTabToolTip(tab, caption);
+  const int tab = TabMDI_->addTab(QString());
+  UpdateEditorTab(tab, editor);
   TabMDI_->setCurrentIndex(tab);
+}
+
+void TfrmMainWin::UpdateEditorTab(int tab, TfrmEditWin* editor) {
+  const QString caption = editor->Caption();
+  const bool modified = editor->Modified();
+  TabMDI_->setTabText(tab, EditorTabText(caption, modified, TabMDI_->fontMetrics()));
+  TabMDI_->setTabToolTip(tab, caption);
+  TabMDI_->setTabIcon(tab, FileKindIcon(editor->Kind()));
+  // The caption's "[*]" turns into the same mark.
+  editor->setWindowModified(modified);
 }
 
 int TfrmMainWin::TabIndexOfHint(const QString& caption) const {
@@ -351,10 +381,17 @@ void TfrmMainWin::TabMDIClick(int index) {
   const QString caption = TabMDI_->tabToolTip(index);
   for (TfrmEditWin* editor : EditorWindows()) {
     if (editor->Caption() == caption) {
-      mdiArea_->setActiveSubWindow(editor);
+      ShowEditorWindow(editor);
       return;
     }
   }
+}
+
+void TfrmMainWin::ShowEditorWindow(QMdiSubWindow* window) {
+  // A minimised window comes back as it was before; activation alone leaves it an icon.
+  if (window->isMinimized()) window->showNormal();
+  mdiArea_->setActiveSubWindow(window);
+  window->widget()->setFocus();
 }
 
 void TfrmMainWin::TabMDIClose(int index) {
@@ -379,7 +416,8 @@ void TfrmMainWin::tvFileChange(QTreeWidgetItem* current) {
   if (!current || !current->parent() || current->parent()->parent()) return;
   const int root = tvFile_->indexOfTopLevelItem(current->parent());
   if (root == 0) {
-    OpenEditor(current->text(0));  // no existence check: a vanished file opens empty
+    // No existence check: a vanished file opens empty.
+    OpenEditor(current->data(0, Qt::UserRole).toString());
   } else if (root == 1) {
     if (TfrmEditWin* editor = ActiveEditor()) {
       editor->InsertCodeTemplate(current->parent()->indexOfChild(current));

@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QToolButton>
 
 #include "cpu_types.h"
 #include "debugger_views.h"
@@ -73,7 +74,13 @@ void TfrmMainWin::ConnectHandlers() {
   connect(Action("awHorizontal"), &QAction::triggered, this, [this] { TileEditors(false); });
   connect(Action("awVertical"), &QAction::triggered, this, [this] { TileEditors(true); });
   connect(Action("awMinimizeAll"), &QAction::triggered, this, [this] {
-    for (QMdiSubWindow* window : mdiArea_->subWindowList()) window->showMinimized();
+    // The area maximises whichever window it activates while the active one is maximised,
+    // and minimising activates; so none stays maximised before they are minimised.
+    const QList<QMdiSubWindow*> windows = mdiArea_->subWindowList();
+    for (QMdiSubWindow* window : windows) {
+      if (window->isMaximized()) window->showNormal();
+    }
+    for (QMdiSubWindow* window : windows) window->showMinimized();
   });
   connect(Action("awArrange"), &QAction::triggered, this, &TfrmMainWin::ArrangeMinimized);
   connect(mdiArea_, &QMdiArea::subWindowActivated, this, &TfrmMainWin::UpdateWindowCommands);
@@ -102,6 +109,7 @@ void TfrmMainWin::UpdateWindowCommands(QMdiSubWindow* active) {
        {"awCascade", "awHorizontal", "awVertical", "awMinimizeAll", "awArrange", "afClose"}) {
     Action(name)->setEnabled(anyWindow);
   }
+  findChild<QToolButton*>("btnOpenFiles")->setEnabled(anyWindow);
   // Activation enables the commands that work on any editor; a closing editor disables them
   // until the next one comes to the front.
   if (active) UpdateEditorStatus();
@@ -190,6 +198,7 @@ void TfrmMainWin::EditCommandExecute(QAction* command) {
 void TfrmMainWin::afOpenExecute() {
   TFileDialogRequest request;
   request.caption = "打开";
+  request.directory = DialogFolder();
   // The shown text keeps its own pattern list; the patterns that filter follow it, in
   // both letter cases since POSIX file names are case-sensitive.
   const auto filter = [](const QString& text, const QString& patterns) {
@@ -221,6 +230,7 @@ void TfrmMainWin::assSkinExecute(QAction* command) {
   const TSkin skin = kSkins[skinGroup_->actions().indexOf(command)];
   command->setChecked(true);
   ApplySkin(skin);
+  FrameStatusFields(skin == TSkin::Default);
   skinName_ = SkinSettingName(skin);
   const QString sheet =
       QString("QHeaderView::section { background-color: %1; }").arg(SkinHeaderColor(skin).name());

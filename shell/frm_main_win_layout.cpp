@@ -257,6 +257,15 @@ void TfrmMainWin::BuildStatusBar() {
   sInsertOverwrite_ = field("sInsertOverwrite", 36, "", 0);
   sCPUType_ = field("sCPUType", 120, "", 0);
   field("sInfo", 180, QString("Corvale V") + CORVALE_VERSION, 0);
+  FrameStatusFields(true);
+}
+
+void TfrmMainWin::FrameStatusFields(bool framed) {
+  // The platform's look draws no edges between the fields; the coloured skins frame them
+  // through their style sheet, so a second frame there would double the lines.
+  for (auto* field : statusBar()->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+    field->setFrameStyle(framed ? QFrame::StyledPanel | QFrame::Sunken : QFrame::NoFrame);
+  }
 }
 
 void TfrmMainWin::AddTabArrows(QTabWidget* tabs, const char* baseName) {
@@ -300,7 +309,7 @@ void TfrmMainWin::FormResize() {
     resizeDocks({pnlMessage_, pnlDisassembly_}, {split, bottomWidth - split}, Qt::Horizontal);
   }
   // A largest width, not a fixed one, so that the tab bar never holds the window wide.
-  if (TabMDI_) TabMDI_->setMaximumWidth(MdiBarWidth(width()));
+  if (mdiTabRow_) mdiTabRow_->setMaximumWidth(MdiBarWidth(width()));
   LayoutIoPanel();
 }
 

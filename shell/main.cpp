@@ -6,12 +6,14 @@
 
 #include "frm_main_win.h"
 #include "prompts.h"
+#include "qt_translations.h"
 #include "single_instance.h"
 #include "workbench_settings.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Corvale");
+  InstallQtTranslations(app, QtTranslationFolders());
 
   TSingleInstance instance;
   const QStringList files = TSingleInstance::FileArguments(QApplication::arguments());

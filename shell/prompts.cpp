@@ -24,14 +24,26 @@ struct TButtonMap {
   TPromptAnswer answer;
 };
 constexpr TButtonMap kButtons[] = {
-    {pbYes, QMessageBox::Yes, paYes},          {pbNo, QMessageBox::No, paNo},
-    {pbOk, QMessageBox::Ok, paOk},             {pbRetry, QMessageBox::Retry, paRetry},
+    {pbYes, QMessageBox::Yes, paYes},
+    {pbNo, QMessageBox::No, paNo},
+    {pbOk, QMessageBox::Ok, paOk},
+    {pbRetry, QMessageBox::Retry, paRetry},
     {pbCancel, QMessageBox::Cancel, paCancel},
 };
+
+// A filter without its last, parenthesised pattern list: what the dialog shows of it.
+QString FilterLabel(const QString& filter) {
+  const qsizetype open = filter.lastIndexOf('(');
+  return open > 0 ? filter.left(open).trimmed() : filter;
+}
 
 TFileDialogResult RunFileDialog(QWidget* parent, const TFileDialogRequest& request,
                                 QFileDialog::AcceptMode mode) {
   QFileDialog dialog(parent, request.caption, request.directory);
+  // Qt's own dialog everywhere, so it speaks the workbench's language. A filter is a label
+  // followed by the patterns that filter in both letter cases; only the label is shown.
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
   dialog.setAcceptMode(mode);
   dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
                                                      : QFileDialog::AnyFile);
@@ -43,7 +55,11 @@ TFileDialogResult RunFileDialog(QWidget* parent, const TFileDialogRequest& reque
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return result;
   result.accepted = true;
   result.path = dialog.selectedFiles().front();
-  result.filterIndex = int(request.filters.indexOf(dialog.selectedNameFilter()));
+  const QString chosen = dialog.selectedNameFilter();
+  result.filterIndex = int(request.filters.indexOf(chosen));
+  for (int i = 0; result.filterIndex < 0 && i < request.filters.size(); ++i) {
+    if (FilterLabel(request.filters[i]) == chosen) result.filterIndex = i;
+  }
   return result;
 }
 

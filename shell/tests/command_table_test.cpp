@@ -124,13 +124,24 @@ class TCommandTableTest : public QObject {
     }
   }
 
-  void noTwoCommandsShareAShortcut() {
+  // Two live actions with one key make it ambiguous and neither runs, so every key of the
+  // window (menu entries and toolbar stand-ins included) belongs to exactly one action.
+  void noKeyIsClaimedTwice() {
     std::set<QString> seen;
     for (const TCommandSpec& spec : Commands()) {
       const QString keys = window_->Action(spec.name.data())->shortcut().toString();
       if (keys.isEmpty()) continue;
       QVERIFY2(seen.insert(keys).second, qPrintable(keys));
     }
+    QVERIFY(seen.size() > 20);
+    std::set<QString> claimed;
+    for (const QAction* action : window_->findChildren<QAction*>()) {
+      for (const QKeySequence& keys : action->shortcuts()) {
+        QVERIFY2(claimed.insert(keys.toString()).second,
+                 qPrintable(action->objectName() + " " + keys.toString()));
+      }
+    }
+    QCOMPARE(claimed, seen);
   }
 
   void radioCommandsAreCheckableAndOthersAreNot() {
@@ -184,7 +195,9 @@ class TCommandTableTest : public QObject {
   void menuEntriesFollowAndTriggerTheirCommand() {
     auto* entry = window_->findChild<QAction*>("mfSave");
     QAction* command = window_->Action("afSave");
-    QCOMPARE(entry->text(), command->text());
+    // The keys are shown after a tab, the way a menu draws a shortcut it does not own.
+    QCOMPARE(entry->text(), command->text() + "\tCtrl+S");
+    QVERIFY(entry->shortcut().isEmpty());
     QCOMPARE(entry->statusTip(), command->statusTip());
     QVERIFY(!entry->isEnabled());
     command->setEnabled(true);

@@ -3,17 +3,17 @@
 // and the close refused while a program runs.
 #include <QAction>
 #include <QApplication>
-#include <QListWidget>
-#include <QScrollBar>
 #include <QDialog>
 #include <QDockWidget>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -32,7 +32,6 @@
 #include "ini_file.h"
 #include "prompts.h"
 #include "scripted_prompts.h"
-
 
 class TMainWindowTest : public QObject {
   Q_OBJECT
@@ -158,8 +157,10 @@ class TMainWindowTest : public QObject {
 
   void messageAndDisassemblyListsScrollSideways() {
     Open();
-    const struct { const char* name; int extent; } lists[] = {{"lbMessage", 1024},
-                                                                {"lbDisassembly", 2048}};
+    const struct {
+      const char* name;
+      int extent;
+    } lists[] = {{"lbMessage", 1024}, {"lbDisassembly", 2048}};
     window_->Action("avDisassembly")->trigger();
     for (const auto& l : lists) {
       auto* list = Find<QListWidget>(l.name);
@@ -379,7 +380,9 @@ class TMainWindowTest : public QObject {
     QTreeWidgetItem* recent = Find<QTreeWidget>("tvFile")->topLevelItem(0);
     QCOMPARE(recent->text(0), QString("最近使用的文件"));
     QCOMPARE(recent->childCount(), 2);
-    QCOMPARE(recent->child(0)->text(0), QString("/home/u/b.asm"));
+    // The name first, then its folder; the entry opens the full path.
+    QCOMPARE(recent->child(0)->text(0), QString("b.asm - /home/u"));
+    QCOMPARE(recent->child(0)->data(0, Qt::UserRole).toString(), QString("/home/u/b.asm"));
     QVERIFY(recent->isExpanded());
 
     window_->Action("assBlue")->trigger();
@@ -502,7 +505,7 @@ class TMainWindowTest : public QObject {
     QCOMPARE(items.size(), 3);
     QCOMPARE(items[0]->text(), QString("&1 hello.asm"));
     QVERIFY(items[1]->isSeparator());
-    QCOMPARE(items[2]->text(), window_->Action("afOpen")->text());
+    QCOMPARE(items[2]->text(), MenuEntryText(*window_->Action("afOpen")));
 
     // A cancelled dialog leaves the lists alone.
     window_->Action("afOpen")->trigger();
