@@ -1,5 +1,5 @@
 // The compiler's inner model, shared by the parser (cc_parse.cpp, cc_expr.cpp), the code
-// generator (cc_gen.cpp) and the driver (cc_compile.cpp): types, symbols, the tree of one
+// generator (cc_gen*.cpp) and the driver (cc_compile.cpp): types, symbols, the tree of one
 // function, and the data the module defines.
 #pragma once
 
