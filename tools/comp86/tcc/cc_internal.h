@@ -1,4 +1,4 @@
-// The compiler's inner model, shared by the parser (cc_parse.cpp, cc_expr.cpp), the code
+// The compiler's inner model, shared by the parser (cc_parse*.cpp, cc_expr.cpp), the code
 // generator (cc_gen*.cpp) and the driver (cc_compile.cpp): types, symbols, the tree of one
 // function, and the data the module defines.
 #pragma once
@@ -285,7 +285,7 @@ class TCompiler {
   void Enter(int line);
   void Leave() { --nesting_; }
 
-  // ---- declarations (cc_parse.cpp)
+  // ---- declarations (cc_parse_types.cpp, cc_parse_decl.cpp; scopes in cc_parse.cpp)
   struct TSpec {
     TTypeRef type = nullptr;
     TStorage storage = TStorage::None;
@@ -321,7 +321,7 @@ class TCompiler {
   TRecord* LookupTag(const std::string& tag, bool currentOnly) const;
   int64_t ConstantExpression(const char* what);
 
-  // ---- statements (cc_parse.cpp)
+  // ---- statements (cc_parse_stmt.cpp)
   TStmt* Statement();
   TStmt* Compound(bool newScope);
   TStmt* NewStmt(TStmtKind kind, const TToken& at);
@@ -421,5 +421,8 @@ struct TRegInfo {
   bool segment;
 };
 const std::vector<TRegInfo>& PseudoRegisters();
+
+// Whether the text is one of the compiler's keywords.
+bool IsKeywordText(const std::string& s);
 
 }  // namespace comp86::cc::detail
