@@ -1,4 +1,4 @@
-// The compiler's inner model, shared by the parser (cc_parse*.cpp, cc_expr.cpp), the code
+// The compiler's inner model, shared by the parser (cc_parse*.cpp, cc_expr*.cpp), the code
 // generator (cc_gen*.cpp) and the driver (cc_compile.cpp): types, symbols, the tree of one
 // function, and the data the module defines.
 #pragma once
@@ -327,7 +327,7 @@ class TCompiler {
   TStmt* NewStmt(TStmtKind kind, const TToken& at);
   TStmt* AsmStatement();
 
-  // ---- expressions (cc_expr.cpp)
+  // ---- expressions (cc_expr.cpp, cc_expr_build.cpp)
   TExpr* Expression();
   TExpr* Assignment();
   TExpr* Conditional();
@@ -424,5 +424,15 @@ const std::vector<TRegInfo>& PseudoRegisters();
 
 // Whether the text is one of the compiler's keywords.
 bool IsKeywordText(const std::string& s);
+
+// Beyond this depth an expression tree is refused, keeping the generator's recursion short.
+constexpr int kMaxExprDepth = 600;
+
+// Whether an lvalue is reached through a far pointer.
+inline bool FarLvalue(const TExpr* e) {
+  if (e->op == TOp::Deref) return e->a->type->kind == TKind::Pointer && e->a->type->far;
+  if (e->op == TOp::Member) return FarLvalue(e->a);
+  return false;
+}
 
 }  // namespace comp86::cc::detail
