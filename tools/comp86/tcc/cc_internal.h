@@ -1,5 +1,5 @@
-// The compiler's inner model, shared by the parser (cc_parse.cpp, cc_expr.cpp), the code
-// generator (cc_gen.cpp) and the driver (cc_compile.cpp): types, symbols, the tree of one
+// The compiler's inner model, shared by the parser (cc_parse*.cpp, cc_expr*.cpp), the code
+// generator (cc_gen*.cpp) and the driver (cc_compile.cpp): types, symbols, the tree of one
 // function, and the data the module defines.
 #pragma once
 
@@ -285,7 +285,7 @@ class TCompiler {
   void Enter(int line);
   void Leave() { --nesting_; }
 
-  // ---- declarations (cc_parse.cpp)
+  // ---- declarations (cc_parse_types.cpp, cc_parse_decl.cpp; scopes in cc_parse.cpp)
   struct TSpec {
     TTypeRef type = nullptr;
     TStorage storage = TStorage::None;
@@ -321,13 +321,13 @@ class TCompiler {
   TRecord* LookupTag(const std::string& tag, bool currentOnly) const;
   int64_t ConstantExpression(const char* what);
 
-  // ---- statements (cc_parse.cpp)
+  // ---- statements (cc_parse_stmt.cpp)
   TStmt* Statement();
   TStmt* Compound(bool newScope);
   TStmt* NewStmt(TStmtKind kind, const TToken& at);
   TStmt* AsmStatement();
 
-  // ---- expressions (cc_expr.cpp)
+  // ---- expressions (cc_expr.cpp, cc_expr_build.cpp)
   TExpr* Expression();
   TExpr* Assignment();
   TExpr* Conditional();
@@ -421,5 +421,18 @@ struct TRegInfo {
   bool segment;
 };
 const std::vector<TRegInfo>& PseudoRegisters();
+
+// Whether the text is one of the compiler's keywords.
+bool IsKeywordText(const std::string& s);
+
+// Beyond this depth an expression tree is refused, keeping the generator's recursion short.
+constexpr int kMaxExprDepth = 600;
+
+// Whether an lvalue is reached through a far pointer.
+inline bool FarLvalue(const TExpr* e) {
+  if (e->op == TOp::Deref) return e->a->type->kind == TKind::Pointer && e->a->type->far;
+  if (e->op == TOp::Member) return FarLvalue(e->a);
+  return false;
+}
 
 }  // namespace comp86::cc::detail
