@@ -190,7 +190,9 @@ TEST_F(CommPortTest, TransfersStopAtTheFirstFailure) {
     EXPECT_EQ(port.WriteMemory(linkcode::WriteCS, 0, 500), c.result);
     EXPECT_EQ(line.Writes().size(), c.frames);
     EXPECT_EQ(port.LastFault(), c.fault);
-    if (c.result) EXPECT_EQ(progress, (std::vector<size_t>{128, 256, 384, 500}));
+    if (c.result) {
+      EXPECT_EQ(progress, (std::vector<size_t>{128, 256, 384, 500}));
+    }
     if (c.hangUpAfterFirst) {
       EXPECT_FALSE(port.ReadMemory(linkcode::ReadCS, 0, 600));
       EXPECT_EQ(port.LastFault(), TLinkFault::LineLost);
