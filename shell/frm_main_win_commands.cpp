@@ -3,6 +3,7 @@
 // time (recent files, open editor windows).
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QCursor>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -144,8 +145,12 @@ void TfrmMainWin::BuildMenus() {
     button->setFocusPolicy(Qt::NoFocus);
     // The open menu holds the mouse, so the button never sees it leave and would stay drawn
     // raised or sunk; once the menu is gone it looks again where the mouse is.
-    connect(menu, &QMenu::aboutToHide, button, [button] {
-      QTimer::singleShot(0, button, [button] {
+    connect(menu, &QMenu::aboutToHide, button, [this, button] {
+      QTimer::singleShot(0, button, [this, button] {
+        // Without a window manager to hand activation back, the closed menu would stay the
+        // active window and the window's keys (Ctrl+O) would find no window to act in.
+        const QWidget* active = QApplication::activeWindow();
+        if (!active || qobject_cast<const QMenu*>(active)) activateWindow();
         button->setDown(false);
         button->setAttribute(Qt::WA_UnderMouse,
                              button->rect().contains(button->mapFromGlobal(QCursor::pos())));
