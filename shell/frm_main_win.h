@@ -210,6 +210,7 @@ class TfrmMainWin : public QMainWindow {
   void BuildToolbar();
   void RebuildRecentMenus();
   void RebuildWindowMenu();
+  void TakeActivationFromClosedMenu();
   void UpdateWindowCommands(QMdiSubWindow* active);
   void TileEditors(bool sideBySide);
   void ArrangeMinimized();

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWindow>
 
 #include "command_table.h"
 #include "frm_edit_win.h"
@@ -147,10 +148,7 @@ void TfrmMainWin::BuildMenus() {
     // raised or sunk; once the menu is gone it looks again where the mouse is.
     connect(menu, &QMenu::aboutToHide, button, [this, button] {
       QTimer::singleShot(0, button, [this, button] {
-        // Without a window manager to hand activation back, the closed menu would stay the
-        // active window and the window's keys (Ctrl+O) would find no window to act in.
-        const QWidget* active = QApplication::activeWindow();
-        if (!active || qobject_cast<const QMenu*>(active)) activateWindow();
+        TakeActivationFromClosedMenu();
         button->setDown(false);
         button->setAttribute(Qt::WA_UnderMouse,
                              button->rect().contains(button->mapFromGlobal(QCursor::pos())));
@@ -164,6 +162,9 @@ void TfrmMainWin::BuildMenus() {
     if (spec.objectName == "mnuWindow") mnuWindow_ = menu;
   }
   connect(mnuWindow_, &QMenu::aboutToShow, this, &TfrmMainWin::RebuildWindowMenu);
+  // The activation of a menu may be reported after it has closed again.
+  connect(qApp, &QGuiApplication::focusWindowChanged, this,
+          [this] { TakeActivationFromClosedMenu(); });
   BuildMergedButtons();
   addToolBar(Qt::TopToolBarArea, tbMenuBar_);
   addToolBarBreak(Qt::TopToolBarArea);
@@ -292,4 +293,14 @@ void TfrmMainWin::AddWindowEntries(QMenu* menu) {
     item->setChecked(window == mdiArea_->activeSubWindow());
     connect(item, &QAction::triggered, this, [this, window] { ShowEditorWindow(window); });
   }
+}
+
+// Without a window manager to hand activation back, a closed menu would stay the active
+// window and the window's keys (Ctrl+O) would find no window to act in.
+void TfrmMainWin::TakeActivationFromClosedMenu() {
+  const QWidget* active = QApplication::activeWindow();
+  const bool closedMenu = qobject_cast<const QMenu*>(active) && !active->isVisible();
+  if (closedMenu && isVisible() && !QApplication::activeModalWidget() &&
+      !QApplication::activePopupWidget())
+    activateWindow();
 }

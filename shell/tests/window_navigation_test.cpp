@@ -87,6 +87,7 @@ class TWindowNavigationTest : public QObject {
         if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
       });
       Press(Qt::Key_F, Qt::AltModifier);
+      QTest::qWait(20);
     }
     const int editors = before == "editor" ? 1 : 0;
     if (editors) {
