@@ -185,6 +185,15 @@ QVariant TManualBrowser::loadResource(int type, const QUrl& name) {
   return WithNamedSections(html);
 }
 
+// Like a dialog, Esc puts the manual away again.
+void THelpWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
 THelpWindow::THelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName("frmHelp");
   setWindowTitle(QStringLiteral("Corvale 帮助"));

@@ -48,6 +48,9 @@ class THelpWindow : public QWidget {
   QString CurrentChapter() const;
   TManualBrowser* Browser() const { return browser_; }
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   void SyncContents();
 

@@ -50,7 +50,8 @@ class THelpWindowTest : public QObject {
     QTest::keyClick(&window, Qt::Key_F1);
     QTRY_VERIFY(ShownManual());
     QCOMPARE(ShownManual()->CurrentChapter(), QString("index.html"));
-    ShownManual()->close();
+    QTest::keyClick(ShownManual()->Browser(), Qt::Key_Escape);  // put away like a dialog
+    QTRY_VERIFY(!ShownManual());
 
     // A panel of the main window opens its own chapter.
     auto* messages = window.findChild<QListWidget*>("lbMessage");
