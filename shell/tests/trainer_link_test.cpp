@@ -45,6 +45,15 @@ class TTrainerLinkTest : public QObject {
     Open("CommType=0\r\nAutoCommPort=0\r\nBridgUSB=" + QByteArray(bridged ? "1" : "0") +
          "\r\nCommPort=" + port.toLocal8Bit() + "\r\n");
   }
+  // The emulator with these options, the window online with it, and this program open.
+  void OnlineWithProgram(const QStringList& options, bool bridged, const QString& name,
+                         const QByteArray& program) {
+    const QString port = StartTrainer(trainer_, options);
+    QVERIFY(!port.isEmpty());
+    OpenOnline(port, bridged);
+    QVERIFY(window_->IsOnline());
+    window_->OpenEditor(Write(name, program));
+  }
   void Trigger(const char* command) { window_->Action(command)->trigger(); }
   QStringList Messages() {
     QStringList lines;
@@ -140,14 +149,11 @@ class TTrainerLinkTest : public QObject {
   // The box goes away in the middle of a download: the download stops at once, says so,
   // is not reported as loaded onto the trainer, and the workbench goes on offline.
   void downloadThatLosesTheBoxStops() {
-    const QString port = StartTrainer(trainer_, {"--drop-after", "12"});
-    QVERIFY(!port.isEmpty());
-    OpenOnline(port, false);
-    QVERIFY(window_->IsOnline());
-    window_->OpenEditor(Write("big.asm",
-                              "DATA SEGMENT\r\nBUF DB 8000 DUP(1)\r\nDATA ENDS\r\n"
-                              "CODE SEGMENT\r\n ASSUME CS:CODE, DS:DATA\r\n"
-                              "START: MOV AX, 4C00H\r\n INT 21H\r\nCODE ENDS\r\n END START\r\n"));
+    OnlineWithProgram({"--drop-after", "12"}, false, "big.asm",
+                      "DATA SEGMENT\r\nBUF DB 8000 DUP(1)\r\nDATA ENDS\r\n"
+                      "CODE SEGMENT\r\n ASSUME CS:CODE, DS:DATA\r\n"
+                      "START: MOV AX, 4C00H\r\n INT 21H\r\nCODE ENDS\r\n END START\r\n");
+    if (QTest::currentTestFailed()) return;
     prompts_.answers = {paRetry, paCancel};
     QElapsedTimer clock;
     clock.start();
@@ -164,14 +170,11 @@ class TTrainerLinkTest : public QObject {
   // Bridge mode: the simulator's port read meets a box that is gone; after the retry rule
   // the status is offline and the run stops.
   void bridgedRunNoticesALostBox() {
-    const QString port = StartTrainer(trainer_, {});
-    QVERIFY(!port.isEmpty());
-    OpenOnline(port, true);
-    QVERIFY(window_->IsOnline());
-    window_->OpenEditor(Write("loop.asm",
-                              "CODE SEGMENT\r\n ASSUME CS:CODE\r\n"
-                              "START: MOV DX, 8000H\r\nAGAIN: IN AL, DX\r\n JMP AGAIN\r\n"
-                              "CODE ENDS\r\n END START\r\n"));
+    OnlineWithProgram({}, true, "loop.asm",
+                      "CODE SEGMENT\r\n ASSUME CS:CODE\r\n"
+                      "START: MOV DX, 8000H\r\nAGAIN: IN AL, DX\r\n JMP AGAIN\r\n"
+                      "CODE ENDS\r\n END START\r\n");
+    if (QTest::currentTestFailed()) return;
     Trigger("apDebug");
     trainer_.kill();
     trainer_.waitForFinished();
@@ -184,6 +187,29 @@ class TTrainerLinkTest : public QObject {
     QCOMPARE(prompts_.asked.size(), 1);
     QCOMPARE(prompts_.asked.first().caption, QString("错误"));
     QCOMPARE(Status(), QString("脱机模拟"));
+  }
+
+  // Replies that come cut short in the middle of a session: the step fails under the retry
+  // rule instead of showing FFFF in the registers, and the window never stays "正在运行".
+  void shortReplyMidSessionNeverSticks() {
+    OnlineWithProgram({"--short-replies", "--misbehave-after", "60"}, false, "spin.asm",
+                      "CODE SEGMENT\r\n ASSUME CS:CODE\r\n"
+                      "START: INC AX\r\n JMP START\r\nCODE ENDS\r\n"
+                      " END START\r\n");
+    if (QTest::currentTestFailed()) return;
+    Trigger("apDebug");
+    QVERIFY(prompts_.asked.isEmpty());  // the box still behaves while it takes the program
+    int steps = 0;
+    for (; steps < 60 && prompts_.asked.isEmpty(); ++steps) {
+      prompts_.answers = {paCancel};
+      Trigger("arTrace");
+      QTRY_VERIFY_WITH_TIMEOUT(!window_->IsRunning(), 3000);
+    }
+    QVERIFY(!prompts_.asked.isEmpty());
+    qInfo("the replies came short at step %d", steps);
+    QCOMPARE(FindChildOrDie<QLabel>(window_.get(), "sStatus")->text(), QString("待命"));
+    QCOMPARE(Status(), QString("脱机模拟"));
+    QVERIFY((window_->Machine().cpu.EIP & 0xFFFF) < 3);  // inside the loop, not FFFF
   }
 
   // The box restarted (a new emulator on the same name): going online again says that the

@@ -434,6 +434,10 @@ class TTrainerTest : public QObject {
   void oscilloscopeDrawsZoomsAndSaves() {
     Open("");
     QVERIFY(!window_->IsOnline());
+    QTemporaryDir sources;  // the picture is saved beside the source by default
+    const QString source = sources.filePath("scope.asm");
+    QFile(source).open(QIODevice::WriteOnly);
+    window_->OpenEditor(source);
     bool checked = false;
     prompts_.dialogHandler = [&](QDialog& dialog) {
       auto& osc = static_cast<TdlgOscBox&>(dialog);
@@ -456,7 +460,8 @@ class TTrainerTest : public QObject {
       prompts_.files.push_back({true, dir_.filePath("wave.bmp"), 0});
       osc.findChild<QPushButton*>("btnSave")->click();
       const QImage saved(dir_.filePath("wave.bmp"));
-      checked = saved.convertToFormat(QImage::Format_RGB32) == picture;
+      checked = saved.convertToFormat(QImage::Format_RGB32) == picture &&
+                prompts_.lastRequest.directory == sources.path();
       return 0;
     };
     Trigger("avOsc");

@@ -139,7 +139,8 @@ bool TFirmware::Poll(int waitMs) {
   for (int i = 0; i < n && !closed_; ++i) {
     if (!parser_.Push(buffer[i])) continue;
     HandleFrame(parser_.Frame());
-    if (opt_.dropAfter != 0 && ++frames_ >= opt_.dropAfter) closed_ = true;
+    if (frames_ != UINT32_MAX) ++frames_;
+    if (opt_.dropAfter != 0 && frames_ >= opt_.dropAfter) closed_ = true;
   }
   if (closed_) return false;
   if (runMode_ != TRunMode::Idle) RunSlice(now);
@@ -172,15 +173,17 @@ void TFirmware::HandleFrame(const TFrame& f) {
 }
 
 void TFirmware::Send(std::span<const uint8_t> bytes, bool reply) {
-  if (opt_.silent || bytes.empty()) return;
+  // Until the frames to behave for are answered, the box behaves.
+  const bool misbehave = frames_ >= opt_.misbehaveAfter;
+  if ((misbehave && opt_.silent) || bytes.empty()) return;
   std::vector<uint8_t> out(bytes.begin(), bytes.end());
-  if (reply) {
+  if (reply && misbehave) {
     if (opt_.wrongCode) out[0] ^= 0x80;
     if (opt_.shortReplies == TShortReplies::Header) out.resize(std::min<size_t>(out.size(), 2));
     if (opt_.shortReplies == TShortReplies::OneDataByte)
       out.resize(std::min<size_t>(out.size(), 3));
   }
-  if (opt_.garbage)
+  if (misbehave && opt_.garbage)
     for (uint8_t& b : out) b = uint8_t(random_());
   link_.Write(out);
 }

@@ -79,8 +79,9 @@ struct TFirmwareOptions {
   bool garbage = false;    // every byte sent is replaced by a random one
   bool wrongCode = false;  // reply frames carry their code with bit 7 flipped
   TShortReplies shortReplies = TShortReplies::None;
-  uint32_t dropAfter = 0;  // closes the line after this many frames; 0: never
-  uint32_t seed = 1;       // of the random bytes
+  uint32_t dropAfter = 0;       // closes the line after this many frames; 0: never
+  uint32_t misbehaveAfter = 0;  // the misbehaviour starts after this many frames
+  uint32_t seed = 1;            // of the random bytes
 };
 
 class TFirmware {

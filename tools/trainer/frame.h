@@ -12,7 +12,6 @@
 
 namespace trainer {
 
-
 // The longest frame: code, L = 255, 256 data bytes.
 inline constexpr size_t kMaxFrame = 258;
 

@@ -50,6 +50,7 @@ constexpr char kUsage[] =
     "                        first data byte (data)\n"
     "  --wrong-code          reply frames carry a wrong code (bit 7 flipped)\n"
     "  --drop-after N        close the line and exit after N frames\n"
+    "  --misbehave-after N   answer the first N frames properly, then misbehave as asked\n"
     "  --seed N              seed of the random bytes (1)\n";
 
 struct TProgramOptions {
@@ -162,6 +163,8 @@ std::optional<TProgramOptions> ParseOptions(int argc, char** argv) {
       ok = v == "data" || v == "header";
     } else if (arg == "--drop-after") {
       ok = number(0xFFFFFFFF, f.dropAfter);
+    } else if (arg == "--misbehave-after") {
+      ok = number(0xFFFFFFFF, f.misbehaveAfter);
     } else if (arg == "--seed") {
       ok = number(0xFFFFFFFF, f.seed);
     } else if (arg == "--log") {

@@ -43,6 +43,13 @@ TEST(Faults, RepliesAreWithheldCutOrMarked) {
   const Bytes noise = garbage.Talk(kIdentify);
   EXPECT_EQ(noise.size(), identity.size());
   EXPECT_NE(noise, identity);
+
+  TMonitor later(Faulty([](TFirmwareOptions& o) {
+    o.wrongCode = true;
+    o.misbehaveAfter = 1;
+  }));
+  EXPECT_EQ(later.Talk(kIdentify), identity);  // behaves for the first frame
+  EXPECT_EQ(later.Talk(kIdentify), marked);
 }
 
 TEST(Faults, DropAfterClosesTheLineAfterThatManyFrames) {
