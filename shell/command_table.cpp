@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
 
 namespace {
 
@@ -48,7 +49,7 @@ constexpr std::array kCommands = std::to_array<TCommandSpec>({
     {"arRun", "全速运行(&R)", "全速运行", "F9", "run", true, None},
     {"arRunIgnoreBreakpoint", "忽略断点全速运行", "忽略断点全速运行", "", "runall", true, None},
     {"arRunToCursor", "全速运行到光标行(&U)", "全速运行到光标行", "F4", "runtocursor", true, None},
-    {"arSetIP", "设置IP到光标行(&P)", "设置IP到光标行", "", "setip", true, None},
+    {"arSetIP", "设置IP到光标行(&P)", "设置IP到光标行", "Shift+F4", "setip", true, None},
     {"arToggleBreakpoint", "切换断点(&B)", "切换断点", "Ctrl+F8", "breakpoint", false, None},
     {"arClearAllBreakpoint", "清除所有断点(&C)", "清除所有断点", "", "clearbreakpoints", true,
      None},
@@ -194,3 +195,9 @@ std::span<const TMenuSpec> MainMenus() { return kMenus; }
 const TMenuSpec& FontMenu() { return kFontMenuSpec; }
 const TMenuSpec& SkinMenu() { return kSkinMenuSpec; }
 std::span<const TToolbarEntry> ToolbarLayout() { return kToolbar; }
+
+std::string ToolTipText(std::string_view hint, std::string_view keys) {
+  std::string text(hint);
+  if (!keys.empty()) text.append(" (").append(keys).append(")");
+  return text;
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 #include <string_view>
 
 enum class TCommandGroup { None, EditorFont, Skin };
@@ -47,3 +48,7 @@ const TMenuSpec& SkinMenu();
 
 // The toolbar, left to right. The afOpen entry is a split button holding the recent files.
 std::span<const TToolbarEntry> ToolbarLayout();
+
+// A command's tool tip: its hint with the keys that run it, e.g. "单步跟踪 (F7)", so a
+// toolbar button tells its key wherever the hint or the key comes from.
+std::string ToolTipText(std::string_view hint, std::string_view keys);

@@ -77,10 +77,18 @@ QAction* TfrmMainWin::CreateAction(const TCommandSpec& spec) {
   auto* action = new QAction(Text(spec.caption), this);
   action->setObjectName(Text(spec.name));
   action->setStatusTip(Text(spec.hint));
-  action->setToolTip(Text(spec.hint));
   if (!spec.shortcut.empty()) {
     action->setShortcut(QKeySequence(Text(spec.shortcut), QKeySequence::PortableText));
   }
+  // The tool tip is the hint and the key, kept so when either changes at run time (the CPU
+  // type renames the set-IP command). Setting an equal tip emits nothing, so this settles.
+  const auto syncToolTip = [action] {
+    const QString keys = action->shortcut().toString(QKeySequence::NativeText);
+    action->setToolTip(
+        QString::fromStdString(ToolTipText(action->statusTip().toStdString(), keys.toStdString())));
+  };
+  syncToolTip();
+  connect(action, &QAction::changed, action, syncToolTip);
   if (!spec.icon.empty()) action->setIcon(QIcon(":/icons/" + Text(spec.icon) + ".svg"));
   action->setEnabled(spec.enabled);
   if (spec.group != TCommandGroup::None) {

@@ -292,8 +292,7 @@ void TfrmMainWin::ApplyCpuType() {
   const int type = cpuType_ == 1 ? 1 : 0;
   QAction* setIp = Action("arSetIP");
   setIp->setText(Text(SetIpCaption(cpuSeries_, type)));
-  setIp->setStatusTip(Text(SetIpHint(cpuSeries_, type)));
-  setIp->setToolTip(setIp->statusTip());
+  setIp->setStatusTip(Text(SetIpHint(cpuSeries_, type)));  // the tool tip follows
   sCPUType_->setText(Text(CpuStatusText(cpuSeries_, type)));
   // The register rows, the memory popup's FS/GS entries and its CS selection.
   views_->ApplyCpuType(cpuSeries_, type);

@@ -52,7 +52,7 @@ apTDN|无加载启用DEBUG(&N)...|无加载启用DEBUG||enabled
 arRun|全速运行(&R)|全速运行|F9|enabled
 arRunIgnoreBreakpoint|忽略断点全速运行|忽略断点全速运行||enabled
 arRunToCursor|全速运行到光标行(&U)|全速运行到光标行|F4|enabled
-arSetIP|设置IP到光标行(&P)|设置IP到光标行||enabled
+arSetIP|设置IP到光标行(&P)|设置IP到光标行|Shift+F4|enabled
 arToggleBreakpoint|切换断点(&B)|切换断点|Ctrl+F8|disabled
 arClearAllBreakpoint|清除所有断点(&C)|清除所有断点||enabled
 arTrace|单步跟踪(&T)|单步跟踪，进入过程|F7|enabled
@@ -209,7 +209,8 @@ class TCommandTableTest : public QObject {
     // A caption that changes at run time reaches the menu entry.
     command = window_->Action("arSetIP");
     command->setText("设置EIP到光标行(&P)");
-    QCOMPARE(window_->findChild<QAction*>("mrSetIP")->text(), QString("设置EIP到光标行(&P)"));
+    QCOMPARE(window_->findChild<QAction*>("mrSetIP")->text(),
+             QString("设置EIP到光标行(&P)\tShift+F4"));
   }
 
   void toolbarShowsCommandsInOrder() {
@@ -281,12 +282,45 @@ class TCommandTableTest : public QObject {
         qobject_cast<QToolButton*>(bar->widgetForAction(bar->findChild<QAction*>("tbaeFind")));
     QVERIFY(findButton->isEnabled());
     QCOMPARE(findButton->text(), QString("查找"));
-    QCOMPARE(findButton->toolTip(), QString("查找指定的字符串"));
+    QCOMPARE(findButton->toolTip(), QString("查找指定的字符串 (Ctrl+F)"));
 
     auto* run = qobject_cast<QToolButton*>(bar->widgetForAction(window_->Action("arRun")));
     QCOMPARE(run->toolButtonStyle(), Qt::ToolButtonIconOnly);
-    QCOMPARE(run->toolTip(), QString("全速运行"));
     QVERIFY(!run->icon().isNull());
+  }
+
+  // Every toolbar button names the key that runs its command, also after the CPU type
+  // renamed the set-IP command; a command without a key shows its hint alone.
+  void toolbarTipsNameTheirKeys() {
+    auto* bar = window_->findChild<QToolBar*>("tbToolbar");
+    // Captioned buttons are stand-ins owned by the bar; the others show the command itself.
+    const auto tip = [this, bar](const char* name) {
+      QAction* entry = bar->findChild<QAction*>(name);
+      return bar->widgetForAction(entry ? entry : window_->Action(name))->toolTip();
+    };
+    window_->SetCpuType(0, 1);
+    window_->ApplyCpuType();
+    const QList<QPair<const char*, QString>> cases = {
+        {"arRun", "全速运行 (F9)"},
+        {"arTrace", "单步跟踪，进入过程 (F7)"},
+        {"arStep", "单步跨越，不进过程 (F8)"},
+        {"arStepOut", "运行到当前过程返回调用者 (Shift+F8)"},
+        {"arRunToCursor", "全速运行到光标行 (F4)"},
+        {"arSetIP", "设置EIP到光标行 (Shift+F4)"},
+        {"arPause", "暂停正在运行的程序 (Esc)"},
+        {"tbapDebug", "编译、链接，并进入调试 (Ctrl+F9)"},
+        {"tbaeFind", "查找指定的字符串 (Ctrl+F)"},
+        {"arClearAllBreakpoint", "清除所有断点"},
+        {"tbavOsc", "打开示波器窗口"},
+    };
+    for (const auto& [name, expected] : cases) QCOMPARE(tip(name), expected);
+    // Whatever the table says: every button with a key shows it.
+    for (const TToolbarEntry& entry : ToolbarLayout()) {
+      if (entry.name == kSeparator) continue;
+      QAction* command = window_->Action(entry.name.data());
+      const QString keys = command->shortcut().toString(QKeySequence::NativeText);
+      QCOMPARE(command->toolTip().endsWith(" (" + keys + ")"), !keys.isEmpty());
+    }
   }
 
   void openButtonDropsDownToItself() {
