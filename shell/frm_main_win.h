@@ -68,6 +68,9 @@ class TfrmMainWin : public QMainWindow {
   int CPUType() const { return cpuType_; }
   void SetCpuType(int series, int type);
   void ApplyCpuType();
+  // A CPU type of the 80X86 series chosen as the working-mode dialog chooses it: the views
+  // follow and the program is reset.
+  void ChooseCpuType(int type);
 
   // Run state ("正在运行" / "待命") and working mode ("联机调试" / "脱机模拟").
   bool IsRunning() const;
@@ -182,6 +185,7 @@ class TfrmMainWin : public QMainWindow {
   void BreakpointCellChanged(class QTableWidgetItem* item);
   void BreakpointRowDoubleClicked(int row, int column);
   void ShowUserScreen();
+  void OfferCpuTypeOfSource(const std::string& sourcePath);
   void ShowProgress(bool shown);
   void AppendMessage(const QString& line);
   std::string ProgramDirectory() const;

@@ -22,16 +22,17 @@
 #include <QWindow>
 #include <algorithm>
 
+#include "build_program.h"
 #include "compile_command.h"
-#include "disassembly.h"
 #include "debugger_views.h"
+#include "disassembly.h"
 #include "dlg_comm_box.h"
 #include "dlg_osc_box.h"
 #include "dos_names.h"
 #include "editor_memo.h"
-#include "io_panel.h"
 #include "frm_edit_win.h"
 #include "frm_main_win.h"
+#include "io_panel.h"
 #include "machine.h"
 #include "messages.h"
 #include "program_folders.h"
@@ -39,6 +40,7 @@
 #include "qt_text.h"
 #include "register_rows.h"
 #include "run_control.h"
+#include "source_cpu.h"
 #include "trainer_session.h"
 #include "user_screen.h"
 
@@ -51,13 +53,15 @@ const char* const kProgramExited =
 const char* const kLoadWhileRunning =
     "程序正在运行，是否暂停后装载？\r\n\r\n　是：暂停程序运行，重新编译装载。\r\n"
     "　否：放弃编译装载，程序继续运行。";
+const char* const kCpuTypeQuestion =
+    "此程序用 .386 或更新的处理器指令（32位寄存器），而当前的CPU类型是8086/8088，"
+    "寄存器窗口不显示32位寄存器。\r\n\r\n是否把CPU类型改为80386/80486？";
 const char* const kBuildFailed = "编译链接出现异常！";
 const char* const kBuildFirst = "请先编译并调试（Ctrl+F9）";
 const char* const kRunningCaption = "正在运行";
 const char* const kNoTerminal =
     "没有找到终端程序（x-terminal-emulator、xterm、konsole 或 gnome-terminal），"
     "无法打开 DOS 调试窗口。";
-
 
 QString FromLocal(const std::string& text) { return QString::fromUtf8(text); }
 
@@ -336,8 +340,20 @@ void TfrmMainWin::apDebugExecute(TCompileCommand command) {
   TCompileTarget target(*this, editor);
   RunCompileCommand(command, request, settings, host, target, machine_->build, machine_->memory,
                     machine_->cpu);
+  if (command == TCompileCommand::Debug && machine_->build.ProgramLoaded)
+    OfferCpuTypeOfSource(request.paths.source);
 }
 
+// A program that selects the 80386 or later uses its 32-bit registers, which the 8086/8088
+// views do not show. Online the trainer's own processor sets the type, so nothing is offered.
+void TfrmMainWin::OfferCpuTypeOfSource(const std::string& sourcePath) {
+  if (cpuSeries_ != 0 || cpuType_ != 0 || IsOnline()) return;
+  if (SourceKindOf(sourcePath) != TSourceKind::Assembly) return;
+  std::string text;
+  if (!ReadWholeFile(sourcePath, text) || SourceProcessorLevel(text) < 386) return;
+  if (prompts_.Ask(this, kCpuTypeQuestion, "提示", pbYes | pbNo, TPromptIcon::Question) == paYes)
+    ChooseCpuType(1);
+}
 
 // ---- the current line -----------------------------------------------------------------
 

@@ -273,11 +273,15 @@ void TfrmMainWin::asOptionsExecute() {
   if (dialog.exec() != QDialog::Accepted) return;
   const TWorkingModeChoice chosen = dialog.Choice();
   cpuSeries_ = chosen.CPUSeries;
-  cpuType_ = chosen.CPUType;
   assembler_ = chosen.Assembler;
   saveExeFile_ = chosen.SaveEXEFile;
   disassembly_ = chosen.Disassembly;
   machine_->simulator.SetBiosServices(chosen.BiosServices);
+  ChooseCpuType(chosen.CPUType);
+}
+
+void TfrmMainWin::ChooseCpuType(int type) {
+  cpuType_ = type;
   ApplyCpuType();
   runControl_->arResetExecute();
 }

@@ -202,6 +202,9 @@ class TDebuggingTest : public QObject {
     QVERIFY2(Messages().last().startsWith("程序代码装载完毕"), qPrintable(Messages().join('|')));
     const int entryLine = Line();
     QVERIFY(entryLine > 0);
+    // The 80386 example offers its CPU type when built (left unanswered here).
+    QCOMPARE(prompts_.asked.size(), name == "sum386.asm" ? 1 : 0);
+    prompts_.asked.clear();
     prompts_.answers = {paYes};
     Trigger("arRun");
     QCOMPARE(prompts_.asked.size(), 1);
@@ -244,6 +247,48 @@ class TDebuggingTest : public QObject {
 
   // The DOS debugger on the built program, in a terminal window: here a stand-in terminal
   // that feeds it keys from a file and keeps what it shows.
+  // A program that selects the 80386 while the CPU type is 8086/8088 is built, then the
+  // student is asked once; Yes switches the type as the working-mode dialog does.
+  void aSourceForTheNewerProcessorOffersItsCpuType() {
+    const QString plain = kSessionProgram;
+    const auto with = [&plain](const char* line) {
+      return QString(plain).replace("CODE    SEGMENT\r\n", QString("CODE    SEGMENT\r\n") + line);
+    };
+    const struct {
+      QString source;
+      int typeBefore, answer;
+      bool asked;
+      int typeAfter;
+    } cases[] = {
+        {plain, 0, paYes, false, 0},
+        {with("        .386\r\n"), 0, paNo, true, 0},
+        {with("        .386\r\n"), 0, paYes, true, 1},
+        {with("P486N   ; 32-bit registers\r\n"), 0, paYes, true, 1},
+        {with("; .386\r\n"), 0, paYes, false, 0},
+        {with("        .386\r\n"), 1, paYes, false, 1},
+    };
+    int row = 0;
+    for (const auto& c : cases) {
+      Reopen("");
+      window_->SetCpuType(0, c.typeBefore);
+      window_->ApplyCpuType();
+      prompts_.answers = {c.answer};
+      editor_ = window_->OpenEditor(Write("cpu.asm", c.source.toLatin1().constData()));
+      Trigger("apDebug");
+      const QString what = QString("case %1").arg(row++);
+      QVERIFY2(Messages().contains("编译链接完成，无语法错误！"), qPrintable(what));
+      QCOMPARE(prompts_.asked.size(), c.asked ? 1 : 0);
+      if (c.asked) QVERIFY(prompts_.asked[0].text.contains("8086/8088"));
+      QCOMPARE(window_->CPUType(), c.typeAfter);
+      QCOMPARE(Find<QTableWidget>("sgRegs")->item(0, 0)->text(),
+               QString(c.typeAfter ? " EAX" : " AX"));
+      QCOMPARE(window_->Action("arSetIP")->text(),
+               QString(c.typeAfter ? "设置EIP到光标行(&P)" : "设置IP到光标行(&P)"));
+      // The program stands at its first instruction, reset or not.
+      QCOMPARE(Line(), c.source == plain ? 7 : 8);
+    }
+  }
+
   void dosDebuggerRunsInATerminal() {
     const QByteArray path = qgetenv("PATH");
     const QString bin = dir_.filePath("bin");
