@@ -76,5 +76,9 @@ uint32_t WatchAddress(std::optional<uint32_t> segmentStart, uint16_t ds, uint16_
 TWatchTexts WatchTexts(const TMemImage& memory, uint32_t linear, int size) {
   uint32_t value = 0;
   for (int i = size - 1; i >= 0; --i) value = value << 8 | memory.Byte(linear + uint32_t(i));
+  return WatchTexts(value, size);
+}
+
+TWatchTexts WatchTexts(uint32_t value, int size) {
   return {HexText(value, size * 2), std::to_string(value), BitsText(value, size * 8)};
 }

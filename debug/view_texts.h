@@ -55,6 +55,8 @@ struct TWatchTexts {
 // memory image.
 TWatchTexts WatchTexts(const TMemImage& memory, uint32_t linear, int size);
 TWatchTexts WatchTexts(const TMemImage& memory, uint16_t ds, uint16_t offset, int size);
+// The texts of a value `size` bytes wide.
+TWatchTexts WatchTexts(uint32_t value, int size);
 // Where a watch row's variable lies: at its offset in its segment where the loader put that
 // segment, so it reads right before the program sets DS; at DS:offset for a row whose
 // segment is not known.

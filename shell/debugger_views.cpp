@@ -18,6 +18,7 @@
 #include "qt_text.h"
 #include "register_rows.h"
 #include "view_grids.h"
+#include "watch_list.h"
 
 namespace {
 
@@ -27,16 +28,6 @@ char TypedChar(const QKeyEvent& key) {
   const QString text = key.text();
   if (text.size() != 1 || text[0].unicode() < 0x21 || text[0].unicode() > 0x7E) return 0;
   return char(text[0].unicode());
-}
-
-void SetCell(QTableWidget* grid, int row, int column, const QString& text) {
-  if (QTableWidgetItem* item = grid->item(row, column)) item->setText(text);
-  else grid->setItem(row, column, new QTableWidgetItem(text));
-}
-
-QString CellText(const QTableWidget* grid, int row, int column) {
-  const QTableWidgetItem* item = grid->item(row, column);
-  return item ? item->text() : QString();
 }
 
 QString WithoutLeadingBlanks(QString text) {
@@ -61,6 +52,7 @@ TDebuggerViews::TDebuggerViews(const TDebuggerWidgets& widgets, IPrompts& prompt
   w_.registers->installEventFilter(this);
   connect(w_.registers, &QTableWidget::cellDoubleClicked, this, [this] { RegisterModify(); });
   BuildRegisterMenu();
+  watchList_ = new TWatchList(w_.watches, prompts_, cpu_, memory_, hooks, dialogParent_);
   BuildMemoryGrid();
   BuildMemoryMenu();
   ConnectRefreshEvents();
@@ -159,7 +151,7 @@ void TDebuggerViews::MarkRegisterRow(int row) {
   if (!item) return;
   const bool changed =
       row < previousRegisterTexts_.size() && item->text() != previousRegisterTexts_[row];
-  item->setData(Qt::ForegroundRole, changed ? QVariant(QColor(Qt::red)) : QVariant());
+  item->setData(Qt::ForegroundRole, changed ? QVariant(ChangedValueColor()) : QVariant());
 }
 
 void TDebuggerViews::ShowRegisters() {
@@ -174,7 +166,7 @@ void TDebuggerViews::ShowRegisters() {
     if (!label) continue;
     const QString caption = Text(FlagLabelText(FlagLabels()[i], cpu_));
     QPalette palette;  // empty: the label follows its parent again
-    if (caption != label->text()) palette.setColor(QPalette::WindowText, Qt::red);
+    if (caption != label->text()) palette.setColor(QPalette::WindowText, ChangedValueColor());
     label->setPalette(palette);
     label->setText(caption);
   }
@@ -185,6 +177,7 @@ void TDebuggerViews::SnapshotRegisters() {
   for (int row = 0; row < w_.registers->rowCount(); ++row)
     previousRegisterTexts_ << RegisterText(row);
   for (int row = 0; row < w_.registers->rowCount(); ++row) MarkRegisterRow(row);
+  watchList_->Snapshot();
 }
 
 void TDebuggerViews::WriteRegisterRow(int row, uint32_t value) {
@@ -241,38 +234,10 @@ void TDebuggerViews::RefreshRegistersCommand() {
 // Watches.
 
 void TDebuggerViews::SetWatchRows(const std::vector<TWatchRow>& rows) {
-  w_.watches->clearContents();
-  w_.watches->setRowCount(int(rows.size()));
-  watchStarts_.clear();
-  for (const TWatchRow& watch : rows) watchStarts_.push_back(watch.segmentStart);
-  for (int row = 0; row < int(rows.size()); ++row) {
-    const TWatchRow& watch = rows[size_t(row)];
-    SetCell(w_.watches, row, 0, QString::fromStdString(watch.name));
-    SetCell(w_.watches, row, 1, QString::fromStdString(watch.type));
-    SetCell(w_.watches, row, 2, QString::fromStdString(watch.address));
-  }
+  watchList_->SetBuildRows(rows);
 }
 
-void TDebuggerViews::RefreshWatches() {
-  int size = 1;
-  for (int row = 0; row < w_.watches->rowCount(); ++row) {
-    size = WatchSize(CellText(w_.watches, row, 1).toStdString(), size);
-    const std::optional<uint16_t> offset = WatchOffset(CellText(w_.watches, row, 2).toStdString());
-    TWatchTexts texts;
-    if (offset) {
-      // The trainer's memory is fetched through DS, so there a row is read at DS.
-      const bool onTrainer = RunsOnTrainer();
-      if (onTrainer && hooks.fetchMemory) hooks.fetchMemory(TSegment::DS, *offset, size);
-      const std::optional<uint32_t> start = onTrainer || size_t(row) >= watchStarts_.size()
-                                                ? std::nullopt
-                                                : watchStarts_[size_t(row)];
-      texts = WatchTexts(memory_, WatchAddress(start, cpu_.DS, *offset), size);
-    }
-    SetCell(w_.watches, row, 3, Text(texts.hex));
-    SetCell(w_.watches, row, 4, Text(texts.decimal));
-    SetCell(w_.watches, row, 5, Text(texts.binary));
-  }
-}
+void TDebuggerViews::RefreshWatches() { watchList_->Refresh(); }
 
 void TDebuggerViews::RefreshMemoryViews() {
   QWidget* page = w_.messageTabs->currentWidget();

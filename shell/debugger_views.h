@@ -26,6 +26,7 @@ class QTableView;
 class QTableWidget;
 class TMemImage;
 class TMemoryModel;
+class TWatchList;
 struct TInputRequest;
 struct TRegisterRow;
 struct TWatchRow;
@@ -77,9 +78,10 @@ class TDebuggerViews : public QObject {
   void ShowMemory();
   // The memory grid or the watch grid, whichever tab is in front.
   void RefreshMemoryViews();
-  // The value column as it is now becomes the base of the red marking.
+  // The register and watch values as they are now become the base of the red marking.
   void SnapshotRegisters();
-  // Columns 0-2 of the watch grid; the values follow with the next refresh.
+  // The build's variables as watch rows (the student's own rows stay); the values follow
+  // with the next refresh.
   void SetWatchRows(const std::vector<TWatchRow>& rows);
   // Writes the value into the register of a register-grid row (0 = first register) and
   // shows the consequences.
@@ -96,6 +98,8 @@ class TDebuggerViews : public QObject {
   const QStringList& PreviousRegisterTexts() const { return previousRegisterTexts_; }
   QMenu* RegisterMenu() const { return pmRegs_; }
   QMenu* MemoryMenu() const { return pmDump86_; }
+  // The watch grid's rows: the build's variables and the student's expressions.
+  TWatchList& Watches() const { return *watchList_; }
 
   // The popup commands.
   void RegisterModify();
@@ -158,6 +162,5 @@ class TDebuggerViews : public QObject {
   uint16_t memoryVisibleBytes_ = 0;
   bool secondDigit_ = false;
   QStringList previousRegisterTexts_;
-  // Where each watch row's segment was loaded, by row.
-  std::vector<std::optional<uint32_t>> watchStarts_;
+  TWatchList* watchList_ = nullptr;
 };

@@ -12,6 +12,7 @@
 #include "debug_support_plugin.h"
 #include "dlg_input_box.h"
 #include "editor_disk_watch.h"
+#include "editor_hover.h"
 #include "editor_memo.h"
 #include "editor_search.h"
 #include "frm_main_win.h"
@@ -65,6 +66,7 @@ TfrmEditWin::TfrmEditWin(TfrmMainWin& mainWin)
   connect(memo_, &QsciScintilla::linesChanged, this, &TfrmEditWin::RefreshDebugMarks);
   connect(memo_, &TEditorMemo::GutterClick, &mainWin_,
           [this](int line) { mainWin_.MemoGutterClick(this, line); });
+  new TEditorHover(memo_, [this](const QString& word) { return mainWin_.HoverValue(word); });
 }
 
 TfrmEditWin::~TfrmEditWin() {

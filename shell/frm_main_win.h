@@ -139,6 +139,9 @@ class TfrmMainWin : public QMainWindow {
   void avOscExecute();
   void apDebugExecute(TCompileCommand command);
   void MemoGutterClick(TfrmEditWin* editor, int line);
+  // The hover text of a word in an editor: a register's or variable's value while a program
+  // is loaded and not running at full speed; empty otherwise.
+  QString HoverValue(const QString& word);
   void arToggleBreakpointExecute();
   void arClearAllBreakpointExecute();
   void ShowCurrentLine();

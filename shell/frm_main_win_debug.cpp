@@ -43,6 +43,7 @@
 #include "source_cpu.h"
 #include "trainer_session.h"
 #include "user_screen.h"
+#include "watch_list.h"
 
 namespace {
 
@@ -278,6 +279,11 @@ void TfrmMainWin::ConnectDebugHandlers() {
 // ---- run state ------------------------------------------------------------------------
 
 bool TfrmMainWin::IsRunning() const { return runControl_ && runControl_->Running(); }
+
+QString TfrmMainWin::HoverValue(const QString& word) {
+  if (!machine_->build.ProgramLoaded || cpuSeries_ != 0 || IsRunning()) return {};
+  return views_->Watches().HoverText(word);
+}
 
 void TfrmMainWin::SetRunState(bool running) { runControl_->SetRunState(running); }
 

@@ -1,12 +1,26 @@
 #include "view_grids.h"
 
 #include <QAbstractItemView>
+#include <QColor>
 #include <QEvent>
 #include <QPainter>
+#include <QTableWidget>
 
 #include "mem_image.h"
 #include "qt_text.h"
 #include "register_rows.h"
+
+QColor ChangedValueColor() { return QColor(Qt::red); }
+
+void SetCell(QTableWidget* grid, int row, int column, const QString& text) {
+  if (QTableWidgetItem* item = grid->item(row, column)) item->setText(text);
+  else grid->setItem(row, column, new QTableWidgetItem(text));
+}
+
+QString CellText(const QTableWidget* grid, int row, int column) {
+  const QTableWidgetItem* item = grid->item(row, column);
+  return item ? item->text() : QString();
+}
 
 TMemoryModel::TMemoryModel(const TMemImage& memory, const TCPUState& cpu, QObject* parent)
     : QAbstractTableModel(parent), memory_(memory), cpu_(cpu) {}

@@ -9,6 +9,15 @@
 #include "view_texts.h"
 
 class QAbstractItemView;
+class QColor;
+class QTableWidget;
+
+// The colour of a value that changed with the last command, in every view that marks one.
+QColor ChangedValueColor();
+
+// A cell's text, its item made when there is none yet; reading an empty cell gives "".
+void SetCell(QTableWidget* grid, int row, int column, const QString& text);
+QString CellText(const QTableWidget* grid, int row, int column);
 
 // 4096 rows of 16 byte cells and a character column over one segment of the image.
 class TMemoryModel : public QAbstractTableModel {
