@@ -391,7 +391,10 @@ std::string WatchElementText(uint32_t value, int size, TWatchFormat format) {
 }
 
 std::string WatchHoverText(std::string_view name, const TWatchLocation& location, uint32_t value) {
-  const std::string values = fmt::format("{}  {}", AssemblyHex(value, location.size), value);
+  std::string values = fmt::format("{}  {}", AssemblyHex(value, location.size), value);
+  // A negative number's value as a signed one too.
+  const std::string signedText = WatchElementText(value, location.size, TWatchFormat::Signed);
+  if (signedText.front() == '-') values += " (" + signedText + ")";
   if (!location.inMemory) return fmt::format("{} = {}", name, values);
   return fmt::format("{} ({}) {} = {}", name, SizeTypeName(location.size), location.address,
                      values);

@@ -69,5 +69,6 @@ enum class TWatchFormat : uint8_t { Hex, Decimal, Signed, Chars };
 std::string WatchElementText(uint32_t value, int size, TWatchFormat format);
 
 // The hover text of a name: "AX = 1234H  4660", or for a variable its declared size and
-// address too, "BUF (BYTE) DS:0004 = 41H  65".
+// address too, "BUF (BYTE) DS:0004 = 41H  65"; a value negative as a signed number adds
+// that number, "AX = 0FFF9H  65529 (-7)".
 std::string WatchHoverText(std::string_view name, const TWatchLocation& location, uint32_t value);

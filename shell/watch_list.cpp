@@ -205,6 +205,8 @@ void TWatchList::EditWatch() {
                     current.variable ? Text(current.variable->name) : current.expression,
                     current.count, current.format};
   if (!AskEntry(entry, "修改观察")) return;
+  // Another expression's values are no change of the program's.
+  snapshot_.erase(entry.id);
   entries_[size_t(row)] = entry;
   Refresh();
 }
@@ -229,6 +231,7 @@ void TWatchList::SetBuildRows(const std::vector<TWatchRow>& rows) {
   }
   entries_.insert(entries_.begin(), built.begin(), built.end());
   AddDisplayColumn();
+  grid_->clearSpans();
   grid_->clearContents();
   grid_->setRowCount(int(entries_.size()));
   snapshot_.clear();  // another program: nothing is marked until the next snapshot
@@ -271,6 +274,7 @@ void TWatchList::ShowRow(int row, int previousSize) {
   const TReading reading = Read(entry, Context(), previousSize);
   if (!entry.variable) {
     SetCell(grid_, row, 0, entry.expression);
+    grid_->item(row, 0)->setToolTip(entry.expression);  // whole, however narrow the column
     const std::optional<TWatchLocation>& at = reading.location;
     SetCell(grid_, row, 1, at ? Text(std::string(SizeTypeName(at->size))) : QString());
     SetCell(grid_, row, 2, at ? Text(at->address) : QString());
@@ -287,6 +291,10 @@ void TWatchList::ShowRow(int row, int previousSize) {
 }
 
 void TWatchList::SetValues(int row, const QStringList& texts, const QString& tip) {
+  // A reason why a row cannot be read spans the value columns, to be read whole.
+  const int span = tip.isEmpty() ? 1 : kColumns - kFirstValueColumn;
+  if (grid_->columnSpan(row, kFirstValueColumn) != span)
+    grid_->setSpan(row, kFirstValueColumn, 1, span);
   const auto before = snapshot_.find(entries_[size_t(row)].id);
   for (int i = 0; i < texts.size(); ++i) {
     const int column = kFirstValueColumn + i;

@@ -145,7 +145,8 @@ TEST(WatchExpr, ElementsFormatsAndHoverTexts) {
   EXPECT_EQ(WatchHoverText("AX", ax, 0xFF), "AX = 00FFH  255");
   TWatchLocation al = ax;
   al.size = 1;
-  EXPECT_EQ(WatchHoverText("AL", al, 0xFF), "AL = 0FFH  255");
+  EXPECT_EQ(WatchHoverText("AL", al, 0xFF), "AL = 0FFH  255 (-1)");
+  EXPECT_EQ(WatchHoverText("AL", al, 0x7F), "AL = 7FH  127");
 }
 
 // Whatever is typed, the answer is a location of a known size or an error, never a crash.

@@ -154,6 +154,12 @@ class TWatchSessionTest : public QObject {
     Trigger("arTrace");  // INC ARR+2
     QCOMPARE(Cell(2, kShown), QString("1 3 3"));
     for (int row = 0; row < Grid()->rowCount(); ++row) QCOMPARE(Red(row, kShown), row == 2);
+    // Shown in another format, the values are the same: nothing to mark.
+    Answer("ARR", 3, 0);
+    Grid()->setCurrentCell(2, 0);
+    QTest::keyClick(Grid(), Qt::Key_Return);
+    QCOMPARE(Cell(2, kShown), QString("0001 0003 0003"));
+    QVERIFY(!Red(2, kShown));
 
     // Hover values: a variable with its size, a register, nothing on other words.
     QCOMPARE(Hover(9, 12), QString("BUF (BYTE) DS:0000 = 5AH  90"));
