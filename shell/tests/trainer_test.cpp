@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -15,6 +16,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -37,6 +39,7 @@
 #include "trainer_emulator.h"
 #include "trainer_session.h"
 #include "user_screen.h"
+#include "watch_list.h"
 
 class TTrainerTest : public QObject {
   Q_OBJECT
@@ -119,6 +122,19 @@ class TTrainerTest : public QObject {
     const TMachine& machine = window_->Machine();
     const uint32_t buffer = machine.cpu.DS * 16u + 3;
     QCOMPARE(machine.memory.Byte(buffer + 1), uint8_t(0));  // as loaded, not yet fetched
+    // A watch row fetches the bytes it shows, from where DS points on the trainer.
+    prompts_.dialogHandler = [](QDialog& box) {
+      FindChildOrDie<QLineEdit>(&box, "edWatchExpression")->setText("BUF+1");
+      FindChildOrDie<QSpinBox>(&box, "seWatchCount")->setValue(3);
+      FindChildOrDie<QComboBox>(&box, "cbWatchFormat")->setCurrentIndex(3);
+      return int(QDialog::Accepted);
+    };
+    auto* watches = Find<QTableWidget>("sgWatch");
+    Find<QTabWidget>("tabMessage")->setCurrentWidget(watches);
+    window_->Views().Watches().AddWatch();
+    QCOMPARE(watches->item(watches->rowCount() - 1, 6)->text(), QString("02 'a' 'b'"));
+    prompts_.dialogHandler = nullptr;
+    window_->Machine().memory.SetByte(buffer + 1, 0);  // the memory view fetches it again
     Find<QTabWidget>("tabMessage")->setCurrentWidget(Find<QWidget>("sgMemory"));
     window_->Views().SelectSegment(TSegment::DS);
     window_->Views().RefreshMemoryViews();
