@@ -193,7 +193,7 @@ void TWatchList::AddWatch() {
   entries_.push_back(entry);
   grid_->setRowCount(int(entries_.size()));
   grid_->setCurrentCell(int(entries_.size()) - 1, 0);
-  Refresh();
+  RefreshUnlessRunning();
 }
 
 void TWatchList::EditWatch() {
@@ -208,7 +208,7 @@ void TWatchList::EditWatch() {
   // Another expression's values are no change of the program's.
   snapshot_.erase(entry.id);
   entries_[size_t(row)] = entry;
-  Refresh();
+  RefreshUnlessRunning();
 }
 
 void TWatchList::DeleteWatch() {
@@ -257,6 +257,16 @@ void TWatchList::Fetch(const TWatchLocation& location, int count) const {
   if (!location.inMemory || !RunsOnTrainer() || !hooks_.fetchMemory) return;
   const uint32_t bytes = std::min<uint32_t>(uint32_t(location.size) * uint32_t(count), 0xFFFF);
   hooks_.fetchMemory(TSegment(location.segment), uint16_t(location.offset), uint16_t(bytes));
+}
+
+void TWatchList::RefreshUnlessRunning() {
+  // A program at full speed is not asked for its memory; the next stop reads the row.
+  if (hooks_.programRunning && hooks_.programRunning()) {
+    const int row = grid_->currentRow();
+    if (row >= 0) SetCell(grid_, row, 0, entries_[size_t(row)].expression);
+    return;
+  }
+  Refresh();
 }
 
 void TWatchList::Refresh() {

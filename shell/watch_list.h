@@ -69,6 +69,7 @@ class TWatchList : public QObject {
   void BuildMenu();
   // The watch box over `entry`; false on Cancel.
   bool AskEntry(TWatchEntry& entry, const QString& caption);
+  void RefreshUnlessRunning();
   TWatchContext Context() const;
   bool RunsOnTrainer() const;
   // Online, asks the trainer for the bytes a location covers.

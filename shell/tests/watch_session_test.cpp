@@ -11,11 +11,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolTip>
 
 #include "debugger_views.h"
@@ -24,6 +26,7 @@
 #include "frm_main_win.h"
 #include "machine.h"
 #include "scripted_prompts.h"
+#include "session_program.h"
 #include "watch_list.h"
 
 namespace {
@@ -39,10 +42,12 @@ const char* const kProgram =
     "        MOV DS, AX\r\n"               // 8
     "        MOV BUF, 'Z'\r\n"             // 9
     "        INC ARR+2\r\n"                // 10
-    "        MOV AX, 4C00H\r\n"            // 11
+    "        MOV AH, 01H\r\n"              // 11
     "        INT 21H\r\n"                  // 12
-    "CODE    ENDS\r\n"                     // 13
-    "        END START\r\n";               // 14
+    "        MOV AX, 4C00H\r\n"            // 13
+    "        INT 21H\r\n"                  // 14
+    "CODE    ENDS\r\n"                     // 15
+    "        END START\r\n";               // 16
 
 enum TColumn { kName, kType, kAddress, kHex, kDecimal, kBinary, kShown };
 
@@ -169,6 +174,15 @@ class TWatchSessionTest : public QObject {
     QCOMPARE(Hover(7, 12), QString("AX = %1H  %2").arg(hex).arg(ax));
     QCOMPARE(Hover(9, 8), QString());    // MOV
     QCOMPARE(Hover(10, 16), QString());  // the 2 of ARR+2 is no name
+
+    // None while the program runs (here: waits for a key).
+    QString whileRunning = "<not asked>";
+    QTimer::singleShot(20, window_.get(), [&] {
+      whileRunning = window_->IsRunning() ? Hover(9, 12) : "<not running>";
+      TypeLater(FindChildOrDie<QPlainTextEdit>(window_.get(), "mmINT21"), "k", 10);
+    });
+    Trigger("arRun");
+    QCOMPARE(whileRunning, QString());
 
     // Delete removes the current row; the student's rows outlive a rebuild, and a name the
     // program no longer has shows why.
