@@ -93,8 +93,9 @@ bool NameStart(char c) {
 }
 bool NameChar(char c) { return NameStart(c) || (c >= '0' && c <= '9'); }
 
-// A number as assembly writes it: decimal, hex with an H suffix (0FFH) or a 0x prefix.
-std::optional<uint32_t> ParseNumber(std::string_view text) {
+// A number as assembly writes it: decimal, hex with an H suffix (0FFH) or a 0x prefix; the
+// reason in `error` when it is none or does not fit 32 bits.
+std::optional<uint32_t> ParseNumber(std::string_view text, std::string& error) {
   int base = 10;
   std::string_view digits = text;
   if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
@@ -105,10 +106,12 @@ std::optional<uint32_t> ParseNumber(std::string_view text) {
     digits.remove_suffix(1);
   }
   uint32_t value = 0;
-  const auto [end, error] =
+  const auto [end, code] =
       std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-  if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
-  return value;
+  if (code == std::errc() && end == digits.data() + digits.size()) return value;
+  error = code == std::errc::result_out_of_range ? fmt::format("数太大（超过32位）：{}", text)
+                                                 : fmt::format("数字写错了：{}", text);
+  return std::nullopt;
 }
 
 std::string OffsetText(uint32_t offset, bool wide) {
@@ -191,6 +194,10 @@ class TParser {
     for (;;) {
       if (!ReadTerm(negative)) return false;
       Skip();
+      if (Peek() == '[') {  // [BX][SI] is [BX+SI]
+        negative = false;
+        continue;
+      }
       if (Peek() != '+' && Peek() != '-') return true;
       negative = Peek() == '-';
       ++at_;
@@ -209,8 +216,9 @@ class TParser {
       size_t stop = at_;
       while (stop < text_.size() && NameChar(text_[stop])) ++stop;
       const std::string_view word = text_.substr(at_, stop - at_);
-      const std::optional<uint32_t> number = ParseNumber(word);
-      if (!number) return SetError(fmt::format("数字写错了：{}", word));
+      std::string error;
+      const std::optional<uint32_t> number = ParseNumber(word, error);
+      if (!number) return SetError(error);
       at_ = stop;
       constant_ += negative ? -int64_t(*number) : int64_t(*number);
       return true;
@@ -226,15 +234,35 @@ class TParser {
       return true;
     }
     if (TypeSize(word) || word == "PTR") return SetError(fmt::format("{} 只能写在最前面", word));
-    for (const TWatchRow& row : context_.variables) {
-      if (UpperAscii(row.name) != word) continue;
-      if (negative) return SetError(fmt::format("变量 {} 前不能用减号", original));
-      if (variable_) return SetError("一个表达式里只能有一个变量");
-      variable_ = &row;
-      Skip();
-      return Peek() == '[' ? ReadBrackets() : true;  // ARR[SI] is [ARR+SI]
-    }
-    return SetError(fmt::format("未知的名字 {}", original));
+    if (word == "OFFSET") return ReadOffset(negative);
+    const TWatchRow* row = FindVariable(word);
+    if (!row) return SetError(fmt::format("未知的名字 {}", original));
+    if (negative) return SetError(fmt::format("变量 {} 前不能用减号", original));
+    if (variable_) return SetError("一个表达式里只能有一个变量");
+    variable_ = row;
+    Skip();
+    return Peek() == '[' ? ReadBrackets() : true;  // ARR[SI] is [ARR+SI]
+  }
+
+  const TWatchRow* FindVariable(std::string_view upper) const {
+    for (const TWatchRow& row : context_.variables)
+      if (UpperAscii(row.name) == upper) return &row;
+    return nullptr;
+  }
+
+  // OFFSET NAME: the variable's offset, a constant.
+  bool ReadOffset(bool negative) {
+    size_t end = 0;
+    const std::string name = PeekWord(&end);
+    if (name.empty()) return SetError("表达式不完整：OFFSET 后面缺少变量名");
+    const TWatchRow* row = FindVariable(name);
+    if (!row)
+      return SetError(fmt::format("OFFSET 后面要写变量名：{}", text_.substr(at_, end - at_)));
+    at_ = end;
+    const std::optional<TWatchLocation> at = VariableLocation(*row, context_);
+    if (!at) return SetError(fmt::format("变量 {} 没有地址", row->name));
+    constant_ += negative ? -int64_t(at->offset) : int64_t(at->offset);
+    return true;
   }
 
   bool ReadBrackets() {

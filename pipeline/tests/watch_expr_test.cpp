@@ -58,6 +58,8 @@ TEST(WatchExpr, ValuesAddressesSizesAndErrors) {
       {"BYTE [SI]", true, 0x20004, 1, "DS:0004"},
       {"byte ptr [SI+4]", true, 0x20008, 1, "DS:0008"},
       {"[BX+SI+2]", true, 0x20016, 2, "DS:0016"},
+      {"[BX][SI]", true, 0x20014, 2, "DS:0014"},
+      {"OFFSET ARR+1", false, 7, 2, ""},
       {"[BP+DI]", true, 0x40026, 2, "SS:0026"},
       {"WORD ES:[DI]", true, 0x30006, 2, "ES:0006"},
       {"DWORD PTR ES:[DI]", true, 0x30006, 4, "ES:0006"},
@@ -73,10 +75,13 @@ TEST(WatchExpr, ValuesAddressesSizesAndErrors) {
       {"[AL]", false, 0, 0, "寄存器 AL 不能用在内存地址里"},
       {"BYTE AX", false, 0, 0, "BYTE/WORD/DWORD 只能用于内存操作数，例如 BYTE [SI]"},
       {"12G", false, 0, 0, "数字写错了：12G"},
+      {"[1FFFFFFFFH]", false, 0, 0, "数太大（超过32位）：1FFFFFFFFH"},
       {"-ARR", false, 0, 0, "变量 ARR 前不能用减号"},
       {"AX BX", false, 0, 0, "多余的内容“BX”"},
       {"BUF+#", false, 0, 0, "不认识的符号“#”"},
       {"BUF+ARR", false, 0, 0, "一个表达式里只能有一个变量"},
+      {"OFFSET", false, 0, 0, "表达式不完整：OFFSET 后面缺少变量名"},
+      {"OFFSET ax", false, 0, 0, "OFFSET 后面要写变量名：ax"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.expression);
@@ -152,11 +157,15 @@ TEST(WatchExpr, ElementsFormatsAndHoverTexts) {
 // Whatever is typed, the answer is a location of a known size or an error, never a crash.
 TEST(WatchExpr, RandomTextsGiveALocationOrAnError) {
   const TState state;
-  const std::string alphabet = "ABDEIPSXWORDYTHL0129Ff []:+-x#?@$_\t";
+  // Pieces of real expressions and stray characters, mixed.
+  const std::vector<std::string> pieces = {
+      "BYTE", "WORD ", "PTR ",        "OFFSET ", "ARR", "buf", "BX", "BP", "SI",
+      "EAX",  "AL",    "ES",          ":",       "[",   "]",   "+",  "-",  "2",
+      "0FFH", "0x1F",  "99999999999", " ",       "#",   "?",   "H",  "\t", "\xB9"};
   std::mt19937 random(24);
   for (int i = 0; i < 20000; ++i) {
-    std::string text(random() % 24, ' ');
-    for (char& c : text) c = alphabet[random() % alphabet.size()];
+    std::string text;
+    for (int n = int(random() % 10); n > 0; --n) text += pieces[random() % pieces.size()];
     const TWatchResult result = EvaluateWatch(text, state.Context());
     if (result.location) {
       EXPECT_TRUE(result.location->size == 1 || result.location->size == 2 ||
