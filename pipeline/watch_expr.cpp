@@ -230,7 +230,20 @@ class TParser {
     at_ = end;
     if (const TRegisterName* reg = FindRegister(word)) {
       if (negative) return SetError(fmt::format("寄存器 {} 前不能用减号", word));
-      registers_.push_back(reg);
+      int scale = 1;
+      Skip();
+      if (Peek() == '*') {  // TABLE[ESI*4]
+        ++at_;
+        Skip();
+        const char factor = Peek();
+        if (factor != '1' && factor != '2' && factor != '4' && factor != '8')
+          return SetError("比例因子只能是 1、2、4 或 8");
+        if (reg->size != 4 || !reg->addresses)
+          return SetError(fmt::format("{} 不能乘比例因子，只有32位通用寄存器可以", reg->name));
+        ++at_;
+        scale = factor - '0';
+      }
+      registers_.push_back({reg, scale});
       return true;
     }
     if (TypeSize(word) || word == "PTR") return SetError(fmt::format("{} 只能写在最前面", word));
@@ -285,8 +298,8 @@ class TParser {
       TWatchLocation value;
       uint64_t sum = uint64_t(constant_);
       int size = registers_.empty() ? (uint64_t(constant_) <= 0xFFFF ? 2 : 4) : 1;
-      for (const TRegisterName* reg : registers_) {
-        sum += RegisterValue(*reg, cpu);
+      for (const auto& [reg, scale] : registers_) {
+        sum += uint64_t(RegisterValue(*reg, cpu)) * uint64_t(scale);
         size = std::max(size, reg->size);
       }
       value.size = size;
@@ -296,11 +309,11 @@ class TParser {
     bool wide = false;
     bool stackBase = false;
     uint64_t offset = uint64_t(constant_);
-    for (const TRegisterName* reg : registers_) {
+    for (const auto& [reg, scale] : registers_) {
       if (!reg->addresses) return Fail(fmt::format("寄存器 {} 不能用在内存地址里", reg->name));
       wide = wide || reg->size == 4;
       stackBase = stackBase || reg->name == "BP" || reg->name == "EBP" || reg->name == "ESP";
-      offset += RegisterValue(*reg, cpu);
+      offset += uint64_t(RegisterValue(*reg, cpu)) * uint64_t(scale);
     }
     TWatchLocation location;
     if (variable_) {
@@ -337,7 +350,11 @@ class TParser {
   std::optional<TWatchSegment> segmentOverride_;
   bool brackets_ = false;
   int64_t constant_ = 0;
-  std::vector<const TRegisterName*> registers_;
+  struct TScaledRegister {
+    const TRegisterName* reg;
+    int scale;
+  };
+  std::vector<TScaledRegister> registers_;
   const TWatchRow* variable_ = nullptr;
 };
 

@@ -59,6 +59,9 @@ TEST(WatchExpr, ValuesAddressesSizesAndErrors) {
       {"byte ptr [SI+4]", true, 0x20008, 1, "DS:0008"},
       {"[BX+SI+2]", true, 0x20016, 2, "DS:0016"},
       {"[BX][SI]", true, 0x20014, 2, "DS:0014"},
+      {"ARR[ESI*4]", true, 0x20016, 2, "DS:00000016"},
+      {"[SI*2]", false, 0, 0, "SI 不能乘比例因子，只有32位通用寄存器可以"},
+      {"[ESI*3]", false, 0, 0, "比例因子只能是 1、2、4 或 8"},
       {"OFFSET ARR+1", false, 7, 2, ""},
       {"[BP+DI]", true, 0x40026, 2, "SS:0026"},
       {"WORD ES:[DI]", true, 0x30006, 2, "ES:0006"},
@@ -159,8 +162,8 @@ TEST(WatchExpr, RandomTextsGiveALocationOrAnError) {
   const TState state;
   // Pieces of real expressions and stray characters, mixed.
   const std::vector<std::string> pieces = {
-      "BYTE", "WORD ", "PTR ",        "OFFSET ", "ARR", "buf", "BX", "BP", "SI",
-      "EAX",  "AL",    "ES",          ":",       "[",   "]",   "+",  "-",  "2",
+      "BYTE", "WORD ", "PTR ",        "OFFSET ", "ARR", "buf", "BX", "BP", "SI",  "EAX",
+      "AL",   "ES",    ":",           "*4",      "*",   "[",   "]",  "+",  "-",   "2",
       "0FFH", "0x1F",  "99999999999", " ",       "#",   "?",   "H",  "\t", "\xB9"};
   std::mt19937 random(24);
   for (int i = 0; i < 20000; ++i) {
