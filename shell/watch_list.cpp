@@ -101,8 +101,9 @@ void TWatchList::BuildMenu() {
   };
   add("apWatchAdd", "添加观察(&A)...", "添加一行观察：变量、寄存器或内存表达式",
       QKeySequence(Qt::Key_Insert), &TWatchList::AddWatch);
-  QAction* edit = add("apWatchEdit", "修改观察(&E)...", "修改选中的观察行",
-                      QKeySequence(Qt::Key_Return), &TWatchList::EditWatch);
+  // Return would also be the open popup's own key for its highlighted entry: not shown here.
+  QAction* edit = add("apWatchEdit", "修改观察(&E)...", "修改选中的观察行（双击或回车）",
+                      QKeySequence(), &TWatchList::EditWatch);
   QAction* remove = add("apWatchDelete", "删除观察(&D)", "删除选中的观察行",
                         QKeySequence(Qt::Key_Delete), &TWatchList::DeleteWatch);
   connect(menu_, &QMenu::aboutToShow, this, [this, edit, remove] {
