@@ -15,7 +15,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -31,6 +30,7 @@
 #include "frm_main_win.h"
 #include "machine.h"
 #include "oscilloscope.h"
+#include "panel_docks.h"
 #include "radio_group.h"
 #include "scripted_prompts.h"
 #include "session_program.h"
@@ -119,7 +119,7 @@ class TTrainerTest : public QObject {
     const TMachine& machine = window_->Machine();
     const uint32_t buffer = machine.cpu.DS * 16u + 3;
     QCOMPARE(machine.memory.Byte(buffer + 1), uint8_t(0));  // as loaded, not yet fetched
-    Find<QTabWidget>("tabMessage")->setCurrentWidget(Find<QWidget>("sgMemory"));
+    window_->Docks().Raise(TPage::Memory);
     window_->Views().SelectSegment(TSegment::DS);
     window_->Views().RefreshMemoryViews();
     QCOMPARE(machine.memory.Byte(buffer + 1), uint8_t(2));
@@ -236,7 +236,7 @@ class TTrainerTest : public QObject {
     TMemImage& memory = window_->Machine().memory;
     const uint32_t window = window_->Machine().cpu.DS * 16u + 0x2000;
     memory.SetByte(window, 0x11);
-    Find<QTabWidget>("tabMessage")->setCurrentWidget(Find<QWidget>("sgMemory"));
+    window_->Docks().Raise(TPage::Memory);
     window_->Views().SelectSegment(TSegment::DS);
     prompts_.inputs = {{true, "1FF0", 16}, {true, "2000", 16}};
     window_->Views().MemoryGoTo();
@@ -364,7 +364,7 @@ class TTrainerTest : public QObject {
     window_->RunControl().RefreshViews(1);  // fetched from the trainer
     QCOMPARE(machine.cpu.EAX & 0xFFFF, 0x1234u);
 
-    Find<QTabWidget>("tabMessage")->setCurrentWidget(Find<QWidget>("sgMemory"));
+    window_->Docks().Raise(TPage::Memory);
     window_->Views().SelectSegment(TSegment::DS);
     prompts_.inputs = {{true, "0", 16}, {true, "77", 16}};
     window_->Views().MemoryGoTo();

@@ -1,0 +1,229 @@
+#include "panel_docks.h"
+
+#include <QByteArray>
+#include <QDockWidget>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMainWindow>
+#include <QStyle>
+#include <QTabBar>
+#include <QToolButton>
+
+#include "layout_rules.h"
+
+namespace {
+
+// Bumped when the set of docks changes, so an arrangement saved by another build is not
+// restored over docks it does not know.
+constexpr int kStateVersion = 1;
+
+constexpr int kLeftDockWidth = 200;
+constexpr int kBottomDockHeight = 201;
+constexpr int kDebugRightWidth = 380;
+constexpr int kDebugBottomHeight = 250;
+
+// The title of a dock with the arrows that step through its tab group, then the float and
+// close buttons a dock's own title bar has.
+class TDockTitleBar : public QWidget {
+ public:
+  TDockTitleBar(QDockWidget* dock, const QString& arrowsName, std::function<void(bool)> step)
+      : QWidget(dock) {
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(4, 1, 2, 1);
+    row->setSpacing(0);
+    auto* title = new QLabel(dock->windowTitle());
+    connect(dock, &QWidget::windowTitleChanged, title, &QLabel::setText);
+    row->addWidget(title, 1);
+    const auto button = [&](const QString& name) {
+      auto* b = new QToolButton;
+      b->setObjectName(name);
+      b->setAutoRaise(true);
+      b->setFixedSize(16, 16);
+      row->addWidget(b);
+      return b;
+    };
+    for (const bool right : {false, true}) {
+      QToolButton* arrow = button(arrowsName + (right ? "Right" : "Left"));
+      arrow->setArrowType(right ? Qt::RightArrow : Qt::LeftArrow);
+      connect(arrow, &QToolButton::clicked, this, [step, right] { step(right); });
+    }
+    QToolButton* floating = button("btnFloat");
+    floating->setIcon(style()->standardIcon(QStyle::SP_TitleBarNormalButton));
+    connect(floating, &QToolButton::clicked, dock,
+            [dock] { dock->setFloating(!dock->isFloating()); });
+    QToolButton* close = button("btnClose");
+    close->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
+    connect(close, &QToolButton::clicked, dock, &QDockWidget::close);
+  }
+};
+
+// How a dock's object name appears in a saved arrangement.
+QByteArray StateName(const QString& name) {
+  QByteArray bytes;
+  for (const QChar c : name) {
+    bytes.append(char(c.unicode() >> 8));
+    bytes.append(char(c.unicode() & 0xFF));
+  }
+  return bytes;
+}
+
+}  // namespace
+
+TPanelDocks::TPanelDocks(QMainWindow& window) : QObject(&window), window_(window) {}
+
+QDockWidget* TPanelDocks::Add(TPage page, const char* objectName, const QString& title,
+                              QWidget* content) {
+  auto* dock = new QDockWidget(title, &window_);
+  dock->setObjectName(objectName);
+  dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable |
+                    QDockWidget::DockWidgetFloatable);
+  dock->setWidget(content);
+  const bool left = page == TPage::Files || page == TPage::Registers;
+  dock->setTitleBarWidget(new TDockTitleBar(dock, left ? "btnWorkspace" : "btnMessage",
+                                            [this, page](bool right) { Step(page, right); }));
+  connect(dock, &QDockWidget::visibilityChanged, this, [this, page](bool visible) {
+    if (visible) emit PageShown(page);
+  });
+  docks_[int(page)] = dock;
+  return dock;
+}
+
+std::optional<TPage> TPanelDocks::PageOf(const QDockWidget* dock) const {
+  for (int i = 0; i < kPageCount; ++i) {
+    if (docks_[i] == dock) return TPage(i);
+  }
+  return std::nullopt;
+}
+
+void TPanelDocks::Tabify(std::initializer_list<TPage> pages) {
+  QDockWidget* first = Dock(*pages.begin());
+  for (const TPage page : pages) {
+    if (Dock(page) != first) window_.tabifyDockWidget(first, Dock(page));
+  }
+}
+
+void TPanelDocks::ArrangeDefault() {
+  window_.setTabPosition(Qt::AllDockWidgetAreas, QTabWidget::South);
+  // The left area runs down to the status bar, so the register page shows its flag rows.
+  window_.setCorner(Qt::BottomLeftCorner, Qt::LeftDockWidgetArea);
+  window_.setCorner(Qt::BottomRightCorner, Qt::BottomDockWidgetArea);
+  for (QDockWidget* dock : docks_) {
+    dock->setFloating(false);
+    window_.addDockWidget(dock == Dock(TPage::Files) || dock == Dock(TPage::Registers)
+                              ? Qt::LeftDockWidgetArea
+                              : Qt::BottomDockWidgetArea,
+                          dock);
+    dock->show();
+  }
+  Tabify({TPage::Files, TPage::Registers});
+  Tabify({TPage::Compile, TPage::Memory, TPage::Io, TPage::Watches, TPage::Breakpoints,
+          TPage::UserScreen, TPage::Stack});
+  Raise(TPage::Files);
+  Raise(TPage::Compile);
+  window_.resizeDocks({Dock(TPage::Files)}, {kLeftDockWidth}, Qt::Horizontal);
+  window_.resizeDocks({Dock(TPage::Compile)}, {kBottomDockHeight}, Qt::Vertical);
+}
+
+void TPanelDocks::ArrangeDebug() {
+  window_.setTabPosition(Qt::AllDockWidgetAreas, QTabWidget::South);
+  window_.setCorner(Qt::BottomLeftCorner, Qt::LeftDockWidgetArea);
+  window_.setCorner(Qt::BottomRightCorner, Qt::RightDockWidgetArea);
+  window_.setCorner(Qt::TopRightCorner, Qt::RightDockWidgetArea);
+  for (QDockWidget* dock : docks_) {
+    dock->setFloating(false);
+    dock->show();
+  }
+  window_.addDockWidget(Qt::LeftDockWidgetArea, Dock(TPage::Files));
+  window_.addDockWidget(Qt::LeftDockWidgetArea, Dock(TPage::Registers));
+  Tabify({TPage::Files, TPage::Registers});
+  window_.addDockWidget(Qt::RightDockWidgetArea, Dock(TPage::Watches));
+  window_.addDockWidget(Qt::RightDockWidgetArea, Dock(TPage::Stack));
+  window_.addDockWidget(Qt::RightDockWidgetArea, Dock(TPage::Breakpoints));
+  window_.splitDockWidget(Dock(TPage::Watches), Dock(TPage::Stack), Qt::Vertical);
+  window_.splitDockWidget(Dock(TPage::Stack), Dock(TPage::Breakpoints), Qt::Vertical);
+  window_.addDockWidget(Qt::RightDockWidgetArea, Dock(TPage::Compile));
+  window_.addDockWidget(Qt::RightDockWidgetArea, Dock(TPage::Io));
+  Tabify({TPage::Breakpoints, TPage::Compile, TPage::Io});
+  window_.addDockWidget(Qt::BottomDockWidgetArea, Dock(TPage::Memory));
+  window_.addDockWidget(Qt::BottomDockWidgetArea, Dock(TPage::UserScreen));
+  window_.splitDockWidget(Dock(TPage::Memory), Dock(TPage::UserScreen), Qt::Horizontal);
+  Raise(TPage::Registers);
+  Raise(TPage::Breakpoints);
+  window_.resizeDocks({Dock(TPage::Registers)}, {kLeftDockWidth}, Qt::Horizontal);
+  window_.resizeDocks({Dock(TPage::Watches)}, {kDebugRightWidth}, Qt::Horizontal);
+  window_.resizeDocks({Dock(TPage::Memory)}, {kDebugBottomHeight}, Qt::Vertical);
+  const int bottom = Dock(TPage::Memory)->width() + Dock(TPage::UserScreen)->width();
+  window_.resizeDocks({Dock(TPage::Memory), Dock(TPage::UserScreen)}, {bottom / 2, bottom / 2},
+                      Qt::Horizontal);
+}
+
+void TPanelDocks::Raise(TPage page) {
+  QDockWidget* dock = Dock(page);
+  dock->show();
+  dock->raise();
+}
+
+bool TPanelDocks::IsShown(TPage page) const {
+  const QDockWidget* dock = Dock(page);
+  if (!dock->isVisibleTo(&window_)) return false;
+  // A page behind another tab is not drawn, though its dock was never closed.
+  const std::optional<TPage> front = Front(page);
+  return !front || *front == page;
+}
+
+QTabBar* TPanelDocks::TabBarOf(const QDockWidget* dock) const {
+  const auto id = reinterpret_cast<quintptr>(dock);
+  for (QTabBar* bar : window_.findChildren<QTabBar*>(Qt::FindDirectChildrenOnly)) {
+    if (!bar->isVisibleTo(&window_)) continue;  // kept for reuse, not in the layout
+    for (int i = 0; i < bar->count(); ++i) {
+      if (bar->tabData(i).value<quintptr>() == id) return bar;
+    }
+  }
+  return nullptr;
+}
+
+QList<TPage> TPanelDocks::Group(TPage page) const {
+  const QTabBar* bar = TabBarOf(Dock(page));
+  if (!bar) return {page};
+  QList<TPage> pages;
+  for (int i = 0; i < bar->count(); ++i) {
+    const auto* dock = reinterpret_cast<const QDockWidget*>(bar->tabData(i).value<quintptr>());
+    if (const std::optional<TPage> member = PageOf(dock)) pages << *member;
+  }
+  return pages;
+}
+
+std::optional<TPage> TPanelDocks::Front(TPage page) const {
+  const QTabBar* bar = TabBarOf(Dock(page));
+  if (!bar) return Dock(page)->isVisibleTo(&window_) ? std::optional(page) : std::nullopt;
+  const int current = bar->currentIndex();
+  if (current < 0) return std::nullopt;
+  return PageOf(reinterpret_cast<const QDockWidget*>(bar->tabData(current).value<quintptr>()));
+}
+
+void TPanelDocks::Step(TPage page, bool right) {
+  const QList<TPage> group = Group(page);
+  const std::optional<TPage> front = Front(page);
+  if (!front) return;
+  const int target = TabStepTarget(int(group.size()), right, int(group.indexOf(*front)));
+  if (target >= 0 && target < group.size()) Raise(group[target]);
+}
+
+void TPanelDocks::SetTitle(TPage page, const QString& title) { Dock(page)->setWindowTitle(title); }
+
+QString TPanelDocks::Title(TPage page) const { return Dock(page)->windowTitle(); }
+
+QString TPanelDocks::SaveText() const {
+  return QString::fromLatin1(window_.saveState(kStateVersion).toBase64());
+}
+
+bool TPanelDocks::RestoreText(const QString& text) {
+  const QByteArray state = QByteArray::fromBase64(text.toLatin1());
+  bool complete = !state.isEmpty();
+  for (const QDockWidget* dock : docks_) {
+    complete = complete && state.contains(StateName(dock->objectName()));
+  }
+  if (complete && window_.restoreState(state, kStateVersion)) return true;
+  ArrangeDefault();
+  return false;
+}
