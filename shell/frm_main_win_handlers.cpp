@@ -247,6 +247,10 @@ void TfrmMainWin::assSkinExecute(QAction* command) {
   for (TfrmEditWin* editor : EditorWindows()) editor->Memo()->SetGutterColor(SkinHeaderColor(skin));
 }
 
+namespace {
+constexpr int kUserScreenPixelSize = 12;
+}  // namespace
+
 void TfrmMainWin::asfFontExecute(QAction* command) {
   const TEditorFont choice =
       command == Action("asfCourierNew") ? TEditorFont::CourierNew : TEditorFont::Fixedsys;
@@ -255,7 +259,10 @@ void TfrmMainWin::asfFontExecute(QAction* command) {
   const QFont font = EditorFont(choice);
   sgRegs_->setFont(font);
   sgMemory_->setFont(font);
-  mmINT21_->setFont(font);
+  // The user screen keeps a size at which 25 lines of a program's output fit a screen's height.
+  QFont screenFont = font;
+  screenFont.setPixelSize(kUserScreenPixelSize);
+  mmINT21_->setFont(screenFont);
   lbDisassembly_->setFont(font);
   for (TfrmEditWin* editor : EditorWindows()) {
     editor->Memo()->SetEditorFont(font, EditorKeywordsBold(choice));

@@ -107,7 +107,7 @@ void TfrmMainWin::BuildPanelDocks() {
   docks_->Add(TPage::Registers, "pnlRegisters", "寄存器", sgRegs_);
   docks_->Add(TPage::Compile, "pnlCompile", "编译", lbMessage_);
   docks_->Add(TPage::Memory, "pnlMemory", "内存", sgMemory_);
-  docks_->Add(TPage::Io, "pnlIO", "I/O读写", BuildIoPanel())->setToolTip("显示I/O窗口");
+  docks_->Add(TPage::Io, "pnlIO", "I/O读写", BuildIoPanel())->setStatusTip("显示I/O窗口");
   docks_->Add(TPage::Watches, "pnlWatches", "观察", sgWatch_);
   docks_->Add(TPage::Breakpoints, "pnlBreakpoints", "断点", sgBreakpoint_);
   docks_->Add(TPage::UserScreen, "pnlUserScreen", kUserScreenTitle, BuildUserScreen());

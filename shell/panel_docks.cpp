@@ -1,10 +1,13 @@
 #include "panel_docks.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDockWidget>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMouseEvent>
+#include <QStatusTipEvent>
 #include <QStyle>
 #include <QTabBar>
 #include <QToolButton>
@@ -69,7 +72,33 @@ QByteArray StateName(const QString& name) {
 
 }  // namespace
 
-TPanelDocks::TPanelDocks(QMainWindow& window) : QObject(&window), window_(window) {}
+TPanelDocks::TPanelDocks(QMainWindow& window) : QObject(&window), window_(window) {
+  window_.installEventFilter(this);
+}
+
+bool TPanelDocks::eventFilter(QObject* watched, QEvent* event) {
+  // The window makes a tab bar for each tabbed group; resting on a tab shows the page's hint.
+  if (watched == &window_ && event->type() == QEvent::ChildPolished) {
+    if (auto* bar = qobject_cast<QTabBar*>(static_cast<QChildEvent*>(event)->child())) {
+      bar->setMouseTracking(true);
+      bar->installEventFilter(this);
+    }
+  } else if (auto* bar = qobject_cast<QTabBar*>(watched)) {
+    if (event->type() == QEvent::MouseMove || event->type() == QEvent::Leave) {
+      QString hint;
+      if (event->type() == QEvent::MouseMove) {
+        const int tab = bar->tabAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+        if (tab >= 0) {
+          hint = reinterpret_cast<const QDockWidget*>(bar->tabData(tab).value<quintptr>())
+                     ->statusTip();
+        }
+      }
+      QStatusTipEvent tip(hint);
+      QCoreApplication::sendEvent(&window_, &tip);
+    }
+  }
+  return QObject::eventFilter(watched, event);
+}
 
 QDockWidget* TPanelDocks::Add(TPage page, const char* objectName, const QString& title,
                               QWidget* content) {
@@ -153,8 +182,9 @@ void TPanelDocks::ArrangeDebug() {
   window_.resizeDocks({Dock(TPage::Watches)}, {kDebugRightWidth}, Qt::Horizontal);
   window_.resizeDocks({Dock(TPage::Memory)}, {kDebugBottomHeight}, Qt::Vertical);
   const int bottom = Dock(TPage::Memory)->width() + Dock(TPage::UserScreen)->width();
-  window_.resizeDocks({Dock(TPage::Memory), Dock(TPage::UserScreen)}, {bottom / 2, bottom / 2},
-                      Qt::Horizontal);
+  // The memory grid wants its sixteen columns; the screen takes the rest.
+  window_.resizeDocks({Dock(TPage::Memory), Dock(TPage::UserScreen)},
+                      {bottom * 3 / 5, bottom - bottom * 3 / 5}, Qt::Horizontal);
 }
 
 void TPanelDocks::Raise(TPage page) {

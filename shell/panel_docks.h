@@ -62,6 +62,9 @@ class TPanelDocks : public QObject {
   QString SaveText() const;
   bool RestoreText(const QString& text);
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  signals:
   // The page came into view: its dock opened or its tab came to the front.
   void PageShown(TPage page);
