@@ -290,14 +290,28 @@ void TfrmMainWin::SetRunState(bool running) { runControl_->SetRunState(running);
 
 void TfrmMainWin::ShowUserScreen() {
   if (docks_->IsShown(TPage::UserScreen)) return;
-  // What a build leaves in front, the file list, or a closed screen gives way; a debugger
-  // view the student looks at stays, and the screen's tab tells of the output instead.
-  const std::optional<TPage> front = docks_->Front(TPage::UserScreen);
-  if (!front || *front == TPage::UserScreen || *front == TPage::Compile || *front == TPage::Files) {
-    docks_->Raise(TPage::UserScreen);
-  } else {
+  // What a build leaves in front, or the file list, gives way; a debugger view the student
+  // looks at stays, and the screen's tab tells of the output instead.
+  const auto givesWay = [](TPage page) { return page == TPage::Compile || page == TPage::Files; };
+  const auto mark = [this] {
     docks_->SetTitle(TPage::UserScreen,
                      userScreen_->Waiting() ? kUserScreenWaitingTitle : kUserScreenNewOutputTitle);
+  };
+  const std::optional<TPage> front = docks_->Front(TPage::UserScreen);
+  if (front && !givesWay(*front)) {
+    mark();
+    return;
+  }
+  // A closed screen opens at its place, which may be a tab in front of a view in use.
+  QList<TPage> inView;
+  for (int i = 0; i < kPageCount; ++i) {
+    if (docks_->IsShown(TPage(i)) && !givesWay(TPage(i))) inView << TPage(i);
+  }
+  docks_->Raise(TPage::UserScreen);
+  for (const TPage page : inView) {
+    if (docks_->IsShown(page)) continue;
+    docks_->Raise(page);
+    mark();
   }
 }
 

@@ -153,6 +153,14 @@ class TPanelDocksTest : public QObject {
       QCOMPARE(Docks().Title(TPage::UserScreen), QString("用户屏幕"));
     }
     screen.SetState(TConsoleState::Idle);
+    // A closed screen opens again, behind the view in front.
+    Docks().Dock(TPage::UserScreen)->close();
+    Docks().Raise(TPage::Memory);
+    screen.ShowUserScreen();
+    QVERIFY(Docks().IsShown(TPage::Memory));
+    QVERIFY(Docks().Group(TPage::Memory).contains(TPage::UserScreen));
+    QCOMPARE(Docks().Title(TPage::UserScreen), QString("用户屏幕 *"));
+    Docks().Raise(TPage::UserScreen);
     // A floating screen in view stays where the student put it.
     QDockWidget* floating = Docks().Dock(TPage::UserScreen);
     floating->setFloating(true);
