@@ -10,6 +10,7 @@
 #include <QStatusTipEvent>
 #include <QStyle>
 #include <QTabBar>
+#include <QTimer>
 #include <QToolButton>
 
 #include "layout_rules.h"
@@ -112,7 +113,10 @@ QDockWidget* TPanelDocks::Add(TPage page, const char* objectName, const QString&
                                             [this, page](bool right) { Step(page, right); }));
   connect(dock, &QDockWidget::visibilityChanged, this, [this, page](bool visible) {
     if (visible) emit PageShown(page);
+    ScheduleArrowUpdate();
   });
+  connect(dock, &QDockWidget::dockLocationChanged, this, &TPanelDocks::ScheduleArrowUpdate);
+  connect(dock, &QDockWidget::topLevelChanged, this, &TPanelDocks::ScheduleArrowUpdate);
   docks_[int(page)] = dock;
   return dock;
 }
@@ -170,14 +174,16 @@ void TPanelDocks::ArrangeDebug() {
   window_.addDockWidget(Qt::RightDockWidgetArea, Dock(TPage::Breakpoints));
   window_.splitDockWidget(Dock(TPage::Watches), Dock(TPage::Stack), Qt::Vertical);
   window_.splitDockWidget(Dock(TPage::Stack), Dock(TPage::Breakpoints), Qt::Vertical);
-  window_.addDockWidget(Qt::RightDockWidgetArea, Dock(TPage::Compile));
-  window_.addDockWidget(Qt::RightDockWidgetArea, Dock(TPage::Io));
-  Tabify({TPage::Breakpoints, TPage::Compile, TPage::Io});
   window_.addDockWidget(Qt::BottomDockWidgetArea, Dock(TPage::Memory));
   window_.addDockWidget(Qt::BottomDockWidgetArea, Dock(TPage::UserScreen));
   window_.splitDockWidget(Dock(TPage::Memory), Dock(TPage::UserScreen), Qt::Horizontal);
+  // A build brings its messages forward over the screen, and the program's first output
+  // brings the screen back; the breakpoints stay in view.
+  window_.addDockWidget(Qt::BottomDockWidgetArea, Dock(TPage::Compile));
+  window_.addDockWidget(Qt::BottomDockWidgetArea, Dock(TPage::Io));
+  Tabify({TPage::UserScreen, TPage::Compile, TPage::Io});
   Raise(TPage::Registers);
-  Raise(TPage::Breakpoints);
+  Raise(TPage::UserScreen);
   window_.resizeDocks({Dock(TPage::Registers)}, {kLeftDockWidth}, Qt::Horizontal);
   window_.resizeDocks({Dock(TPage::Watches)}, {kDebugRightWidth}, Qt::Horizontal);
   window_.resizeDocks({Dock(TPage::Memory)}, {kDebugBottomHeight}, Qt::Vertical);
@@ -237,6 +243,21 @@ void TPanelDocks::Step(TPage page, bool right) {
   if (!front) return;
   const int target = TabStepTarget(int(group.size()), right, int(group.indexOf(*front)));
   if (target >= 0 && target < group.size()) Raise(group[target]);
+}
+
+void TPanelDocks::ScheduleArrowUpdate() {
+  // The window rebuilds its tab bars after the dock has moved.
+  if (arrowUpdatePending_) return;
+  arrowUpdatePending_ = true;
+  QTimer::singleShot(0, this, [this] {
+    arrowUpdatePending_ = false;
+    for (int i = 0; i < kPageCount; ++i) {
+      const bool grouped = Group(TPage(i)).size() > 1;
+      for (QToolButton* b : docks_[i]->titleBarWidget()->findChildren<QToolButton*>()) {
+        if (b->arrowType() != Qt::NoArrow) b->setVisible(grouped);
+      }
+    }
+  });
 }
 
 void TPanelDocks::SetTitle(TPage page, const QString& title) { Dock(page)->setWindowTitle(title); }

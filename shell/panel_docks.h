@@ -39,8 +39,9 @@ class TPanelDocks : public QObject {
   // The left area holds [文件管理, 寄存器], the bottom area the message pages, each a tab
   // strip at the bottom with the first page in front.
   void ArrangeDefault();
-  // Registers at full height on the left, memory and the user screen below the editors,
-  // watches, the stack and the breakpoints on the right.
+  // Registers at full height on the left, memory and the user screen (with the messages
+  // and the I/O page behind it) below the editors, watches, the stack and the breakpoints
+  // on the right.
   void ArrangeDebug();
 
   // Opens the page's dock if it was closed and brings its tab to the front.
@@ -72,7 +73,10 @@ class TPanelDocks : public QObject {
  private:
   QTabBar* TabBarOf(const QDockWidget* dock) const;
   void Tabify(std::initializer_list<TPage> pages);
+  // The arrows of a title bar show while its dock is one of a tab group.
+  void ScheduleArrowUpdate();
 
   QMainWindow& window_;
   std::array<QDockWidget*, kPageCount> docks_{};
+  bool arrowUpdatePending_ = false;
 };

@@ -11,6 +11,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 
 #include "frm_main_win.h"
 #include "ini_file.h"
@@ -82,6 +83,22 @@ class TPanelDocksTest : public QObject {
           const QSize size = Docks().Dock(page)->widget()->size();
           QVERIFY2(size.width() >= 180 && size.height() >= 120, qPrintable(Docks().Title(page)));
         }
+        // The arrows that step a tab group show only where there is one.
+        const auto arrow = [this](TPage page) {
+          return Docks().Dock(page)->findChild<QToolButton*>("btnMessageRight");
+        };
+        QTRY_VERIFY(arrow(TPage::UserScreen)->isVisible());
+        QVERIFY(!arrow(TPage::Memory)->isVisible() && !arrow(TPage::Breakpoints)->isVisible());
+        // A build brings its messages forward as it always did: over the screen alone, which
+        // the program's first output brings back.
+        Docks().Raise(TPage::Registers);
+        Docks().Raise(TPage::Compile);
+        for (const TPage page :
+             {TPage::Registers, TPage::Memory, TPage::Watches, TPage::Stack, TPage::Breakpoints}) {
+          QVERIFY2(Docks().IsShown(page), qPrintable(Docks().Title(page)));
+        }
+        window_->UserScreen().ShowUserScreen();
+        QVERIFY(Docks().IsShown(TPage::UserScreen) && !Docks().IsShown(TPage::Compile));
         // Room is left for the source.
         const QSize editors = FindChildOrDie<QMdiArea>(window_.get(), "mdiArea")->size();
         QVERIFY(editors.width() >= 500 && editors.height() >= 300);
