@@ -5,6 +5,7 @@
 #include <QDockWidget>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QMainWindow>
 #include <QMouseEvent>
 #include <QStatusTipEvent>
@@ -89,10 +90,7 @@ bool TPanelDocks::eventFilter(QObject* watched, QEvent* event) {
       QString hint;
       if (event->type() == QEvent::MouseMove) {
         const int tab = bar->tabAt(static_cast<QMouseEvent*>(event)->position().toPoint());
-        if (tab >= 0) {
-          hint = reinterpret_cast<const QDockWidget*>(bar->tabData(tab).value<quintptr>())
-                     ->statusTip();
-        }
+        if (const std::optional<TPage> page = PageAt(bar, tab)) hint = Dock(*page)->statusTip();
       }
       QStatusTipEvent tip(hint);
       QCoreApplication::sendEvent(&window_, &tip);
@@ -151,6 +149,7 @@ void TPanelDocks::ArrangeDefault() {
   Tabify({TPage::Files, TPage::Registers});
   Tabify({TPage::Compile, TPage::Memory, TPage::Io, TPage::Watches, TPage::Breakpoints,
           TPage::UserScreen, TPage::Stack});
+  SettleTabBars();
   Raise(TPage::Files);
   Raise(TPage::Compile);
   window_.resizeDocks({Dock(TPage::Files)}, {kLeftDockWidth}, Qt::Horizontal);
@@ -182,6 +181,7 @@ void TPanelDocks::ArrangeDebug() {
   window_.addDockWidget(Qt::BottomDockWidgetArea, Dock(TPage::Compile));
   window_.addDockWidget(Qt::BottomDockWidgetArea, Dock(TPage::Io));
   Tabify({TPage::UserScreen, TPage::Compile, TPage::Io});
+  SettleTabBars();
   Raise(TPage::Registers);
   Raise(TPage::UserScreen);
   window_.resizeDocks({Dock(TPage::Registers)}, {kLeftDockWidth}, Qt::Horizontal);
@@ -191,6 +191,13 @@ void TPanelDocks::ArrangeDebug() {
   // The memory grid wants its sixteen columns; the screen takes the rest.
   window_.resizeDocks({Dock(TPage::Memory), Dock(TPage::UserScreen)},
                       {bottom * 3 / 5, bottom - bottom * 3 / 5}, Qt::Horizontal);
+}
+
+void TPanelDocks::SettleTabBars() {
+  // The window lays the docks out, tab bars included, when it next gets to it; the
+  // questions about tabs that follow an arrangement need them now.
+  window_.layout()->invalidate();
+  window_.layout()->activate();
 }
 
 void TPanelDocks::Raise(TPage page) {
@@ -208,11 +215,11 @@ bool TPanelDocks::IsShown(TPage page) const {
 }
 
 QTabBar* TPanelDocks::TabBarOf(const QDockWidget* dock) const {
-  const auto id = reinterpret_cast<quintptr>(dock);
+  const std::optional<TPage> page = PageOf(dock);
   for (QTabBar* bar : window_.findChildren<QTabBar*>(Qt::FindDirectChildrenOnly)) {
     if (!bar->isVisibleTo(&window_)) continue;  // kept for reuse, not in the layout
     for (int i = 0; i < bar->count(); ++i) {
-      if (bar->tabData(i).value<quintptr>() == id) return bar;
+      if (PageAt(bar, i) == page) return bar;
     }
   }
   return nullptr;
@@ -223,8 +230,7 @@ QList<TPage> TPanelDocks::Group(TPage page) const {
   if (!bar) return {page};
   QList<TPage> pages;
   for (int i = 0; i < bar->count(); ++i) {
-    const auto* dock = reinterpret_cast<const QDockWidget*>(bar->tabData(i).value<quintptr>());
-    if (const std::optional<TPage> member = PageOf(dock)) pages << *member;
+    if (const std::optional<TPage> member = PageAt(bar, i)) pages << *member;
   }
   return pages;
 }
@@ -232,9 +238,17 @@ QList<TPage> TPanelDocks::Group(TPage page) const {
 std::optional<TPage> TPanelDocks::Front(TPage page) const {
   const QTabBar* bar = TabBarOf(Dock(page));
   if (!bar) return Dock(page)->isVisibleTo(&window_) ? std::optional(page) : std::nullopt;
-  const int current = bar->currentIndex();
-  if (current < 0) return std::nullopt;
-  return PageOf(reinterpret_cast<const QDockWidget*>(bar->tabData(current).value<quintptr>()));
+  return PageAt(bar, bar->currentIndex());
+}
+
+std::optional<TPage> TPanelDocks::PageAt(const QTabBar* bar, int tab) const {
+  // The window keeps each tab's dock as the tab's data; only a dock of ours is a page.
+  if (tab < 0 || tab >= bar->count()) return std::nullopt;
+  const auto id = bar->tabData(tab).value<quintptr>();
+  for (int i = 0; i < kPageCount; ++i) {
+    if (reinterpret_cast<quintptr>(docks_[i]) == id) return TPage(i);
+  }
+  return std::nullopt;
 }
 
 void TPanelDocks::Step(TPage page, bool right) {
@@ -274,7 +288,10 @@ bool TPanelDocks::RestoreText(const QString& text) {
   for (const QDockWidget* dock : docks_) {
     complete = complete && state.contains(StateName(dock->objectName()));
   }
-  if (complete && window_.restoreState(state, kStateVersion)) return true;
+  if (complete && window_.restoreState(state, kStateVersion)) {
+    SettleTabBars();
+    return true;
+  }
   ArrangeDefault();
   return false;
 }

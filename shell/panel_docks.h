@@ -72,7 +72,10 @@ class TPanelDocks : public QObject {
 
  private:
   QTabBar* TabBarOf(const QDockWidget* dock) const;
+  // The page of a tab of one of the window's dock tab bars; none for another dock or no tab.
+  std::optional<TPage> PageAt(const QTabBar* bar, int tab) const;
   void Tabify(std::initializer_list<TPage> pages);
+  void SettleTabBars();
   // The arrows of a title bar show while its dock is one of a tab group.
   void ScheduleArrowUpdate();
 
