@@ -40,6 +40,7 @@ constexpr std::array kCommands = std::to_array<TCommandSpec>({
     {"avWatches", "观察窗口(&W)", "显示观察窗口", "", "", true, None},
     {"avBreakpoint", "断点窗口(&B)", "显示断点窗口", "", "", true, None},
     {"avUserScreen", "用户窗口(&U)", "用户程序的人机界面", "", "", true, None},
+    {"avStack", "堆栈窗口(&K)", "显示堆栈窗口", "", "", true, None},
     {"avOsc", "示波器窗口(&O)...", "打开示波器窗口", "", "osc", true, None},
     // Compile
     {"apDebug", "编译并调试(&C)", "编译、链接，并进入调试", "Ctrl+F9", "build", true, None},
@@ -78,6 +79,9 @@ constexpr std::array kCommands = std::to_array<TCommandSpec>({
     {"awVertical", "垂直平铺(&V)", "垂直排列窗口", "", "tilevertical", false, None},
     {"awMinimizeAll", "全部最小化(&M)", "最小化所有窗口", "", "minimize", false, None},
     {"awArrange", "排列图标(&A)", "排列最小化的窗口", "", "arrange", false, None},
+    {"awDebugLayout", "调试布局(&D)", "寄存器、内存、观察、堆栈、断点和用户屏幕同时显示", "", "",
+     true, None},
+    {"awDefaultLayout", "默认布局(&R)", "各窗口回到默认的位置", "", "", true, None},
     // Help
     {"ahHelp", "查看帮助(&H)...", "打开帮助文件", "F1", "help", true, None},
     {"ahAbout", "关于Corvale(&A)...", "显示版本信息", "", "about", true, None},
@@ -99,10 +103,10 @@ constexpr std::array<std::string_view, 14> kEditEntries = {
     "aeCut", "aeCopy", "aePaste", "aeDelete", "aeSelectAll", S,
     "aeFind", "aeFindNext", "aeReplace", S,
     "aeGoto"};
-constexpr std::array<std::string_view, 13> kViewEntries = {
+constexpr std::array<std::string_view, 14> kViewEntries = {
     "avFile", "avRegisters", S,
     "avDisassembly", S,
-    "avCompile", "avMemory", "avIO", "avWatches", "avBreakpoint", "avUserScreen", S,
+    "avCompile", "avMemory", "avIO", "avWatches", "avBreakpoint", "avUserScreen", "avStack", S,
     "avOsc"};
 constexpr std::array<std::string_view, 4> kCompileEntries = {
     "apDebug", S,
@@ -116,8 +120,9 @@ constexpr std::array<std::string_view, 7> kSetupEntries = {
     "asOptions", S,
     "asComm", "asConnect", S,
     kFontMenu, kSkinMenu};
-constexpr std::array<std::string_view, 7> kWindowEntries = {
+constexpr std::array<std::string_view, 10> kWindowEntries = {
     "awCascade", "awHorizontal", "awVertical", "awMinimizeAll", "awArrange", S,
+    "awDebugLayout", "awDefaultLayout", S,
     kWindowList};
 constexpr std::array<std::string_view, 3> kHelpEntries = {"ahHelp", S, "ahAbout"};
 constexpr std::array<std::string_view, 2> kFontEntries = {"asfCourierNew", "asfFixedsys"};

@@ -9,11 +9,11 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QTabWidget>
 #include <QTableWidget>
 
 #include "debug_info.h"
 #include "number_text.h"
+#include "panel_docks.h"
 #include "prompts.h"
 #include "qt_text.h"
 #include "register_rows.h"
@@ -89,14 +89,11 @@ void TDebuggerViews::BuildRegisterMenu() {
 }
 
 void TDebuggerViews::ConnectRefreshEvents() {
-  connect(w_.messageTabs, &QTabWidget::currentChanged, this, [this] {
-    QWidget* page = w_.messageTabs->currentWidget();
-    if (!ProgramRunning() && (page == w_.memory || page == w_.watches)) RefreshMemoryViews();
+  connect(w_.docks, &TPanelDocks::PageShown, this, [this](TPage page) {
+    if (ProgramRunning()) return;
+    if (page == TPage::Memory || page == TPage::Watches) RefreshMemoryViews();
+    if (page == TPage::Registers) ShowRegisters();
   });
-  connect(w_.workspaceTabs, &QTabWidget::currentChanged, this, [this] {
-    if (!ProgramRunning() && w_.workspaceTabs->currentWidget() == w_.registers) ShowRegisters();
-  });
-  w_.messageTabs->installEventFilter(this);
 }
 
 bool TDebuggerViews::eventFilter(QObject* watched, QEvent* event) {
@@ -106,7 +103,7 @@ bool TDebuggerViews::eventFilter(QObject* watched, QEvent* event) {
     if (watched == w_.memory) {
       return MemoryKey(TypedChar(*key), key->key(), key->modifiers() & Qt::ControlModifier);
     }
-  } else if (event->type() == QEvent::Resize && watched == w_.messageTabs) {
+  } else if (event->type() == QEvent::Resize && watched == w_.memory) {
     RefreshMemoryViews();
   }
   return QObject::eventFilter(watched, event);
@@ -240,15 +237,13 @@ void TDebuggerViews::SetWatchRows(const std::vector<TWatchRow>& rows) {
 void TDebuggerViews::RefreshWatches() { watchList_->Refresh(); }
 
 void TDebuggerViews::RefreshMemoryViews() {
-  QWidget* page = w_.messageTabs->currentWidget();
-  if (page == w_.memory) {
+  if (w_.docks->IsShown(TPage::Memory)) {
     memoryTop_ = uint16_t(TopMemoryRow() * kMemoryRowBytes);
     memoryVisibleBytes_ = uint16_t(std::clamp(VisibleMemoryRows() - 1, 0, kMemoryRows - 1) * 16);
     if (RunsOnTrainer() && hooks.fetchMemory) {
       hooks.fetchMemory(segment_, memoryTop_, memoryVisibleBytes_);
     }
     ShowMemory();
-  } else if (page == w_.watches && w_.watches->rowCount() > 0) {
-    RefreshWatches();
   }
+  if (w_.docks->IsShown(TPage::Watches) && w_.watches->rowCount() > 0) RefreshWatches();
 }

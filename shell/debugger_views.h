@@ -21,11 +21,11 @@ class QActionGroup;
 class QLabel;
 class QMenu;
 class QModelIndex;
-class QTabWidget;
 class QTableView;
 class QTableWidget;
 class TMemImage;
 class TMemoryModel;
+class TPanelDocks;
 class TWatchList;
 struct TInputRequest;
 struct TRegisterRow;
@@ -37,8 +37,8 @@ struct TDebuggerWidgets {
   QTableWidget* watches = nullptr;      // sgWatch
   QTableWidget* breakpoints = nullptr;  // sgBreakpoint: only drawn by the views' rule
   std::array<QLabel*, 8> flagLabels{};  // lblCF lblZF lblSF lblOF lblPF lblAF lblIF lblDF
-  QTabWidget* workspaceTabs = nullptr;  // holds sgRegs
-  QTabWidget* messageTabs = nullptr;    // holds sgMemory and sgWatch
+  QTableWidget* stack = nullptr;        // sgStack
+  TPanelDocks* docks = nullptr;         // which of the pages the student sees
 };
 
 // What the views need from the run control and the trainer link. Every member may be empty:
@@ -76,7 +76,7 @@ class TDebuggerViews : public QObject {
   void ShowRegisters();
   // The visible rows of the memory grid from the memory image.
   void ShowMemory();
-  // The memory grid or the watch grid, whichever tab is in front.
+  // The memory grid and the watch grid, each when the student can see it.
   void RefreshMemoryViews();
   // The register and watch values as they are now become the base of the red marking.
   void SnapshotRegisters();

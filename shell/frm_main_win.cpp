@@ -22,6 +22,7 @@
 #include "frm_edit_win.h"
 #include "ini_file.h"
 #include "machine.h"
+#include "panel_docks.h"
 #include "prompts.h"
 #include "run_control.h"
 #include "skins.h"
@@ -61,14 +62,14 @@ TfrmMainWin::TfrmMainWin(IPrompts& prompts, std::filesystem::path settingsPath, 
   setObjectName("frmMainWin");
   setWindowTitle("Corvale 集成开发环境");
   resize(1024, 640);
-  setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks);
+  setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks |
+                 QMainWindow::AllowTabbedDocks);
 
   BuildActions();
   BuildMenus();
   BuildToolbar();
   BuildCentralArea();
-  BuildWorkspaceDock();
-  BuildMessageDock();
+  BuildPanelDocks();
   BuildDisassemblyDock();
   BuildStatusBar();
   CreateDebugger();
@@ -151,6 +152,9 @@ void TfrmMainWin::FormShow() {
   } else {
     setWindowState(windowState() | Qt::WindowMaximized);
   }
+  // An arrangement that cannot be restored leaves the default one, without a word.
+  if (!shown.PanelLayout.empty()) docks_->RestoreText(QString::fromStdString(shown.PanelLayout));
+  pnlDisassembly_->hide();
   RestoreFileList();
 
   QTreeWidgetItem* recentRoot = tvFile_->topLevelItem(0);
@@ -220,6 +224,7 @@ void TfrmMainWin::FormClose() {
   closing.BIOSService = machine_->simulator.BiosServices();
   closing.Disassembly = disassembly_;
   closing.AutoCommPort = autoCommPort_;
+  closing.PanelLayout = docks_->SaveText().toStdString();
   WriteCloseSettings(ini, closing);
   // A settings file that cannot be written must not keep the window open.
   ini.Save(settingsPath_);

@@ -39,6 +39,7 @@ class QTreeWidgetItem;
 class IRunView;
 class TDebuggerViews;
 class TfrmEditWin;
+class TPanelDocks;
 class TRunControl;
 class TTrainerSession;
 class TUserScreen;
@@ -133,6 +134,8 @@ class TfrmMainWin : public QMainWindow {
   TUserScreen& UserScreen() { return *userScreen_; }
   TDebuggerViews& Views() { return *views_; }
   TTrainerSession& Trainer() { return *trainer_; }
+  // The docked pages: which is in front, bringing one forward, the arrangements.
+  TPanelDocks& Docks() { return *docks_; }
   // The trainer connection: the handshake on the saved port, else the port dialog.
   void asConnectExecute();
   void asCommExecute();
@@ -195,16 +198,17 @@ class TfrmMainWin : public QMainWindow {
 
   // Layout (frm_main_win_layout.cpp).
   void BuildCentralArea();
-  void BuildWorkspaceDock();
-  void BuildMessageDock();
+  void BuildPanelDocks();
   void BuildDisassemblyDock();
+  // The default arrangement of the pages, or the debug arrangement that shows them all.
+  void ArrangeDocks(bool debug);
+  // The disassembly panel beside the bottom tab group, when that group is docked there.
+  void PlaceDisassemblyDock();
   QWidget* BuildIoPanel();
   QWidget* BuildUserScreen();
   void BuildStatusBar();
   void FrameStatusFields(bool framed);
-  void AddTabArrows(QTabWidget* tabs, const char* baseName);
   void LayoutIoPanel();
-  void tabScrollClick();
 
   // Commands (frm_main_win_commands.cpp).
   void BuildActions();
@@ -299,16 +303,14 @@ class TfrmMainWin : public QMainWindow {
   QMenu* mnuWindow_ = nullptr;
   QMenu* openDropDown_ = nullptr;
   QAction* recentSeparator_ = nullptr;  // in the File menu, before afExit
-  QDockWidget* pnlWorkspace_ = nullptr;
-  QDockWidget* pnlMessage_ = nullptr;
+  TPanelDocks* docks_ = nullptr;
   QDockWidget* pnlDisassembly_ = nullptr;
-  QTabWidget* TabWorkspace_ = nullptr;
-  QTabWidget* tabMessage_ = nullptr;
   QTreeWidget* tvFile_ = nullptr;
   QTableWidget* sgRegs_ = nullptr;
   QTableView* sgMemory_ = nullptr;
   QTableWidget* sgWatch_ = nullptr;
   QTableWidget* sgBreakpoint_ = nullptr;
+  QTableWidget* sgStack_ = nullptr;
   QListWidget* lbMessage_ = nullptr;
   QListWidget* lbIORecord_ = nullptr;
   QListWidget* lbDisassembly_ = nullptr;

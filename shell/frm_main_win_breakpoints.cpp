@@ -15,6 +15,7 @@
 #include "frm_edit_win.h"
 #include "frm_main_win.h"
 #include "machine.h"
+#include "panel_docks.h"
 #include "run_control.h"
 
 namespace {
@@ -104,8 +105,7 @@ void TfrmMainWin::RebuildBreakpointGrid() {
     sgBreakpoint_->setItem(row, bcPass, Cell(state.pass, true));
   }
   breakpointCount_ = n;
-  const int tab = tabMessage_->indexOf(sgBreakpoint_);
-  tabMessage_->setTabText(tab, n == 0 ? QString("断点") : QString("断点(%1)").arg(n));
+  docks_->SetTitle(TPage::Breakpoints, n == 0 ? QString("断点") : QString("断点(%1)").arg(n));
   SyncBreakpoints(kept);
 }
 
@@ -174,7 +174,7 @@ void TfrmMainWin::ClearBreakpointGrid() {
   sgBreakpoint_->setRowCount(1);
   for (int c = 0; c < bcCount; ++c) sgBreakpoint_->setItem(0, c, Cell({}, false));
   breakpointCount_ = 0;
-  tabMessage_->setTabText(tabMessage_->indexOf(sgBreakpoint_), "断点");
+  docks_->SetTitle(TPage::Breakpoints, "断点");
   if (runControl_) runControl_->Breakpoints().Clear();
 }
 

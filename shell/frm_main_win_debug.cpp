@@ -35,6 +35,7 @@
 #include "io_panel.h"
 #include "machine.h"
 #include "messages.h"
+#include "panel_docks.h"
 #include "program_folders.h"
 #include "prompts.h"
 #include "qt_text.h"
@@ -149,8 +150,8 @@ class TfrmMainWin::TCompileTarget final : public ICompileTarget {
       editor->Debugger().Clear();
       editor->RefreshDebugMarks();
     }
-    w_.TabWorkspace_->setCurrentWidget(w_.sgRegs_);
-    w_.tabMessage_->setCurrentWidget(w_.lbMessage_);
+    w_.docks_->Raise(TPage::Registers);
+    w_.docks_->Raise(TPage::Compile);
     w_.ClearBreakpointGrid();
   }
   void ShowBuildError() override {
@@ -199,7 +200,10 @@ void TfrmMainWin::CreateDebugger() {
       lblINT21_, mmINT21_, [this] { ShowUserScreen(); }, [this] { return IsRunning(); });
   machine_->simulator.SetConsole(userScreen_.get());
   // A wait for input shows which INT 21h waits: the registers and the current line.
-  userScreen_->SetWaitHook([this] { runControl_->RefreshViews(1); });
+  userScreen_->SetWaitHook([this] {
+    runControl_->RefreshViews(1);
+    ShowUserScreen();
+  });
   userScreen_->SetNoticeHook(
       [this](const std::string& notice) { AppendMessage(QString::fromStdString(notice)); });
   qApp->installEventFilter(this);
@@ -213,8 +217,8 @@ void TfrmMainWin::CreateDebugger() {
   const std::span<const TFlagLabel> flagLabels = FlagLabels();
   for (size_t i = 0; i < flagLabels.size() && i < widgets.flagLabels.size(); ++i)
     widgets.flagLabels[i] = findChild<QLabel*>("lbl" + Text(flagLabels[i].name));
-  widgets.workspaceTabs = TabWorkspace_;
-  widgets.messageTabs = tabMessage_;
+  widgets.stack = sgStack_;
+  widgets.docks = docks_;
   views_ =
       std::make_unique<TDebuggerViews>(widgets, prompts_, machine_->cpu, machine_->memory, this);
   trainer_ = std::make_unique<TTrainerSession>(*this);
@@ -248,9 +252,12 @@ void TfrmMainWin::ConnectDebugHandlers() {
   connect(sgBreakpoint_, &QTableWidget::itemChanged, this, &TfrmMainWin::BreakpointCellChanged);
   connect(sgBreakpoint_, &QTableWidget::cellDoubleClicked, this,
           &TfrmMainWin::BreakpointRowDoubleClicked);
-  // The user screen's tab, once chosen, takes the keys for the program.
-  connect(tabMessage_, &QTabWidget::currentChanged, this, [this] {
-    if (tabMessage_->currentWidget() == lblINT21_->parentWidget()) userScreen_->FocusConsole();
+  // The user screen, once it comes into view, takes the keys for the program and drops
+  // the mark of output not yet seen.
+  connect(docks_, &TPanelDocks::PageShown, this, [this](TPage page) {
+    if (page != TPage::UserScreen) return;
+    docks_->SetTitle(TPage::UserScreen, kUserScreenTitle);
+    userScreen_->FocusConsole();
   });
   for (QPushButton* button : {btnWrite_, btnRead_, btnClear_})
     connect(button, &QPushButton::clicked, this, [this, button] { btnIOClick(button); });
@@ -288,9 +295,30 @@ QString TfrmMainWin::HoverValue(const QString& word) {
 void TfrmMainWin::SetRunState(bool running) { runControl_->SetRunState(running); }
 
 void TfrmMainWin::ShowUserScreen() {
-  if (!pnlMessage_->isVisible()) pnlMessage_->show();
-  QWidget* screen = lblINT21_->parentWidget();
-  if (tabMessage_->currentWidget() != screen) tabMessage_->setCurrentWidget(screen);
+  if (docks_->IsShown(TPage::UserScreen)) return;
+  // What a build leaves in front, or the file list, gives way; a debugger view the student
+  // looks at stays, and the screen's tab tells of the output instead.
+  const auto givesWay = [](TPage page) { return page == TPage::Compile || page == TPage::Files; };
+  const auto mark = [this] {
+    docks_->SetTitle(TPage::UserScreen,
+                     userScreen_->Waiting() ? kUserScreenWaitingTitle : kUserScreenNewOutputTitle);
+  };
+  const std::optional<TPage> front = docks_->Front(TPage::UserScreen);
+  if (front && !givesWay(*front)) {
+    mark();
+    return;
+  }
+  // A closed screen opens at its place, which may be a tab in front of a view in use.
+  QList<TPage> inView;
+  for (int i = 0; i < kPageCount; ++i) {
+    if (docks_->IsShown(TPage(i)) && !givesWay(TPage(i))) inView << TPage(i);
+  }
+  docks_->Raise(TPage::UserScreen);
+  for (const TPage page : inView) {
+    if (docks_->IsShown(page)) continue;
+    docks_->Raise(page);
+    mark();
+  }
 }
 
 void TfrmMainWin::ShowProgress(bool shown) {
@@ -491,7 +519,7 @@ void TfrmMainWin::avOscExecute() {
     bool usesInt21 = false;
     for (uint32_t i = 0; i + 1 < machine_->build.LoadInfo.CodeLength && !usesInt21; ++i)
       usesInt21 = memory.Byte(code + i) == 0xCD && memory.Byte(code + i + 1) == 0x21;
-    const bool breakpoints = tabMessage_->tabText(tabMessage_->indexOf(sgBreakpoint_)) != "断点";
+    const bool breakpoints = docks_->Title(TPage::Breakpoints) != "断点";
     if (breakpoints || usesInt21) {
       prompts_.Tell(this, "运行的程序已设置断点或使用了INT 21h指令，不支持虚拟示波器。",
                     kRunningCaption, TPromptIcon::Warning);

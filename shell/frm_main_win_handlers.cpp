@@ -26,6 +26,7 @@
 #include "frm_main_win.h"
 #include "help_window.h"
 #include "machine.h"
+#include "panel_docks.h"
 #include "prompts.h"
 #include "qt_text.h"
 #include "run_control.h"
@@ -33,18 +34,21 @@
 
 namespace {
 
-enum class TPanel { Workspace, Message, Disassembly };
 struct TViewTarget {
   const char* command;
-  TPanel panel;
-  int tab;  // -1: the panel has no tab control
+  std::optional<TPage> page;  // none: the disassembly panel
 };
 constexpr TViewTarget kViewTargets[] = {
-    {"avFile", TPanel::Workspace, 0},           {"avRegisters", TPanel::Workspace, 1},
-    {"avDisassembly", TPanel::Disassembly, -1}, {"avCompile", TPanel::Message, 0},
-    {"avMemory", TPanel::Message, 1},           {"avIO", TPanel::Message, 2},
-    {"avWatches", TPanel::Message, 3},          {"avBreakpoint", TPanel::Message, 4},
-    {"avUserScreen", TPanel::Message, 5},
+    {"avFile", TPage::Files},
+    {"avRegisters", TPage::Registers},
+    {"avDisassembly", std::nullopt},
+    {"avCompile", TPage::Compile},
+    {"avMemory", TPage::Memory},
+    {"avIO", TPage::Io},
+    {"avWatches", TPage::Watches},
+    {"avBreakpoint", TPage::Breakpoints},
+    {"avUserScreen", TPage::UserScreen},
+    {"avStack", TPage::Stack},
 };
 
 }  // namespace
@@ -83,6 +87,8 @@ void TfrmMainWin::ConnectHandlers() {
     for (QMdiSubWindow* window : windows) window->showMinimized();
   });
   connect(Action("awArrange"), &QAction::triggered, this, &TfrmMainWin::ArrangeMinimized);
+  connect(Action("awDebugLayout"), &QAction::triggered, this, [this] { ArrangeDocks(true); });
+  connect(Action("awDefaultLayout"), &QAction::triggered, this, [this] { ArrangeDocks(false); });
   connect(mdiArea_, &QMdiArea::subWindowActivated, this, &TfrmMainWin::UpdateWindowCommands);
   connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
     disconnect(focusSelection_);
@@ -215,13 +221,12 @@ void TfrmMainWin::afOpenExecute() {
 void TfrmMainWin::avViewTabExecute(QAction* command) {
   for (const TViewTarget& target : kViewTargets) {
     if (command->objectName() != target.command) continue;
-    QDockWidget* dock = target.panel == TPanel::Workspace ? pnlWorkspace_
-                        : target.panel == TPanel::Message ? pnlMessage_
-                                                          : pnlDisassembly_;
-    dock->show();
-    dock->raise();
-    QTabWidget* tabs = target.panel == TPanel::Workspace ? TabWorkspace_ : tabMessage_;
-    if (target.tab >= 0) tabs->setCurrentIndex(target.tab);
+    if (target.page) {
+      docks_->Raise(*target.page);
+    } else {
+      pnlDisassembly_->show();
+      pnlDisassembly_->raise();
+    }
   }
 }
 
@@ -242,6 +247,10 @@ void TfrmMainWin::assSkinExecute(QAction* command) {
   for (TfrmEditWin* editor : EditorWindows()) editor->Memo()->SetGutterColor(SkinHeaderColor(skin));
 }
 
+namespace {
+constexpr int kUserScreenPixelSize = 12;
+}  // namespace
+
 void TfrmMainWin::asfFontExecute(QAction* command) {
   const TEditorFont choice =
       command == Action("asfCourierNew") ? TEditorFont::CourierNew : TEditorFont::Fixedsys;
@@ -250,7 +259,10 @@ void TfrmMainWin::asfFontExecute(QAction* command) {
   const QFont font = EditorFont(choice);
   sgRegs_->setFont(font);
   sgMemory_->setFont(font);
-  mmINT21_->setFont(font);
+  // The user screen keeps a size at which 25 lines of a program's output fit a screen's height.
+  QFont screenFont = font;
+  screenFont.setPixelSize(kUserScreenPixelSize);
+  mmINT21_->setFont(screenFont);
   lbDisassembly_->setFont(font);
   for (TfrmEditWin* editor : EditorWindows()) {
     editor->Memo()->SetEditorFont(font, EditorKeywordsBold(choice));

@@ -1,5 +1,5 @@
 // The frame of the main window: the multi-document area with its background label, the
-// docked panels and their tab controls, and the status bar.
+// docked pages (TPanelDocks arranges them), and the status bar.
 #include <QAction>
 #include <QComboBox>
 #include <QDockWidget>
@@ -26,12 +26,11 @@
 #include "extent_list.h"
 #include "frm_main_win.h"
 #include "layout_rules.h"
+#include "panel_docks.h"
 #include "user_screen.h"
 
 namespace {
 
-constexpr int kLeftDockWidth = 200;
-constexpr int kBottomDockHeight = 201;
 constexpr int kIoRowHeight = 30;
 
 QTableWidget* NewGrid(const char* name, int rowHeight, bool wholeRows) {
@@ -88,11 +87,7 @@ void TfrmMainWin::BuildCentralArea() {
   lblCorvale_->installEventFilter(this);
 }
 
-void TfrmMainWin::BuildWorkspaceDock() {
-  TabWorkspace_ = new QTabWidget;
-  TabWorkspace_->setObjectName("TabWorkspace");
-  TabWorkspace_->setTabPosition(QTabWidget::South);
-
+void TfrmMainWin::BuildPanelDocks() {
   tvFile_ = new QTreeWidget;
   tvFile_->setObjectName("tvFile");
   tvFile_->setHeaderHidden(true);
@@ -100,40 +95,39 @@ void TfrmMainWin::BuildWorkspaceDock() {
   tvFile_->setMouseTracking(true);
   sgRegs_ = NewGrid("sgRegs", 20, true);
   sgRegs_->verticalHeader()->hide();
-  TabWorkspace_->addTab(tvFile_, "文件管理");
-  TabWorkspace_->addTab(sgRegs_, "寄存器");
-  AddTabArrows(TabWorkspace_, "Workspace");
-
-  pnlWorkspace_ = NewDock("pnlWorkspace", "工作窗口", TabWorkspace_);
-  addDockWidget(Qt::LeftDockWidgetArea, pnlWorkspace_);
-  resizeDocks({pnlWorkspace_}, {kLeftDockWidth}, Qt::Horizontal);
-}
-
-void TfrmMainWin::BuildMessageDock() {
-  tabMessage_ = new QTabWidget;
-  tabMessage_->setObjectName("tabMessage");
-  tabMessage_->setTabPosition(QTabWidget::South);
-
   lbMessage_ = NewList("lbMessage", 1024);
   sgMemory_ = new QTableView;  // filled by the debugger views
   sgMemory_->setObjectName("sgMemory");
   sgWatch_ = NewGrid("sgWatch", 17, true);
   sgBreakpoint_ = NewGrid("sgBreakpoint", 20, true);
-  tabMessage_->addTab(lbMessage_, "编译");
-  tabMessage_->addTab(sgMemory_, "内存");
-  const int ioTab = tabMessage_->addTab(BuildIoPanel(), "I/O读写");
-  tabMessage_->setTabToolTip(ioTab, "显示I/O窗口");
-  tabMessage_->addTab(sgWatch_, "观察");
-  tabMessage_->addTab(sgBreakpoint_, "断点");
-  tabMessage_->addTab(BuildUserScreen(), "用户屏幕");
-  AddTabArrows(tabMessage_, "Message");
-  tabMessage_->tabBar()->setMouseTracking(true);
-  tabMessage_->tabBar()->installEventFilter(this);
+  sgStack_ = NewGrid("sgStack", 20, true);
 
-  pnlMessage_ = NewDock("pnlMessage", "信息窗口", tabMessage_);
-  addDockWidget(Qt::BottomDockWidgetArea, pnlMessage_);
-  resizeDocks({pnlMessage_}, {kBottomDockHeight}, Qt::Vertical);
-  pnlMessage_->installEventFilter(this);
+  docks_ = new TPanelDocks(*this);
+  docks_->Add(TPage::Files, "pnlFiles", "文件管理", tvFile_);
+  docks_->Add(TPage::Registers, "pnlRegisters", "寄存器", sgRegs_);
+  docks_->Add(TPage::Compile, "pnlCompile", "编译", lbMessage_);
+  docks_->Add(TPage::Memory, "pnlMemory", "内存", sgMemory_);
+  docks_->Add(TPage::Io, "pnlIO", "I/O读写", BuildIoPanel())->setStatusTip("显示I/O窗口");
+  docks_->Add(TPage::Watches, "pnlWatches", "观察", sgWatch_);
+  docks_->Add(TPage::Breakpoints, "pnlBreakpoints", "断点", sgBreakpoint_);
+  docks_->Add(TPage::UserScreen, "pnlUserScreen", kUserScreenTitle, BuildUserScreen());
+  docks_->Add(TPage::Stack, "pnlStack", "堆栈", sgStack_);
+  docks_->ArrangeDefault();
+  docks_->Dock(TPage::Compile)->installEventFilter(this);
+}
+
+void TfrmMainWin::ArrangeDocks(bool debug) {
+  if (debug) docks_->ArrangeDebug();
+  else docks_->ArrangeDefault();
+  PlaceDisassemblyDock();
+}
+
+void TfrmMainWin::PlaceDisassemblyDock() {
+  if (!pnlDisassembly_) return;
+  QDockWidget* bottom = docks_->Dock(docks_->Front(TPage::Compile).value_or(TPage::Compile));
+  if (bottom->isFloating() || dockWidgetArea(bottom) != Qt::BottomDockWidgetArea) return;
+  // Beside the group, not as one more of its tabs.
+  addDockWidget(Qt::BottomDockWidgetArea, pnlDisassembly_, Qt::Horizontal);
 }
 
 void TfrmMainWin::BuildDisassemblyDock() {
@@ -160,8 +154,7 @@ void TfrmMainWin::BuildDisassemblyDock() {
   column->addWidget(lbDisassembly_, 1);
 
   pnlDisassembly_ = NewDock("pnlDisassembly", "反汇编窗口", content);
-  addDockWidget(Qt::BottomDockWidgetArea, pnlDisassembly_);
-  splitDockWidget(pnlMessage_, pnlDisassembly_, Qt::Horizontal);
+  PlaceDisassemblyDock();
   pnlDisassembly_->hide();
   // Showing the panel docks it at its place beside the message panel.
   connect(pnlDisassembly_, &QDockWidget::visibilityChanged, this, [this](bool visible) {
@@ -268,33 +261,6 @@ void TfrmMainWin::FrameStatusFields(bool framed) {
   }
 }
 
-void TfrmMainWin::AddTabArrows(QTabWidget* tabs, const char* baseName) {
-  auto* corner = new QWidget;
-  auto* row = new QHBoxLayout(corner);
-  row->setContentsMargins(0, 0, 2, 0);
-  row->setSpacing(0);
-  for (const bool right : {false, true}) {
-    auto* button = new QToolButton;
-    button->setObjectName(QString("btn%1%2").arg(baseName, right ? "Right" : "Left"));
-    button->setArrowType(right ? Qt::RightArrow : Qt::LeftArrow);
-    button->setAutoRaise(true);
-    button->setFixedSize(16, 16);
-    connect(button, &QToolButton::clicked, this, &TfrmMainWin::tabScrollClick);
-    row->addWidget(button);
-  }
-  tabs->setCornerWidget(corner, Qt::BottomRightCorner);
-}
-
-void TfrmMainWin::tabScrollClick() {
-  const auto* button = qobject_cast<QToolButton*>(sender());
-  if (!button) return;
-  const bool right = button->arrowType() == Qt::RightArrow;
-  const bool workspace = button->objectName().startsWith("btnWorkspace");
-  QTabWidget* tabs = workspace ? TabWorkspace_ : tabMessage_;
-  const TTabControl control = workspace ? TTabControl::Workspace : TTabControl::Message;
-  tabs->setCurrentIndex(TabScrollTarget(control, right, tabs->currentIndex()));
-}
-
 void TfrmMainWin::FormResize() {
   if (!sHint_) return;
   // The hint field takes what the fixed fields leave. Held as its largest width, so that
@@ -302,11 +268,12 @@ void TfrmMainWin::FormResize() {
   const int hintWidth = HintFieldWidth(statusBar()->width());
   sHint_->setMaximumWidth(hintWidth);
   pbLoad_->setMaximumWidth(hintWidth);
-  if (pnlDisassembly_->isVisible() && !pnlDisassembly_->isFloating() &&
-      !pnlMessage_->isFloating()) {
-    const int bottomWidth = pnlMessage_->width() + pnlDisassembly_->width();
+  QDockWidget* bottom = docks_->Dock(docks_->Front(TPage::Compile).value_or(TPage::Compile));
+  if (pnlDisassembly_->isVisible() && !pnlDisassembly_->isFloating() && !bottom->isFloating() &&
+      dockWidgetArea(bottom) == Qt::BottomDockWidgetArea) {
+    const int bottomWidth = bottom->width() + pnlDisassembly_->width();
     const int split = DisassemblyDockX(bottomWidth);
-    resizeDocks({pnlMessage_, pnlDisassembly_}, {split, bottomWidth - split}, Qt::Horizontal);
+    resizeDocks({bottom, pnlDisassembly_}, {split, bottomWidth - split}, Qt::Horizontal);
   }
   // A largest width, not a fixed one, so that the tab bar never holds the window wide.
   if (mdiTabRow_) mdiTabRow_->setMaximumWidth(MdiBarWidth(width()));
@@ -344,14 +311,9 @@ bool TfrmMainWin::eventFilter(QObject* watched, QEvent* event) {
   } else if (watched == lbMessage_ && type == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) lbMessageDblClick();
-  } else if ((watched == ioPanel_ || watched == pnlMessage_) && type == QEvent::Resize) {
+  } else if ((watched == ioPanel_ || watched == docks_->Dock(TPage::Compile)) &&
+             type == QEvent::Resize) {
     FormResize();
-  } else if (tabMessage_ && watched == tabMessage_->tabBar() && type == QEvent::MouseMove) {
-    const auto* move = static_cast<QMouseEvent*>(event);
-    const int tab = tabMessage_->tabBar()->tabAt(move->position().toPoint());
-    ShowHint(tab >= 0 ? tabMessage_->tabToolTip(tab) : QString());
-  } else if (tabMessage_ && watched == tabMessage_->tabBar() && type == QEvent::Leave) {
-    ShowHint({});
   } else if (placeOnExpose_ && watched == windowHandle() && type == QEvent::Expose &&
              windowHandle()->isExposed()) {
     placeOnExpose_ = false;

@@ -36,7 +36,7 @@ struct TContextChapter {
   const char* objectName;
   const char* chapter;
 };
-constexpr std::array<TContextChapter, 19> kContextChapters{{
+constexpr std::array<TContextChapter, 21> kContextChapters{{
     {"dlgOscBox", "osc.html"},
     {"dlgCommBox", "trainer.html#connect"},
     {"dlgConfigBox", "build.html#mode"},
@@ -52,8 +52,10 @@ constexpr std::array<TContextChapter, 19> kContextChapters{{
     {"shtUserScreen", "debug.html#screen"},
     {"pnlDisassembly", "debug.html#disassembly"},
     {"tvFile", "start.html#window"},
-    {"pnlWorkspace", "start.html#window"},
-    {"pnlMessage", "debug.html"},
+    {"pnlFiles", "start.html#window"},
+    {"pnlRegisters", "debug.html#registers"},
+    {"pnlCompile", "build.html#messages"},
+    {"pnlStack", "debug.html"},
     {"mdiArea", "start.html#edit"},
     {"dlgInputBox", "debug.html"},
 }};

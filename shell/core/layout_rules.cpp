@@ -2,10 +2,9 @@
 
 #include <algorithm>
 
-int TabScrollTarget(TTabControl control, bool rightArrow, int activeIndex) {
-  if (control == TTabControl::Workspace) return rightArrow ? 1 : 0;
-  if (activeIndex < 0 || activeIndex >= kMessageTabCount) return activeIndex;
-  if (rightArrow) return activeIndex <= kMessageTabCount - 2 ? activeIndex + 1 : activeIndex;
+int TabStepTarget(int tabCount, bool rightArrow, int activeIndex) {
+  if (activeIndex < 0 || activeIndex >= tabCount) return activeIndex;
+  if (rightArrow) return activeIndex <= tabCount - 2 ? activeIndex + 1 : activeIndex;
   return activeIndex > 0 ? activeIndex - 1 : activeIndex;
 }
 

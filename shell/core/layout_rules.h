@@ -1,15 +1,11 @@
-// Arithmetic of the main window's layout: the tab-row arrow buttons and the positions and
+// Arithmetic of the main window's layout: the arrow buttons of a tab group and the positions and
 // widths kept in step when the window or the message panel is resized.
 #pragma once
 
-enum class TTabControl { Workspace, Message };
+// The tab an arrow button selects in a row of tabCount tabs, or activeIndex when it selects
+// nothing new: the arrows step one tab without wrapping.
+int TabStepTarget(int tabCount, bool rightArrow, int activeIndex);
 
-// The tab an arrow button selects, or activeIndex when it selects nothing new. The
-// workspace row has two tabs (left arrow: 0, right arrow: 1); the message row has six,
-// 0 to 5, and its arrows step one tab without wrapping.
-int TabScrollTarget(TTabControl control, bool rightArrow, int activeIndex);
-
-inline constexpr int kMessageTabCount = 6;
 inline constexpr int kHintMinWidth = 350;
 
 // The hint field takes what the fixed fields leave (640 px), but never less than its minimum.

@@ -33,15 +33,16 @@ constexpr std::array<TKey<TCreationSettings>, 11> kCreationKeys{{
     {"BIOSService", &TCreationSettings::BIOSService},
 }};
 
-constexpr std::array<TKey<TShowSettings>, 4> kShowKeys{{
+constexpr std::array<TKey<TShowSettings>, 5> kShowKeys{{
     {"WindowState", &TShowSettings::WindowState},
     {"Skin", &TShowSettings::Skin},
     {"Font", &TShowSettings::Font},
     {"AutoCommPort", &TShowSettings::AutoCommPort},
+    {"PanelLayout", &TShowSettings::PanelLayout},
 }};
 
 // Written after Font, Skin and WindowState, in this order.
-constexpr std::array<TKey<TCloseSettings>, 9> kCloseKeys{{
+constexpr std::array<TKey<TCloseSettings>, 10> kCloseKeys{{
     {"CPUSeries", &TCloseSettings::CPUSeries},
     {"CPUType", &TCloseSettings::CPUType},
     {"Assembler", &TCloseSettings::Assembler},
@@ -51,6 +52,7 @@ constexpr std::array<TKey<TCloseSettings>, 9> kCloseKeys{{
     {"Disassembly", &TCloseSettings::Disassembly},
     {"AutoCommPort", &TCloseSettings::AutoCommPort},
     {"BIOSService", &TCloseSettings::BIOSService},
+    {"PanelLayout", &TCloseSettings::PanelLayout},
 }};
 
 template <class... F>

@@ -41,6 +41,8 @@ struct TShowSettings {
   std::string Skin = "Office 2007 Blue";
   std::string Font = "Courier New";
   bool AutoCommPort = true;
+  // The arrangement of the docked pages (base64); empty: the default arrangement.
+  std::string PanelLayout;
 };
 TShowSettings ReadShowSettings(const TIniFile& ini);
 
@@ -62,6 +64,7 @@ struct TCloseSettings {
   bool Disassembly = false;
   bool AutoCommPort = true;
   bool BIOSService = false;
+  std::string PanelLayout;
 };
 void WriteCloseSettings(TIniFile& ini, const TCloseSettings& s);
 

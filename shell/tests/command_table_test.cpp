@@ -45,6 +45,7 @@ avIO|I/O读写窗口(&I)|显示I/O读写窗口||enabled
 avWatches|观察窗口(&W)|显示观察窗口||enabled
 avBreakpoint|断点窗口(&B)|显示断点窗口||enabled
 avUserScreen|用户窗口(&U)|用户程序的人机界面||enabled
+avStack|堆栈窗口(&K)|显示堆栈窗口||enabled
 avOsc|示波器窗口(&O)...|打开示波器窗口||enabled
 apDebug|编译并调试(&C)|编译、链接，并进入调试|Ctrl+F9|enabled
 apTD|编译并启用DEBUG调试(&D)...|编译、链接，并启用DEBUG调试||enabled
@@ -75,6 +76,8 @@ awHorizontal|水平平铺(&H)|水平排列窗口||disabled
 awVertical|垂直平铺(&V)|垂直排列窗口||disabled
 awMinimizeAll|全部最小化(&M)|最小化所有窗口||disabled
 awArrange|排列图标(&A)|排列最小化的窗口||disabled
+awDebugLayout|调试布局(&D)|寄存器、内存、观察、堆栈、断点和用户屏幕同时显示||enabled
+awDefaultLayout|默认布局(&R)|各窗口回到默认的位置||enabled
 ahHelp|查看帮助(&H)...|打开帮助文件|F1|enabled
 ahAbout|关于Corvale(&A)...|显示版本信息||enabled
 aRefreshIcon|||Ctrl+Alt+F12|enabled)";
@@ -174,10 +177,10 @@ class TCommandTableTest : public QObject {
     QCOMPARE(EntryNames(menu("mnuEdit")),
              (QStringList{"meUndo", "meRedo", "-", "meCut", "meCopy", "mePaste", "meDelete",
                           "meSelectAll", "-", "meFind", "meFindNext", "meReplace", "-", "meGoto"}));
-    QCOMPARE(
-        EntryNames(menu("mnuView")),
-        (QStringList{"mvFile", "mvRegisters", "-", "mvDisassembly", "-", "mvCompile", "mvMemory",
-                     "mvIO", "mvWatches", "mvBreakpoint", "mvUserScreen", "-", "mvOsc"}));
+    QCOMPARE(EntryNames(menu("mnuView")),
+             (QStringList{"mvFile", "mvRegisters", "-", "mvDisassembly", "-", "mvCompile",
+                          "mvMemory", "mvIO", "mvWatches", "mvBreakpoint", "mvUserScreen",
+                          "mvStack", "-", "mvOsc"}));
     QCOMPARE(EntryNames(menu("mnuCompile")), (QStringList{"mpDebug", "-", "mpTD", "mpTDN"}));
     QCOMPARE(EntryNames(menu("mnuRun")),
              (QStringList{"mrRun", "mrRunIgnoreBreakpoint", "mrRunToCursor", "mrSetIP", "-",
@@ -188,8 +191,9 @@ class TCommandTableTest : public QObject {
                           "设置主界面风格(&S)"}));
     QCOMPARE(EntryNames(menu("mnuEditorFont")), (QStringList{"msfCourierNew", "msfFixedsys"}));
     QCOMPARE(EntryNames(menu("mnuSkin")), (QStringList{"mssSystem", "mssBlue", "mssSilver"}));
-    QCOMPARE(EntryNames(menu("mnuWindow")), (QStringList{"mwCascade", "mwHorizontal", "mwVertical",
-                                                         "mwMinimizeAll", "mwArrange", "-"}));
+    QCOMPARE(EntryNames(menu("mnuWindow")),
+             (QStringList{"mwCascade", "mwHorizontal", "mwVertical", "mwMinimizeAll", "mwArrange",
+                          "-", "mwDebugLayout", "mwDefaultLayout", "-"}));
     QCOMPARE(EntryNames(menu("mnuHelp")), (QStringList{"mhHelp", "-", "mhAbout"}));
     QCOMPARE(menu("mnuEditorFont")->menuAction()->statusTip(), QString("设置编辑器字体"));
     QCOMPARE(menu("mnuSkin")->menuAction()->statusTip(), QString("设置主界面风格"));

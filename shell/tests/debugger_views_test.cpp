@@ -6,7 +6,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
-#include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -16,6 +15,7 @@
 #include "debugger_views.h"
 #include "frm_main_win.h"
 #include "machine.h"
+#include "panel_docks.h"
 #include "scripted_prompts.h"
 
 class TDebuggerViewsTest : public QObject {
@@ -36,8 +36,8 @@ class TDebuggerViewsTest : public QObject {
     QVERIFY2(action, name);
     action->trigger();
   }
-  void ShowTab(const char* tabs, QWidget* page) {
-    Find<QTabWidget>(tabs)->setCurrentWidget(page);
+  void ShowPage(TPage page) {
+    window_->Docks().Raise(page);
     QTest::qWait(1);  // the page gets its size
   }
   void Answer(const QString& text, int base = 16) { prompts_.inputs.push_back({true, text, base}); }
@@ -62,7 +62,7 @@ class TDebuggerViewsTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
     Cpu().CS = 0;  // the grid's offsets are then linear addresses
     Views().ShowRegisters();
-    ShowTab("tabMessage", MemoryGrid());
+    ShowPage(TPage::Memory);
   }
   void cleanup() {
     window_->close();
@@ -181,7 +181,7 @@ class TDebuggerViewsTest : public QObject {
                           {"ODD", "?", "DATA:0012", {}},
                           {"CODEB", "BYTE", "CODE:0005", 0x10020}});
     auto* watches = Find<QTableWidget>("sgWatch");
-    ShowTab("tabMessage", watches);
+    ShowPage(TPage::Watches);
     QCOMPARE(watches->item(0, 3)->text(), QString("12345678"));
     QCOMPARE(watches->item(0, 4)->text(), QString("305419896"));
     QCOMPARE(watches->item(0, 5)->text(), QString("00010010001101000101011001111000"));
@@ -246,7 +246,7 @@ class TDebuggerViewsTest : public QObject {
   }
 
   void unfocusedGridDrawsItsRowPlain() {
-    ShowTab("TabWorkspace", Registers());
+    ShowPage(TPage::Registers);
     Registers()->setCurrentCell(1, 0);
     const auto rowColour = [this](int row) {
       const QImage image = Registers()->viewport()->grab().toImage();

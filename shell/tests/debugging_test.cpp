@@ -10,10 +10,9 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QListWidget>
 #include <QPlainTextEdit>
-#include <QTabWidget>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -23,6 +22,7 @@
 #include "frm_edit_win.h"
 #include "frm_main_win.h"
 #include "machine.h"
+#include "panel_docks.h"
 #include "run_control.h"
 #include "scripted_prompts.h"
 #include "session_program.h"
@@ -95,8 +95,7 @@ class TDebuggingTest : public QObject {
     Trigger("arStep");  // over CALL PRINT: the string reaches the user screen
     QCOMPARE(Line(), 11);
     QCOMPARE(window_->UserScreen().Text(), QString("Hi"));
-    QCOMPARE(Find<QTabWidget>("tabMessage")->tabText(Find<QTabWidget>("tabMessage")->currentIndex()),
-             QString("用户屏幕"));
+    QVERIFY(window_->Docks().IsShown(TPage::UserScreen));  // the build left 编译 in front
 
     // A breakpoint on line 14 from the gutter; F9 waits for a key on the way.
     TEditorMemo* memo = editor_->Memo();
@@ -104,8 +103,7 @@ class TDebuggingTest : public QObject {
                       QPoint(4, memo->LineTop(13) + memo->LineHeight(13) / 2));
     QCOMPARE(memo->CaretLine(), 14);
     QCOMPARE(window_->BreakpointCount(), 1);
-    auto* tabs = Find<QTabWidget>("tabMessage");
-    QCOMPARE(tabs->tabText(tabs->indexOf(Find<QTableWidget>("sgBreakpoint"))), QString("断点(1)"));
+    QCOMPARE(window_->Docks().Title(TPage::Breakpoints), QString("断点(1)"));
     QCOMPARE(GlyphOfFlags(editor_->Debugger().LineFlags(14)), TLineGlyph::Breakpoint);
     Later([&] {
       QCOMPARE(Find<QLabel>("lblINT21")->text(),
@@ -171,20 +169,27 @@ class TDebuggingTest : public QObject {
     QCOMPARE(Line(), 7);
     QCOMPARE(Cpu().EAX, 0u);
 
-    QCOMPARE(tabs->tabText(tabs->indexOf(Find<QTableWidget>("sgBreakpoint"))), QString("断点"));
+    QCOMPARE(window_->Docks().Title(TPage::Breakpoints), QString("断点"));
   }
 
   // Every course example builds in the window and runs to its end with its output.
   void everyExampleRunsToItsEnd_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("output");
-    QTest::newRow("hello") << "hello.asm" << "Hello, world!\n";
-    QTest::newRow("hello_small") << "hello_small.asm" << "Hello from .MODEL SMALL\n";
-    QTest::newRow("strings") << "strings.asm" << "ASSEMBLY IS FUN\n4";
-    QTest::newRow("ports") << "ports.asm" << "";
-    QTest::newRow("sum386") << "sum386.asm" << "23461357H\n";
-    QTest::newRow("hello.c") << "hello.c" << "Hello, world!\n";
-    QTest::newRow("leds.c") << "leds.c" << "LEDs done\n";
+    QTest::newRow("hello") << "hello.asm"
+                           << "Hello, world!\n";
+    QTest::newRow("hello_small") << "hello_small.asm"
+                                 << "Hello from .MODEL SMALL\n";
+    QTest::newRow("strings") << "strings.asm"
+                             << "ASSEMBLY IS FUN\n4";
+    QTest::newRow("ports") << "ports.asm"
+                           << "";
+    QTest::newRow("sum386") << "sum386.asm"
+                            << "23461357H\n";
+    QTest::newRow("hello.c") << "hello.c"
+                             << "Hello, world!\n";
+    QTest::newRow("leds.c") << "leds.c"
+                            << "LEDs done\n";
     QTest::newRow("factor.c") << "factor.c"
                               << " 1! = 1\n 2! = 2\n 3! = 6\n 4! = 24\n 5! = 120\n 6! = 720\n"
                                  " 7! = 5040\n 8! = 40320\n 9! = 362880\n10! = 3628800\n"
@@ -346,20 +351,20 @@ class TDebuggingTest : public QObject {
     QFETCH(bool, panel);
     if (panel) Reopen("[Config]\r\nDisassembly=1\r\n");
     const QString source = Write("t.c",
-                                 "#include <stdio.h>\n"      // 1
-                                 "\n"                        // 2
-                                 "static int twice(int x)\n" // 3
-                                 "{\n"                       // 4
-                                 "    return x + x;\n"       // 5
-                                 "}\n"                       // 6
-                                 "\n"                        // 7
-                                 "int main(void)\n"          // 8
-                                 "{\n"                       // 9
-                                 "    int a = 20;\n"         // 10
-                                 "    a = twice(a) + 2;\n"   // 11
+                                 "#include <stdio.h>\n"         // 1
+                                 "\n"                           // 2
+                                 "static int twice(int x)\n"    // 3
+                                 "{\n"                          // 4
+                                 "    return x + x;\n"          // 5
+                                 "}\n"                          // 6
+                                 "\n"                           // 7
+                                 "int main(void)\n"             // 8
+                                 "{\n"                          // 9
+                                 "    int a = 20;\n"            // 10
+                                 "    a = twice(a) + 2;\n"      // 11
                                  "    printf(\"%d\\n\", a);\n"  // 12
-                                 "    return 0;\n"           // 13
-                                 "}\n");                     // 14
+                                 "    return 0;\n"              // 13
+                                 "}\n");                        // 14
     editor_ = window_->OpenEditor(source);
     Trigger("apDebug");
     QVERIFY2(Messages().contains("编译链接完成，无语法错误！"), qPrintable(Messages().join('|')));
@@ -397,16 +402,18 @@ class TDebuggingTest : public QObject {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("marker");
     QTest::newRow("assembly") << "bad.asm"
-                              << QByteArray("CODE SEGMENT\r\n"
-                                            "     ASSUME CS:CODE\r\n"
-                                            "START: MOV AX, 1\r\n"
-                                            "       MOVE AX, 2\r\n"
-                                            "CODE ENDS\r\n"
-                                            "     END START\r\n")
+                              << QByteArray(
+                                     "CODE SEGMENT\r\n"
+                                     "     ASSUME CS:CODE\r\n"
+                                     "START: MOV AX, 1\r\n"
+                                     "       MOVE AX, 2\r\n"
+                                     "CODE ENDS\r\n"
+                                     "     END START\r\n")
                               << "%1(4)";
     QTest::newRow("C") << "bad.c"
-                       << QByteArray("int main(void)\n{\n    int a;\n    a = b + 1;\n"
-                                     "    return a;\n}\n")
+                       << QByteArray(
+                              "int main(void)\n{\n    int a;\n    a = b + 1;\n"
+                              "    return a;\n}\n")
                        << "Error %1 4: ";
   }
   void failedBuildLeadsToTheLineInError() {
@@ -453,7 +460,8 @@ class TDebuggingTest : public QObject {
     editor_ = window_->OpenEditor(source);
     Trigger("apDebug");
     const QStringList messages = Messages();
-    QVERIFY2(messages.contains("发现语法错误！双击错误信息可定位到该行。"), qPrintable(messages.join('\n')));
+    QVERIFY2(messages.contains("发现语法错误！双击错误信息可定位到该行。"),
+             qPrintable(messages.join('\n')));
     auto* list = Find<QListWidget>("lbMessage");
     const auto row = [&](const QString& start) {
       for (int i = 0; i < list->count(); ++i) {
@@ -547,10 +555,11 @@ class TDebuggingTest : public QObject {
 
   // INT 10h is named in the message list while the BIOS services are off, served when on.
   void biosServicesAreNamedOrServed() {
-    editor_ = window_->OpenEditor(Write("b.asm",
-                                        "CODE SEGMENT\r\n ASSUME CS:CODE\r\n"
-                                        "START: MOV AX,0E41H\r\n INT 10H\r\n"
-                                        " MOV AX,4C00H\r\n INT 21H\r\nCODE ENDS\r\n END START\r\n"));
+    editor_ =
+        window_->OpenEditor(Write("b.asm",
+                                  "CODE SEGMENT\r\n ASSUME CS:CODE\r\n"
+                                  "START: MOV AX,0E41H\r\n INT 10H\r\n"
+                                  " MOV AX,4C00H\r\n INT 21H\r\nCODE ENDS\r\n END START\r\n"));
     Trigger("apDebug");
     prompts_.answers = {paNo};
     Trigger("arRun");

@@ -17,6 +17,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -30,6 +31,7 @@
 #include "editor_fonts.h"
 #include "frm_main_win.h"
 #include "ini_file.h"
+#include "panel_docks.h"
 #include "prompts.h"
 #include "scripted_prompts.h"
 
@@ -52,7 +54,6 @@ class TMainWindowTest : public QObject {
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
   }
-  void ClickArrow(const char* name) { Find<QToolButton>(name)->click(); }
 
  private slots:
   void initTestCase() { qputenv("CORVALE_NO_SPLASH", "1"); }
@@ -77,22 +78,32 @@ class TMainWindowTest : public QObject {
     QVERIFY(label->font().bold() && label->font().italic());
     QCOMPARE(label->geometry(), Find<QMdiArea>("mdiArea")->viewport()->rect());
 
-    QCOMPARE(Find<QDockWidget>("pnlWorkspace")->windowTitle(), QString("工作窗口"));
-    QCOMPARE(Find<QDockWidget>("pnlMessage")->windowTitle(), QString("信息窗口"));
     QCOMPARE(Find<QDockWidget>("pnlDisassembly")->windowTitle(), QString("反汇编窗口"));
-    QVERIFY(Find<QDockWidget>("pnlMessage")->isVisible());
     QVERIFY(!Find<QDockWidget>("pnlDisassembly")->isVisible());
-
-    auto* message = Find<QTabWidget>("tabMessage");
-    QStringList tabs;
-    for (int i = 0; i < message->count(); ++i) tabs << message->tabText(i);
-    QCOMPARE(tabs, (QStringList{"编译", "内存", "I/O读写", "观察", "断点", "用户屏幕"}));
-    QCOMPARE(message->tabPosition(), QTabWidget::South);
-    auto* workspace = Find<QTabWidget>("TabWorkspace");
-    QCOMPARE(workspace->tabText(0), QString("文件管理"));
-    QCOMPARE(workspace->tabText(1), QString("寄存器"));
+    // The pages sit in the two tab strips the workbench always had, first pages in front.
+    TPanelDocks& docks = window_->Docks();
+    const auto titles = [&docks](TPage page) {
+      QStringList texts;
+      for (const TPage member : docks.Group(page)) texts << docks.Title(member);
+      return texts;
+    };
+    QCOMPARE(titles(TPage::Registers), (QStringList{"文件管理", "寄存器"}));
+    QCOMPARE(titles(TPage::Memory),
+             (QStringList{"编译", "内存", "I/O读写", "观察", "断点", "用户屏幕", "堆栈"}));
+    QCOMPARE(window_->tabPosition(Qt::BottomDockWidgetArea), QTabWidget::South);
+    QCOMPARE(window_->tabPosition(Qt::LeftDockWidgetArea), QTabWidget::South);
+    QVERIFY(docks.IsShown(TPage::Files) && docks.IsShown(TPage::Compile));
+    QVERIFY(!docks.IsShown(TPage::Registers) && !docks.IsShown(TPage::Memory));
+    QVERIFY(Find<QTableWidget>("sgStack"));
 
     QCOMPARE(Find<QLabel>("sHint")->text(), QString("按 F1 获取帮助"));
+    // Resting on the I/O tab names the page in the status bar.
+    for (QTabBar* bar : window_->findChildren<QTabBar*>(Qt::FindDirectChildrenOnly)) {
+      for (int tab = 0; tab < bar->count() && bar->isVisible(); ++tab) {
+        if (bar->tabText(tab) == "I/O读写") QTest::mouseMove(bar, bar->tabRect(tab).center());
+      }
+    }
+    QCOMPARE(Find<QLabel>("sHint")->text(), QString("显示I/O窗口"));
     QCOMPARE(Find<QLabel>("sConnect")->text(), QString("脱机模拟"));
     QCOMPARE(Find<QLabel>("sConnect")->palette().color(QPalette::WindowText), QColor(Qt::red));
     QCOMPARE(Find<QLabel>("sStatus")->text(), QString("待命"));
@@ -146,7 +157,7 @@ class TMainWindowTest : public QObject {
     QCOMPARE(listed->text(), QString("&1 /nonexistent/u/a.asm"));
     QVERIFY(listed->isChecked());
     emit windowMenu->aboutToShow();  // listing again replaces the entries
-    QCOMPARE(windowMenu->actions().size(), 7);
+    QCOMPARE(windowMenu->actions().size(), 10);
 
     window_->Action("afClose")->trigger();
     QTRY_VERIFY(area->subWindowList().isEmpty());
@@ -191,93 +202,65 @@ class TMainWindowTest : public QObject {
     QCOMPARE(field->text(), QString("3F8"));
   }
 
-  void tabArrowsStopAtTheEnds() {
+  void tabArrowsStepTheirGroupAndStopAtTheEnds() {
     Open();
-    auto* message = Find<QTabWidget>("tabMessage");
-    message->setCurrentIndex(0);
-    ClickArrow("btnMessageLeft");
-    QCOMPARE(message->currentIndex(), 0);
-    ClickArrow("btnMessageRight");
-    QCOMPARE(message->currentIndex(), 1);
-    message->setCurrentIndex(4);
-    ClickArrow("btnMessageRight");
-    QCOMPARE(message->currentIndex(), 5);
-    ClickArrow("btnMessageRight");
-    QCOMPARE(message->currentIndex(), 5);
-    ClickArrow("btnMessageLeft");
-    QCOMPARE(message->currentIndex(), 4);
-
-    auto* workspace = Find<QTabWidget>("TabWorkspace");
-    ClickArrow("btnWorkspaceRight");
-    QCOMPARE(workspace->currentIndex(), 1);
-    ClickArrow("btnWorkspaceRight");
-    QCOMPARE(workspace->currentIndex(), 1);
-    ClickArrow("btnWorkspaceLeft");
-    QCOMPARE(workspace->currentIndex(), 0);
-    QCOMPARE(message->currentIndex(), 4);  // each row's arrows move only their own tabs
+    TPanelDocks& docks = window_->Docks();
+    struct TCase {
+      TPage start;
+      const char* arrow;
+      const char* front;
+    };
+    const TCase cases[] = {
+        {TPage::Compile, "btnMessageLeft", "编译"},
+        {TPage::Compile, "btnMessageRight", "内存"},
+        {TPage::Breakpoints, "btnMessageRight", "用户屏幕"},
+        {TPage::Stack, "btnMessageRight", "堆栈"},
+        {TPage::UserScreen, "btnMessageLeft", "断点"},
+        {TPage::Files, "btnWorkspaceRight", "寄存器"},
+        {TPage::Registers, "btnWorkspaceRight", "寄存器"},
+        {TPage::Registers, "btnWorkspaceLeft", "文件管理"},
+    };
+    for (const TCase& c : cases) {
+      docks.Raise(c.start);
+      // The arrows sit in the title bar of the page in front.
+      docks.Dock(c.start)->findChild<QToolButton*>(c.arrow)->click();
+      QCOMPARE(docks.Title(docks.Front(c.start).value()), QString(c.front));
+    }
+    QCOMPARE(docks.Front(TPage::Compile), TPage::Breakpoints);  // each group moves alone
   }
 
-  void viewCommandsBringBackPanelAndTab_data() {
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QString>("dock");
-    QTest::addColumn<QString>("tabs");
-    QTest::addColumn<QString>("tab");
-    QTest::newRow("file") << "avFile"
-                          << "pnlWorkspace"
-                          << "TabWorkspace"
-                          << "文件管理";
-    QTest::newRow("registers") << "avRegisters"
-                               << "pnlWorkspace"
-                               << "TabWorkspace"
-                               << "寄存器";
-    QTest::newRow("compile") << "avCompile"
-                             << "pnlMessage"
-                             << "tabMessage"
-                             << "编译";
-    QTest::newRow("memory") << "avMemory"
-                            << "pnlMessage"
-                            << "tabMessage"
-                            << "内存";
-    QTest::newRow("io") << "avIO"
-                        << "pnlMessage"
-                        << "tabMessage"
-                        << "I/O读写";
-    QTest::newRow("watches") << "avWatches"
-                             << "pnlMessage"
-                             << "tabMessage"
-                             << "观察";
-    QTest::newRow("breakpoints") << "avBreakpoint"
-                                 << "pnlMessage"
-                                 << "tabMessage"
-                                 << "断点";
-    QTest::newRow("user screen") << "avUserScreen"
-                                 << "pnlMessage"
-                                 << "tabMessage"
-                                 << "用户屏幕";
-    QTest::newRow("disassembly") << "avDisassembly"
-                                 << "pnlDisassembly"
-                                 << ""
-                                 << "";
-  }
   void viewCommandsBringBackPanelAndTab() {
-    QFETCH(QString, command);
-    QFETCH(QString, dock);
-    QFETCH(QString, tabs);
-    QFETCH(QString, tab);
     Open();
-    auto* panel = Find<QDockWidget>(qPrintable(dock));
-    panel->close();
-    QVERIFY(!panel->isVisible());
-    if (!tabs.isEmpty()) {
-      auto* control = Find<QTabWidget>(qPrintable(tabs));
-      control->setCurrentIndex(control->count() - 1 - control->currentIndex() % 2);
+    TPanelDocks& docks = window_->Docks();
+    // Each command of the View menu and the dock it names, by the dock's object name.
+    const QStringList cases = {"avFile:pnlFiles",
+                               "avRegisters:pnlRegisters",
+                               "avCompile:pnlCompile",
+                               "avMemory:pnlMemory",
+                               "avIO:pnlIO",
+                               "avWatches:pnlWatches",
+                               "avBreakpoint:pnlBreakpoints",
+                               "avUserScreen:pnlUserScreen",
+                               "avStack:pnlStack"};
+    for (const QString& entry : cases) {
+      const QByteArray command = entry.section(':', 0, 0).toLatin1();
+      const TPage page = docks.PageOf(Find<QDockWidget>(qPrintable(entry.section(':', 1)))).value();
+      // Closed, or behind another tab of its group: the command brings it into view.
+      docks.Dock(page)->close();
+      QVERIFY(!docks.IsShown(page));
+      window_->Action(command)->trigger();
+      QVERIFY2(docks.IsShown(page), command.constData());
+      const QList<TPage> group = docks.Group(page);
+      QVERIFY2(group.size() > 1, command.constData());  // back at its place in its tab strip
+      docks.Raise(group.constFirst() == page ? group.constLast() : group.constFirst());
+      QVERIFY(!docks.IsShown(page));
+      window_->Action(command)->trigger();
+      QVERIFY2(docks.IsShown(page), command.constData());
     }
-    window_->Action(qPrintable(command))->trigger();
-    QVERIFY(panel->isVisible());
-    if (!tabs.isEmpty()) {
-      auto* control = Find<QTabWidget>(qPrintable(tabs));
-      QCOMPARE(control->tabText(control->currentIndex()), tab);
-    }
+    auto* disassembly = Find<QDockWidget>("pnlDisassembly");
+    disassembly->close();
+    window_->Action("avDisassembly")->trigger();
+    QVERIFY(disassembly->isVisible());
   }
 
   void cpuTypeSetsCaptionStatusAndRegisterRows_data() {
@@ -355,7 +338,9 @@ class TMainWindowTest : public QObject {
     QCOMPARE(Find<QTableWidget>("sgRegs")->font(), EditorFont(TEditorFont::Fixedsys));
     window_->Action("asfCourierNew")->trigger();
     QVERIFY(!window_->Action("asfFixedsys")->isChecked());
-    QCOMPARE(Find<QWidget>("mmINT21")->font(), EditorFont(TEditorFont::CourierNew));
+    // The user screen takes the family at its own size.
+    QCOMPARE(Find<QWidget>("mmINT21")->font().family(),
+             EditorFont(TEditorFont::CourierNew).family());
     window_->Action("asfCourierNew")->trigger();  // choosing the checked one keeps it checked
     QVERIFY(window_->Action("asfCourierNew")->isChecked());
   }
@@ -518,11 +503,11 @@ class TMainWindowTest : public QObject {
     window_->setWindowState(Qt::WindowNoState);
     window_->resize(1024, 640);
     window_->Action("avDisassembly")->trigger();
-    auto* message = Find<QDockWidget>("pnlMessage");
+    auto* message = window_->Docks().Dock(TPage::Compile);
     auto* disassembly = Find<QDockWidget>("pnlDisassembly");
     // The disassembly panel docks right of the middle of the bottom dock, 68 px further.
-    QTRY_VERIFY(std::abs(disassembly->x() - ((message->width() + disassembly->width()) / 2 + 68)) <=
-                8);
+    QTRY_VERIFY(std::abs(disassembly->x() - message->x() -
+                         ((message->width() + disassembly->width()) / 2 + 68)) <= 8);
     const QString path = qEnvironmentVariable("CORVALE_SCREENSHOT");
     if (path.isEmpty()) QSKIP("set CORVALE_SCREENSHOT to a PNG path to save the look");
     QVERIFY(window_->grab().save(path));

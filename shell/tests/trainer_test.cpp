@@ -17,7 +17,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
-#include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -33,6 +32,7 @@
 #include "frm_main_win.h"
 #include "machine.h"
 #include "oscilloscope.h"
+#include "panel_docks.h"
 #include "radio_group.h"
 #include "scripted_prompts.h"
 #include "session_program.h"
@@ -130,12 +130,12 @@ class TTrainerTest : public QObject {
       return int(QDialog::Accepted);
     };
     auto* watches = Find<QTableWidget>("sgWatch");
-    Find<QTabWidget>("tabMessage")->setCurrentWidget(watches);
+    window_->Docks().Raise(TPage::Watches);
     window_->Views().Watches().AddWatch();
     QCOMPARE(watches->item(watches->rowCount() - 1, 6)->text(), QString("02 'a' 'b'"));
     prompts_.dialogHandler = nullptr;
     window_->Machine().memory.SetByte(buffer + 1, 0);  // the memory view fetches it again
-    Find<QTabWidget>("tabMessage")->setCurrentWidget(Find<QWidget>("sgMemory"));
+    window_->Docks().Raise(TPage::Memory);
     window_->Views().SelectSegment(TSegment::DS);
     window_->Views().RefreshMemoryViews();
     QCOMPARE(machine.memory.Byte(buffer + 1), uint8_t(2));
@@ -252,7 +252,7 @@ class TTrainerTest : public QObject {
     TMemImage& memory = window_->Machine().memory;
     const uint32_t window = window_->Machine().cpu.DS * 16u + 0x2000;
     memory.SetByte(window, 0x11);
-    Find<QTabWidget>("tabMessage")->setCurrentWidget(Find<QWidget>("sgMemory"));
+    window_->Docks().Raise(TPage::Memory);
     window_->Views().SelectSegment(TSegment::DS);
     prompts_.inputs = {{true, "1FF0", 16}, {true, "2000", 16}};
     window_->Views().MemoryGoTo();
@@ -380,7 +380,7 @@ class TTrainerTest : public QObject {
     window_->RunControl().RefreshViews(1);  // fetched from the trainer
     QCOMPARE(machine.cpu.EAX & 0xFFFF, 0x1234u);
 
-    Find<QTabWidget>("tabMessage")->setCurrentWidget(Find<QWidget>("sgMemory"));
+    window_->Docks().Raise(TPage::Memory);
     window_->Views().SelectSegment(TSegment::DS);
     prompts_.inputs = {{true, "0", 16}, {true, "77", 16}};
     window_->Views().MemoryGoTo();

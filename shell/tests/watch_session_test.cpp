@@ -13,7 +13,6 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSpinBox>
-#include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -25,6 +24,7 @@
 #include "frm_edit_win.h"
 #include "frm_main_win.h"
 #include "machine.h"
+#include "panel_docks.h"
 #include "scripted_prompts.h"
 #include "session_program.h"
 #include "watch_list.h"
@@ -115,7 +115,7 @@ class TWatchSessionTest : public QObject {
     QCOMPARE(Hover(9, 12), QString());  // no session yet
     Trigger("apDebug");
     QCOMPARE(editor_->Debugger().ExecutionLine, 7);
-    FindChildOrDie<QTabWidget>(window_.get(), "tabMessage")->setCurrentWidget(Grid());
+    window_->Docks().Raise(TPage::Watches);
     QCOMPARE(Grid()->rowCount(), 2);
     QCOMPARE(Cell(0, kName) + Cell(0, kType) + Cell(0, kHex) + Cell(0, kShown),
              QString("BUFBYTE4141"));
@@ -191,7 +191,7 @@ class TWatchSessionTest : public QObject {
     QCOMPARE(Grid()->rowCount(), 5);
     editor_->Memo()->setText(QString(kProgram).replace("ARR", "TAB"));
     Trigger("apDebug");
-    FindChildOrDie<QTabWidget>(window_.get(), "tabMessage")->setCurrentWidget(Grid());
+    window_->Docks().Raise(TPage::Watches);
     QCOMPARE(Grid()->rowCount(), 5);
     QCOMPARE(Cell(1, kName), QString("TAB"));
     QCOMPARE(Cell(2, kName) + " " + Cell(2, kHex), QString("ARR 未知的名字 ARR"));

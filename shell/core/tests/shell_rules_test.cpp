@@ -27,16 +27,16 @@ TEST(CpuTypes, TextsFollowSeriesAndType) {
 }
 
 TEST(LayoutRules, TabArrowsStopAtTheEnds) {
-  EXPECT_EQ(TabScrollTarget(TTabControl::Workspace, false, 1), 0);
-  EXPECT_EQ(TabScrollTarget(TTabControl::Workspace, true, 0), 1);
-  EXPECT_EQ(TabScrollTarget(TTabControl::Workspace, true, 1), 1);
-  for (int active = 0; active < kMessageTabCount; ++active) {
-    EXPECT_EQ(TabScrollTarget(TTabControl::Message, false, active), active == 0 ? 0 : active - 1);
-    EXPECT_EQ(TabScrollTarget(TTabControl::Message, true, active), active == 5 ? 5 : active + 1);
+  EXPECT_EQ(TabStepTarget(2, false, 1), 0);
+  EXPECT_EQ(TabStepTarget(2, true, 0), 1);
+  EXPECT_EQ(TabStepTarget(2, true, 1), 1);
+  for (int active = 0; active < 7; ++active) {
+    EXPECT_EQ(TabStepTarget(7, false, active), active == 0 ? 0 : active - 1);
+    EXPECT_EQ(TabStepTarget(7, true, active), active == 6 ? 6 : active + 1);
   }
   // No tab selected, or an index the row does not have: nothing changes.
-  EXPECT_EQ(TabScrollTarget(TTabControl::Message, true, -1), -1);
-  EXPECT_EQ(TabScrollTarget(TTabControl::Message, false, 6), 6);
+  EXPECT_EQ(TabStepTarget(7, true, -1), -1);
+  EXPECT_EQ(TabStepTarget(7, false, 7), 7);
 }
 
 TEST(LayoutRules, ResizeArithmetic) {

@@ -76,11 +76,13 @@ TEST(WorkbenchSettings, CloseWritesItsKeysInOrderAndNeverTheHandEditedOnes) {
   s.Disassembly = false;
   s.AutoCommPort = false;
   s.BIOSService = true;
+  s.PanelLayout = "AAAA/w==";
   WriteCloseSettings(fresh, s);
   EXPECT_EQ(fresh.Text(),
             "[Config]\r\nFont=Fixedsys\r\nSkin=\r\nWindowState=Normal\r\nCPUSeries=0\r\n"
             "CPUType=1\r\nAssembler=MASM\r\nCommType=0\r\nCommPort=COM3\r\nSaveEXEFile=1\r\n"
-            "Disassembly=0\r\nAutoCommPort=0\r\nBIOSService=1\r\n");
+            "Disassembly=0\r\nAutoCommPort=0\r\nBIOSService=1\r\nPanelLayout=AAAA/w==\r\n");
+  EXPECT_EQ(ReadShowSettings(fresh).PanelLayout, "AAAA/w==");
 
   // Hand-edited keys keep their values; the written ones are replaced in place.
   TIniFile edited = Parsed("[Config]\r\nCommBaud=9600\r\ndasm=1\r\nBridgUSB=0\r\nCPUType=0\r\n");
