@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include <QAction>
-#include <QColor>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -17,6 +16,7 @@
 #include "prompts.h"
 #include "qt_text.h"
 #include "register_rows.h"
+#include "stack_view.h"
 #include "view_grids.h"
 
 namespace {
@@ -59,6 +59,11 @@ TDebuggerViews::TDebuggerViews(const TDebuggerWidgets& widgets, IPrompts& prompt
     if (grid) new TGridDelegate(grid, true);
   }
   w_.registers->installEventFilter(this);
+  if (w_.stack) {
+    new TGridDelegate(w_.stack, true);
+    stackView_ = std::make_unique<TStackView>(w_.stack, cpu_, memory_, memoryBefore_);
+    w_.stack->installEventFilter(this);
+  }
   connect(w_.registers, &QTableWidget::cellDoubleClicked, this, [this] { RegisterModify(); });
   BuildRegisterMenu();
   BuildMemoryGrid();
@@ -116,6 +121,10 @@ bool TDebuggerViews::eventFilter(QObject* watched, QEvent* event) {
     }
   } else if (event->type() == QEvent::Resize && watched == w_.messageTabs) {
     RefreshMemoryViews();
+  } else if (watched == w_.stack &&
+             (event->type() == QEvent::Show || event->type() == QEvent::Resize)) {
+    // Its page came into view (a tab or a panel) or shows more rows now.
+    if (!ProgramRunning()) ShowStack();
   }
   return QObject::eventFilter(watched, event);
 }
@@ -159,7 +168,7 @@ void TDebuggerViews::MarkRegisterRow(int row) {
   if (!item) return;
   const bool changed =
       row < previousRegisterTexts_.size() && item->text() != previousRegisterTexts_[row];
-  item->setData(Qt::ForegroundRole, changed ? QVariant(QColor(Qt::red)) : QVariant());
+  item->setData(Qt::ForegroundRole, ChangeForeground(changed));
 }
 
 void TDebuggerViews::ShowRegisters() {
@@ -174,13 +183,27 @@ void TDebuggerViews::ShowRegisters() {
     if (!label) continue;
     const QString caption = Text(FlagLabelText(FlagLabels()[i], cpu_));
     QPalette palette;  // empty: the label follows its parent again
-    if (caption != label->text()) palette.setColor(QPalette::WindowText, Qt::red);
+    if (caption != label->text()) palette.setColor(QPalette::WindowText, ChangedValueColor());
     label->setPalette(palette);
     label->setText(caption);
   }
+  ShowStack();
+}
+
+void TDebuggerViews::ShowStack() {
+  if (!stackView_ || series_ != 0 || !w_.stack->isVisible()) return;
+  if (RunsOnTrainer() && ProgramRunning()) return;  // the trainer answers no reads then
+  if (RunsOnTrainer() && hooks.fetchMemory) {
+    // The words shown, never past the end of the segment.
+    const uint16_t sp = uint16_t(cpu_.ESP);
+    const uint32_t bytes = std::min<uint32_t>(uint32_t(stackView_->WordCount()) * 2, 0x10000u - sp);
+    hooks.fetchMemory(TSegment::SS, sp, uint16_t(bytes));
+  }
+  stackView_->Show(hooks.lineTable ? hooks.lineTable() : nullptr);
 }
 
 void TDebuggerViews::SnapshotRegisters() {
+  memoryBefore_.Take(memory_);
   previousRegisterTexts_.clear();
   for (int row = 0; row < w_.registers->rowCount(); ++row)
     previousRegisterTexts_ << RegisterText(row);

@@ -9,10 +9,13 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
 
+#include "change_marks.h"
+#include "debug_info.h"
 #include "view_texts.h"
 
 class IPrompts;
@@ -26,6 +29,7 @@ class QTableView;
 class QTableWidget;
 class TMemImage;
 class TMemoryModel;
+class TStackView;
 struct TInputRequest;
 struct TRegisterRow;
 struct TWatchRow;
@@ -35,6 +39,7 @@ struct TDebuggerWidgets {
   QTableView* memory = nullptr;         // sgMemory
   QTableWidget* watches = nullptr;      // sgWatch
   QTableWidget* breakpoints = nullptr;  // sgBreakpoint: only drawn by the views' rule
+  QTableWidget* stack = nullptr;        // sgStack; none: no stack view
   std::array<QLabel*, 8> flagLabels{};  // lblCF lblZF lblSF lblOF lblPF lblAF lblIF lblDF
   QTabWidget* workspaceTabs = nullptr;  // holds sgRegs
   QTabWidget* messageTabs = nullptr;    // holds sgMemory and sgWatch
@@ -56,6 +61,9 @@ struct TDebuggerHooks {
   std::function<void()> showCurrentLine;
   // The register popup's refresh; empty: ShowRegisters and showCurrentLine.
   std::function<void()> refreshRegisters;
+  // The line table of the loaded program, for the stack's return addresses; empty or null:
+  // the stack view names no lines.
+  std::function<const TLineTable*()> lineTable;
 };
 
 class TDebuggerViews : public QObject {
@@ -71,14 +79,20 @@ class TDebuggerViews : public QObject {
 
   // Rebuilds the register rows for the series and type and shows CS in the memory grid.
   void ApplyCpuType(int series, int type);
-  // The register values and the flag labels from the processor state (80X86 only).
+  // The register values and the flag labels from the processor state (80X86 only), and the
+  // stack view when it is in view.
   void ShowRegisters();
+  // The stack view from SS:SP, its words fetched from the trainer first when the program
+  // runs there; nothing while the view is hidden.
+  void ShowStack();
   // The visible rows of the memory grid from the memory image.
   void ShowMemory();
   // The memory grid or the watch grid, whichever tab is in front.
   void RefreshMemoryViews();
-  // The value column as it is now becomes the base of the red marking.
+  // The value column and the memory image as they are now become the base of the red
+  // marking of registers, memory bytes and stack words.
   void SnapshotRegisters();
+  const TMemorySnapshot& MemoryBefore() const { return memoryBefore_; }
   // Columns 0-2 of the watch grid; the values follow with the next refresh.
   void SetWatchRows(const std::vector<TWatchRow>& rows);
   // Writes the value into the register of a register-grid row (0 = first register) and
@@ -144,6 +158,8 @@ class TDebuggerViews : public QObject {
   TMemImage& memory_;
   QWidget* dialogParent_;
   TMemoryModel* memoryModel_ = nullptr;
+  std::unique_ptr<TStackView> stackView_;
+  TMemorySnapshot memoryBefore_;
   QLabel* memoryCorner_ = nullptr;
   QMenu* pmRegs_ = nullptr;
   QMenu* pmDump86_ = nullptr;

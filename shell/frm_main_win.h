@@ -306,6 +306,7 @@ class TfrmMainWin : public QMainWindow {
   QTableView* sgMemory_ = nullptr;
   QTableWidget* sgWatch_ = nullptr;
   QTableWidget* sgBreakpoint_ = nullptr;
+  QTableWidget* sgStack_ = nullptr;  // filled by the debugger views
   QListWidget* lbMessage_ = nullptr;
   QListWidget* lbIORecord_ = nullptr;
   QListWidget* lbDisassembly_ = nullptr;

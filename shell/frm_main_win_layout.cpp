@@ -119,6 +119,7 @@ void TfrmMainWin::BuildMessageDock() {
   sgMemory_->setObjectName("sgMemory");
   sgWatch_ = NewGrid("sgWatch", 17, true);
   sgBreakpoint_ = NewGrid("sgBreakpoint", 20, true);
+  sgStack_ = NewGrid("sgStack", 20, true);
   tabMessage_->addTab(lbMessage_, "编译");
   tabMessage_->addTab(sgMemory_, "内存");
   const int ioTab = tabMessage_->addTab(BuildIoPanel(), "I/O读写");
@@ -126,6 +127,7 @@ void TfrmMainWin::BuildMessageDock() {
   tabMessage_->addTab(sgWatch_, "观察");
   tabMessage_->addTab(sgBreakpoint_, "断点");
   tabMessage_->addTab(BuildUserScreen(), "用户屏幕");
+  tabMessage_->addTab(sgStack_, "堆栈");
   AddTabArrows(tabMessage_, "Message");
   tabMessage_->tabBar()->setMouseTracking(true);
   tabMessage_->tabBar()->installEventFilter(this);

@@ -9,6 +9,7 @@
 #include "view_texts.h"
 
 class QAbstractItemView;
+class TMemorySnapshot;
 
 // 4096 rows of 16 byte cells and a character column over one segment of the image.
 class TMemoryModel : public QAbstractTableModel {
@@ -17,7 +18,10 @@ class TMemoryModel : public QAbstractTableModel {
  public:
   static constexpr int kCharColumn = kMemoryRowBytes;
 
-  TMemoryModel(const TMemImage& memory, const TCPUState& cpu, QObject* parent);
+  // before: the image at the start of the last command; bytes that differ from it are drawn
+  // in the changed colour.
+  TMemoryModel(const TMemImage& memory, const TCPUState& cpu, const TMemorySnapshot& before,
+               QObject* parent);
 
   TSegment Segment() const { return segment_; }
   void SetSegment(TSegment segment);
@@ -35,6 +39,7 @@ class TMemoryModel : public QAbstractTableModel {
  private:
   const TMemImage& memory_;
   const TCPUState& cpu_;
+  const TMemorySnapshot& before_;
   TSegment segment_ = TSegment::CS;
 };
 

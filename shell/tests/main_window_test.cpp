@@ -86,7 +86,7 @@ class TMainWindowTest : public QObject {
     auto* message = Find<QTabWidget>("tabMessage");
     QStringList tabs;
     for (int i = 0; i < message->count(); ++i) tabs << message->tabText(i);
-    QCOMPARE(tabs, (QStringList{"编译", "内存", "I/O读写", "观察", "断点", "用户屏幕"}));
+    QCOMPARE(tabs, (QStringList{"编译", "内存", "I/O读写", "观察", "断点", "用户屏幕", "堆栈"}));
     QCOMPARE(message->tabPosition(), QTabWidget::South);
     auto* workspace = Find<QTabWidget>("TabWorkspace");
     QCOMPARE(workspace->tabText(0), QString("文件管理"));
