@@ -30,7 +30,7 @@ TStackView::TStackView(QTableWidget* grid, const TCPUState& cpu, const TMemImage
     : grid_(grid), cpu_(cpu), memory_(memory), before_(before) {
   grid_->setColumnCount(scColumnCount);
   grid_->setHorizontalHeaderLabels({"", "地址", "数据", "说明"});
-  const int widths[scColumnCount] = {56, 90, 50, 160};
+  const int widths[scColumnCount] = {64, 90, 50, 160};
   for (int c = 0; c < scColumnCount; ++c) grid_->setColumnWidth(c, widths[c]);
   grid_->horizontalHeader()->setStretchLastSection(true);
   grid_->verticalHeader()->hide();
