@@ -36,7 +36,7 @@ struct TContextChapter {
   const char* objectName;
   const char* chapter;
 };
-constexpr std::array<TContextChapter, 19> kContextChapters{{
+constexpr std::array<TContextChapter, 20> kContextChapters{{
     {"dlgOscBox", "osc.html"},
     {"dlgCommBox", "trainer.html#connect"},
     {"dlgConfigBox", "build.html#mode"},
@@ -48,6 +48,7 @@ constexpr std::array<TContextChapter, 19> kContextChapters{{
     {"sgMemory", "debug.html#memory"},
     {"sgWatch", "debug.html#watches"},
     {"sgBreakpoint", "debug.html#breakpoints"},
+    {"sgStack", "debug.html#stack"},
     {"shtIO", "debug.html#io"},
     {"shtUserScreen", "debug.html#screen"},
     {"pnlDisassembly", "debug.html#disassembly"},
