@@ -190,8 +190,17 @@ void TDebuggerViews::ShowRegisters() {
   ShowStack();
 }
 
+bool TDebuggerViews::StackInView() const {
+  return stackView_ && series_ == 0 && w_.stack->isVisible();
+}
+
+void TDebuggerViews::ShowStackWords() {
+  stackView_->Show(hooks.lineTable ? hooks.lineTable() : nullptr);
+}
+
 void TDebuggerViews::ShowStack() {
-  if (!stackView_ || series_ != 0 || !w_.stack->isVisible()) return;
+  if (stackView_ && series_ != 0) w_.stack->setRowCount(0);  // no 80X86 stack to show
+  if (!StackInView()) return;
   if (RunsOnTrainer() && ProgramRunning()) return;  // the trainer answers no reads then
   if (RunsOnTrainer() && hooks.fetchMemory) {
     // The words shown, never past the end of the segment.
@@ -199,7 +208,7 @@ void TDebuggerViews::ShowStack() {
     const uint32_t bytes = std::min<uint32_t>(uint32_t(stackView_->WordCount()) * 2, 0x10000u - sp);
     hooks.fetchMemory(TSegment::SS, sp, uint16_t(bytes));
   }
-  stackView_->Show(hooks.lineTable ? hooks.lineTable() : nullptr);
+  ShowStackWords();
 }
 
 void TDebuggerViews::SnapshotRegisters() {
@@ -208,6 +217,10 @@ void TDebuggerViews::SnapshotRegisters() {
   for (int row = 0; row < w_.registers->rowCount(); ++row)
     previousRegisterTexts_ << RegisterText(row);
   for (int row = 0; row < w_.registers->rowCount(); ++row) MarkRegisterRow(row);
+  // Nothing has changed since: the memory and stack marks go too (the trainer is not read
+  // again for that).
+  if (StackInView()) ShowStackWords();
+  ShowMemory();
 }
 
 void TDebuggerViews::WriteRegisterRow(int row, uint32_t value) {

@@ -137,6 +137,9 @@ class TDebuggerViews : public QObject {
   bool RegisterKey(char key);
   void RefreshWatches();
   void RefreshRegistersCommand();
+  bool StackInView() const;
+  // The stack grid from the memory image as it is, without reading the trainer.
+  void ShowStackWords();
   bool ProgramRunning() const;
   bool RunsOnTrainer() const;
 

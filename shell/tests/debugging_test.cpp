@@ -52,6 +52,14 @@ class TDebuggingTest : public QObject {
   const TCPUState& Cpu() { return window_->Machine().cpu; }
   // Runs `what` from the event loop once the run or wait below has started.
   void Later(std::function<void()> what) { QTimer::singleShot(20, window_.get(), what); }
+  // Runs `what` once the program waits for a key: a key typed before the wait would land in
+  // the editor on a busy machine, and the program would wait for ever.
+  void WhenWaiting(std::function<void()> what) {
+    QTimer::singleShot(10, window_.get(), [this, what] {
+      if (Find<QLabel>("lblINT21")->text().contains("等待")) what();
+      else WhenWaiting(what);
+    });
+  }
   void Type(const QString& keys) { TypeLater(Find<QPlainTextEdit>("mmINT21"), keys, 10); }
   void ShowMessageTab(QWidget* page) {
     Find<QTabWidget>("tabMessage")->setCurrentWidget(page);
@@ -546,7 +554,7 @@ class TDebuggingTest : public QObject {
     Trigger("arSetIP");
     Caret(13);
     int lineDuringWait = 0;
-    Later([&] {
+    WhenWaiting([&] {
       lineDuringWait = Line();
       editor_->Memo()->setFocus();
       QTest::keyClick(editor_->Memo(), 'q');
