@@ -140,15 +140,44 @@ TLineEntry ParseLineEntry(const std::string& entry) {
           entry.size() > 16 ? entry.substr(16) : std::string()};
 }
 
-std::optional<TLineAtAddress> LineAtAddress(const TLineTable& table, uint16_t cs, uint16_t ip) {
+namespace {
+
+// "SSSS:" of the entries that may hold CS:IP; nothing for the program prefix's segment.
+std::optional<std::string> SegmentKey(uint16_t cs) {
   if (cs == kPspSegment) return std::nullopt;  // the program prefix holds no source line
-  const std::string key = Hex4(cs < 0x1000 ? 0x1000 : cs) + ":" + Hex4(ip);
+  return Hex4(cs < 0x1000 ? 0x1000 : cs) + ":";
+}
+
+}  // namespace
+
+std::optional<TLineAtAddress> LineAtAddress(const TLineTable& table, uint16_t cs, uint16_t ip) {
+  const std::optional<std::string> segment = SegmentKey(cs);
+  if (!segment) return std::nullopt;
+  const std::string key = *segment + Hex4(ip);
   for (const std::string& entry : table) {
     if (!entry.starts_with(key)) continue;
     TLineEntry e = ParseLineEntry(entry);
     return TLineAtAddress{e.line, std::move(e.module)};
   }
   return std::nullopt;
+}
+
+std::optional<TLineAtAddress> LineHoldingAddress(const TLineTable& table, uint16_t cs,
+                                                 uint16_t ip) {
+  const std::optional<std::string> segment = SegmentKey(cs);
+  if (!segment) return std::nullopt;
+  const std::string* best = nullptr;
+  uint16_t bestOffset = 0;
+  for (const std::string& entry : table) {
+    if (!entry.starts_with(*segment)) continue;
+    const std::optional<uint16_t> offset = Hex(Columns(entry, 6, 4));
+    if (!offset || *offset > ip || (best && *offset <= bestOffset)) continue;
+    best = &entry;
+    bestOffset = *offset;
+  }
+  if (!best) return std::nullopt;
+  TLineEntry e = ParseLineEntry(*best);
+  return TLineAtAddress{e.line, std::move(e.module)};
 }
 
 namespace {

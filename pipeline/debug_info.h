@@ -67,6 +67,10 @@ struct TLineAtAddress {
 // The first entry at CS:IP (a CS below 1000h counts as 1000h, but the program prefix's
 // segment has no entry).
 std::optional<TLineAtAddress> LineAtAddress(const TLineTable& table, uint16_t cs, uint16_t ip);
+// The line whose code holds CS:IP: the first entry at the highest offset of that segment not
+// above IP (the same segment rules as LineAtAddress). A return address inside a line, after
+// the call of `f(1) + 2`, is that line's.
+std::optional<TLineAtAddress> LineHoldingAddress(const TLineTable& table, uint16_t cs, uint16_t ip);
 // The offset of the entry after the first one at IP (any segment); FFFFh when there is none.
 uint16_t NextLineAddress(const TLineTable& table, uint16_t ip);
 // The offset of the first entry of the line; FFFFh when the line has none.

@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include <QAction>
-#include <QColor>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -17,6 +16,7 @@
 #include "prompts.h"
 #include "qt_text.h"
 #include "register_rows.h"
+#include "stack_view.h"
 #include "view_grids.h"
 #include "watch_list.h"
 
@@ -50,6 +50,11 @@ TDebuggerViews::TDebuggerViews(const TDebuggerWidgets& widgets, IPrompts& prompt
     if (grid) new TGridDelegate(grid, true);
   }
   w_.registers->installEventFilter(this);
+  if (w_.stack) {
+    new TGridDelegate(w_.stack, true);
+    stackView_ = std::make_unique<TStackView>(w_.stack, cpu_, memory_, memoryBefore_);
+    w_.stack->installEventFilter(this);
+  }
   connect(w_.registers, &QTableWidget::cellDoubleClicked, this, [this] { RegisterModify(); });
   BuildRegisterMenu();
   watchList_ = new TWatchList(w_.watches, prompts_, cpu_, memory_, hooks, dialogParent_);
@@ -105,6 +110,10 @@ bool TDebuggerViews::eventFilter(QObject* watched, QEvent* event) {
     }
   } else if (event->type() == QEvent::Resize && watched == w_.memory) {
     RefreshMemoryViews();
+  } else if (watched == w_.stack &&
+             (event->type() == QEvent::Show || event->type() == QEvent::Resize)) {
+    // Its page came into view (a tab or a panel) or shows more rows now.
+    if (!ProgramRunning()) ShowStack();
   }
   return QObject::eventFilter(watched, event);
 }
@@ -148,7 +157,7 @@ void TDebuggerViews::MarkRegisterRow(int row) {
   if (!item) return;
   const bool changed =
       row < previousRegisterTexts_.size() && item->text() != previousRegisterTexts_[row];
-  item->setData(Qt::ForegroundRole, changed ? QVariant(ChangedValueColor()) : QVariant());
+  item->setData(Qt::ForegroundRole, ChangeForeground(changed));
 }
 
 void TDebuggerViews::ShowRegisters() {
@@ -167,14 +176,41 @@ void TDebuggerViews::ShowRegisters() {
     label->setPalette(palette);
     label->setText(caption);
   }
+  ShowStack();
+}
+
+bool TDebuggerViews::StackInView() const {
+  return stackView_ && series_ == 0 && w_.stack->isVisible();
+}
+
+void TDebuggerViews::ShowStackWords() {
+  stackView_->Show(hooks.lineTable ? hooks.lineTable() : nullptr);
+}
+
+void TDebuggerViews::ShowStack() {
+  if (stackView_ && series_ != 0) w_.stack->setRowCount(0);  // no 80X86 stack to show
+  if (!StackInView()) return;
+  if (RunsOnTrainer() && ProgramRunning()) return;  // the trainer answers no reads then
+  if (RunsOnTrainer() && hooks.fetchMemory) {
+    // The words shown, never past the end of the segment.
+    const uint16_t sp = uint16_t(cpu_.ESP);
+    const uint32_t bytes = std::min<uint32_t>(uint32_t(stackView_->WordCount()) * 2, 0x10000u - sp);
+    hooks.fetchMemory(TSegment::SS, sp, uint16_t(bytes));
+  }
+  ShowStackWords();
 }
 
 void TDebuggerViews::SnapshotRegisters() {
+  memoryBefore_.Take(memory_);
   previousRegisterTexts_.clear();
   for (int row = 0; row < w_.registers->rowCount(); ++row)
     previousRegisterTexts_ << RegisterText(row);
   for (int row = 0; row < w_.registers->rowCount(); ++row) MarkRegisterRow(row);
   watchList_->Snapshot();
+  // Nothing has changed since: the memory and stack marks go too (the trainer is not read
+  // again for that).
+  if (StackInView()) ShowStackWords();
+  ShowMemory();
 }
 
 void TDebuggerViews::WriteRegisterRow(int row, uint32_t value) {

@@ -9,10 +9,13 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
 
+#include "change_marks.h"
+#include "debug_info.h"
 #include "view_texts.h"
 
 class IPrompts;
@@ -27,6 +30,7 @@ class TMemImage;
 class TMemoryModel;
 class TPanelDocks;
 class TWatchList;
+class TStackView;
 struct TInputRequest;
 struct TRegisterRow;
 struct TWatchRow;
@@ -36,8 +40,8 @@ struct TDebuggerWidgets {
   QTableView* memory = nullptr;         // sgMemory
   QTableWidget* watches = nullptr;      // sgWatch
   QTableWidget* breakpoints = nullptr;  // sgBreakpoint: only drawn by the views' rule
+  QTableWidget* stack = nullptr;        // sgStack; none: no stack view
   std::array<QLabel*, 8> flagLabels{};  // lblCF lblZF lblSF lblOF lblPF lblAF lblIF lblDF
-  QTableWidget* stack = nullptr;        // sgStack
   TPanelDocks* docks = nullptr;         // which of the pages the student sees
 };
 
@@ -57,6 +61,9 @@ struct TDebuggerHooks {
   std::function<void()> showCurrentLine;
   // The register popup's refresh; empty: ShowRegisters and showCurrentLine.
   std::function<void()> refreshRegisters;
+  // The line table of the loaded program, for the stack's return addresses; empty or null:
+  // the stack view names no lines.
+  std::function<const TLineTable*()> lineTable;
 };
 
 class TDebuggerViews : public QObject {
@@ -72,14 +79,20 @@ class TDebuggerViews : public QObject {
 
   // Rebuilds the register rows for the series and type and shows CS in the memory grid.
   void ApplyCpuType(int series, int type);
-  // The register values and the flag labels from the processor state (80X86 only).
+  // The register values and the flag labels from the processor state (80X86 only), and the
+  // stack view when it is in view.
   void ShowRegisters();
+  // The stack view from SS:SP, its words fetched from the trainer first when the program
+  // runs there; nothing while the view is hidden.
+  void ShowStack();
   // The visible rows of the memory grid from the memory image.
   void ShowMemory();
   // The memory grid and the watch grid, each when the student can see it.
   void RefreshMemoryViews();
-  // The register and watch values as they are now become the base of the red marking.
+  // The register and watch values and the memory image as they are now become the base of
+  // the red marking of registers, watches, memory bytes and stack words.
   void SnapshotRegisters();
+  const TMemorySnapshot& MemoryBefore() const { return memoryBefore_; }
   // The build's variables as watch rows (the student's own rows stay); the values follow
   // with the next refresh.
   void SetWatchRows(const std::vector<TWatchRow>& rows);
@@ -127,6 +140,9 @@ class TDebuggerViews : public QObject {
   bool RegisterKey(char key);
   void RefreshWatches();
   void RefreshRegistersCommand();
+  bool StackInView() const;
+  // The stack grid from the memory image as it is, without reading the trainer.
+  void ShowStackWords();
   bool ProgramRunning() const;
   bool RunsOnTrainer() const;
 
@@ -148,6 +164,8 @@ class TDebuggerViews : public QObject {
   TMemImage& memory_;
   QWidget* dialogParent_;
   TMemoryModel* memoryModel_ = nullptr;
+  std::unique_ptr<TStackView> stackView_;
+  TMemorySnapshot memoryBefore_;
   QLabel* memoryCorner_ = nullptr;
   QMenu* pmRegs_ = nullptr;
   QMenu* pmDump86_ = nullptr;

@@ -32,7 +32,7 @@ QString Hex4(uint16_t value) { return Text(HexText(value, 4)); }
 
 void TDebuggerViews::BuildMemoryGrid() {
   QTableView* grid = w_.memory;
-  memoryModel_ = new TMemoryModel(memory_, cpu_, this);
+  memoryModel_ = new TMemoryModel(memory_, cpu_, memoryBefore_, this);
   grid->setModel(memoryModel_);
   new TGridDelegate(grid, false);
   grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -130,7 +130,9 @@ void TDebuggerViews::SelectMemoryCell(int row, int column) {
 }
 
 void TDebuggerViews::StoreMemoryByte(uint16_t offset, uint8_t value) {
-  memory_.SetByte(TMemImage::Linear(SegmentValue(cpu_, segment_), offset), value);
+  const uint32_t linear = TMemImage::Linear(SegmentValue(cpu_, segment_), offset);
+  memory_.SetByte(linear, value);
+  memoryBefore_.Follow(memory_, linear, 1);
   if (RunsOnTrainer() && hooks.storeMemoryByte) hooks.storeMemoryByte(segment_, offset, value);
 }
 
@@ -217,6 +219,7 @@ void TDebuggerViews::ImportAccept(const QString& path) {
         const std::span<const uint8_t> block(reinterpret_cast<const uint8_t*>(bytes.data()),
                                              size_t(bytes.size()));
         ImportIntoMemory(memory_, segment, *address, block);
+        memoryBefore_.Follow(memory_, TMemImage::Linear(segment, *address), uint32_t(block.size()));
         if (RunsOnTrainer() && hooks.writeBlock) hooks.writeBlock(segment_, *address, block);
       }
     }

@@ -310,7 +310,7 @@ class TfrmMainWin : public QMainWindow {
   QTableView* sgMemory_ = nullptr;
   QTableWidget* sgWatch_ = nullptr;
   QTableWidget* sgBreakpoint_ = nullptr;
-  QTableWidget* sgStack_ = nullptr;
+  QTableWidget* sgStack_ = nullptr;  // filled by the debugger views
   QListWidget* lbMessage_ = nullptr;
   QListWidget* lbIORecord_ = nullptr;
   QListWidget* lbDisassembly_ = nullptr;

@@ -214,6 +214,7 @@ void TfrmMainWin::CreateDebugger() {
   widgets.memory = sgMemory_;
   widgets.watches = sgWatch_;
   widgets.breakpoints = sgBreakpoint_;
+  widgets.stack = sgStack_;
   const std::span<const TFlagLabel> flagLabels = FlagLabels();
   for (size_t i = 0; i < flagLabels.size() && i < widgets.flagLabels.size(); ++i)
     widgets.flagLabels[i] = findChild<QLabel*>("lbl" + Text(flagLabels[i].name));
@@ -281,6 +282,10 @@ void TfrmMainWin::ConnectDebugHandlers() {
   hooks.refreshRegisters = [&run] { run.RefreshViews(1); };
   hooks.showCurrentLine = [this] { ShowCurrentLine(); };
   hooks.programRunning = [this] { return IsRunning(); };
+  hooks.lineTable = [this]() -> const TLineTable* {
+    const TBuildState& build = machine_->build;
+    return build.ProgramLoaded ? &build.LineTable : nullptr;
+  };
 }
 
 // ---- run state ------------------------------------------------------------------------

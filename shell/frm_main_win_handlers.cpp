@@ -239,7 +239,8 @@ void TfrmMainWin::assSkinExecute(QAction* command) {
   skinName_ = SkinSettingName(skin);
   const QString sheet =
       QString("QHeaderView::section { background-color: %1; }").arg(SkinHeaderColor(skin).name());
-  const std::initializer_list<QTableView*> grids = {sgRegs_, sgMemory_, sgWatch_, sgBreakpoint_};
+  const std::initializer_list<QTableView*> grids = {sgRegs_, sgMemory_, sgWatch_, sgBreakpoint_,
+                                                    sgStack_};
   for (QTableView* grid : grids) {
     grid->horizontalHeader()->setStyleSheet(sheet);
     grid->verticalHeader()->setStyleSheet(sheet);
@@ -259,6 +260,7 @@ void TfrmMainWin::asfFontExecute(QAction* command) {
   const QFont font = EditorFont(choice);
   sgRegs_->setFont(font);
   sgMemory_->setFont(font);
+  sgStack_->setFont(font);
   // The user screen keeps a size at which 25 lines of a program's output fit a screen's height.
   QFont screenFont = font;
   screenFont.setPixelSize(kUserScreenPixelSize);

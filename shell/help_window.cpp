@@ -36,7 +36,7 @@ struct TContextChapter {
   const char* objectName;
   const char* chapter;
 };
-constexpr std::array<TContextChapter, 21> kContextChapters{{
+constexpr std::array<TContextChapter, 22> kContextChapters{{
     {"dlgOscBox", "osc.html"},
     {"dlgCommBox", "trainer.html#connect"},
     {"dlgConfigBox", "build.html#mode"},
@@ -48,6 +48,7 @@ constexpr std::array<TContextChapter, 21> kContextChapters{{
     {"sgMemory", "debug.html#memory"},
     {"sgWatch", "debug.html#watches"},
     {"sgBreakpoint", "debug.html#breakpoints"},
+    {"sgStack", "debug.html#stack"},
     {"shtIO", "debug.html#io"},
     {"shtUserScreen", "debug.html#screen"},
     {"pnlDisassembly", "debug.html#disassembly"},
@@ -55,7 +56,7 @@ constexpr std::array<TContextChapter, 21> kContextChapters{{
     {"pnlFiles", "start.html#window"},
     {"pnlRegisters", "debug.html#registers"},
     {"pnlCompile", "build.html#messages"},
-    {"pnlStack", "debug.html"},
+    {"pnlStack", "debug.html#stack"},
     {"mdiArea", "start.html#edit"},
     {"dlgInputBox", "debug.html"},
 }};

@@ -6,11 +6,10 @@
 #include <QPainter>
 #include <QTableWidget>
 
+#include "change_marks.h"
 #include "mem_image.h"
 #include "qt_text.h"
 #include "register_rows.h"
-
-QColor ChangedValueColor() { return QColor(Qt::red); }
 
 void SetCell(QTableWidget* grid, int row, int column, const QString& text) {
   if (QTableWidgetItem* item = grid->item(row, column)) item->setText(text);
@@ -22,8 +21,9 @@ QString CellText(const QTableWidget* grid, int row, int column) {
   return item ? item->text() : QString();
 }
 
-TMemoryModel::TMemoryModel(const TMemImage& memory, const TCPUState& cpu, QObject* parent)
-    : QAbstractTableModel(parent), memory_(memory), cpu_(cpu) {}
+TMemoryModel::TMemoryModel(const TMemImage& memory, const TCPUState& cpu,
+                           const TMemorySnapshot& before, QObject* parent)
+    : QAbstractTableModel(parent), memory_(memory), cpu_(cpu), before_(before) {}
 
 void TMemoryModel::SetSegment(TSegment segment) {
   segment_ = segment;
@@ -35,7 +35,8 @@ uint32_t TMemoryModel::Linear(int row, int column) const {
 }
 
 void TMemoryModel::RowsChanged(int first, int last) {
-  emit dataChanged(index(first, 0), index(last, kCharColumn), {Qt::DisplayRole});
+  emit dataChanged(index(first, 0), index(last, kCharColumn),
+                   {Qt::DisplayRole, Qt::ForegroundRole});
 }
 
 int TMemoryModel::rowCount(const QModelIndex& parent) const {
@@ -49,6 +50,10 @@ int TMemoryModel::columnCount(const QModelIndex& parent) const {
 QVariant TMemoryModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
   if (role == Qt::TextAlignmentRole) return int(Qt::AlignCenter);
+  // A byte the last command changed; the character column shows 16 bytes in one cell and
+  // is not marked.
+  if (role == Qt::ForegroundRole && index.column() < kCharColumn)
+    return ChangeForeground(before_.Changed(memory_, Linear(index.row(), index.column())));
   if (role != Qt::DisplayRole) return {};
   if (index.column() == kCharColumn) {
     return QString::fromLatin1(MemoryRowChars(memory_, Linear(index.row(), 0)));

@@ -9,11 +9,8 @@
 #include "view_texts.h"
 
 class QAbstractItemView;
-class QColor;
 class QTableWidget;
-
-// The colour of a value that changed with the last command, in every view that marks one.
-QColor ChangedValueColor();
+class TMemorySnapshot;
 
 // A cell's text, its item made when there is none yet; reading an empty cell gives "".
 void SetCell(QTableWidget* grid, int row, int column, const QString& text);
@@ -26,7 +23,10 @@ class TMemoryModel : public QAbstractTableModel {
  public:
   static constexpr int kCharColumn = kMemoryRowBytes;
 
-  TMemoryModel(const TMemImage& memory, const TCPUState& cpu, QObject* parent);
+  // before: the image at the start of the last command; bytes that differ from it are drawn
+  // in the changed colour.
+  TMemoryModel(const TMemImage& memory, const TCPUState& cpu, const TMemorySnapshot& before,
+               QObject* parent);
 
   TSegment Segment() const { return segment_; }
   void SetSegment(TSegment segment);
@@ -44,6 +44,7 @@ class TMemoryModel : public QAbstractTableModel {
  private:
   const TMemImage& memory_;
   const TCPUState& cpu_;
+  const TMemorySnapshot& before_;
   TSegment segment_ = TSegment::CS;
 };
 

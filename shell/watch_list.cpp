@@ -19,6 +19,7 @@
 #include "mem_image.h"
 #include "prompts.h"
 #include "qt_text.h"
+#include "change_marks.h"
 #include "view_grids.h"
 #include "view_texts.h"
 

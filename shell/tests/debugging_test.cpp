@@ -13,11 +13,14 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableView>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include "change_marks.h"
+#include "debugger_views.h"
 #include "editor_memo.h"
 #include "frm_edit_win.h"
 #include "frm_main_win.h"
@@ -49,7 +52,26 @@ class TDebuggingTest : public QObject {
   const TCPUState& Cpu() { return window_->Machine().cpu; }
   // Runs `what` from the event loop once the run or wait below has started.
   void Later(std::function<void()> what) { QTimer::singleShot(20, window_.get(), what); }
+  // Runs `what` once the program waits for a key: a key typed before the wait would land in
+  // the editor on a busy machine, and the program would wait for ever.
+  void WhenWaiting(std::function<void()> what) {
+    QTimer::singleShot(10, window_.get(), [this, what] {
+      if (Find<QLabel>("lblINT21")->text().contains("等待")) what();
+      else WhenWaiting(what);
+    });
+  }
   void Type(const QString& keys) { TypeLater(Find<QPlainTextEdit>("mmINT21"), keys, 10); }
+  void ShowPage(TPage page) {
+    window_->Docks().Raise(page);
+    QTest::qWait(1);  // the page gets its size
+  }
+  QString StackCell(int row, int column) {
+    const QTableWidgetItem* item = Find<QTableWidget>("sgStack")->item(row, column);
+    return item ? item->text() : QString();
+  }
+  static bool Red(const QVariant& foreground) {
+    return foreground.value<QColor>() == ChangedValueColor();
+  }
   QStringList Messages() {
     QStringList lines;
     auto* list = Find<QListWidget>("lbMessage");
@@ -540,7 +562,7 @@ class TDebuggingTest : public QObject {
     Trigger("arSetIP");
     Caret(13);
     int lineDuringWait = 0;
-    Later([&] {
+    WhenWaiting([&] {
       lineDuringWait = Line();
       editor_->Memo()->setFocus();
       QTest::keyClick(editor_->Memo(), 'q');
@@ -610,6 +632,99 @@ class TDebuggingTest : public QObject {
     Trigger("arStepBack");
     QCOMPARE(Line(), 10);
     QCOMPARE(Cpu().EDX, dx);
+  }
+
+  // The stack tab through nested procedures: each return address named by the line its CALL
+  // returns to, SP marked, the word the last step pushed in the changed colour; a step that
+  // stores a byte marks that byte and no other, and a byte the student types is no change.
+  void stackViewAndChangeMarks() {
+    const QString source = Write("n.asm",
+                                 "DATA    SEGMENT\r\n"                  // 1
+                                 "VAL     DB 1, 2, 3\r\n"               // 2
+                                 "DATA    ENDS\r\n"                     // 3
+                                 "STK     SEGMENT STACK\r\n"            // 4
+                                 "        DW 64 DUP(?)\r\n"             // 5
+                                 "STK     ENDS\r\n"                     // 6
+                                 "CODE    SEGMENT\r\n"                  // 7
+                                 "        ASSUME CS:CODE, DS:DATA\r\n"  // 8
+                                 "START:  MOV AX, DATA\r\n"             // 9
+                                 "        MOV DS, AX\r\n"               // 10
+                                 "        CALL OUTER\r\n"               // 11
+                                 "        MOV AX, 4C00H\r\n"            // 12
+                                 "        INT 21H\r\n"                  // 13
+                                 "OUTER   PROC NEAR\r\n"                // 14
+                                 "        CALL INNER\r\n"               // 15
+                                 "        RET\r\n"                      // 16
+                                 "OUTER   ENDP\r\n"                     // 17
+                                 "INNER   PROC NEAR\r\n"                // 18
+                                 "        MOV VAL+1, 7\r\n"             // 19
+                                 "        RET\r\n"                      // 20
+                                 "INNER   ENDP\r\n"                     // 21
+                                 "CODE    ENDS\r\n"                     // 22
+                                 "        END START\r\n");              // 23
+    editor_ = window_->OpenEditor(source);
+    Trigger("apDebug");
+    QCOMPARE(Line(), 9);
+    auto* stack = Find<QTableWidget>("sgStack");
+    QCOMPARE(window_->Docks().Title(TPage::Stack), QString("堆栈"));
+    ShowPage(TPage::Stack);
+    QCOMPARE(StackCell(0, 1), QString::asprintf("%04X:%04X", Cpu().SS, Cpu().ESP & 0xFFFF));
+    QVERIFY(stack->rowCount() >= 16);
+    for (int i = 0; i < 4; ++i) Trigger("arTrace");  // into OUTER, then into INNER
+    QCOMPARE(Line(), 19);
+    const struct {
+      const char* marker;
+      const char* note;
+      bool red;  // pushed by the last step
+    } rows[] = {{"SP→", "← 返回到 第 16 行", true}, {"", "← 返回到 第 12 行", false}};
+    for (int row = 0; row < 2; ++row) {
+      QCOMPARE(StackCell(row, 0), QString(rows[row].marker));
+      QCOMPARE(StackCell(row, 3), QString(rows[row].note));
+      QCOMPARE(Red(stack->item(row, 2)->data(Qt::ForegroundRole)), rows[row].red);
+    }
+
+    window_->Views().SelectSegment(TSegment::DS);
+    auto* memory = Find<QTableView>("sgMemory");
+    ShowPage(TPage::Memory);
+    Trigger("arTrace");  // MOV VAL+1, 7
+    const auto byte = [memory](int column, int role) {
+      return memory->model()->index(0, column).data(role);
+    };
+    const char* const bytes[] = {"01", "07", "03"};
+    for (int column = 0; column < 3; ++column) {
+      QCOMPARE(byte(column, Qt::DisplayRole).toString(), QString(bytes[column]));
+      QCOMPARE(Red(byte(column, Qt::ForegroundRole)), column == 1);
+    }
+    Trigger("arTrace");  // the next command starts from the image as it is
+    QVERIFY(!Red(byte(1, Qt::ForegroundRole)));
+    memory->setCurrentIndex(memory->model()->index(0, 2));
+    QTest::keyClicks(memory, "4");
+    QCOMPARE(byte(2, Qt::DisplayRole).toString(), QString("34"));
+    QVERIFY(!Red(byte(2, Qt::ForegroundRole)));
+  }
+
+  // Turbo C: the frame of a function called in the middle of a line, its return address
+  // named by that line, BP marked once the frame is built.
+  void stackViewOfACFunction() {
+    const QString source = Write("f.c",
+                                 "static int twice(int x)\n"  // 1
+                                 "{\n"                        // 2
+                                 "    return x + x;\n"        // 3
+                                 "}\n"                        // 4
+                                 "int main(void)\n"           // 5
+                                 "{\n"                        // 6
+                                 "    int a = 20;\n"          // 7
+                                 "    a = twice(a) + 2;\n"    // 8
+                                 "    return a;\n"            // 9
+                                 "}\n");                      // 10
+    editor_ = window_->OpenEditor(source);
+    Trigger("apDebug");
+    ShowPage(TPage::Stack);
+    for (int i = 0; i < 4; ++i) Trigger("arTrace");  // 6, 7, 8, into twice at 2, then 3
+    QCOMPARE(Line(), 3);
+    QCOMPARE(StackCell(0, 0), QString("SP,BP→"));  // the caller's BP
+    QCOMPARE(StackCell(1, 3), QString("← 返回到 第 8 行"));
+    QCOMPARE(StackCell(2, 2), QString("0014"));  // the argument
   }
 
   // A breakpoint inside a called procedure stops F8 over the call; switched off in the grid

@@ -109,6 +109,7 @@ class THelpWindowTest : public QObject {
     } places[] = {{"dlgOscBox", "osc.html"},
                   {"dlgCommBox", "trainer.html#connect"},
                   {"sgBreakpoint", "debug.html#breakpoints"},
+                  {"sgStack", "debug.html#stack"},
                   {"shtIO", "debug.html#io"},
                   {"nothing", "index.html"}};
     for (const auto& place : places) {

@@ -158,6 +158,12 @@ class TTrainerTest : public QObject {
     Trigger("arTrace");
     QTRY_COMPARE_WITH_TIMEOUT(Line(), 18, 10000);
     QVERIFY(!window_->IsRunning());
+    // The stack view reads the return address from the trainer's stack, not the host's copy.
+    const uint32_t top = TMemImage::Linear(machine.cpu.SS, uint16_t(machine.cpu.ESP));
+    window_->Machine().memory.SetByte(top, 0);
+    window_->Machine().memory.SetByte(top + 1, 0);
+    window_->Docks().Raise(TPage::Stack);
+    QCOMPARE(Find<QTableWidget>("sgStack")->item(0, 3)->text(), QString("← 返回到 第 11 行"));
     Trigger("arTrace");
     QTRY_COMPARE_WITH_TIMEOUT(Line(), 19, 10000);
     Trigger("arTrace");
