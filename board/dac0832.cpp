@@ -1,6 +1,6 @@
 #include "dac0832.h"
 
-TDac0832::TDac0832(TDac0832Config config) : config_(config) {}
+TDac0832::TDac0832(TDac0832Config config) : TBoardEventSource("DAC"), config_(config) {}
 
 void TDac0832::Reset() {
   input_latch_ = 0;
@@ -17,5 +17,5 @@ void TDac0832::Transfer() {
   if (dac_register_ == input_latch_) return;
   dac_register_ = input_latch_;
   if (output_) output_(dac_register_);
-  events_.Emit(now_, TBoardEventKind::Dac, -1, dac_register_, BoardHex2(dac_register_));
+  Emit(now_, TBoardEventKind::Dac, -1, dac_register_, BoardHex2(dac_register_));
 }

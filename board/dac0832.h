@@ -15,7 +15,7 @@ struct TDac0832Config {
   double vref = 5.0;  // the output amplifier's full scale
 };
 
-class TDac0832 : public TBoardChip {
+class TDac0832 : public TBoardChip, public TBoardEventSource {
  public:
   // The code now in the DAC register, each time it changes.
   using TOutput = std::function<void(uint8_t code)>;
@@ -35,7 +35,6 @@ class TDac0832 : public TBoardChip {
   double Volts() const { return config_.vref * dac_register_ / 256.0; }
 
   void OnOutput(TOutput callback) { output_ = std::move(callback); }
-  TBoardEventSource& Events() { return events_; }
 
  private:
   TDac0832Config config_;
@@ -43,5 +42,4 @@ class TDac0832 : public TBoardChip {
   uint8_t dac_register_ = 0;
   TBoardTime now_ = 0;
   TOutput output_;
-  TBoardEventSource events_{"DAC"};
 };

@@ -167,7 +167,7 @@ TEST(Dac0832, Buffering) {
     TDac0832 dac(config);
     std::vector<std::string> log;
     std::vector<int> codes;
-    dac.Events().OnEvent([&](const TBoardEvent& e) { log.push_back(e.text); });
+    dac.OnEvent([&](const TBoardEvent& e) { log.push_back(e.text); });
     dac.OnOutput([&](uint8_t code) { codes.push_back(code); });
     for (auto [offset, value] : c.writes) dac.Write(offset, value);
     EXPECT_EQ(dac.Output(), c.output);
