@@ -62,7 +62,7 @@ void TPpi8255::SetMode(uint8_t control) {
   direction_out_[kA] = (mode_a_ == 2 || (control & 0x10)) ? 0 : 0xFF;
   direction_out_[kB] = (control & 0x02) ? 0 : 0xFF;
   direction_out_[kC] = c_general & c_out;
-  // A strobed input port latches what is on its pins while STB is low.
+  // The input latches start out holding whatever is on the pins.
   for (int port : {kA, kB}) hs_[port].input_latch = external_[port];
   Update();
 }
