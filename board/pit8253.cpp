@@ -1,5 +1,7 @@
 #include "pit8253.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr uint16_t kControlPort = 3;
@@ -74,4 +76,10 @@ bool TPit8253::Out(int counter) const {
 
 uint16_t TPit8253::Count(int counter) const {
   return counter >= 0 && counter < kCounters ? counters_[counter].Visible() : 0;
+}
+
+TBoardTime TPit8253::NextOutChange() const {
+  TBoardTime next = TPitCounter::kNever;
+  for (const TPitCounter& counter : counters_) next = std::min(next, counter.NextOutChange());
+  return next;
 }

@@ -35,6 +35,10 @@ class TPit8253 final : public TBoardChip {
   bool Out(int counter) const;
   // The counting element as a read of it would show it now.
   uint16_t Count(int counter) const;
+  // The earliest simulated time at which a counter's OUT may change unless a port access
+  // or a pin does it sooner (TPitCounter::kNever when none is due): a caller may skip
+  // AdvanceTo until then, save before reading a count.
+  TBoardTime NextOutChange() const;
 
  private:
   TPitCounter* Select(int counter);

@@ -174,6 +174,16 @@ void TPitCounter::AdvanceTo(TBoardTime now) {
   Clock(fresh);
 }
 
+TBoardTime TPitCounter::NextOutChange() const {
+  if (hz_ == 0) return kNever;
+  uint64_t edges = 1;
+  if (!load_pending_ && !trigger_pending_) {
+    edges = Counting() ? EdgesToEvent() : 0;
+    if (edges == 0) return kNever;
+  }
+  return base_ + EdgeTime(edges_done_ + edges);
+}
+
 bool TPitCounter::Counting() const {
   if (!counting_) return false;
   switch (mode_) {

@@ -12,6 +12,8 @@
 
 class TPitCounter {
  public:
+  static constexpr TBoardTime kNever = ~TBoardTime{0};
+
   TPitCounter();
 
   void Reset();
@@ -35,6 +37,9 @@ class TPitCounter {
   bool Bcd() const { return bcd_; }
   // The counting element as a read would show it (BCD digits in BCD mode).
   uint16_t Visible() const;
+  // The time of the next clock edge that may change OUT by itself, or kNever (a stopped
+  // counter, one clocked by a pin, an output that stays as it is).
+  TBoardTime NextOutChange() const;
 
  private:
   TBoardTime EdgeTime(uint64_t edge) const;

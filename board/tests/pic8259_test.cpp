@@ -117,18 +117,6 @@ TEST(Pic8259, RegisterReadsAndPolling) {
   });
 }
 
-TEST(Pic8259, IcwFourBitsAreKept) {
-  TPic8259 pic;
-  RunControllerScript(pic, "w0=1b w1=08 w1=1f");
-  EXPECT_TRUE(pic.LevelTriggered());
-  EXPECT_TRUE(pic.Mode8086());
-  EXPECT_TRUE(pic.AutoEoi());
-  EXPECT_TRUE(pic.BufferedMaster());
-  EXPECT_TRUE(pic.Buffered());
-  EXPECT_TRUE(pic.SpecialFullyNested());
-  EXPECT_TRUE(pic.Initialized());
-}
-
 // A master with a slave on IR2; the slave's vectors from 70h.
 TEST(Pic8259, CascadeAsksTheSlaveForTheVector) {
   struct TCase {

@@ -193,6 +193,38 @@ TEST(Pit8253, LongAdvancesAgreeWithShortSteps) {
   }
 }
 
+// Stepping from one announced change to the next meets every OUT change, and nothing
+// changes in between.
+TEST(Pit8253, NextOutChangeAnnouncesEveryChange) {
+  constexpr TBoardTime kNever = TPitCounter::kNever;
+  struct TCase {
+    const char* setup;  // at time 0, counter 0 at 1 MHz
+    std::vector<TBoardTime> due;
+  };
+  const TCase cases[] = {
+      {"w3=10 w0=03", {1000, 4000, kNever}},            // mode 0: load, terminal count
+      {"w3=16 w0=04", {1000, 3000, 5000, 7000}},        // mode 3: load, then half-cycles
+      {"w3=16 w0=05", {1000, 4000, 6000, 9000}},        // odd: 3 high, 2 low
+      {"w3=14 w0=03", {1000, 3000, 4000, 6000, 7000}},  // mode 2: low pulse, reload
+      {"w3=18 w0=02", {1000, 3000, 4000, kNever}},      // mode 4: one strobe
+      {"g0=0 w3=14 w0=03", {1000, kNever}},             // GATE low: load, then nothing
+      {"w3=12 w0=03", {kNever}},                        // mode 1 waiting for a trigger
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.setup);
+    TPit8253 pit = TimerAt1Mhz();
+    RunTimerScript(pit, c.setup);
+    for (const TBoardTime due : c.due) {
+      ASSERT_EQ(pit.NextOutChange(), due);
+      if (due == kNever) break;
+      const bool out = pit.Out(0);
+      pit.AdvanceTo(due - 1);
+      EXPECT_EQ(pit.Out(0), out);
+      pit.AdvanceTo(due);
+    }
+  }
+}
+
 // The lab sheets' slow clock: counter 0's OUT drives counter 1's CLK, so 1 MHz / 1000 / 1000
 // gives one pulse a second.
 TEST(Pit8253, CascadedCountersDivideFurther) {

@@ -78,8 +78,13 @@ TEST(TimerInterruptFuzz, RandomTrafficKeepsTheChipsSane) {
           const uint64_t limit = fastest <= 1000 && rng() % 50 == 0
                                      ? 10'000'000'000
                                      : uint64_t{5000} * 1'000'000'000 / fastest;
+          const TBoardTime due = pit.NextOutChange();
+          const auto before = out_seen;
           now += rng() % (limit + 1);
           pit.AdvanceTo(now);
+          if (now < due) {
+            ASSERT_EQ(out_seen, before) << "op " << op << ": OUT changed before it was due";
+          }
           break;
         }
         case 6: pic.Write(static_cast<uint16_t>(rng() % 2), static_cast<uint8_t>(rng())); break;
