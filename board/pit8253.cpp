@@ -11,6 +11,10 @@ constexpr uint8_t kReadBackNoStatus = 0x10;
 
 }  // namespace
 
+TPit8253::TPit8253(TPitKind kind) : kind_(kind) {
+  for (TPitCounter& counter : counters_) counter.ShareBytePointer(kind == TPitKind::k8253);
+}
+
 TPitCounter* TPit8253::Select(int counter) {
   return counter >= 0 && counter < kCounters ? &counters_[counter] : nullptr;
 }

@@ -17,7 +17,7 @@ class TPit8253 final : public TBoardChip {
  public:
   static constexpr int kCounters = 3;
 
-  explicit TPit8253(TPitKind kind = TPitKind::k8254) : kind_(kind) {}
+  explicit TPit8253(TPitKind kind = TPitKind::k8254);
 
   uint16_t PortCount() const override { return 4; }
   uint8_t Read(uint16_t offset) override;

@@ -22,12 +22,13 @@ TPitCounter::TPitCounter() = default;
 void TPitCounter::Reset() {
   TPinOut on_out = std::move(on_out_);
   const uint64_t hz = hz_;
-  const bool gate = gate_, clock_pin = clock_pin_, out = out_;
+  const bool gate = gate_, clock_pin = clock_pin_, out = out_, shared = shared_pointer_;
   *this = TPitCounter();
   out_ = out;
   on_out_ = std::move(on_out);
   gate_ = gate;
   clock_pin_ = clock_pin;
+  shared_pointer_ = shared;
   SetFrequency(hz, 0);
   SetOut(true);
 }
@@ -112,8 +113,8 @@ uint8_t TPitCounter::ReadByte() {
     case 1: ReleaseLatch(); return low;
     case 2: ReleaseLatch(); return high;
     case 3:
-      read_msb_next_ = !read_msb_next_;
-      if (read_msb_next_) return low;
+      ReadMsbNext() = !ReadMsbNext();
+      if (ReadMsbNext()) return low;
       ReleaseLatch();
       return high;
     default: return low;

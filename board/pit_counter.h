@@ -25,6 +25,10 @@ class TPitCounter {
   void LatchCount();
   void LatchStatus();
 
+  // The 8253 steps one byte pointer for reads and writes alike; the 8254 keeps one for
+  // each, so that a program may read LSB, write LSB, read MSB, write MSB.
+  void ShareBytePointer(bool shared) { shared_pointer_ = shared; }
+
   void SetGate(bool level);
   // Only counts while the counter has no clock frequency of its own (SetFrequency(0, ...)).
   void SetClockPin(bool level);
@@ -53,6 +57,7 @@ class TPitCounter {
   uint32_t Decode(uint16_t raw) const;
   void SetOut(bool level);
   void ReleaseLatch();
+  bool& ReadMsbNext() { return shared_pointer_ ? write_msb_next_ : read_msb_next_; }
 
   // Programming.
   uint8_t control_ = 0;  // RW, mode and BCD bits exactly as last written, for the status byte
@@ -85,6 +90,7 @@ class TPitCounter {
 
   // Reading.
   bool read_msb_next_ = false;
+  bool shared_pointer_ = false;
   bool count_latched_ = false;
   bool status_latched_ = false;
   uint16_t latch_ = 0;

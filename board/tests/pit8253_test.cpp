@@ -130,6 +130,10 @@ TEST(Pit8253, ReadsCountsLatchesAndStatus) {
       {"a second status latch is ignored", k4, "w3=16 w0=04 w3=e2 t1 w3=e2 r0=d6 r0=04"},
       {"the 8253 ignores read-back", k3, "w3=36 w0=04 w0=00 t1 w3=e2 r0=04 r0=00"},
       {"writing before a control word is ignored", k4, "w0=05 t3 w3=00 r0=00"},
+      {"the 8254 interleaves reads and writes", k4,
+       "w3=30 w0=10 w0=00 t1 r0=10 w0=20 r0=00 w0=00 t2 r0=20 r0=00"},
+      {"the 8253 reads and writes with one byte pointer", k3,
+       "w3=30 w0=10 w0=00 t1 r0=10 w0=20 r0=10"},
   });
 }
 
