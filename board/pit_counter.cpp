@@ -66,6 +66,7 @@ void TPitCounter::WriteCount(uint8_t byte) {
     write_msb_next_ = true;
     if (mode_ == 0) {
       waiting_msb_ = true;
+      load_pending_ = false;  // a count still waiting for its load edge is given up too
       SetOut(false);
     }
     return;

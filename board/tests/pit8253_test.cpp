@@ -143,6 +143,8 @@ TEST(Pit8253, NewCountsAndControlWordsWhileCounting) {
       {"mode 0: the first byte stops counting and drops OUT", k,
        "w3=30 w0=0a w0=00 t3 w0=05 o0=0 t6 w3=00 r0=08 r0=00 w0=00 t7 r0=05 r0=00 t11 o0=0 t12 "
        "o0=1"},
+      {"mode 0: a first byte also stops a count not yet loaded", k,
+       "w3=30 w0=05 w0=00 w0=09 t3 w3=00 r0=00 r0=00 w0=00 t4 r0=09 r0=00"},
       {"mode 0: a new count after terminal count drops OUT", k, "w3=10 w0=01 t2 o0=1 w0=03 o0=0"},
       {"mode 2: a new count starts with the next period", k,
        "w3=14 w0=04 t1 w0=02 t4 o0=0 t5 o0=1 t6 o0=0 t7 o0=1"},
