@@ -11,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <utility>
 
 #include "board_chip.h"
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "board_chip.h"
 
@@ -37,8 +38,6 @@ class TPitCounter {
   void OnOut(TPinOut out) { on_out_ = std::move(out); }
 
   bool Out() const { return out_; }
-  bool Programmed() const { return access_ != 0; }
-  bool Bcd() const { return bcd_; }
   // The counting element as a read would show it (BCD digits in BCD mode).
   uint16_t Visible() const;
   // The time of the next clock edge that may change OUT by itself, or kNever (a stopped
