@@ -48,18 +48,29 @@ void TPit8253::Write(uint16_t offset, uint8_t value) {
   }
 }
 
+// The simulator calls this between instructions; until a clock edge is due it only compares.
 void TPit8253::AdvanceTo(TBoardTime now) {
   now_ = now;
+  if (now < next_edge_) return;
   for (TPitCounter& counter : counters_) counter.AdvanceTo(now);
+  FindNextEdge();
+}
+
+void TPit8253::FindNextEdge() {
+  next_edge_ = TPitCounter::kNever;
+  for (const TPitCounter& counter : counters_)
+    next_edge_ = std::min(next_edge_, counter.NextEdge());
 }
 
 void TPit8253::Reset() {
   now_ = 0;
   for (TPitCounter& counter : counters_) counter.Reset();
+  FindNextEdge();
 }
 
 void TPit8253::SetClockFrequency(int counter, uint64_t hz) {
   if (TPitCounter* c = Select(counter)) c->SetFrequency(hz, now_);
+  FindNextEdge();
 }
 
 void TPit8253::SetClock(int counter, bool level) {

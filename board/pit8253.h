@@ -42,8 +42,10 @@ class TPit8253 final : public TBoardChip {
 
  private:
   TPitCounter* Select(int counter);
+  void FindNextEdge();
 
   TPitKind kind_;
   TBoardTime now_ = 0;
+  TBoardTime next_edge_ = TPitCounter::kNever;  // no counter needs a look before this
   std::array<TPitCounter, kCounters> counters_;
 };

@@ -43,6 +43,8 @@ class TPitCounter {
   // The time of the next clock edge that may change OUT by itself, or kNever (a stopped
   // counter, one clocked by a pin, an output that stays as it is).
   TBoardTime NextOutChange() const;
+  // The time of the next CLK edge of the counter's own clock (kNever with a pin clock).
+  TBoardTime NextEdge() const { return hz_ == 0 ? kNever : next_edge_at_; }
 
  private:
   TBoardTime EdgeTime(uint64_t edge) const;
