@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -10,11 +12,11 @@ namespace {
 
 constexpr TBoardTime kMs = 1000000;
 
-// Collects the log lines a device reports.
+// Collects the log lines a device reports, joined by '|'.
 struct TLog {
-  std::vector<std::string> lines;
+  std::string text;
   TBoardEventSink Sink() {
-    return [this](const TBoardEvent& e) { lines.push_back(e.text); };
+    return [this](const TBoardEvent& e) { text += (text.empty() ? "" : "|") + e.text; };
   }
 };
 
@@ -26,17 +28,17 @@ TEST(LabDevices, LedsAndSwitches) {
   struct {
     bool active_high;
     std::vector<uint8_t> levels;
-    std::vector<std::string> log;
+    const char* log;
   } const cases[] = {
-      {true, {0x5A, 0x5A, 0x01}, {"LEDS 01011010", "LEDS 00000001"}},
-      {false, {0xFF, 0xFE, 0x00}, {"LEDS 00000001", "LEDS 11111111"}},
+      {true, {0x5A, 0x5A, 0x01}, "LEDS 01011010|LEDS 00000001"},
+      {false, {0xFF, 0xFE, 0x00}, "LEDS 00000001|LEDS 11111111"},
   };
   for (const auto& c : cases) {
     TLeds leds(c.active_high);
     TLog log;
     leds.OnEvent(log.Sink());
     for (uint8_t v : c.levels) leds.SetLevels(v);
-    EXPECT_EQ(log.lines, c.log);
+    EXPECT_EQ(log.text, c.log);
   }
   for (bool on_high : {true, false}) {
     TSwitches switches(on_high);
@@ -48,8 +50,7 @@ TEST(LabDevices, LedsAndSwitches) {
     switches.SetSwitch(7, true);
     switches.SetSwitch(0, false);
     switches.SetSwitch(0, false);
-    EXPECT_EQ(log.lines, (std::vector<std::string>{"SWITCHES 00000001", "SWITCHES 10000001",
-                                                   "SWITCHES 10000000"}));
+    EXPECT_EQ(log.text, "SWITCHES 00000001|SWITCHES 10000001|SWITCHES 10000000");
     const std::vector<int> high = {0x01, 0x81, 0x80}, low = {0xFE, 0x7E, 0x7F};
     EXPECT_EQ(levels, on_high ? high : low);
   }
@@ -95,7 +96,7 @@ TEST(LabDevices, KeypadMatrix) {
   keypad.SetKey(10, true);
   keypad.SetKey(10, true);
   keypad.SetKey(10, false);
-  EXPECT_EQ(log.lines, (std::vector<std::string>{"KEY A DOWN", "KEY A UP"}));
+  EXPECT_EQ(log.text, "KEY A DOWN|KEY A UP");
 }
 
 // The rotor follows wave, two-phase and half-step sequences either way round, by half a
@@ -105,21 +106,15 @@ TEST(LabDevices, StepperSequences) {
     double step_angle;
     bool active_high;
     std::vector<uint8_t> levels;
-    std::vector<std::string> log;
+    const char* log;
   } const cases[] = {
-      {7.5, true, {1, 2, 4, 8, 1}, {"STEPPER 7.5°", "STEPPER 15°", "STEPPER 22.5°", "STEPPER 30°"}},
-      {7.5,
-       true,
-       {3, 6, 12, 9},
-       {"STEPPER 3.75°", "STEPPER 11.25°", "STEPPER 18.75°", "STEPPER 26.25°"}},
-      {1.8, true, {1, 3, 2, 6}, {"STEPPER 0.9°", "STEPPER 1.8°", "STEPPER 2.7°"}},
-      {7.5, true, {8, 4}, {"STEPPER 352.5°", "STEPPER 345°"}},
-      {7.5, true, {1, 4, 0, 5, 15, 2}, {"STEPPER 7.5°"}},
-      {7.5, false, {0xFE, 0xFD}, {"STEPPER 7.5°"}},
-      {90,
-       true,
-       {2, 4, 8, 1, 2},
-       {"STEPPER 90°", "STEPPER 180°", "STEPPER 270°", "STEPPER 0°", "STEPPER 90°"}},
+      {7.5, true, {1, 2, 4, 8, 1}, "STEPPER 7.5°|STEPPER 15°|STEPPER 22.5°|STEPPER 30°"},
+      {7.5, true, {3, 6, 12, 9}, "STEPPER 3.75°|STEPPER 11.25°|STEPPER 18.75°|STEPPER 26.25°"},
+      {1.8, true, {1, 3, 2, 6}, "STEPPER 0.9°|STEPPER 1.8°|STEPPER 2.7°"},
+      {7.5, true, {8, 4}, "STEPPER 352.5°|STEPPER 345°"},
+      {7.5, true, {1, 4, 0, 5, 15, 2}, "STEPPER 7.5°"},
+      {7.5, false, {0xFE, 0xFD}, "STEPPER 7.5°"},
+      {90, true, {2, 4, 8, 1, 2}, "STEPPER 90°|STEPPER 180°|STEPPER 270°|STEPPER 0°|STEPPER 90°"},
   };
   for (const auto& c : cases) {
     TStepperConfig config;
@@ -129,7 +124,7 @@ TEST(LabDevices, StepperSequences) {
     TLog log;
     stepper.OnEvent(log.Sink());
     for (uint8_t v : c.levels) stepper.SetLevels(v);
-    EXPECT_EQ(log.lines, c.log) << c.step_angle;
+    EXPECT_EQ(log.text, c.log) << c.step_angle;
   }
 }
 
@@ -152,7 +147,8 @@ TEST(LabDevices, TrafficLights) {
     lights.OnEvent(log.Sink());
     lights.SetLevels(c.active_high ? 0x00 : 0xFF);
     lights.SetLevels(c.levels);
-    EXPECT_EQ(log.lines.empty() ? "LIGHTS NS=- EW=-" : log.lines.back(), c.text);
+    EXPECT_EQ(log.text.empty() ? "LIGHTS NS=- EW=-" : log.text.substr(log.text.rfind('|') + 1),
+              c.text);
   }
 }
 
@@ -175,7 +171,7 @@ TEST(LabDevices, PulseButton) {
   button.AdvanceTo(50 * kMs);
   EXPECT_TRUE(button.Level());
   button.Release();
-  EXPECT_EQ(log.lines, (std::vector<std::string>{"PULSE 1", "PULSE 0", "PULSE 1", "PULSE 0"}));
+  EXPECT_EQ(log.text, "PULSE 1|PULSE 0|PULSE 1|PULSE 0");
   EXPECT_EQ(positive, (std::vector<bool>{true, false, true, false}));
   EXPECT_EQ(negative, (std::vector<bool>{false, true, false, true}));
 }
@@ -189,7 +185,7 @@ TEST(LabDevices, StaticDigits) {
   common_anode.SetSegments(2, 0xC0);
   common_anode.SetSegments(0, 0xF9);
   common_anode.SetSegments(6, 0x00);  // no such digit
-  EXPECT_EQ(log.lines, (std::vector<std::string>{"SEG7 2 3F", "SEG7 0 06"}));
+  EXPECT_EQ(log.text, "SEG7 2 3F|SEG7 0 06");
 }
 
 // A scanned display: each digit shows the pattern it held longest in its last selection
@@ -197,63 +193,37 @@ TEST(LabDevices, StaticDigits) {
 // while the scan comes back within the persistence time, and goes dark after it. A digit
 // held selected shows a new pattern once it has lasted the persistence time.
 TEST(LabDevices, MultiplexedDigits) {
-  struct TWrite {
-    double t_ms;
-    char port;  // 'S' segments, 'D' digit select, 'T' time only
-    uint8_t value;
-  };
+  // tN: advance to N ms; sXX: segments; dXX: digit select.
   struct {
-    const char* name;
     bool active_high;
-    std::vector<TWrite> writes;
-    std::vector<std::string> log;
-  } cases[] = {
-      {"scan with glimpses",
-       true,
-       {{0, 'S', 0x06},
-        {0, 'D', 0x01},
-        {1, 'D', 0x02},
-        {1.001, 'S', 0x5B},
-        {2, 'D', 0x01},
-        {2.001, 'S', 0x06},
-        {3, 'D', 0x02},
-        {3.001, 'S', 0x5B},
-        {4, 'D', 0x01},
-        {4.001, 'S', 0x4F},
-        {5, 'D', 0x02},
-        {5.001, 'S', 0x5B},
-        {6, 'D', 0x00},
-        {40, 'T', 0},
-        {56, 'T', 0}},
-       {"SEG7 0 06", "SEG7 1 5B", "SEG7 0 4F", "SEG7 0 00", "SEG7 1 00"}},
-      {"blanking between digits",
-       true,
-       {{0, 'S', 0x3F},
-        {0, 'D', 0x01},
-        {2, 'S', 0x00},
-        {2.001, 'D', 0x00},
-        {2.002, 'S', 0x06},
-        {2.003, 'D', 0x02},
-        {4, 'D', 0x00}},
-       {"SEG7 0 3F", "SEG7 1 06"}},
-      {"held selected",
-       true,
-       {{0, 'D', 0x04}, {1, 'S', 0x7F}, {50, 'T', 0}, {51, 'T', 0}},
-       {"SEG7 2 7F"}},
-      {"active low", false, {{0, 'S', 0xC0}, {0, 'D', 0xF7}, {1, 'D', 0xFF}}, {"SEG7 3 3F"}},
+    const char* script;
+    const char* log;
+  } const cases[] = {
+      {true,  // a scan with glimpses of the next code, then the scan stops
+       "s06 d01 t1 d02 t1.001 s5b t2 d01 t2.001 s06 t3 d02 t3.001 s5b t4 d01 t4.001 s4f t5 d02 "
+       "t5.001 s5b t6 d00 t40 t56",
+       "SEG7 0 06|SEG7 1 5B|SEG7 0 4F|SEG7 0 00|SEG7 1 00"},
+      {true, "s3f d01 t2 s00 t2.001 d00 t2.002 s06 t2.003 d02 t4 d00", "SEG7 0 3F|SEG7 1 06"},
+      {true, "d04 t1 s7f t50 t51", "SEG7 2 7F"},      // held selected
+      {true, "s06 d01 t1 d00 t50.999", "SEG7 0 06"},  // lit for the persistence time
+      {true, "s06 d01 t1 d00 t51", "SEG7 0 06|SEG7 0 00"},
+      {false, "sc0 df7 t1 dff", "SEG7 3 3F"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
     TSeg7MultiplexedConfig config;
     config.digits = 4;
     config.segments_active_high = config.select_active_high = c.active_high;
     TSeg7Multiplexed display(config);
     TLog log;
     display.OnEvent(log.Sink());
-    for (const TWrite& w : c.writes) {
-      display.AdvanceTo(static_cast<TBoardTime>(w.t_ms * kMs));
-      if (w.port == 'S') display.SetSegments(w.value);
-      if (w.port == 'D') display.SetSelect(w.value);
+    std::istringstream tokens(c.script);
+    for (std::string token; tokens >> token;) {
+      if (token[0] == 't') display.AdvanceTo(std::llround(std::stod(token.substr(1)) * kMs));
+      const auto value = static_cast<uint8_t>(std::stoul(token.substr(1), nullptr, 16));
+      if (token[0] == 's') display.SetSegments(value);
+      if (token[0] == 'd') display.SetSelect(value);
     }
-    EXPECT_EQ(log.lines, c.log) << c.name;
+    EXPECT_EQ(log.text, c.log);
   }
 }

@@ -35,57 +35,41 @@ TPit8253 TimerAt1Mhz(TPitKind kind = TPitKind::k8254) {
 }
 
 // The datasheet's timing diagrams: counter 0 at 1 MHz, so CLK falling edge k comes at k µs.
-// The control word and count are written at 0; `gate` changes the GATE level just before the
-// edge of its index; `out` is OUT after each edge (index 0: just after the writes).
-struct TTimingCase {
-  const char* name;
-  uint8_t control;
-  std::vector<uint8_t> count;
-  bool gate_at_start;
-  std::vector<std::pair<int, bool>> gate;
-  const char* out;
-};
-
+// The setup runs at 0; character k of `gate` ('0' or '1') sets GATE just before edge k; `out`
+// is OUT after each edge (index 0: just after the setup).
 TEST(Pit8253, ModesFollowTheTimingDiagrams) {
-  const TTimingCase cases[] = {
-      {"mode 0 N=4: high N+1 edges after the write", 0x10, {4}, true, {}, "000001111"},
-      {"mode 0: GATE low holds the count", 0x10, {3}, true, {{3, false}, {5, true}}, "00000011"},
-      {"mode 1 N=3: one-shot from the trigger", 0x12, {3}, false, {{2, true}}, "11000111"},
-      {"mode 1: a retrigger restarts the one-shot",
-       0x12,
-       {3},
-       false,
-       {{2, true}, {3, false}, {4, true}},
-       "110000011"},
-      {"mode 2 N=3: one low clock each period", 0x14, {3}, true, {}, "11101101"},
-      {"mode 2: GATE low stops, rising edge reloads",
-       0x14,
-       {4},
-       true,
-       {{3, false}, {5, true}},
-       "1111111101"},
-      {"mode 3 N=4: even count, 2 high 2 low", 0x16, {4}, true, {}, "111001100"},
-      {"mode 3 N=5: odd count, 3 high 2 low", 0x16, {5}, true, {}, "11110011100"},
-      {"mode 3 N=3: odd count, 2 high 1 low", 0x16, {3}, true, {}, "111011011"},
-      {"mode 4 N=3: one strobe N+1 edges after the write", 0x18, {3}, true, {}, "11110111"},
-      {"mode 4: GATE low holds the count", 0x18, {2}, true, {{2, false}, {4, true}}, "11111011"},
-      {"mode 5 N=3: strobe N+1 edges after the trigger", 0x1A, {3}, false, {{2, true}}, "11111011"},
-      {"mode 6 is mode 2 (M2 ignored)", 0x1C, {3}, true, {}, "11101101"},
-      {"mode 7 is mode 3", 0x1E, {4}, true, {}, "111001100"},
-      {"two-byte count", 0x34, {3, 0}, true, {}, "11101101"},
+  struct {
+    const char* name;
+    const char* setup;
+    const char* gate;
+    const char* out;
+  } const cases[] = {
+      {"mode 0 N=4: high N+1 edges after the write", "w3=10 w0=04", "", "000001111"},
+      {"mode 0: GATE low holds the count", "w3=10 w0=03", "...0.1", "00000011"},
+      {"mode 1 N=3: one-shot from the trigger", "g0=0 w3=12 w0=03", "..1", "11000111"},
+      {"mode 1: a retrigger restarts the one-shot", "g0=0 w3=12 w0=03", "..101", "110000011"},
+      {"mode 2 N=3: one low clock each period", "w3=14 w0=03", "", "11101101"},
+      {"mode 2: GATE low stops, rising edge reloads", "w3=14 w0=04", "...0.1", "1111111101"},
+      {"mode 3 N=4: even count, 2 high 2 low", "w3=16 w0=04", "", "111001100"},
+      {"mode 3 N=5: odd count, 3 high 2 low", "w3=16 w0=05", "", "11110011100"},
+      {"mode 3 N=3: odd count, 2 high 1 low", "w3=16 w0=03", "", "111011011"},
+      {"mode 4 N=3: one strobe N+1 edges after the write", "w3=18 w0=03", "", "11110111"},
+      {"mode 4: GATE low holds the count", "w3=18 w0=02", "..0.1", "11111011"},
+      {"mode 5 N=3: strobe N+1 edges after the trigger", "g0=0 w3=1a w0=03", "..1", "11111011"},
+      {"mode 6 is mode 2 (M2 ignored)", "w3=1c w0=03", "", "11101101"},
+      {"mode 7 is mode 3", "w3=1e w0=04", "", "111001100"},
+      {"two-byte count", "w3=34 w0=03 w0=00", "", "11101101"},
   };
-  for (const TTimingCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TPit8253 pit = TimerAt1Mhz();
-    pit.SetGate(0, c.gate_at_start);
-    pit.Write(3, c.control);
-    for (uint8_t byte : c.count) pit.Write(0, byte);
+    RunTimerScript(pit, c.setup);
     std::string out(1, pit.Out(0) ? '1' : '0');
-    for (int edge = 1; out.size() < std::string(c.out).size(); ++edge) {
-      for (const auto& [at, level] : c.gate) {
-        if (at != edge) continue;
+    const std::string gate = c.gate;
+    for (size_t edge = 1; out.size() < std::string(c.out).size(); ++edge) {
+      if (edge < gate.size() && gate[edge] != '.') {
         pit.AdvanceTo(edge * 1000 - 500);
-        pit.SetGate(0, level);
+        pit.SetGate(0, gate[edge] == '1');
       }
       pit.AdvanceTo(edge * 1000);
       out += pit.Out(0) ? '1' : '0';
@@ -122,7 +106,6 @@ TEST(Pit8253, ReadsCountsLatchesAndStatus) {
       {"binary 0 is 65536", k4, "w3=34 w0=00 w0=00 t1 r0=00 r0=00 t2 r0=ff r0=ff"},
       {"mode 0 wraps on after terminal count", k4, "w3=10 w0=02 t3 r0=00 o0=1 t4 r0=ff o0=1"},
       {"mode 3 counts down by two", k4, "w3=16 w0=0a t1 r0=0a t2 r0=08 t3 r0=06"},
-      {"the control register reads as a floating bus", k4, "w3=30 r3=ff"},
       {"status: OUT, null count, control word", k4, "w3=36 w0=04 w0=00 w3=e2 r0=f6 t1 w3=e2 r0=b6"},
       {"read-back of count and status", k4, "w3=30 w0=08 w0=00 t3 w3=c2 t5 r0=30 r0=06 r0=00"},
       {"read-back of several counters", k4,
@@ -174,13 +157,10 @@ TEST(Pit8253, LongAdvancesAgreeWithShortSteps) {
   };
   const TCase cases[] = {
       {0x36, 1000, kMhz, 10'000'000'000, 10000},  // 1 kHz square wave in one step
-      {0x36, 1000, kMhz, 1'000'000, 10000},
       {0x36, 1000, kMhz, 7'000, 10000},
-      {0x34, 1000, kMhz, 10'000'000'000, 10000},  // rate generator
-      {0x34, 1000, kMhz, 3'000, 10000},
+      {0x34, 1000, kMhz, 3'000, 10000},             // rate generator
       {0x37, 0x1000, kMhz, 10'000'000'000, 10000},  // BCD 1000
-      {0x36, 0, 1'193'182, 10'000'000'000, 182},    // 18.2 Hz from the 1.19 MHz oscillator
-      {0x36, 0, 1'193'182, 999'983, 182},
+      {0x36, 0, 1'193'182, 999'983, 182},           // 18.2 Hz from the 1.19 MHz oscillator
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(testing::Message() << "count " << c.count << " step " << c.step_ns);
@@ -209,7 +189,6 @@ TEST(Pit8253, NextOutChangeAnnouncesEveryChange) {
   };
   const TCase cases[] = {
       {"w3=10 w0=03", {1000, 4000, kNever}},            // mode 0: load, terminal count
-      {"w3=16 w0=04", {1000, 3000, 5000, 7000}},        // mode 3: load, then half-cycles
       {"w3=16 w0=05", {1000, 4000, 6000, 9000}},        // odd: 3 high, 2 low
       {"w3=14 w0=03", {1000, 3000, 4000, 6000, 7000}},  // mode 2: low pulse, reload
       {"w3=18 w0=02", {1000, 3000, 4000, kNever}},      // mode 4: one strobe
@@ -234,7 +213,7 @@ TEST(Pit8253, NextOutChangeAnnouncesEveryChange) {
 // The lab sheets' slow clock: counter 0's OUT drives counter 1's CLK, so 1 MHz / 1000 / 1000
 // gives one pulse a second.
 TEST(Pit8253, CascadedCountersDivideFurther) {
-  for (uint64_t step : {uint64_t{10'000'000'000}, uint64_t{1'000'000}, uint64_t{40'000}}) {
+  for (uint64_t step : {uint64_t{10'000'000'000}, uint64_t{40'000}}) {
     SCOPED_TRACE(step);
     TPit8253 pit;
     pit.SetClockFrequency(0, kMhz);

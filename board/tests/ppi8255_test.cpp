@@ -1,54 +1,27 @@
+#include "ppi8255.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "ppi8255.h"
+#include "chip_script.h"
 
 namespace {
 
-// One step of a handshake: drive a port from outside ('E'), drive a port C pin ('P', a =
-// bit, b = level), write ('W', a = offset, b = value) or read ('R', a = offset, b = the
-// expected value); then port C's status word and INTR A/B are as given, and port A's pins
-// too where pins_a is not -1.
-struct TStep {
-  char op;
-  int a;
-  int b;
-  uint8_t status;
-  bool intr;
-  int pins_a = -1;
-};
-
-void RunSteps(uint8_t control, bool port_b, const std::vector<TStep>& steps) {
-  TPpi8255 ppi;
-  int intr_edges = 0;
-  auto count = [&](bool) { ++intr_edges; };
-  if (port_b) {
-    ppi.OnIntrB(count);
-  } else {
-    ppi.OnIntrA(count);
+// Script tokens of the 8255: eP=XX drives port P (A, B, C) from outside, cN=L drives PC
+// pin N, pP=XX expects port P's pins, iP=L expects INTR A or B.
+bool PpiToken(TPpi8255& ppi, const std::string& token) {
+  TPinToken t;
+  if (!PinToken(token, t)) return false;
+  const auto port = static_cast<TPpiPort>(t.pin - 'A');
+  switch (t.op) {
+    case 'e': ppi.SetInput(port, static_cast<uint8_t>(t.value)); break;
+    case 'c': ppi.SetPortCInput(t.pin - '0', t.value); break;
+    case 'p': EXPECT_EQ(ppi.Pins(port), t.value); break;
+    case 'i': EXPECT_EQ(t.pin == 'A' ? ppi.IntrA() : ppi.IntrB(), t.value == 1); break;
+    default: return false;
   }
-  ppi.Write(3, control);
-  bool intr = false;
-  int expected_edges = 0;
-  for (size_t i = 0; i < steps.size(); ++i) {
-    const TStep& s = steps[i];
-    SCOPED_TRACE(testing::Message() << "control " << std::hex << int(control) << ", step " << i);
-    if (s.op == 'E') ppi.SetInput(static_cast<TPpiPort>(s.a), s.b);
-    if (s.op == 'P') ppi.SetPortCInput(s.a, s.b);
-    if (s.op == 'W') ppi.Write(s.a, s.b);
-    if (s.op == 'R') {
-      EXPECT_EQ(ppi.Read(s.a), s.b);
-    }
-    EXPECT_EQ(ppi.Read(2), s.status);
-    EXPECT_EQ(port_b ? ppi.IntrB() : ppi.IntrA(), s.intr);
-    if (s.pins_a >= 0) {
-      EXPECT_EQ(ppi.Pins(TPpiPort::A), s.pins_a);
-    }
-    expected_edges += s.intr != intr;
-    intr = s.intr;
-  }
-  EXPECT_EQ(intr_edges, expected_edges);  // the INTR pin reported each change once
+  return true;
 }
 
 }  // namespace
@@ -65,137 +38,59 @@ TEST(Ppi8255, ModeZeroDirections) {
     ppi.SetInput(TPpiPort::A, 0x11);
     ppi.SetInput(TPpiPort::B, 0x22);
     ppi.SetInput(TPpiPort::C, 0x3C);
-    ppi.Write(0, 0xA1);
-    ppi.Write(1, 0xB2);
-    ppi.Write(2, 0xC3);
-    const uint8_t a = a_in ? 0x11 : 0xA1, b = b_in ? 0x22 : 0xB2;
+    for (uint16_t p = 0; p < 3; ++p) ppi.Write(p, 0xA1 + 0x11 * p);
     const uint8_t c = (cu_in ? 0x30 : 0xC0) | (cl_in ? 0x0C : 0x03);
-    EXPECT_EQ(ppi.Read(0), a);
-    EXPECT_EQ(ppi.Read(1), b);
-    EXPECT_EQ(ppi.Read(2), c);
-    EXPECT_EQ(ppi.Pins(TPpiPort::A), a);
-    EXPECT_EQ(ppi.Pins(TPpiPort::B), b);
-    EXPECT_EQ(ppi.Pins(TPpiPort::C), c);
+    const uint8_t expected[] = {uint8_t(a_in ? 0x11 : 0xA1), uint8_t(b_in ? 0x22 : 0xB2), c};
+    for (uint16_t p = 0; p < 3; ++p) {
+      EXPECT_EQ(ppi.Read(p), expected[p]);
+      EXPECT_EQ(ppi.Pins(static_cast<TPpiPort>(p)), expected[p]);
+    }
     EXPECT_EQ(ppi.DrivenMask(TPpiPort::C), (cu_in ? 0 : 0xF0) | (cl_in ? 0 : 0x0F));
   }
 }
 
-// Power-on every port is an input and the pins float high; the control register reads as
-// a floating bus; a mode word clears every output latch, and the devices see it.
-TEST(Ppi8255, PowerOnAndModeSetClearOutputs) {
+// A mode word clears every output latch and the devices see it; reset makes every port an
+// input again, its pins floating high.
+TEST(Ppi8255, ModeSetClearsOutputs) {
   TPpi8255 ppi;
-  EXPECT_EQ(ppi.ControlWord(), 0x9B);
-  EXPECT_EQ(ppi.Read(0), 0xFF);
-  EXPECT_EQ(ppi.Read(3), 0xFF);
   std::vector<int> seen[3];
   for (int p = 0; p < 3; ++p) {
     ppi.OnOutput(static_cast<TPpiPort>(p), [&, p](uint8_t pins) { seen[p].push_back(pins); });
   }
-  ppi.Write(3, 0x80);
-  for (int p = 0; p < 3; ++p) ppi.Write(p, 0x5A);
-  ppi.Write(3, 0x80);
-  for (int p = 0; p < 3; ++p) {
-    EXPECT_EQ(seen[p], (std::vector<int>{0x00, 0x5A, 0x00})) << "port " << p;
-    EXPECT_EQ(ppi.Read(p), 0);
-  }
+  RunChipScript(ppi, "r0=ff r3=ff w3=80 w0=5a w1=5a w2=5a w3=80 r0=00 r1=00 r2=00");
+  for (int p = 0; p < 3; ++p) EXPECT_EQ(seen[p], (std::vector<int>{0x00, 0x5A, 0x00})) << p;
   ppi.Write(0, 0x77);
   ppi.Reset();
-  EXPECT_EQ(seen[0].back(), 0xFF);  // an input again: the pins float
+  EXPECT_EQ(seen[0].back(), 0xFF);
   EXPECT_EQ(ppi.Read(0), 0xFF);
 }
 
-// The bit set/reset word changes one bit of port C and nothing else.
-TEST(Ppi8255, BitSetReset) {
-  struct {
-    uint8_t word;
-    uint8_t port_c;
-  } const cases[] = {
-      {0x0F, 0x80}, {0x01, 0x81}, {0x07, 0x89}, {0x0E, 0x09},
-      {0x06, 0x01}, {0x00, 0x00}, {0x7F, 0x80},  // bits 6..4 are don't-care
-  };
-  TPpi8255 ppi;
-  ppi.Write(3, 0x80);
-  ppi.Write(0, 0x33);
-  for (const auto& c : cases) {
-    ppi.Write(3, c.word);
-    EXPECT_EQ(ppi.Read(2), c.port_c) << std::hex << int(c.word);
-    EXPECT_EQ(ppi.Read(0), 0x33);
-    EXPECT_EQ(ppi.ControlWord(), 0x80);
-  }
-  // A bit of an input half is latched but not seen on the pins.
-  ppi.Write(3, 0x81);
-  ppi.SetInput(TPpiPort::C, 0x00);
-  ppi.Write(3, 0x01);
-  EXPECT_EQ(ppi.Read(2), 0x00);
-}
-
-// Mode 1 strobed input: STB low fills the buffer (IBF), STB's rising edge raises INTR if
-// INTE (set through PC4 or PC2) allows it, a read of the port takes the latched data and
-// clears IBF and INTR.
-TEST(Ppi8255, ModeOneStrobedInput) {
-  RunSteps(0xB0, false,
-           {
-               {'W', 3, 0x09, 0x10, false},  // INTE A
-               {'E', 0, 0x5A, 0x10, false},
-               {'P', 4, 0, 0x30, false},  // STB low: IBF
-               {'P', 4, 1, 0x38, true},   // STB high: INTR
-               {'E', 0, 0x11, 0x38, true},
-               {'R', 0, 0x5A, 0x10, false},
-               {'R', 0, 0x5A, 0x10, false},
-               {'W', 3, 0x08, 0x00, false},  // INTE A off
-               {'P', 4, 0, 0x20, false},
-               {'P', 4, 1, 0x20, false},
-               {'R', 0, 0x11, 0x00, false},
-               {'W', 3, 0x0F, 0x80, false},  // PC7 is a plain output here
-           });
-  RunSteps(0x86, true,
-           {
-               {'W', 3, 0x05, 0x04, false},  // INTE B
-               {'E', 1, 0xA5, 0x04, false},
-               {'P', 2, 0, 0x06, false},
-               {'P', 2, 1, 0x07, true},
-               {'R', 1, 0xA5, 0x04, false},
-           });
-}
-
-// Mode 1 strobed output: a write fills the buffer (OBF low) and clears INTR, ACK low
-// empties it, ACK's return raises INTR if INTE (PC6 or PC2) allows it. An empty buffer
-// with INTE set interrupts at once.
-TEST(Ppi8255, ModeOneStrobedOutput) {
-  RunSteps(0xA0, false,
-           {
-               {'W', 3, 0x0D, 0xC8, true},  // INTE A, buffer empty
-               {'W', 0, 0x3C, 0x40, false, 0x3C},
-               {'P', 6, 0, 0xC0, false},  // ACK
-               {'P', 6, 1, 0xC8, true},
-               {'R', 0, 0x3C, 0xC8, true},   // the output latch reads back
-               {'W', 3, 0x09, 0xD8, true},   // PC4 is a plain output here
-               {'W', 2, 0x00, 0xC8, true},   // a port C write leaves OBF and INTR alone
-               {'W', 3, 0xA0, 0x80, false},  // a new mode word clears it all
-           });
-  RunSteps(0x84, true,
-           {
-               {'W', 3, 0x05, 0x07, true},
-               {'W', 1, 0x99, 0x04, false},
-               {'P', 2, 0, 0x06, false},
-               {'P', 2, 1, 0x07, true},
-           });
-}
-
-// Mode 2: port A is a bidirectional bus, driven only while ACK is low, with both
-// handshakes on port C (INTE 1 on PC6, INTE 2 on PC4) and one INTR.
-TEST(Ppi8255, ModeTwoBidirectional) {
-  RunSteps(0xC0, false,
-           {
-               {'W', 3, 0x0D, 0xC8, true, 0xFF},
-               {'W', 0, 0x42, 0x40, false, 0xFF},
-               {'P', 6, 0, 0xC0, false, 0x42},
-               {'P', 6, 1, 0xC8, true, 0xFF},
-               {'W', 3, 0x09, 0xD8, true},
-               {'E', 0, 0x17, 0xD8, true},
-               {'P', 4, 0, 0xF8, true},
-               {'P', 4, 1, 0xF8, true},
-               {'R', 0, 0x17, 0xD8, true},
-               {'W', 3, 0x0C, 0x90, false},  // INTE 1 off
-           });
+// Bit set/reset changes one bit of port C and nothing else (bits 6..4 are don't-care; a bit
+// of an input half is latched but not seen). Mode 1 strobed input: STB low fills the buffer
+// (IBF), its rising edge raises INTR if INTE (PC4 or PC2) allows it, a read takes the
+// latched data and clears IBF and INTR. Mode 1 strobed output: a write fills the buffer (OBF
+// low) and clears INTR, ACK low empties it, its return raises INTR; an empty buffer with
+// INTE set interrupts at once. Mode 2: port A is a bus driven only while ACK is low, with
+// both handshakes (INTE 1 on PC6, INTE 2 on PC4) and one INTR.
+TEST(Ppi8255, BitSetResetAndHandshakes) {
+  RunChipScripts(
+      {
+          {"bit set/reset",
+           "w3=80 w0=33 w3=0f r2=80 w3=01 r2=81 w3=07 r2=89 w3=0e r2=09 w3=06 r2=01 w3=00 r2=00 "
+           "w3=7f r2=80 r0=33"},
+          {"bit set/reset of an input half", "w3=81 eC=00 w3=01 r2=00"},
+          {"mode 1 input A",
+           "w3=b0 w3=09 r2=10 iA=0 eA=5a c4=0 r2=30 iA=0 c4=1 r2=38 iA=1 eA=11 r0=5a r2=10 iA=0 "
+           "r0=5a w3=08 r2=00 c4=0 r2=20 c4=1 r2=20 iA=0 r0=11 r2=00 w3=0f r2=80"},
+          {"mode 1 input B",
+           "w3=86 w3=05 r2=04 eB=a5 c2=0 r2=06 iB=0 c2=1 r2=07 iB=1 r1=a5 r2=04 iB=0"},
+          {"mode 1 output A",
+           "w3=a0 w3=0d r2=c8 iA=1 w0=3c r2=40 iA=0 pA=3c c6=0 r2=c0 c6=1 r2=c8 iA=1 r0=3c w3=09 "
+           "r2=d8 w2=00 r2=c8 iA=1 w3=a0 r2=80 iA=0"},
+          {"mode 1 output B", "w3=84 w3=05 r2=07 iB=1 w1=99 r2=04 iB=0 c2=0 r2=06 c2=1 r2=07 iB=1"},
+          {"mode 2",
+           "w3=c0 w3=0d r2=c8 iA=1 pA=ff w0=42 r2=40 iA=0 pA=ff c6=0 r2=c0 pA=42 c6=1 r2=c8 iA=1 "
+           "pA=ff w3=09 r2=d8 eA=17 c4=0 r2=f8 c4=1 r2=f8 iA=1 r0=17 r2=d8 w3=0c r2=90 iA=0"},
+      },
+      [] { return TPpi8255(); }, PpiToken);
 }
