@@ -1,0 +1,122 @@
+// The lab board as a port bus: decoding, wiring between chips and devices, and the board
+// description that builds it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "board_file.h"
+#include "lab_board.h"
+
+namespace {
+
+struct TBuilt {
+  TLabBoard board;
+  TBoardTiming timing;
+  std::vector<std::string> log;
+  std::string error;
+};
+
+void Build(TBuilt& b, const std::string& text) {
+  b.error = LoadBoardDescription(text, b.board, b.timing);
+  b.board.OnEvent([&b](const TBoardEvent& e) { b.log.push_back(e.text); });
+}
+
+}  // namespace
+
+// Port traffic on a small board: decoding with a stride, wide accesses, floating ports,
+// and what the devices on the chips' pins show.
+TEST(LabBoard, BusAndWiring) {
+  TBuilt b;
+  Build(b,
+        "[8255]\nBase=200h\nStride=2\n[LEDS]\nPort=8255.A\n[SWITCHES]\nPort=8255.B\n"
+        "[LATCH]\nBase=0x8010\n[STEPPER]\nPort=LATCH\n[DAC0832]\nBase=8000h\n"
+        "[8259]\nBase=0x20\n[PULSE]\nTo=8259.IR3\n");
+  ASSERT_EQ(b.error, "");
+  TLabBoard& board = b.board;
+  board.Write(0x206, 0x82, 1);  // mode 0: A out, B in
+  board.Write(0x200, 0x5A, 1);
+  board.SetSwitch(0, true);
+  board.SetSwitch(7, true);
+  EXPECT_EQ(board.Read(0x202, 1), 0x81u);
+  EXPECT_EQ(board.Read(0x201, 1), 0xFFu) << "odd ports are not decoded with stride 2";
+  EXPECT_EQ(board.Read(0x1234, 2), 0xFFFFu);
+  board.Write(0x8000, 0x1180, 2);  // DAC at 8000h, 80h; 8001h floats
+  board.Write(0x8010, 0x03, 1);    // phases A and B: half a step forward
+  // ICW1 single + ICW4, ICW2 vector 08h, ICW4 8086 mode, all unmasked.
+  for (auto [port, value] : {std::pair{0x20, 0x13}, {0x21, 0x08}, {0x21, 0x01}, {0x21, 0x00}})
+    board.Write(uint16_t(port), uint8_t(value), 1);
+  EXPECT_FALSE(board.InterruptRequested());
+  board.Pulse();
+  ASSERT_TRUE(board.InterruptRequested());
+  EXPECT_EQ(board.Acknowledge(), 0x0B);
+  const std::vector<std::string> expected = {"LEDS 01011010",     "SWITCHES 00000001",
+                                             "SWITCHES 10000001", "DAC 80",
+                                             "STEPPER 3.75°",     "PULSE 1"};
+  EXPECT_EQ(b.log, expected);
+}
+
+// A timer output drives an interrupt request against simulated time.
+TEST(LabBoard, TimerRaisesRequestInTime) {
+  TBuilt b;
+  Build(
+      b,
+      "[8253]\nBase=40h\nClock0=1000000\nOut0=8259.IR0\n[8259]\nBase=20h\n[CPU]\nClock=5000000\n");
+  ASSERT_EQ(b.error, "");
+  for (auto [port, value] : {std::pair{0x20, 0x13},
+                             {0x21, 0x08},
+                             {0x21, 0x01},
+                             {0x21, 0x00},
+                             {0x43, 0x34},
+                             {0x40, 0xE8},
+                             {0x40, 0x03}})  // mode 2, 1000
+    b.board.Write(uint16_t(port), uint8_t(value), 1);
+  EXPECT_EQ(b.timing.TimeAt(5000000 / 15), 999999000u);
+  b.board.AdvanceTo(500000);
+  EXPECT_LE(b.board.NextChange(), 1001000u);
+  // Mode 2 pulses OUT low for a clock after 1000 µs: the rising edge that ends it requests.
+  b.board.AdvanceTo(999000);
+  EXPECT_FALSE(b.board.InterruptRequested());
+  b.board.AdvanceTo(1003000);
+  EXPECT_TRUE(b.board.InterruptRequested());
+}
+
+// Every mistake in a description names its line; the shipped descriptions all load.
+TEST(BoardFile, MistakesAndShippedBoards) {
+  const struct {
+    const char* text;
+    const char* error;
+  } cases[] = {
+      {"[8256]\nBase=1\n", "第 1 行：未知的芯片 8256"},
+      {"; c\n[8255]\nBase=0x300\nStride=0\n", "第 4 行：STRIDE 的值 0 不是 1 到 16 之间的数"},
+      {"[8255]\n", "第 1 行：缺少 Base（芯片的基地址）"},
+      {"[8255]\nBase=xyz\n", "第 2 行：BASE 的值 xyz 不是 0 到 65535 之间的数"},
+      {"[8255]\nBase=20h\n[8259]\nBase=22h\n", "第 4 行：端口 0022h 已被另一块芯片占用或超出范围"},
+      {"[LEDS]\nPort=8255.A\n", "第 2 行：8255.A 所在的芯片不在板上"},
+      {"[8255]\nBase=20h\n[LEDS]\nPort=8255.D\n", "第 4 行：未知的端口 8255.D"},
+      {"[8255]\nBase=20h\n[LEDS]\nPort=8255.A\nColour=red\n",
+       "第 5 行：[LEDS] 中没有 COLOUR 这一项"},
+      {"[8259]\nBase=20h\n[PULSE]\nTo=8259.IR8\n",
+       "第 4 行：未知的引脚 8259.IR8（应为 8259.IR0..7、8255.PC0..7 或 8253.CLK0..2）"},
+      {"[8255]\nBase=1\nBase=2\n", "第 3 行：BASE 已在第 2 行给出"},
+      {"[8255\n", "第 1 行：节名缺少 ]"},
+      {"Base=1\n", "第 1 行：这一项不在任何节中"},
+      {"[LATCH]\nBase=0xFFFF\n[8255]\nBase=0xFFFE\n",
+       "第 4 行：端口 FFFFh 已被另一块芯片占用或超出范围"},
+      {"[8255]\nBase=0xFFFE\n", "第 2 行：端口 0000h 已被另一块芯片占用或超出范围"},
+  };
+  for (const auto& c : cases) {
+    TBuilt b;
+    Build(b, c.text);
+    EXPECT_EQ(b.error, c.error) << c.text;
+  }
+  int shipped = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(CORVALE_BOARDS_DIR)) {
+    TBuilt b;
+    b.error = LoadBoardFile(entry.path(), b.board, b.timing);
+    EXPECT_EQ(b.error, "") << entry.path();
+    ++shipped;
+  }
+  EXPECT_GE(shipped, 3);
+}
