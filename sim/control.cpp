@@ -88,7 +88,8 @@ void TCPU86::LoopOp(uint8_t op) {
   s_.EIP = jump ? ShortTarget(s_.EIP, uint8_t(Code<1>(1))) : s_.EIP + 2;
 }
 
-void TCPU86::Hlt(uint8_t) {}  // EIP stays: every later step meets the HLT again
+// EIP stays: every later step meets the HLT again. A port device's interrupt ends the wait.
+void TCPU86::Hlt(uint8_t) { haltedAt_ = deviceInstructions_; }
 
 void TCPU86::Group5(uint8_t) {
   const unsigned kind = (Code<1>(1) >> 3) & 7;

@@ -25,6 +25,13 @@ class TCPU86 {
   void SetConsole(IConsole* console);
   // nullptr: offline.
   void SetBridge(ITrainerBridge* bridge);
+  // nullptr (the default): offline IN reads 0 and OUT is lost. Otherwise the device serves
+  // the ports in offline execution, counts the instructions from now on as its time, and
+  // its interrupt requests are taken between instructions while IF is set.
+  void SetPortDevice(IPortDevice* device);
+  IPortDevice* PortDevice() const { return portDevice_; }
+  // Instructions executed since the port device was attached.
+  uint64_t DeviceInstructions() const { return deviceInstructions_; }
   // Off (the default): INT 10h and INT 16h do nothing, and the console hears of the first of
   // each type once. On: the common video and keyboard services work on the console.
   void SetBiosServices(bool on) { biosServices_ = on; }
@@ -50,7 +57,8 @@ class TCPU86 {
 
   // Executes one instruction at CS:IP with all its prefixes: one element of a repeated
   // string instruction, one console service with any waiting it does, or one control
-  // transfer. In bridged execution it then takes at most one pending trainer interrupt.
+  // transfer. In bridged execution it then takes at most one pending trainer interrupt, and
+  // offline with a port device at most one of the device's requests.
   void Step();
 
   // The next instruction ends the program: INT 21h with AH = 4Ch, or INT 20h.
@@ -365,6 +373,9 @@ class TCPU86 {
   void IntIb(uint8_t op);
   void Iret(uint8_t op);
   void TrainerInterrupt();
+  void EnterExternalVector(uint8_t type, uint16_t returnIp);
+  void DeviceStep();
+  void DeviceInterrupt();
   // The vector no longer holds the FFFF:FFFF of fresh memory: the program installed it.
   bool VectorWritten(uint8_t type);
   void EnterVector(uint8_t type, uint16_t returnIp);
@@ -400,6 +411,10 @@ class TCPU86 {
   std::array<const uint32_t*, 8> ea16Index_;
   const Tables* tables_;
   ITrainerBridge* bridge_ = nullptr;
+  IPortDevice* portDevice_ = nullptr;
+  uint64_t deviceInstructions_ = 0;
+  uint64_t deviceAttention_ = 0;      // DeviceStep asks the device again at this count
+  uint64_t haltedAt_ = ~uint64_t{0};  // the device count when a HLT last executed
   std::vector<TMemWrite>* journal_ = nullptr;
   uint64_t outsideDealings_ = 0;
   IConsole* console_;

@@ -19,6 +19,13 @@ void TCPU86::SetConsole(IConsole* console) { console_ = console ? console : &det
 
 void TCPU86::SetBridge(ITrainerBridge* bridge) { bridge_ = bridge; }
 
+void TCPU86::SetPortDevice(IPortDevice* device) {
+  portDevice_ = device;
+  deviceInstructions_ = 0;
+  deviceAttention_ = 0;
+  haltedAt_ = ~uint64_t{0};
+}
+
 void TCPU86::Put(std::array<Handler, 256>& map, std::initializer_list<OpcodeEntry> entries) {
   for (const OpcodeEntry& e : entries) map[e.opcode] = e.handler;
 }
@@ -78,6 +85,8 @@ void TCPU86::Step() {
     ContinueAfterPrefix();
   if (bridged_) [[unlikely]]
     TrainerInterrupt();
+  else if (portDevice_) [[unlikely]]
+    DeviceStep();
 }
 
 void TCPU86::Journal(uint32_t linear, int size) {
@@ -150,7 +159,11 @@ void TCPU86::WriteMem(uint16_t seg, uint16_t off, int len, uint32_t value) {
 uint32_t TCPU86::InPort(uint16_t port, int size) {
   ++outsideDealings_;
   RefreshMode();
-  if (!online_) return 0;
+  if (!online_) {
+    if (!portDevice_) return 0;
+    const uint32_t value = portDevice_->In(port, size, deviceInstructions_);
+    return size == 4 ? value : value & ((1u << (8 * size)) - 1);
+  }
   bool ok = false;
   switch (size) {
     case 1: ok = bridge_->InPort8(port, IOValue); break;
@@ -169,7 +182,12 @@ uint32_t TCPU86::InPort(uint16_t port, int size) {
 void TCPU86::OutPort(uint16_t port, uint32_t value, int size) {
   ++outsideDealings_;
   RefreshMode();
-  if (!online_) return;
+  if (!online_) {
+    if (!portDevice_) return;
+    portDevice_->Out(port, value, size, deviceInstructions_);
+    deviceAttention_ = deviceInstructions_ + 1;  // an unmasked request, an OUT changed
+    return;
+  }
   switch (size) {
     case 1: bridge_->OutPort8(port, uint8_t(value)); break;
     case 2: bridge_->OutPort16(port, uint16_t(value)); break;

@@ -74,12 +74,38 @@ void TCPU86::TrainerInterrupt() {
   if (!(s_.EFLAGS & flags::IF)) return;
   const uint16_t request = bridge_->PollInterrupt();
   if ((request & 0xFF) == 0) return;
-  // The entry belongs to no instruction: words on SS:SP, the plain data segment. IF and TF
-  // stay as they are.
+  // IF and TF stay as they are.
+  EnterExternalVector(uint8_t(request >> 8), uint16_t(s_.EIP));
+}
+
+// The entry belongs to no instruction: words on SS:SP, the plain data segment.
+void TCPU86::EnterExternalVector(uint8_t type, uint16_t returnIp) {
   OpSize = 2;
   DataSeg = s_.DS;
   StackSeg = s_.SS;
-  EnterVector(uint8_t(request >> 8), uint16_t(s_.EIP));
+  EnterVector(type, returnIp);
+}
+
+// One instruction of device time has passed. The device is asked only when the count
+// reaches the point it named; while its request waits for IF, every step looks again.
+void TCPU86::DeviceStep() {
+  if (++deviceInstructions_ < deviceAttention_) return;
+  deviceAttention_ = portDevice_->Advance(deviceInstructions_);
+  if (portDevice_->InterruptRequested()) {
+    deviceAttention_ = deviceInstructions_ + 1;
+    DeviceInterrupt();
+  }
+}
+
+// A request of the port device is taken as the 8086 takes INTR: IF and TF are cleared, and
+// a CPU halted by HLT resumes after it when the handler returns.
+void TCPU86::DeviceInterrupt() {
+  if (!(s_.EFLAGS & flags::IF)) return;
+  const uint8_t type = portDevice_->AcknowledgeInterrupt();
+  uint16_t returnIp = uint16_t(s_.EIP);
+  if (haltedAt_ + 1 == deviceInstructions_) ++returnIp;  // this step was the HLT
+  EnterExternalVector(type, returnIp);
+  s_.EFLAGS &= ~(flags::IF | flags::TF);
 }
 
 // INT 21h AH = 25h: the vector AL becomes DS:DX. AH = 35h: ES:BX = the vector AL.

@@ -1,6 +1,8 @@
-// The two interfaces through which the simulator meets the rest of the workbench:
-// the user screen for the program's INT 21h console I/O, and the trainer for bridged
-// execution. Neither is called on the offline hot path.
+// The interfaces through which the simulator meets the rest of the workbench: the user
+// screen for the program's INT 21h console I/O, the trainer for bridged execution, and a
+// port device (a lab board) for offline IN and OUT. None is called on the offline hot
+// path; an attached port device is asked only when the instruction count it named is
+// reached.
 #pragma once
 
 #include <array>
@@ -10,7 +12,8 @@
 #include <string_view>
 
 enum class TWorkingMode : uint8_t {
-  Offline,  // the simulator is the whole machine: IN reads 0, OUT is lost
+  Offline,  // the simulator is the whole machine: IN reads 0 and OUT is lost, unless a
+            // port device (a lab board) is attached
   Online,   // the trainer's monitor runs programs; the simulator only serves its ports
   Bridged,  // online, and the simulator executes while the trainer lends ports,
             // a data-segment memory window and interrupt requests
@@ -48,6 +51,25 @@ class ITrainerBridge {
 
  private:
   TWorkingMode mode_ = TWorkingMode::Offline;
+};
+
+// A device on the CPU's port bus in offline execution, such as a lab board: it answers
+// IN and OUT and may request hardware interrupts. Its clock is the count of instructions
+// executed since it was attached; the CPU tells it that count at every port access and
+// whenever the count reaches the point the device last asked to be looked at again.
+class IPortDevice {
+ public:
+  virtual ~IPortDevice() = default;
+
+  // size is 1, 2 or 4; the value read has that many bytes.
+  virtual uint32_t In(uint16_t port, int size, uint64_t instructions) = 0;
+  virtual void Out(uint16_t port, uint32_t value, int size, uint64_t instructions) = 0;
+  // Time has reached `instructions`. Returns the count before which the device will not
+  // change by itself (greater than `instructions`).
+  virtual uint64_t Advance(uint64_t instructions) = 0;
+  // The INT line, and the INTA cycles that answer it with a vector number.
+  virtual bool InterruptRequested() const = 0;
+  virtual uint8_t AcknowledgeInterrupt() = 0;
 };
 
 // The three states of the user screen's caption.
