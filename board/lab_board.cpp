@@ -175,6 +175,7 @@ TPinOut TLabBoard::PinDriver(TBoardPin pin) {
 bool TLabBoard::WireLeds(TBoardPort port, bool active_high) {
   if (!Has(port) || port == TBoardPort::Buffer) return false;
   leds_ = std::make_unique<TLeds>(active_high);
+  ListDevices();
   Listen(port, [this](uint8_t levels) { leds_->SetLevels(levels); });
   return true;
 }
@@ -182,6 +183,7 @@ bool TLabBoard::WireLeds(TBoardPort port, bool active_high) {
 bool TLabBoard::WireSwitches(TBoardPort port, bool on_reads_high) {
   if (!Has(port) || port == TBoardPort::Latch) return false;
   switches_ = std::make_unique<TSwitches>(on_reads_high);
+  ListDevices();
   const uint8_t mask = MaskOf(port) >> ShiftOf(port);
   switches_->OnLevels([this, port, mask](uint8_t levels) { Drive(port, levels, mask); });
   Drive(port, switches_->Levels(), mask);
@@ -193,6 +195,7 @@ bool TLabBoard::WireSeg7Static(const std::vector<TBoardPort>& digits, bool activ
   for (TBoardPort port : digits)
     if (!Has(port) || port == TBoardPort::Buffer) return false;
   seg7_static_ = std::make_unique<TSeg7Static>(int(digits.size()), active_high);
+  ListDevices();
   for (size_t i = 0; i < digits.size(); ++i)
     Listen(digits[i], [this, i](uint8_t levels) { seg7_static_->SetSegments(int(i), levels); });
   return true;
@@ -204,6 +207,7 @@ bool TLabBoard::WireSeg7Multiplexed(TBoardPort segments, TBoardPort select,
       select == TBoardPort::Buffer)
     return false;
   seg7_mux_ = std::make_unique<TSeg7Multiplexed>(config);
+  ListDevices();
   Listen(segments, [this](uint8_t levels) { seg7_mux_->SetSegments(levels); });
   Listen(select, [this](uint8_t levels) { seg7_mux_->SetSelect(levels); });
   return true;
@@ -212,6 +216,7 @@ bool TLabBoard::WireSeg7Multiplexed(TBoardPort segments, TBoardPort select,
 bool TLabBoard::WireKeypad(TBoardPort rows, TBoardPort columns) {
   if (!Has(rows) || !Has(columns)) return false;
   keypad_ = std::make_unique<TKeypad>();
+  ListDevices();
   Listen(rows, [this](uint8_t levels) { keypad_->DriveRows(levels); });
   Listen(columns, [this](uint8_t levels) { keypad_->DriveColumns(levels); });
   keypad_->OnRows([this, rows](uint8_t levels) { Drive(rows, levels, 0x0F); });
@@ -224,6 +229,7 @@ bool TLabBoard::WireKeypad(TBoardPort rows, TBoardPort columns) {
 bool TLabBoard::WireStepper(TBoardPort port, const TStepperConfig& config) {
   if (!Has(port) || port == TBoardPort::Buffer) return false;
   stepper_ = std::make_unique<TStepper>(config);
+  ListDevices();
   Listen(port, [this](uint8_t levels) { stepper_->SetLevels(levels); });
   return true;
 }
@@ -231,6 +237,7 @@ bool TLabBoard::WireStepper(TBoardPort port, const TStepperConfig& config) {
 bool TLabBoard::WireLights(TBoardPort port, const TTrafficLightsConfig& config) {
   if (!Has(port) || port == TBoardPort::Buffer) return false;
   lights_ = std::make_unique<TTrafficLights>(config);
+  ListDevices();
   Listen(port, [this](uint8_t levels) { lights_->SetLevels(levels); });
   return true;
 }
@@ -238,6 +245,7 @@ bool TLabBoard::WireLights(TBoardPort port, const TTrafficLightsConfig& config) 
 bool TLabBoard::WirePulse(TBoardPin to, bool inverted) {
   if (!Has(to)) return false;
   pulse_ = std::make_unique<TPulseButton>();
+  ListDevices();
   if (inverted) pulse_->OnInvertedOutput(PinDriver(to));
   else pulse_->OnOutput(PinDriver(to));
   PinDriver(to)(inverted);
@@ -257,18 +265,21 @@ bool TLabBoard::WireAdcEoc(TBoardPin to) {
   return true;
 }
 
-std::vector<TLabDevice*> TLabBoard::Devices() {
-  std::vector<TLabDevice*> all;
+void TLabBoard::ListDevices() {
+  devices_.clear();
   for (TLabDevice* d : std::initializer_list<TLabDevice*>{
            leds_.get(), switches_.get(), seg7_static_.get(), seg7_mux_.get(), keypad_.get(),
            stepper_.get(), lights_.get(), pulse_.get()})
-    if (d) all.push_back(d);
-  return all;
+    if (d) {
+      devices_.push_back(d);
+      d->OnEvent(sink_);
+      d->AdvanceTo(now_);
+    }
 }
 
 void TLabBoard::OnEvent(TBoardEventSink sink) {
   sink_ = std::move(sink);
-  for (TLabDevice* d : Devices()) d->OnEvent(sink_);
+  for (TLabDevice* d : devices_) d->OnEvent(sink_);
   if (dac_) dac_->OnEvent(sink_);
 }
 
@@ -311,7 +322,7 @@ void TLabBoard::AdvanceTo(TBoardTime now) {
   if (pit_) pit_->AdvanceTo(now);
   if (adc_) adc_->AdvanceTo(now);
   if (dac_) dac_->AdvanceTo(now);
-  for (TLabDevice* d : Devices()) d->AdvanceTo(now);
+  for (TLabDevice* d : devices_) d->AdvanceTo(now);
 }
 
 TBoardTime TLabBoard::NextChange() const {
@@ -349,5 +360,5 @@ void TLabBoard::Reset() {
   for (TBoardChip* chip : std::initializer_list<TBoardChip*>{ppi_.get(), pit_.get(), pic_.get(),
                                                              adc_.get(), dac_.get(), latch_.get()})
     if (chip) chip->Reset();
-  for (TLabDevice* d : Devices()) d->Reset();
+  for (TLabDevice* d : devices_) d->Reset();
 }

@@ -124,7 +124,7 @@ class TLabBoard {
   void Drive(TBoardPort port, uint8_t levels, uint8_t mask);
   TPinOut PinDriver(TBoardPin pin);
   void Dispatch(int index, uint8_t pins);
-  std::vector<TLabDevice*> Devices();
+  void ListDevices();
 
   std::unique_ptr<TPpi8255> ppi_;
   std::unique_ptr<TPit8253> pit_;
@@ -147,7 +147,7 @@ class TLabBoard {
   std::unique_ptr<TStepper> stepper_;
   std::unique_ptr<TTrafficLights> lights_;
   std::unique_ptr<TPulseButton> pulse_;
-  uint8_t seg7_segments_ = 0, seg7_select_ = 0;
+  std::vector<TLabDevice*> devices_;  // those wired, for AdvanceTo without a search
   TBoardEventSink sink_;
   TDac0832::TOutput dac_output_;
   TBoardTime now_ = 0;
