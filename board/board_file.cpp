@@ -130,6 +130,7 @@ std::optional<TBoardPort> ParsePort(std::string_view text) {
 std::optional<TBoardPin> ParsePin(std::string_view text) {
   const std::string pin = Upper(Trim(text));
   for (const auto& [prefix, kind] : {std::pair{"8259.IR", TBoardPin::TKind::PicRequest},
+                                     {"8259S.IR", TBoardPin::TKind::SlaveRequest},
                                      {"8255.PC", TBoardPin::TKind::PpiC},
                                      {"8253.CLK", TBoardPin::TKind::PitClock}}) {
     const std::string_view p = prefix;
@@ -165,7 +166,7 @@ std::string Parse(std::string_view text, std::vector<TSection>& sections) {
 }
 
 bool IsChip(const std::string& name) {
-  return name == "8255" || name == "8253" || name == "8254" || name == "8259" ||
+  return name == "8255" || name == "8253" || name == "8254" || name == "8259" || name == "8259S" ||
          name == "ADC0809" || name == "DAC0832" || name == "LATCH" || name == "BUFFER";
 }
 
@@ -191,7 +192,25 @@ bool Placement(TKeys& keys, const TLabBoard& board, uint16_t count, uint16_t& ba
   return true;
 }
 
-std::string PlaceChip(TSection& s, TLabBoard& board, TBoardTiming& timing) {
+// Vector=n: the chip comes initialized, as a monitor or BIOS leaves it, edge triggered in
+// 8086 mode with IR0's vector n and the requests in Mask (all masked unless given); a
+// program may still initialize it again. For the master, `cascade` is the IR a slave sits
+// on (-1: none); for the slave, the IR of the master it answers on.
+bool Preset(TKeys& keys, TPic8259& pic, bool slave, int cascade) {
+  uint64_t vector = 0, mask = 0xFF;
+  const bool preset = keys.Find("VECTOR") != nullptr;
+  if (!keys.Number("VECTOR", 0, 0xFF, 0, vector) || !keys.Number("MASK", 0, 0xFF, 0xFF, mask))
+    return false;
+  if (!preset) return true;
+  pic.Write(0, cascade >= 0 ? 0x11 : 0x13);
+  pic.Write(1, uint8_t(vector & 0xF8));
+  if (cascade >= 0) pic.Write(1, slave ? uint8_t(cascade) : uint8_t(1u << cascade));
+  pic.Write(1, 0x01);
+  pic.Write(1, uint8_t(mask));
+  return true;
+}
+
+std::string PlaceChip(TSection& s, TLabBoard& board, TBoardTiming& timing, int cascade) {
   TKeys keys(s);
   uint16_t base = 0, stride = 1;
   if (s.name == "CPU") {
@@ -225,7 +244,13 @@ std::string PlaceChip(TSection& s, TLabBoard& board, TBoardTiming& timing) {
     }
   } else if (s.name == "8259") {
     if (!Placement(keys, board, 2, base, stride, s.line)) return keys.error;
-    board.AddPic(base, stride);
+    if (!Preset(keys, board.AddPic(base, stride), false, cascade)) return keys.error;
+  } else if (s.name == "8259S") {
+    if (!board.Pic()) return AtLine(s.line, "从片 8259S 需要主片 [8259]");
+    if (!keys.Find("CASCADE")) return AtLine(s.line, "缺少 Cascade（从片接在主片的哪个 IR 上）");
+    if (!Placement(keys, board, 2, base, stride, s.line)) return keys.error;
+    TPic8259* slave = board.AddSlavePic(base, stride, cascade);
+    if (!Preset(keys, *slave, true, cascade)) return keys.error;
   } else if (s.name == "ADC0809") {
     TAdc0809Config config;
     uint64_t ports = 8, status = 0;
@@ -295,8 +320,9 @@ bool PinKey(TKeys& keys, const TLabBoard& board, std::string_view key,
   if (!e) return true;
   out = ParsePin(e->value);
   if (!out) {
-    keys.error = AtLine(
-        e->line, "未知的引脚 " + e->value + "（应为 8259.IR0..7、8255.PC0..7 或 8253.CLK0..2）");
+    keys.error =
+        AtLine(e->line, "未知的引脚 " + e->value +
+                            "（应为 8259.IR0..7、8259S.IR0..7、8255.PC0..7 或 8253.CLK0..2）");
     return false;
   }
   if (!board.Has(*out)) {
@@ -414,8 +440,19 @@ std::string LoadBoardDescription(std::string_view text, TLabBoard& board, TBoard
       if (sections[i].name == sections[j].name)
         return AtLine(sections[i].line, "[" + sections[i].name + "] 已在第 " +
                                             std::to_string(sections[j].line) + " 行出现");
+  // The slave 8259 goes after its master; both learn from its Cascade which IR joins them.
+  int cascade = -1;
+  for (TSection& s : sections) {
+    if (s.name != "8259S") continue;
+    TKeys keys(s);
+    uint64_t line = 0;
+    if (!keys.Number("CASCADE", 0, 7, 0, line)) return keys.error;
+    cascade = int(line);
+  }
+  std::stable_partition(sections.begin(), sections.end(),
+                        [](const TSection& s) { return s.name != "8259S"; });
   for (TSection& s : sections)
-    if (std::string error = PlaceChip(s, board, timing); !error.empty()) return error;
+    if (std::string error = PlaceChip(s, board, timing, cascade); !error.empty()) return error;
   for (TSection& s : sections)
     if (std::string error = WireDevice(s, board); !error.empty()) return error;
   return {};

@@ -10,6 +10,9 @@
 //               Gate0=1 ...              a gate tied low (0) or high (1, the default)
 //               Out0=8259.IR0 ...        where a counter's OUT goes
 //   [8259]      Base=0x20 Stride=1       the A0 = 0 port at Base, A0 = 1 at Base + Stride
+//               Vector=0x08 Mask=0xFF    optional: initialized as a monitor leaves it, with
+//                                        IR0's vector and the mask (the program may redo it)
+//   [8259S]     Base=0xA0 Cascade=2      a slave on the master's IR2 (Vector, Mask as above)
 //   [ADC0809]   Base=0x2B0 Stride=1 Channel=Offset (or Data: the channel in D2..D0)
 //               Ports=8 StatusOffset=n   a read at offset n gives EOC on D0 (none unless given)
 //               EOC=8255.PC7 (or 8259.IRn) Vref=5
@@ -27,9 +30,9 @@
 //   [PULSE]     To=8259.IR0 Inverted=0   (or To=8255.PC4)
 //
 // A port is 8255.A, 8255.B, 8255.C, 8255.CL (PC0..PC3), 8255.CH (PC4..PC7), LATCH or
-// BUFFER; a pin is 8259.IR0..IR7, 8255.PC0..PC7 or 8253.CLK0..CLK2 (a clock given as
-// 0 Hz, fed by another counter's OUT). Chips are placed before any device is
-// wired, whatever order the sections come in. Each mistake is reported with its line.
+// BUFFER; a pin is 8259.IR0..IR7, 8259S.IR0..IR7 (the slave's), 8255.PC0..PC7 or 8253.CLK0..CLK2 (a
+// clock given as 0 Hz, fed by another counter's OUT). Chips are placed before any device is wired,
+// whatever order the sections come in. Each mistake is reported with its line.
 #pragma once
 
 #include <cstdint>

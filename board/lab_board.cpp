@@ -79,6 +79,15 @@ TPic8259& TLabBoard::AddPic(uint16_t base, uint16_t stride) {
   return *pic_;
 }
 
+TPic8259* TLabBoard::AddSlavePic(uint16_t base, uint16_t stride, int line) {
+  if (!pic_ || line < 0 || line >= TPic8259::kLines) return nullptr;
+  if (!slave_) slave_ = std::make_unique<TPic8259>();
+  else Unplace(slave_.get());
+  pic_->AttachSlave(line, *slave_);
+  Place(slave_.get(), base, stride);
+  return slave_.get();
+}
+
 TAdc0809& TLabBoard::AddAdc(uint16_t base, uint16_t stride, const TAdc0809Config& config) {
   if (adc_) Unplace(adc_.get());
   adc_ = std::make_unique<TAdc0809>(config);
@@ -133,6 +142,7 @@ bool TLabBoard::Has(TBoardPort port) const {
 bool TLabBoard::Has(TBoardPin pin) const {
   switch (pin.kind) {
     case TBoardPin::TKind::PicRequest: return pic_ && pin.bit >= 0 && pin.bit < 8;
+    case TBoardPin::TKind::SlaveRequest: return slave_ && pin.bit >= 0 && pin.bit < 8;
     case TBoardPin::TKind::PpiC: return ppi_ && pin.bit >= 0 && pin.bit < 8;
     case TBoardPin::TKind::PitClock: return pit_ && pin.bit >= 0 && pin.bit < TPit8253::kCounters;
     default: return false;
@@ -165,6 +175,8 @@ void TLabBoard::Drive(TBoardPort port, uint8_t levels, uint8_t mask) {
 }
 
 TPinOut TLabBoard::PinDriver(TBoardPin pin) {
+  if (pin.kind == TBoardPin::TKind::SlaveRequest)
+    return [this, line = pin.bit](bool level) { slave_->SetRequest(line, level); };
   if (pin.kind == TBoardPin::TKind::PicRequest)
     return [this, line = pin.bit](bool level) { pic_->SetRequest(line, level); };
   if (pin.kind == TBoardPin::TKind::PitClock)
@@ -357,8 +369,8 @@ void TLabBoard::Pulse() {
 
 void TLabBoard::Reset() {
   now_ = 0;
-  for (TBoardChip* chip : std::initializer_list<TBoardChip*>{ppi_.get(), pit_.get(), pic_.get(),
-                                                             adc_.get(), dac_.get(), latch_.get()})
+  for (TBoardChip* chip : std::initializer_list<TBoardChip*>{
+           ppi_.get(), pit_.get(), pic_.get(), slave_.get(), adc_.get(), dac_.get(), latch_.get()})
     if (chip) chip->Reset();
   for (TLabDevice* d : devices_) d->Reset();
 }

@@ -28,10 +28,10 @@
 // upper or lower half of port C: bits 4..7 or 0..3 shifted down), or a plain latch/buffer.
 enum class TBoardPort : uint8_t { None, PpiA, PpiB, PpiC, PpiCLow, PpiCHigh, Latch, Buffer };
 
-// One wire ending at a single pin: an 8259 request line, a bit of 8255 port C, an 8253
-// counter's CLK, or nothing.
+// One wire ending at a single pin: a request line of the 8259 or of its slave, a bit of
+// 8255 port C, an 8253 counter's CLK, or nothing.
 struct TBoardPin {
-  enum class TKind : uint8_t { None, PicRequest, PpiC, PitClock } kind = TKind::None;
+  enum class TKind : uint8_t { None, PicRequest, SlaveRequest, PpiC, PitClock } kind = TKind::None;
   int bit = 0;
 };
 
@@ -42,6 +42,8 @@ class TLabBoard {
   TPpi8255& AddPpi(uint16_t base, uint16_t stride);
   TPit8253& AddPit(uint16_t base, uint16_t stride, TPitKind kind);
   TPic8259& AddPic(uint16_t base, uint16_t stride);
+  // A second 8259 cascaded on the master's request `line` (the master must be placed).
+  TPic8259* AddSlavePic(uint16_t base, uint16_t stride, int line);
   TAdc0809& AddAdc(uint16_t base, uint16_t stride, const TAdc0809Config& config);
   TDac0832& AddDac(uint16_t base, uint16_t stride, const TDac0832Config& config);
   TOutputLatch& AddLatch(uint16_t base);
@@ -129,6 +131,7 @@ class TLabBoard {
   std::unique_ptr<TPpi8255> ppi_;
   std::unique_ptr<TPit8253> pit_;
   std::unique_ptr<TPic8259> pic_;
+  std::unique_ptr<TPic8259> slave_;
   std::unique_ptr<TAdc0809> adc_;
   std::unique_ptr<TDac0832> dac_;
   std::unique_ptr<TOutputLatch> latch_;
