@@ -579,7 +579,10 @@ void TCPU86::FlagOp(uint8_t op) {
     case 0xF8: s_.EFLAGS &= ~flags::CF; break;
     case 0xF9: s_.EFLAGS |= flags::CF; break;
     case 0xFA: s_.EFLAGS &= ~flags::IF; break;
-    case 0xFB: s_.EFLAGS |= flags::IF; break;
+    case 0xFB:  // a port device's request waits one more instruction, as INTR does
+      s_.EFLAGS |= flags::IF;
+      stiAt_ = deviceInstructions_;
+      break;
     case 0xFC: s_.EFLAGS &= ~flags::DF; break;
     default: s_.EFLAGS |= flags::DF; break;
   }

@@ -415,6 +415,7 @@ class TCPU86 {
   uint64_t deviceInstructions_ = 0;
   uint64_t deviceAttention_ = 0;      // DeviceStep asks the device again at this count
   uint64_t haltedAt_ = ~uint64_t{0};  // the device count when a HLT last executed
+  uint64_t stiAt_ = ~uint64_t{0};     // ... and when an STI did
   std::vector<TMemWrite>* journal_ = nullptr;
   uint64_t outsideDealings_ = 0;
   IConsole* console_;

@@ -23,7 +23,7 @@ void TCPU86::SetPortDevice(IPortDevice* device) {
   portDevice_ = device;
   deviceInstructions_ = 0;
   deviceAttention_ = 0;
-  haltedAt_ = ~uint64_t{0};
+  haltedAt_ = stiAt_ = ~uint64_t{0};
 }
 
 void TCPU86::Put(std::array<Handler, 256>& map, std::initializer_list<OpcodeEntry> entries) {

@@ -97,10 +97,11 @@ void TCPU86::DeviceStep() {
   }
 }
 
-// A request of the port device is taken as the 8086 takes INTR: IF and TF are cleared, and
-// a CPU halted by HLT resumes after it when the handler returns.
+// A request of the port device is taken as the 8086 takes INTR: not right after STI (so
+// STI; HLT waits for it), IF and TF are cleared, and a CPU halted by HLT resumes after it
+// when the handler returns.
 void TCPU86::DeviceInterrupt() {
-  if (!(s_.EFLAGS & flags::IF)) return;
+  if (!(s_.EFLAGS & flags::IF) || stiAt_ + 1 == deviceInstructions_) return;
   const uint8_t type = portDevice_->AcknowledgeInterrupt();
   uint16_t returnIp = uint16_t(s_.EIP);
   if (haltedAt_ + 1 == deviceInstructions_) ++returnIp;  // this step was the HLT

@@ -75,17 +75,19 @@ TEST_F(SimTest, PortDeviceRequestEntersLikeIntr) {
   Exec({0x90, 0x90, 0x90, 0xFB, 0xF4}, 3);  // NOP NOP NOP STI HLT
   EXPECT_EQ(device.advances, 2) << "once at the start, once when the request was due";
   EXPECT_FALSE(device.acknowledged) << "IF is clear";
-  Step();  // STI; the request is taken after it
+  Step();  // STI: the next instruction runs before the request is taken
+  EXPECT_FALSE(device.acknowledged);
+  Step();  // HLT
   EXPECT_TRUE(device.acknowledged);
   EXPECT_EQ(s.CS, 0x2000);
   EXPECT_EQ(s.EIP, 0x0040u);
   EXPECT_FALSE(Flag(IF));
-  EXPECT_EQ(W(s.SS, 0x00FA), TMachine::kIP + 4) << "returns to the HLT";
-  // A request that arrives while the CPU is halted returns after the HLT.
-  s.CS = TMachine::kCS, s.EIP = TMachine::kIP + 4, s.ESP = 0x0100, s.EFLAGS |= IF;
+  EXPECT_EQ(W(s.SS, 0x00FA), TMachine::kIP + 5) << "resumes after the HLT";
+  // A request between other instructions returns to the next one.
+  s.CS = TMachine::kCS, s.EIP = TMachine::kIP, s.ESP = 0x0100, s.EFLAGS |= IF;
   device.acknowledged = false;
   Step();
-  EXPECT_EQ(W(s.SS, 0x00FA), TMachine::kIP + 5) << "resumes after the HLT";
+  EXPECT_EQ(W(s.SS, 0x00FA), TMachine::kIP + 1);
 }
 
 }  // namespace

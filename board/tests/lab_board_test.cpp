@@ -184,3 +184,25 @@ TEST(LabBoard, RandomTrafficOnShippedBoards) {
     }
   }
 }
+
+// A keypad on the halves of port C: the program drives the columns (PC4..PC7) low one at a
+// time and reads the rows (PC0..PC3); a held key pulls its row low only while its column
+// is driven low.
+TEST(LabBoard, KeypadOnPortCHalves) {
+  TBuilt b;
+  Build(b, "[8255]\nBase=0x60\n[KEYPAD]\nRows=8255.CL\nColumns=8255.CH\n");
+  ASSERT_EQ(b.error, "");
+  b.board.Write(0x63, 0x81, 1);  // C upper out, C lower in
+  b.board.PressKey(6);           // row 1, column 2
+  const struct {
+    uint8_t columns;  // written to PC4..PC7
+    uint8_t rows;     // read on PC0..PC3
+  } cases[] = {{0x0F, 0x0F}, {0x0E, 0x0F}, {0x0B, 0x0D}, {0x00, 0x0D}, {0x0D, 0x0F}};
+  for (const auto& c : cases) {
+    b.board.Write(0x62, uint8_t(c.columns << 4), 1);
+    EXPECT_EQ(b.board.Read(0x62, 1) & 0x0F, c.rows) << int(c.columns);
+  }
+  b.board.ReleaseKey(6);
+  b.board.Write(0x62, 0x00, 1);
+  EXPECT_EQ(b.board.Read(0x62, 1) & 0x0F, 0x0F);
+}
