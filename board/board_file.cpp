@@ -468,5 +468,6 @@ std::string LoadBoardFile(const std::filesystem::path& path, TLabBoard& board,
   std::string text(size, '\0');
   if (!in.read(text.data(), std::streamsize(size)))
     return "无法读取实验板描述文件 " + path.string();
-  return LoadBoardDescription(text, board, timing);
+  const std::string error = LoadBoardDescription(text, board, timing);
+  return error.empty() ? error : path.string() + "：" + error;
 }

@@ -60,6 +60,7 @@ inline constexpr std::uintmax_t kMaxBoardFileSize = 1u << 20;
 // Builds the board the text describes onto an empty board. Returns "" on success, or the
 // first mistake ("第 12 行：未知的芯片 8256").
 std::string LoadBoardDescription(std::string_view text, TLabBoard& board, TBoardTiming& timing);
-// The same for a file; an unreadable or oversized file is a mistake too.
+// The same for a file, its path before the line; an unreadable or oversized file is a
+// mistake too.
 std::string LoadBoardFile(const std::filesystem::path& path, TLabBoard& board,
                           TBoardTiming& timing);

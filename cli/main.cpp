@@ -235,7 +235,7 @@ struct TBoardRun {
 // any of them fails.
 std::string OpenBoard(const TOptions& o, TBoardRun& run) {
   if (std::string error = LoadBoardFile(o.board, run.board, run.timing); !error.empty())
-    return fmt::format("{}: {}", o.board, error);
+    return error;
   std::vector<TBoardInput> inputs;
   if (!o.boardInput.empty()) {
     constexpr size_t kMaxInputScript = 4u << 20;
