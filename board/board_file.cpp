@@ -1,6 +1,7 @@
 #include "board_file.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <fstream>
@@ -332,6 +333,26 @@ bool PinKey(TKeys& keys, const TLabBoard& board, std::string_view key,
   return true;
 }
 
+// A list of port bits ("0,1,2,3"), exactly as many as `bits` holds; unchanged when absent.
+template <size_t N>
+bool BitList(TKeys& keys, std::string_view key, std::array<uint8_t, N>& bits) {
+  TEntry* e = keys.Find(key);
+  if (!e) return true;
+  std::string_view list = e->value;
+  size_t n = 0;
+  for (; n < N; ++n) {
+    const size_t comma = list.find(',');
+    const std::optional<uint64_t> bit = ParseNumber(Trim(list.substr(0, comma)));
+    if (!bit || *bit > 7 || (comma == std::string_view::npos) != (n + 1 == N)) break;
+    bits[n] = uint8_t(*bit);
+    if (comma != std::string_view::npos) list.remove_prefix(comma + 1);
+  }
+  if (n == N) return true;
+  keys.error = AtLine(e->line, std::string(key) + " 应为 " + std::to_string(N) +
+                                   " 个以逗号分隔的位号 0..7，而不是 " + e->value);
+  return false;
+}
+
 std::string WireDevice(TSection& s, TLabBoard& board) {
   TKeys keys(s);
   std::optional<TBoardPort> port, other;
@@ -406,6 +427,7 @@ std::string WireDevice(TSection& s, TLabBoard& board) {
     if (!PortKey(keys, board, "PORT", true, port, s.line) || !keys.Flag("ACTIVELOW", active_low))
       return keys.error;
     config.active_high = !active_low;
+    if (!BitList(keys, "PHASES", config.phase_bits)) return keys.error;
     if (TEntry* e = keys.Find("STEPANGLE")) {
       char* end = nullptr;
       config.step_angle = std::strtod(e->value.c_str(), &end);
@@ -417,6 +439,7 @@ std::string WireDevice(TSection& s, TLabBoard& board) {
     TTrafficLightsConfig config;
     if (!PortKey(keys, board, "PORT", true, port, s.line) || !keys.Flag("ACTIVELOW", active_low))
       return keys.error;
+    if (!BitList(keys, "BITS", config.lamp_bits)) return keys.error;
     config.active_high = !active_low;
     if (!board.WireLights(*port, config)) return wrong("交通灯不能接在输入缓冲器上");
   } else if (s.name == "PULSE") {

@@ -25,8 +25,9 @@
 //               Segments=8255.A,8255.B                        or one port per static digit
 //               ActiveLow=0 SelectActiveLow=0
 //   [KEYPAD]    Rows=8255.CL Columns=8255.CH
-//   [STEPPER]   Port=8255.A StepAngle=7.5 ActiveLow=0
-//   [LIGHTS]    Port=8255.B ActiveLow=0  bits 0..5: red, yellow, green of road 1, then road 2
+//   [STEPPER]   Port=8255.A StepAngle=7.5 ActiveLow=0 Phases=0,1,2,3 (the bits of A..D)
+//   [LIGHTS]    Port=8255.B ActiveLow=0  Bits=0,1,2,3,4,5: the bits of red, yellow, green of
+//                                        road 1, then of road 2
 //   [PULSE]     To=8259.IR0 Inverted=0   (or To=8255.PC4)
 //
 // A port is 8255.A, 8255.B, 8255.C, 8255.CL (PC0..PC3), 8255.CH (PC4..PC7), LATCH or

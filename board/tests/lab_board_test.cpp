@@ -34,7 +34,7 @@ TEST(LabBoard, BusAndWiring) {
   TBuilt b;
   Build(b,
         "[8255]\nBase=200h\nStride=2\n[LEDS]\nPort=8255.A\n[SWITCHES]\nPort=8255.B\n"
-        "[LATCH]\nBase=0x8010\n[STEPPER]\nPort=LATCH\n[DAC0832]\nBase=8000h\n"
+        "[LATCH]\nBase=0x8010\n[STEPPER]\nPort=LATCH\nPhases=3,2,1,0\n[DAC0832]\nBase=8000h\n"
         "[8259]\nBase=0x20\n[PULSE]\nTo=8259.IR3\n");
   ASSERT_EQ(b.error, "");
   TLabBoard& board = b.board;
@@ -46,7 +46,7 @@ TEST(LabBoard, BusAndWiring) {
   EXPECT_EQ(board.Read(0x201, 1), 0xFFu) << "odd ports are not decoded with stride 2";
   EXPECT_EQ(board.Read(0x1234, 2), 0xFFFFu);
   board.Write(0x8000, 0x1180, 2);  // DAC at 8000h, 80h; 8001h floats
-  board.Write(0x8010, 0x03, 1);    // phases A and B: half a step forward
+  board.Write(0x8010, 0x03, 1);    // bits 0, 1: phases D and C, three half steps back
   // ICW1 single + ICW4, ICW2 vector 08h, ICW4 8086 mode, all unmasked.
   for (auto [port, value] : {std::pair{0x20, 0x13}, {0x21, 0x08}, {0x21, 0x01}, {0x21, 0x00}})
     board.Write(uint16_t(port), uint8_t(value), 1);
@@ -56,7 +56,7 @@ TEST(LabBoard, BusAndWiring) {
   EXPECT_EQ(board.Acknowledge(), 0x0B);
   const std::vector<std::string> expected = {"LEDS 01011010",     "SWITCHES 00000001",
                                              "SWITCHES 10000001", "DAC 80",
-                                             "STEPPER 3.75°",     "PULSE 1"};
+                                             "STEPPER 348.75°",   "PULSE 1"};
   EXPECT_EQ(b.log, expected);
 }
 
@@ -119,6 +119,10 @@ TEST(BoardFile, MistakesAndShippedBoards) {
        "8253.CLK0..2）"},
       {"[8255]\nBase=1\nBase=2\n", "第 3 行：BASE 已在第 2 行给出"},
       {"[8255\n", "第 1 行：节名缺少 ]"},
+      {"[8255]\nBase=0\n[LIGHTS]\nPort=8255.B\nBits=0,1,2,3,4\n",
+       "第 5 行：BITS 应为 6 个以逗号分隔的位号 0..7，而不是 0,1,2,3,4"},
+      {"[8255]\nBase=0\n[STEPPER]\nPort=8255.B\nPhases=0,1,2,8\n",
+       "第 5 行：PHASES 应为 4 个以逗号分隔的位号 0..7，而不是 0,1,2,8"},
       {"[8259S]\nBase=0xA0\nCascade=2\n", "第 1 行：从片 8259S 需要主片 [8259]"},
       {"Base=1\n", "第 1 行：这一项不在任何节中"},
       {"[LATCH]\nBase=0xFFFF\n[8255]\nBase=0xFFFE\n",
