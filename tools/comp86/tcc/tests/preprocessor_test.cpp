@@ -305,7 +305,9 @@ TEST_F(PreprocessorTest, LimitsEndWithAMessage) {
   tiny.maxSourceBytes = 10;
   Run("int x; int y;", tiny);
   EXPECT_EQ(Messages(), "Error T.C 0: Source file too large\n");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  // A guard against limits that only end after an exponential blow-up, not a speed
+  // measure: sanitizer builds on a busy machine take several seconds here.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
 }
 
 TEST_F(PreprocessorTest, GarbageNeverCrashes) {
@@ -336,7 +338,7 @@ TEST_F(PreprocessorTest, GarbageNeverCrashes) {
     RunFile(o);
     ASSERT_FALSE(tokens_.empty());
   }
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));  // hang guard
 }
 
 }  // namespace
