@@ -1,4 +1,4 @@
-// The lab board on the simulator's port bus for corvale-run: TBoardBus serves the CPU's
+// The lab board on the simulator's port bus: TBoardBus serves the CPU's
 // offline IN and OUT from a TLabBoard, turns executed instructions into board time, and
 // plays timed input events (switches, keys, knobs, the pulse button) as that time passes.
 #pragma once
