@@ -224,6 +224,8 @@ std::string PlaceChip(TSection& s, TLabBoard& board, TBoardTiming& timing, int c
   } else if (s.name == "8255") {
     if (!Placement(keys, board, 4, base, stride, s.line)) return keys.error;
     board.AddPpi(base, stride);
+    keys.Find("INTRA");  // wired with the devices
+    keys.Find("INTRB");
   } else if (s.name == "8253" || s.name == "8254") {
     if (!Placement(keys, board, 4, base, stride, s.line)) return keys.error;
     TPitKind kind = s.name == "8253" ? TPitKind::k8253 : TPitKind::k8254;
@@ -237,8 +239,10 @@ std::string PlaceChip(TSection& s, TLabBoard& board, TBoardTiming& timing, int c
       uint64_t hz = 0;
       bool gate = true;
       const std::string n = std::to_string(c);
-      if (!keys.Number("CLOCK" + n, 0, 100000000, 0, hz) || !keys.Flag("GATE" + n, gate))
-        return keys.error;
+      if (!keys.Number("CLOCK" + n, 0, 100000000, 0, hz)) return keys.error;
+      // A gate on a pin (8255.PCn) is wired with the devices.
+      const TEntry* g = keys.Find("GATE" + n);
+      if (!(g && ParsePin(g->value)) && !keys.Flag("GATE" + n, gate)) return keys.error;
       pit.SetClockFrequency(c, hz);
       pit.SetGate(c, gate);
       keys.Find("OUT" + n);  // wired with the devices
@@ -274,6 +278,16 @@ std::string PlaceChip(TSection& s, TLabBoard& board, TBoardTiming& timing, int c
     if (!Placement(keys, board, config.port_count, base, stride, s.line)) return keys.error;
     board.AddAdc(base, stride, config);
     keys.Find("EOC");
+    if (keys.Find("STATUSPORT")) {
+      uint64_t port = 0;
+      if (!keys.Number("STATUSPORT", 0, 0xFFFF, 0, port)) return keys.error;
+      if (!board.AddAdcStatusPort(uint16_t(port))) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%04X", unsigned(port));
+        return AtLine(keys.Line("STATUSPORT"),
+                      std::string("端口 ") + hex + "h 已被另一块芯片占用或超出范围");
+      }
+    }
   } else if (s.name == "DAC0832") {
     TDac0832Config config;
     if (TEntry* e = keys.Find("BUFFERING")) {
@@ -364,6 +378,22 @@ std::string WireDevice(TSection& s, TLabBoard& board) {
       pin.reset();
       if (!PinKey(keys, board, "OUT" + std::to_string(c), pin)) return keys.error;
       if (pin) board.WireTimerOut(c, *pin);
+      const std::string gate = "GATE" + std::to_string(c);
+      const TEntry* g = keys.Find(gate);
+      if (!g || !ParsePin(g->value)) continue;
+      pin.reset();
+      if (!PinKey(keys, board, gate, pin)) return keys.error;
+      if (pin->kind != TBoardPin::TKind::PpiC)
+        return AtLine(g->line, gate + " 只能接 0、1 或 8255.PC0..7，而不是 " + g->value);
+      board.WireTimerGate(c, pin->bit);
+    }
+    return {};
+  }
+  if (s.name == "8255") {
+    for (const TPpiPort port : {TPpiPort::A, TPpiPort::B}) {
+      pin.reset();
+      if (!PinKey(keys, board, port == TPpiPort::A ? "INTRA" : "INTRB", pin)) return keys.error;
+      if (pin) board.WirePpiIntr(port, *pin);
     }
     return {};
   }
@@ -458,9 +488,11 @@ std::string WireDevice(TSection& s, TLabBoard& board) {
 std::string LoadBoardDescription(std::string_view text, TLabBoard& board, TBoardTiming& timing) {
   std::vector<TSection> sections;
   if (std::string error = Parse(text, sections); !error.empty()) return error;
+  // One chip of each kind: an [8253] and an [8254] are the same timer twice.
+  const auto kind = [](const std::string& name) { return name == "8254" ? "8253" : name; };
   for (size_t i = 0; i < sections.size(); ++i)
     for (size_t j = 0; j < i; ++j)
-      if (sections[i].name == sections[j].name)
+      if (kind(sections[i].name) == kind(sections[j].name))
         return AtLine(sections[i].line, "[" + sections[i].name + "] 已在第 " +
                                             std::to_string(sections[j].line) + " 行出现");
   // The slave 8259 goes after its master; both learn from its Cascade which IR joins them.

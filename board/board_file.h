@@ -5,9 +5,11 @@
 //   [CPU]       Clock=4770000            the CPU clock in Hz
 //               CyclesPerInstruction=15  the average, to turn instructions into time
 //   [8255]      Base=0x270 Stride=1      ports A, B, C, control at Base + n × Stride
+//               INTRA=8259.IR2 INTRB=... the mode 1/2 INTR outputs (PC3 for A, PC0 for B)
 //   [8253]      Base=0x280 Stride=1 Kind=8254 (or 8253)
 //               Clock0=1000000 ...       each counter's CLK in Hz (0: fed by a pin)
-//               Gate0=1 ...              a gate tied low (0) or high (1, the default)
+//               Gate0=1 ...              a gate tied low (0) or high (1, the default),
+//                                        or driven by a port C output bit (8255.PC0)
 //               Out0=8259.IR0 ...        where a counter's OUT goes
 //   [8259]      Base=0x20 Stride=1       the A0 = 0 port at Base, A0 = 1 at Base + Stride
 //               Vector=0x08 Mask=0xFF    optional: initialized as a monitor leaves it, with
@@ -15,6 +17,7 @@
 //   [8259S]     Base=0xA0 Cascade=2      a slave on the master's IR2 (Vector, Mask as above)
 //   [ADC0809]   Base=0x2B0 Stride=1 Channel=Offset (or Data: the channel in D2..D0)
 //               Ports=8 StatusOffset=n   a read at offset n gives EOC on D0 (none unless given)
+//               StatusPort=0x2B8         or EOC on D0 at a port of its own, outside the range
 //               EOC=8255.PC7 (or 8259.IRn) Vref=5
 //   [DAC0832]   Base=0x8000 Stride=1 Buffering=single (or double: latch, then transfer)
 //   [LATCH]     Base=0x8010              a plain output latch
@@ -33,7 +36,9 @@
 // A port is 8255.A, 8255.B, 8255.C, 8255.CL (PC0..PC3), 8255.CH (PC4..PC7), LATCH or
 // BUFFER; a pin is 8259.IR0..IR7, 8259S.IR0..IR7 (the slave's), 8255.PC0..PC7 or 8253.CLK0..CLK2 (a
 // clock given as 0 Hz, fed by another counter's OUT). Chips are placed before any device is wired,
-// whatever order the sections come in. Each mistake is reported with its line.
+// whatever order the sections come in. One chip of each kind (8253 and 8254 are one kind),
+// plus the slave 8259: a second section of a kind is a mistake. Each mistake is reported
+// with its line.
 #pragma once
 
 #include <cstdint>

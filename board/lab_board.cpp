@@ -90,9 +90,19 @@ TPic8259* TLabBoard::AddSlavePic(uint16_t base, uint16_t stride, int line) {
 
 TAdc0809& TLabBoard::AddAdc(uint16_t base, uint16_t stride, const TAdc0809Config& config) {
   if (adc_) Unplace(adc_.get());
+  if (adc_status_) Unplace(adc_status_.get());
+  adc_status_.reset();
   adc_ = std::make_unique<TAdc0809>(config);
   Place(adc_.get(), base, stride);
   return *adc_;
+}
+
+bool TLabBoard::AddAdcStatusPort(uint16_t port) {
+  if (!adc_ || Clash(port, 1, 1) >= 0) return false;
+  if (adc_status_) Unplace(adc_status_.get());
+  adc_status_ = std::make_unique<TAdc0809StatusPort>(*adc_);
+  Place(adc_status_.get(), port, 1);
+  return true;
 }
 
 TDac0832& TLabBoard::AddDac(uint16_t base, uint16_t stride, const TDac0832Config& config) {
@@ -274,6 +284,24 @@ bool TLabBoard::WireAdcEoc(TBoardPin to) {
   if (!adc_ || !Has(to)) return false;
   adc_->OnEoc(PinDriver(to));
   PinDriver(to)(adc_->Eoc());
+  return true;
+}
+
+bool TLabBoard::WirePpiIntr(TPpiPort port, TBoardPin to) {
+  if (!ppi_ || port == TPpiPort::C || !Has(to)) return false;
+  if (port == TPpiPort::A) ppi_->OnIntrA(PinDriver(to));
+  else ppi_->OnIntrB(PinDriver(to));
+  PinDriver(to)(port == TPpiPort::A ? ppi_->IntrA() : ppi_->IntrB());
+  return true;
+}
+
+bool TLabBoard::WireTimerGate(int counter, int pc_bit) {
+  if (!pit_ || !ppi_ || counter < 0 || counter >= TPit8253::kCounters || pc_bit < 0 || pc_bit > 7)
+    return false;
+  Listen(TBoardPort::PpiC, [this, counter, pc_bit](uint8_t levels) {
+    pit_->SetGate(counter, (levels >> pc_bit) & 1);
+  });
+  pit_->SetGate(counter, true);
   return true;
 }
 

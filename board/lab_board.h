@@ -45,6 +45,9 @@ class TLabBoard {
   // A second 8259 cascaded on the master's request `line` (the master must be placed).
   TPic8259* AddSlavePic(uint16_t base, uint16_t stride, int line);
   TAdc0809& AddAdc(uint16_t base, uint16_t stride, const TAdc0809Config& config);
+  // The ADC's status (EOC) read at a port of its own, outside the ADC's range (the ADC
+  // must be placed and the port free).
+  bool AddAdcStatusPort(uint16_t port);
   TDac0832& AddDac(uint16_t base, uint16_t stride, const TDac0832Config& config);
   TOutputLatch& AddLatch(uint16_t base);
   TInputBuffer& AddBuffer(uint16_t base);
@@ -66,6 +69,10 @@ class TLabBoard {
   bool WirePulse(TBoardPin to, bool inverted);
   bool WireTimerOut(int counter, TBoardPin to);
   bool WireAdcEoc(TBoardPin to);
+  // The 8255's mode 1/2 INTR output of port A (PC3) or B (PC0) onto a pin.
+  bool WirePpiIntr(TPpiPort port, TBoardPin to);
+  // A counter's GATE follows an output bit of 8255 port C (high while the bit is undriven).
+  bool WireTimerGate(int counter, int pc_bit);
 
   bool Has(TBoardPort port) const;
   bool Has(TBoardPin pin) const;
@@ -133,6 +140,7 @@ class TLabBoard {
   std::unique_ptr<TPic8259> pic_;
   std::unique_ptr<TPic8259> slave_;
   std::unique_ptr<TAdc0809> adc_;
+  std::unique_ptr<TAdc0809StatusPort> adc_status_;
   std::unique_ptr<TDac0832> dac_;
   std::unique_ptr<TOutputLatch> latch_;
   std::unique_ptr<TInputBuffer> buffer_;

@@ -99,6 +99,46 @@ TEST(LabBoard, PresetCascade) {
   EXPECT_EQ(b.board.Acknowledge(), 0x71);
 }
 
+// Pins a description ties between chips: the ADC's status at a port of its own, the 8255's
+// mode 1 INTR into the 8259, and an 8253 GATE on a port C output bit.
+TEST(BoardFile, ChipToChipPins) {
+  TBuilt b;
+  Build(b,
+        "[8255]\nBase=200h\nINTRA=8259.IR2\n[8259]\nBase=20h\nVector=08h\nMask=0\n"
+        "[PULSE]\nTo=8255.PC4\nInverted=1\n[8253]\nBase=40h\nClock0=1000000\nGate0=8255.PC0\n"
+        "[ADC0809]\nBase=210h\nStatusPort=218h\n");
+  ASSERT_EQ(b.error, "");
+  TLabBoard& board = b.board;
+  EXPECT_EQ(board.Read(0x218, 1), 0x01u) << "idle: EOC high";
+  board.Write(0x210, 0, 1);
+  EXPECT_EQ(board.Read(0x218, 1), 0x00u) << "converting";
+  board.AdvanceTo(200000);
+  EXPECT_EQ(board.Read(0x218, 1), 0x01u) << "done after 100 us";
+  // Mode 1, A strobed input, PC0..3 out; INTE A (PC4) set; a strobe on PC4 fills A.
+  board.Write(0x203, 0xB0, 1);
+  board.Write(0x203, 0x09, 1);
+  EXPECT_FALSE(board.InterruptRequested());
+  board.Pulse();
+  board.AdvanceTo(2000000);
+  ASSERT_TRUE(board.InterruptRequested());
+  EXPECT_EQ(board.Acknowledge(), 0x0A);
+  // Counter 0, mode 0, 100 counts: it holds while PC0 (its GATE) is low, counts when high.
+  const auto count = [&board] {
+    board.Write(0x43, 0x00, 1);
+    return board.Read(0x40, 1) | board.Read(0x40, 1) << 8;
+  };
+  board.Write(0x203, 0x00, 1);  // PC0 low
+  board.Write(0x43, 0x30, 1);
+  board.Write(0x40, 100, 1);
+  board.Write(0x40, 0, 1);
+  board.AdvanceTo(2050000);
+  EXPECT_EQ(count(), 100u);
+  board.Write(0x203, 0x01, 1);  // PC0 high
+  board.AdvanceTo(2080000);
+  EXPECT_LT(count(), 80u);
+  EXPECT_GT(count(), 60u);
+}
+
 // Every mistake in a description names its line; the shipped descriptions all load.
 TEST(BoardFile, MistakesAndShippedBoards) {
   const struct {
@@ -128,6 +168,14 @@ TEST(BoardFile, MistakesAndShippedBoards) {
       {"[LATCH]\nBase=0xFFFF\n[8255]\nBase=0xFFFE\n",
        "第 4 行：端口 FFFFh 已被另一块芯片占用或超出范围"},
       {"[8255]\nBase=0xFFFE\n", "第 2 行：端口 0000h 已被另一块芯片占用或超出范围"},
+      {"[8253]\nBase=40h\n[8254]\nBase=50h\n", "第 3 行：[8254] 已在第 1 行出现"},
+      {"[ADC0809]\nBase=2B0h\nStatusPort=2B3h\n",
+       "第 3 行：端口 02B3h 已被另一块芯片占用或超出范围"},
+      {"[8253]\nBase=40h\nGate0=8255.PC0\n", "第 3 行：8255.PC0 所在的芯片不在板上"},
+      {"[8253]\nBase=40h\nGate1=8253.CLK0\n",
+       "第 3 行：GATE1 只能接 0、1 或 8255.PC0..7，而不是 8253.CLK0"},
+      {"[8253]\nBase=40h\nGate2=2\n", "第 3 行：GATE2 的值 2 不是 0 到 1 之间的数"},
+      {"[8255]\nBase=0\nINTRB=8259.IR1\n", "第 3 行：8259.IR1 所在的芯片不在板上"},
   };
   for (const auto& c : cases) {
     TBuilt b;
