@@ -163,6 +163,15 @@ class TDebugSession {
     run_.SetStepLimit(options.maxSteps);
   }
 
+  // "" or why the board cannot be opened.
+  std::string OpenBoard() {
+    if (options_.board.description.empty()) return {};
+    if (std::string error = board_.Open(options_.board); !error.empty()) return error;
+    board_.Attach(machine_.simulator);
+    hasBoard_ = true;
+    return {};
+  }
+
   bool Build() {
     const TSourceBuildStatus status = BuildSource(options_.source, options_.assembler, out_,
                                                   machine_.build, machine_.memory, machine_.cpu);
@@ -186,7 +195,7 @@ class TDebugSession {
     std::string_view name;
     Handler handler;
   };
-  static const std::array<TCommand, 18> kCommands;
+  static const std::array<TCommand, 19> kCommands;
 
   template <class... Args>
   void Say(fmt::format_string<Args...> format, Args&&... args) {
@@ -235,6 +244,7 @@ class TDebugSession {
   void Print(std::string_view arguments);
   std::optional<TOperand> MemoryOperand(std::string_view text) const;
   void Registers(std::string_view);
+  void Board(std::string_view);
   void Quit(std::string_view) { quit_ = true; }
   void Help(std::string_view);
 
@@ -244,28 +254,22 @@ class TDebugSession {
   TSessionConsole console_;
   THeadlessView view_;
   TRunControl run_;
+  TBoardRun board_;
+  bool hasBoard_ = false;
   std::string mainModule_;
   bool quit_ = false;
 };
 
-const std::array<TDebugSession::TCommand, 18> TDebugSession::kCommands = {{
-    {"break", &TDebugSession::Break},
-    {"delete", &TDebugSession::Delete},
-    {"enable", &TDebugSession::Enable},
-    {"disable", &TDebugSession::Disable},
-    {"run", &TDebugSession::Run},
-    {"until", &TDebugSession::Until},
-    {"step", &TDebugSession::Step},
-    {"next", &TDebugSession::Next},
-    {"finish", &TDebugSession::Finish},
-    {"back", &TDebugSession::Back},
-    {"setip", &TDebugSession::SetIP},
-    {"reset", &TDebugSession::Reset},
-    {"reload", &TDebugSession::Reload},
-    {"print", &TDebugSession::Print},
-    {"regs", &TDebugSession::Registers},
-    {"quit", &TDebugSession::Quit},
-    {"help", &TDebugSession::Help},
+const std::array<TDebugSession::TCommand, 19> TDebugSession::kCommands = {{
+    {"break", &TDebugSession::Break},    {"delete", &TDebugSession::Delete},
+    {"enable", &TDebugSession::Enable},  {"disable", &TDebugSession::Disable},
+    {"run", &TDebugSession::Run},        {"until", &TDebugSession::Until},
+    {"step", &TDebugSession::Step},      {"next", &TDebugSession::Next},
+    {"finish", &TDebugSession::Finish},  {"back", &TDebugSession::Back},
+    {"setip", &TDebugSession::SetIP},    {"reset", &TDebugSession::Reset},
+    {"reload", &TDebugSession::Reload},  {"print", &TDebugSession::Print},
+    {"regs", &TDebugSession::Registers}, {"board", &TDebugSession::Board},
+    {"quit", &TDebugSession::Quit},      {"help", &TDebugSession::Help},
     {"?", &TDebugSession::Help},
 }};
 
@@ -471,12 +475,14 @@ void TDebugSession::SetIP(std::string_view arguments) {
 void TDebugSession::Reset(std::string_view) {
   if (!NeedsProgram()) return;
   run_.arResetExecute();
+  board_.Restart(machine_.simulator);
   Report("reset");
 }
 
 void TDebugSession::Reload(std::string_view) {
   if (!NeedsProgram()) return;
   run_.arReloadExecute();
+  board_.Restart(machine_.simulator);
   Report("reload");
 }
 
@@ -537,10 +543,21 @@ void TDebugSession::Registers(std::string_view) {
   std::fflush(out_);
 }
 
+// What the board shows, one item per shown device, as its log lines read.
+void TDebugSession::Board(std::string_view) {
+  if (!hasBoard_) {
+    Say("no board (start with --board FILE)");
+    return;
+  }
+  std::string items;
+  for (const std::string& text : board_.ShownTexts()) items += (items.empty() ? "" : ", ") + text;
+  Say("board: {}", items.empty() ? "dark" : items);
+}
+
 void TDebugSession::Help(std::string_view) {
   Say("commands: break LINE [if COND] [pass N], delete N, disable N, enable N, run [nobreak], "
       "until LINE, step, next, finish, back [N], setip LINE, reset, reload, print NAME, regs, "
-      "quit");
+      "board, quit");
 }
 
 // A command line of any length, without its line ending.
@@ -558,6 +575,10 @@ bool ReadLine(std::FILE* in, std::string& line) {
 int RunDebugSession(const TDebugOptions& options, std::FILE* commands, std::FILE* keys,
                     std::FILE* out) {
   TDebugSession session(options, keys, out);
+  if (const std::string error = session.OpenBoard(); !error.empty()) {
+    fmt::print(stderr, "corvale-run: {}\n", error);
+    return 2;
+  }
   const bool built = session.Build();
   std::string line;
   while (ReadLine(commands, line)) {

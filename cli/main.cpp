@@ -8,7 +8,7 @@
 
 #include <fmt/format.h>
 
-#include "board_bus.h"
+#include "board_run.h"
 #include "cpu86.h"
 #include "debug_session.h"
 #include "input_file.h"
@@ -35,7 +35,8 @@ constexpr std::string_view kUsage =
     "       corvale-run build SOURCE.C\n"
     "       corvale-run debug SOURCE.ASM [--masm] [--bios] [--script FILE] [--max-steps N]\n"
     "       corvale-run --board FILE [--board-log[=FILE]] [--board-input FILE] PROGRAM ...\n"
-    "       corvale-run --state-json FILE\n"
+    "       corvale-run debug --board FILE [--board-log[=FILE]] [--board-input FILE] SOURCE.ASM\n"
+    "       corvale-run --state-json FILE [--board FILE]\n"
     "       corvale-run --help\n"
     "\n"
     "Runs a raw program image loaded at 1000:0000 (CS = DS = ES = SS = 1000h, SP = 0080h,\n"
@@ -65,7 +66,10 @@ constexpr std::string_view kUsage =
     "  --board FILE      attach the lab board FILE describes (an INI board description, as in\n"
     "                    boards/): the program's IN and OUT reach its chips, its interrupt\n"
     "                    controller's requests enter through the vector table, and time\n"
-    "                    passes at the description's CPU clock and cycles per instruction\n"
+    "                    passes at the description's CPU clock and cycles per instruction;\n"
+    "                    with debug, reset and reload reset the board too and 'board' shows\n"
+    "                    it; with --state-json each case runs on a fresh board and its\n"
+    "                    result carries what the board shows (\"board\": leds, digits, dac...)\n"
     "  --board-log[=FILE] print each visible change of the board as one line on standard\n"
     "                    output (or in FILE): LEDS 01011010, SEG7 2 3F, DAC 80, STEPPER 45°,\n"
     "                    SWITCHES, KEY 5 DOWN, PULSE 1, LIGHTS ...\n"
@@ -184,8 +188,9 @@ std::string ParseArguments(int argc, char** argv, TOptions& o) {
   if (!o.debug && !o.script.empty()) return "--script is for debug";
   if (o.board.empty() && (o.boardLog || !o.boardInput.empty()))
     return "--board-log and --board-input need --board";
-  if (!o.board.empty() && (o.debug || o.buildOnly || !o.stateJson.empty()))
-    return "--board is for running a program";
+  if (!o.board.empty() && o.buildOnly) return "build runs nothing: --board does not apply";
+  if (!o.stateJson.empty() && (o.boardLog || !o.boardInput.empty()))
+    return "--state-json takes --board alone, not --board-log or --board-input";
   if (o.dosLoad && !IsDosExecutablePath(o.program)) return "--dos takes a DOS executable (.EXE)";
   return {};
 }
@@ -203,12 +208,17 @@ int BuildSourceFile(const TOptions& o, TCPUState& state, TMemImage& mem) {
   return kExitBadUsage;
 }
 
+TBoardOptions BoardOptions(const TOptions& o) {
+  return {o.board, o.boardLog, o.boardLogFile, o.boardInput};
+}
+
 int DebugSourceFile(const TOptions& o) {
   TDebugOptions debug;
   debug.source = o.program;
   debug.assembler = o.masm ? "MASM" : "TASM";
   debug.bios = o.bios;
   if (o.maxSteps) debug.maxSteps = *o.maxSteps;
+  debug.board = BoardOptions(o);
   if (o.script.empty()) return RunDebugSession(debug, stdin, stdin, stdout);
   std::FILE* script = std::fopen(o.script.c_str(), "rb");
   if (!script) {
@@ -220,44 +230,10 @@ int DebugSourceFile(const TOptions& o) {
   return status;
 }
 
-// The lab board of a run, when --board gives one.
-struct TBoardRun {
-  TLabBoard board;
-  TBoardTiming timing;
-  std::optional<TBoardBus> bus;
-  std::FILE* log = nullptr;
-  ~TBoardRun() {
-    if (log && log != stdout) std::fclose(log);
-  }
-};
-
-// Reads the description and the input script and opens the log; a one-line reason when
-// any of them fails.
-std::string OpenBoard(const TOptions& o, TBoardRun& run) {
-  if (std::string error = LoadBoardFile(o.board, run.board, run.timing); !error.empty())
-    return error;
-  std::vector<TBoardInput> inputs;
-  if (!o.boardInput.empty()) {
-    constexpr size_t kMaxInputScript = 4u << 20;
-    const TInputFile file = ReadInputFile(o.boardInput, kMaxInputScript + 1);
-    if (!file.error.empty()) return file.error;
-    if (file.bytes.size() > kMaxInputScript) return fmt::format("{} is too large", o.boardInput);
-    if (std::string error = ParseBoardInput(file.bytes, inputs); !error.empty())
-      return fmt::format("{}: {}", o.boardInput, error);
-  }
-  if (o.boardLog) {
-    run.log = o.boardLogFile.empty() ? stdout : std::fopen(o.boardLogFile.c_str(), "wb");
-    if (!run.log) return fmt::format("cannot write the board log {}", o.boardLogFile);
-    run.board.OnEvent([log = run.log](const TBoardEvent& e) { fmt::print(log, "{}\n", e.text); });
-  }
-  run.bus.emplace(run.board, run.timing, std::move(inputs));
-  return {};
-}
-
 int RunProgramFile(const TOptions& o) {
   TBoardRun boardRun;
   if (!o.board.empty()) {
-    if (const std::string error = OpenBoard(o, boardRun); !error.empty()) {
+    if (const std::string error = boardRun.Open(BoardOptions(o)); !error.empty()) {
       fmt::print(stderr, "corvale-run: {}\n", error);
       return kExitBadUsage;
     }
@@ -289,7 +265,7 @@ int RunProgramFile(const TOptions& o) {
   TStdioConsole console(stdin, stdout, StdinIsTerminal());
   cpu.SetConsole(&console);
   cpu.SetBiosServices(o.bios);
-  if (boardRun.bus) cpu.SetPortDevice(&*boardRun.bus);
+  boardRun.Attach(cpu);
   const TRunResult result = RunProgram(cpu, console, o.maxSteps);
   console.Flush();
   switch (result.outcome) {
@@ -322,7 +298,8 @@ int main(int argc, char** argv) {
     fmt::print("{}", kUsage);
     return 0;
   }
-  if (!options.stateJson.empty()) return RunStateJsonFile(options.stateJson, stdout, stderr);
+  if (!options.stateJson.empty())
+    return RunStateJsonFile(options.stateJson, stdout, stderr, options.board);
   if (options.debug) return DebugSourceFile(options);
   return RunProgramFile(options);
 }

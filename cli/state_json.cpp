@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "board_run.h"
 #include "cpu86.h"
 #include "input_file.h"
 
@@ -94,6 +95,32 @@ TStateCase ParseCase(const json& c, size_t index) {
   return out;
 }
 
+// What a board shows: "leds", "switches", "pulse", "stepper" (half steps), "lights", "dac"
+// as numbers, "digits" as the segments of digits 0.. (0 for one never lit), "keys" as the
+// keys held down; only what the board has shown at all.
+nlohmann::ordered_json BoardJson(const TBoardState& state) {
+  using K = TBoardEventKind;
+  static constexpr std::pair<K, const char*> kSingle[] = {
+      {K::Leds, "leds"},       {K::Switches, "switches"}, {K::Pulse, "pulse"},
+      {K::Stepper, "stepper"}, {K::Lights, "lights"},     {K::Dac, "dac"}};
+  nlohmann::ordered_json board = nlohmann::ordered_json::object();
+  for (const auto& [kind, name] : kSingle)
+    if (const std::optional<uint32_t> v = state.Value(kind)) board[name] = *v;
+  std::vector<uint32_t> digits;
+  std::vector<int> keys;
+  for (const auto& [key, value] : state.Values()) {
+    if (key.first == K::Seg7 && key.second >= 0 && key.second < 8) {
+      if (digits.size() <= size_t(key.second)) digits.resize(size_t(key.second) + 1);
+      digits[size_t(key.second)] = value;
+    } else if (key.first == K::Key && value) {
+      keys.push_back(key.second);
+    }
+  }
+  if (!digits.empty()) board["digits"] = digits;
+  if (!keys.empty()) board["keys"] = keys;
+  return board;
+}
+
 }  // namespace
 
 std::vector<TStateCase> ParseStateCases(std::string_view jsonText) {
@@ -115,12 +142,18 @@ std::vector<TStateCase> ParseStateCases(std::string_view jsonText) {
   return cases;
 }
 
-TStateOutcome RunStateCase(const TStateCase& c) {
+TStateOutcome RunStateCase(const TStateCase& c, const std::string& board) {
   TMemImage mem;
-  TStateOutcome out{c.regs, c.ram};
+  TStateOutcome out{c.regs, c.ram, std::nullopt};
   TCPU86 cpu(out.regs, mem);
   TDetachedConsole console;
   cpu.SetConsole(&console);
+  TBoardRun boardRun;
+  if (!board.empty()) {
+    if (std::string error = boardRun.Open({board, false, {}, {}}); !error.empty())
+      throw TStateJsonError(error);
+    boardRun.Attach(cpu);
+  }
   for (const TRamByte& b : c.ram) mem.SetByte(b.linear, b.value);
   for (uint64_t i = 0; i < c.steps; ++i) {
     console.SetRunning(true);
@@ -128,6 +161,7 @@ TStateOutcome RunStateCase(const TStateCase& c) {
     if (c.untilEip && out.regs.EIP == *c.untilEip) break;
   }
   for (TRamByte& b : out.ram) b.value = mem.Byte(b.linear);
+  if (!board.empty()) out.board = boardRun.Shown();
   return out;
 }
 
@@ -142,6 +176,7 @@ std::string FormatStateOutcomes(std::span<const TStateOutcome> outcomes) {
     nlohmann::ordered_json ram = nlohmann::ordered_json::array();
     for (const TRamByte& b : o.ram) ram.push_back({b.linear, b.value});
     nlohmann::ordered_json line = {{"regs", std::move(regs)}, {"ram", std::move(ram)}};
+    if (o.board) line["board"] = BoardJson(*o.board);
     text += i ? ",\n" : "\n";
     text += line.dump();
   }
@@ -149,17 +184,20 @@ std::string FormatStateOutcomes(std::span<const TStateOutcome> outcomes) {
   return text;
 }
 
-int RunStateJsonFile(const std::string& path, std::FILE* out, std::FILE* err) {
+int RunStateJsonFile(const std::string& path, std::FILE* out, std::FILE* err,
+                     const std::string& board) {
   const TInputFile file = ReadInputFile(path, std::string().max_size());
-  if (!file.error.empty()) {
-    fmt::print(err, "corvale-run: {}\n", file.error);
+  std::string error = file.error;
+  if (TBoardRun probe; error.empty() && !board.empty()) error = probe.Open({board, false, {}, {}});
+  if (!error.empty()) {
+    fmt::print(err, "corvale-run: {}\n", error);
     return 2;
   }
   std::vector<TStateOutcome> outcomes;
   try {
     const std::vector<TStateCase> cases = ParseStateCases(file.bytes);
     outcomes.reserve(cases.size());
-    for (const TStateCase& c : cases) outcomes.push_back(RunStateCase(c));
+    for (const TStateCase& c : cases) outcomes.push_back(RunStateCase(c, board));
   } catch (const TStateJsonError& e) {
     fmt::print(err, "corvale-run: {}: {}\n", path == "-" ? "standard input" : path, e.what());
     return 2;

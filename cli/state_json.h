@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "board_state.h"
 #include "cpu_state.h"
 
 struct TRamByte {
@@ -30,7 +31,8 @@ struct TStateCase {
 
 struct TStateOutcome {
   TCPUState regs;
-  std::vector<TRamByte> ram;  // the addresses of the case's ram, in its order, read back
+  std::vector<TRamByte> ram;         // the addresses of the case's ram, in its order, read back
+  std::optional<TBoardState> board;  // what the board shows, when one is attached
 };
 
 // Bad input: the message names the case (numbered from 0) and the field.
@@ -43,10 +45,14 @@ class TStateJsonError : public std::runtime_error {
 inline constexpr uint64_t kMaxCaseSteps = uint64_t(1) << 32;
 
 std::vector<TStateCase> ParseStateCases(std::string_view jsonText);
-TStateOutcome RunStateCase(const TStateCase& c);
+// With a board description, the case runs on a fresh board of it (its IN and OUT reach the
+// board) and the outcome carries what the board shows.
+TStateOutcome RunStateCase(const TStateCase& c, const std::string& board = {});
 // One JSON array, one case per line.
 std::string FormatStateOutcomes(std::span<const TStateOutcome> outcomes);
 
-// The whole mode: reads path ("-" is standard input), runs every case, writes the result
-// to out or one line of error to err. Returns the process exit status (0 or 2).
-int RunStateJsonFile(const std::string& path, std::FILE* out, std::FILE* err);
+// The whole mode: reads path ("-" is standard input), runs every case (on a board when a
+// description is given), writes the result to out or one line of error to err. Returns
+// the process exit status (0 or 2).
+int RunStateJsonFile(const std::string& path, std::FILE* out, std::FILE* err,
+                     const std::string& board = {});

@@ -45,12 +45,21 @@ constexpr const char* kFarMain =
     " MOV DX,OFFSET MSG\r\n MOV AH,9\r\n INT 21H\r\n RET\r\nMAIN ENDP\r\nCODE ENDS\r\n END "
     "MAIN\r\n";
 
+// Lines 3-10: the LEDs on the latch at 8010h, then the DAC at 8000h.
+constexpr const char* kLeds =
+    "CODE SEGMENT\r\n ASSUME CS:CODE\r\nSTART: MOV DX,8010H\r\n MOV AL,5AH\r\n OUT DX,AL\r\n"
+    " MOV DX,8000H\r\n MOV AL,80H\r\n OUT DX,AL\r\n MOV AX,4C00H\r\n INT 21H\r\nCODE ENDS\r\n"
+    " END START\r\n";
+constexpr const char* kLedsBoard =
+    "[DAC0832]\nBase=8000h\n[LATCH]\nBase=8010h\n[LEDS]\nPort=LATCH\n";
+
 struct TScript {
   const char* name;
   const char* source;
   const char* keys;
   const char* commands;
   const char* answers;  // after the build's messages
+  bool board = false;   // run with board.ini (kLedsBoard) attached
 };
 
 // Offsets: SHOW 0000-0006 (from the included file, before START), START 0007, line 11
@@ -117,6 +126,14 @@ const TScript kScripts[] = {
     // prefix's INT 20h, the end.
     {"far-main", "far.asm", "", "print DS\nrun\n",
      "DS = 2000 (8192)\ndone\nstop exit at line - (0FF0:0000)\n"},
+    // The board follows the run; a reset puts it back to power-on, dark.
+    {"board", "leds.asm", "", "board\nuntil 6\nboard\nrun\nboard\nreset\nboard\nrun\nboard\n",
+     "board: dark\nstop cursor at line 6 (1000:0006)\nboard: LEDS 01011010\n"
+     "stop exit at line 10 (1000:000F)\nboard: LEDS 01011010, DAC 80\n"
+     "stop reset at line 3 (1000:0000)\nboard: dark\nstop exit at line 10 (1000:000F)\n"
+     "board: LEDS 01011010, DAC 80\n",
+     true},
+    {"no-board", "leds.asm", "", "board\n", "no board (start with --board FILE)\n"},
     {"no-program", "bad.asm", "", "run\nstep\nbreak 3\nprint AX\n",
      "error: no program loaded\nerror: no program loaded\nerror: no program loaded\n"
      "AX = 0000 (0)\n"},
@@ -131,6 +148,8 @@ class DebugSession : public ::testing::TestWithParam<TScript> {
     std::ofstream(dir_ / "PRINT.INC", std::ios::binary) << kPrint;
     std::ofstream(dir_ / "wait.asm", std::ios::binary) << kWait;
     std::ofstream(dir_ / "far.asm", std::ios::binary) << kFarMain;
+    std::ofstream(dir_ / "leds.asm", std::ios::binary) << kLeds;
+    std::ofstream(dir_ / "board.ini", std::ios::binary) << kLedsBoard;
     std::ofstream(dir_ / "bad.asm", std::ios::binary)
         << "CODE SEGMENT\r\n MOV AX,\r\nCODE ENDS\r\n END\r\n";
   }
@@ -151,6 +170,7 @@ TEST_P(DebugSession, AnswersTheScript) {
   TDebugOptions options;
   options.source = (dir_ / s.source).string();
   options.maxSteps = 1000;
+  if (s.board) options.board.description = (dir_ / "board.ini").string();
   const int status = RunDebugSession(options, in, keyIn, out);
   std::fclose(out);
   std::fclose(in);

@@ -1,5 +1,5 @@
 # corvale-run --state-json: the states after each case, and the refusal of bad cases.
-# Arguments: RUNNER, CASES (data/states.json), WORK_DIR.
+# Arguments: RUNNER, CASES (data/states.json), BOARD (boards/default.ini), WORK_DIR.
 
 execute_process(COMMAND "${RUNNER}" --state-json "${CASES}"
   OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
@@ -54,6 +54,35 @@ string(JSON ram6 LENGTH "${out}" 6 ram)
 if(NOT ram6 EQUAL 0)
   message(SEND_ERROR "case 6: ram should be empty")
 endif()
+
+# Without a board the result has no "board"; with one, each case runs on a fresh board:
+# OUT reaches the LEDs at 8010h and the DAC at 8000h, and an IN nobody answers reads FFh.
+string(JSON ignored ERROR_VARIABLE no_board GET "${out}" 0 board)
+if(NOT no_board)
+  message(SEND_ERROR "case 0 has a board without --board")
+endif()
+file(WRITE "${WORK_DIR}/board.json" "[
+  {\"regs\": {\"cs\": 4096, \"edx\": 32768, \"eax\": 128}, \"steps\": 4,
+   \"ram\": [[65536, 238], [65537, 186], [65538, 16], [65539, 128], [65540, 176], [65541, 90],
+           [65542, 238]]},
+  {\"regs\": {\"cs\": 4096, \"edx\": 4660}, \"ram\": [[65536, 236]]}
+]")
+execute_process(COMMAND "${RUNNER}" --state-json "${WORK_DIR}/board.json" --board "${BOARD}"
+  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "with --board: exit status ${rc}: ${err}")
+endif()
+expect(0 90 board leds)
+expect(0 128 board dac)
+expect(1 255 regs eax)
+expect(1 "{}" board)
+foreach(bad "--board;${WORK_DIR}/none.ini" "--board;${BOARD};--board-log")
+  execute_process(COMMAND "${RUNNER}" --state-json "${WORK_DIR}/board.json" ${bad}
+    OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 2 OR NOT out STREQUAL "" OR err STREQUAL "")
+    message(SEND_ERROR "${bad}: exit ${rc}, stdout '${out}', stderr '${err}'")
+  endif()
+endforeach()
 
 # Each bad input: exit 2, nothing on standard output, and a message naming what is wrong.
 function(expect_refused json message_regex)

@@ -1,0 +1,50 @@
+// The lab board of a headless run: the description, the input script and the log that
+// `--board`, `--board-input` and `--board-log` name, put on a simulator's port bus. The
+// runner, the headless debugger and the state mode share it.
+#pragma once
+
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "board_bus.h"
+#include "board_state.h"
+
+class TCPU86;
+
+struct TBoardOptions {
+  std::string description;  // the board description file; empty: no board
+  bool log = false;
+  std::string logFile;  // empty: standard output
+  std::string input;    // the input script; empty: none
+};
+
+class TBoardRun {
+ public:
+  TBoardRun() = default;
+  TBoardRun(const TBoardRun&) = delete;
+  TBoardRun& operator=(const TBoardRun&) = delete;
+  ~TBoardRun();
+
+  // Reads the description and the input script and opens the log: "" or a one-line reason.
+  std::string Open(const TBoardOptions& options);
+  // Puts the board on the CPU's port bus at board time 0.
+  void Attach(TCPU86& cpu);
+  // Power-on state, the input script from its start, and time 0 again, as at a reset.
+  void Restart(TCPU86& cpu);
+  // What the board shows now, from its visible changes since it was opened or restarted.
+  const TBoardState& Shown() const { return shown_; }
+  // The same as the log lines that last changed each shown value, in the state's order.
+  std::vector<std::string> ShownTexts() const;
+
+ private:
+  TLabBoard board_;
+  TBoardTiming timing_;
+  std::vector<TBoardInput> inputs_;
+  std::optional<TBoardBus> bus_;
+  TBoardState shown_;
+  std::map<TBoardState::TKey, std::string> texts_;
+  std::FILE* log_ = nullptr;
+};
