@@ -16,10 +16,10 @@ std::string BoardPortText(uint16_t port) {
   return text;
 }
 
-std::string TBoardLayout::Caption() const {
+std::string TBoardLayout::Caption(const std::string& separator) const {
   std::string caption;
   for (const TChip& chip : chips) {
-    if (!caption.empty()) caption += ' ';
+    if (!caption.empty()) caption += separator;
     caption += chip.name + "@" + BoardPortText(chip.base);
   }
   return caption;

@@ -38,8 +38,9 @@ struct TBoardLayout {
 
   // No device a student could see or work.
   bool Empty() const;
-  // "8255@270h 8253@280h 8259@20h ADC0809@2B0h DAC0832@8000h LATCH@8010h".
-  std::string Caption() const;
+  // "8255@270h 8253@280h 8259@20h ADC0809@2B0h DAC0832@8000h LATCH@8010h", the chips
+  // apart by `separator`.
+  std::string Caption(const std::string& separator = " ") const;
 };
 
 // "270h", "8000h": upper-case hex with the assembler's suffix.
