@@ -17,7 +17,7 @@ namespace {
 
 QGroupBox* Group(const QString& title, QLayout* content) {
   auto* group = new QGroupBox(title);
-  content->setContentsMargins(6, 2, 6, 4);
+  content->setContentsMargins(4, 2, 4, 4);
   content->setSpacing(4);
   group->setLayout(content);
   group->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
@@ -68,7 +68,7 @@ void TBoardPanel::Build() {
   content_->setObjectName("boardContent");
   auto* row = new QHBoxLayout(content_);
   row->setContentsMargins(2, 0, 2, 2);
-  row->setSpacing(6);
+  row->setSpacing(4);
   if (layout_.Empty()) {
     auto* hint = new QLabel(QString::fromUtf8(kNoBoardHint));
     hint->setObjectName("lblNoBoard");
@@ -110,7 +110,7 @@ void TBoardPanel::Build() {
     auto* chips = new QVBoxLayout;
     auto* caption = new QLabel(QString::fromStdString(layout_.Caption("\n")));
     caption->setObjectName("lblBoardChips");
-    caption->setStyleSheet("color: #404040;");
+    caption->setStyleSheet("color: #404040; font-size: 8pt;");
     caption->setTextInteractionFlags(Qt::TextSelectableByMouse);
     chips->addWidget(caption);
     chips->addStretch();

@@ -14,8 +14,8 @@ constexpr int kLedSize = 16;
 constexpr int kLabelHeight = 13;
 constexpr int kSwitchSlotWidth = 12;
 constexpr int kSwitchSlotHeight = 28;
-constexpr int kDigitCell = 40;
-constexpr int kDigitWidth = 22;
+constexpr int kDigitCell = 35;
+constexpr int kDigitWidth = 19;
 constexpr int kDigitHeight = 44;
 constexpr double kSegmentThickness = 5;
 constexpr int kDigitPanelHeight = 58;
@@ -160,7 +160,7 @@ void TSeg7View::SetSegments(int digit, uint8_t segments) {
 }
 
 QPolygonF TSeg7View::Segment(int digit, int s) const {
-  const double left = 4 + digit * kDigitCell + 7;
+  const double left = 4 + digit * kDigitCell + 6;
   const double right = left + kDigitWidth;
   const double top = 7;
   const double middle = top + kDigitHeight / 2.0;
@@ -215,7 +215,7 @@ QString TStepperView::AngleText() const {
   return QString::number(angle_, 'f', std::fmod(angle_, 1.0) == 0 ? 0 : 2) + "°";
 }
 
-QSize TStepperView::sizeHint() const { return QSize(100, 100); }
+QSize TStepperView::sizeHint() const { return QSize(90, 100); }
 
 void TStepperView::paintEvent(QPaintEvent*) {
   QPainter p(this);
@@ -299,7 +299,7 @@ void TDacTrace::Clear() {
   update();
 }
 
-QSize TDacTrace::sizeHint() const { return QSize(200, 80); }
+QSize TDacTrace::sizeHint() const { return QSize(168, 80); }
 
 void TDacTrace::paintEvent(QPaintEvent*) {
   QPainter p(this);
