@@ -58,6 +58,7 @@ void TBoardPanel::Build() {
   lights_ = nullptr;
   dacTrace_ = nullptr;
   dacValue_ = nullptr;
+  keys_ = {};
   knobChannels_ = nullptr;
   knob_ = nullptr;
   knobValue_ = nullptr;
@@ -162,6 +163,7 @@ QWidget* TBoardPanel::BuildKeypad() {
     connect(button, &QPushButton::released, this,
             [this, key] { Send(TBoardInput::TKind::KeyUp, key, 0); });
     grid->addWidget(button, key / 4, key % 4);
+    keys_[key] = button;
   }
   grid->setRowStretch(4, 1);
   return Group("键盘", grid);
@@ -261,5 +263,14 @@ void TBoardPanel::Show(const TBoardState& state) {
     stepper_->SetAngle(std::fmod(half_steps * layout_.step_angle / 2.0, 360.0));
   }
   if (lights_) lights_->SetBits(value(TBoardEventKind::Lights));
+  // Keys the board holds down (the student's, a script's or the trainer's) are marked; the
+  // button's own pressed look stays the mouse's, so a release is never lost.
+  for (int key = 0; key < 16; ++key) {
+    QPushButton* button = keys_[key];
+    const bool down = value(TBoardEventKind::Key, key) != 0;
+    if (!button || button->property("boardDown").toBool() == down) continue;
+    button->setProperty("boardDown", down);
+    button->setStyleSheet(down ? "background-color: #FFC107;" : "");
+  }
   if (dacValue_) ShowDac(uint8_t(value(TBoardEventKind::Dac)));
 }

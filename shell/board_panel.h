@@ -71,6 +71,7 @@ class TBoardPanel : public QWidget {
   TLightsView* lights_ = nullptr;
   TDacTrace* dacTrace_ = nullptr;
   QLabel* dacValue_ = nullptr;
+  std::array<QPushButton*, 16> keys_{};  // none while the board has no keypad
   QComboBox* knobChannels_ = nullptr;
   QDial* knob_ = nullptr;
   QLabel* knobValue_ = nullptr;

@@ -65,29 +65,32 @@ class TBoardPanelTest : public QObject {
       uint8_t lights;
       const char* angle;
       const char* dac;
+      bool keyADown;
     };
     const auto event = [](TBoardEventKind kind, int index, uint32_t value) {
       return TBoardEvent{0, kind, index, value, ""};
     };
     const TCase cases[] = {
-        {{}, 0x00, false, 0x00, "0°", "00h  0.00 V"},
+        {{}, 0x00, false, 0x00, "0°", "00h  0.00 V", false},
         {{event(TBoardEventKind::Leds, -1, 0x5A), event(TBoardEventKind::Seg7, 2, 0x4F),
           event(TBoardEventKind::Stepper, -1, 12), event(TBoardEventKind::Lights, -1, 0x21),
-          event(TBoardEventKind::Dac, -1, 0x80)},
+          event(TBoardEventKind::Dac, -1, 0x80), event(TBoardEventKind::Key, 10, 1)},
          0x5A,
          true,
          0x21,
          "45°",
-         "80h  2.50 V"},
+         "80h  2.50 V",
+         true},
         // "1" lights b and c only; the stepper's 7.5° half steps wrap past a turn.
         {{event(TBoardEventKind::Leds, -1, 0x81), event(TBoardEventKind::Seg7, 2, 0x06),
           event(TBoardEventKind::Stepper, -1, 97), event(TBoardEventKind::Lights, -1, 0x0C),
-          event(TBoardEventKind::Dac, -1, 0xC0)},
+          event(TBoardEventKind::Dac, -1, 0xC0), event(TBoardEventKind::Key, 10, 0)},
          0x81,
          false,
          0x0C,
          "3.75°",
-         "C0h  3.75 V"},
+         "C0h  3.75 V",
+         false},
     };
     auto* leds = Find<TLedRow>("ledRow");
     auto* seg7 = Find<TSeg7View>("seg7View");
@@ -111,6 +114,7 @@ class TBoardPanelTest : public QObject {
                bool(c.lights & 0x20));
       QCOMPARE(Find<TStepperView>("stepperView")->AngleText(), QString(c.angle));
       QCOMPARE(Find<QLabel>("lblDac")->text(), QString(c.dac));
+      QCOMPARE(Find<QPushButton>("btnKeyA")->property("boardDown").toBool(), c.keyADown);
     }
     // Another state at the version already shown is not drawn again.
     TBoardState other;
@@ -146,6 +150,7 @@ class TBoardPanelTest : public QObject {
     QStringList sent;
     panel_->OnInput([&sent](const TBoardInput& in) { sent << InputText(in); });
     auto* switches = Find<TSwitchRow>("switchRow");
+    TBoardState board;  // what the board reports, as its owner keeps it
     const auto click = [switches](int i) {
       QTest::mouseClick(switches, Qt::LeftButton, {}, switches->Switch(i).center());
     };
@@ -162,6 +167,14 @@ class TBoardPanelTest : public QObject {
            QTest::mouseRelease(Find<QPushButton>("btnKeyA"), Qt::LeftButton);
          },
          {"KeyDown 10 1", "KeyUp 10 0"}},
+        {"key 5 held while the board's answer lags: the release still goes",
+         [&] {
+           QTest::mousePress(Find<QPushButton>("btnKey5"), Qt::LeftButton);
+           board.Set(TBoardEventKind::Key, 5, 0);
+           panel_->Show(board);
+           QTest::mouseRelease(Find<QPushButton>("btnKey5"), Qt::LeftButton);
+         },
+         {"KeyDown 5 1", "KeyUp 5 0"}},
         {"knob of channel 2",
          [&] {
            Find<QComboBox>("cbKnobChannel")->setCurrentIndex(2);
@@ -176,9 +189,8 @@ class TBoardPanelTest : public QObject {
          {"Pulse 0 0"}},
         {"the board's switches win over the panel's",
          [&] {
-           TBoardState state;
-           state.Set(TBoardEventKind::Switches, -1, 0x81);
-           panel_->Show(state);
+           board.Set(TBoardEventKind::Switches, -1, 0x81);
+           panel_->Show(board);
            click(0);
          },
          {"Switch 0 0"}},
