@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 #include "board_views.h"
@@ -46,6 +47,14 @@ TBoardPanel::TBoardPanel(QWidget* parent) : QWidget(parent) {
 
 void TBoardPanel::SetLayout(const TBoardLayout& layout) {
   layout_ = layout;
+  // A layout from elsewhere (the trainer, a test) is held to what the parts can draw.
+  layout_.led_count = std::clamp(layout_.led_count, 1, 8);
+  layout_.switch_count = std::clamp(layout_.switch_count, 1, 8);
+  layout_.seg7_digits = std::clamp(layout_.seg7_digits, 0, 8);
+  layout_.adc_channels = std::clamp(layout_.adc_channels, 1, 8);
+  if (!(layout_.step_angle > 0 && layout_.step_angle <= 360)) layout_.step_angle = 7.5;
+  for (double* vref : {&layout_.adc_vref, &layout_.dac_vref})
+    if (!(*vref > 0 && *vref <= 50)) *vref = 5.0;
   Build();
 }
 

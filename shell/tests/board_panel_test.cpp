@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <functional>
+#include <limits>
 #include <vector>
 
 #include "board_panel.h"
@@ -139,6 +140,24 @@ class TBoardPanelTest : public QObject {
     for (const char* absent : {"switchRow", "seg7View", "btnKey0", "dialKnob", "btnPulse",
                                "stepperView", "lightsView", "dacTrace", "lblNoBoard"})
       QVERIFY2(!panel_->findChild<QWidget*>(absent), absent);
+    // Nonsense from a layout or a state draws within the parts.
+    TBoardLayout odd = FullBoard();
+    odd.led_count = -3;
+    odd.seg7_digits = 40;
+    odd.adc_channels = 0;
+    odd.step_angle = 0;
+    odd.dac_vref = std::numeric_limits<double>::quiet_NaN();
+    panel_->SetLayout(odd);
+    TBoardState wild;
+    for (int index : {-5, 7, 8, 1000})
+      for (TBoardEventKind kind : {TBoardEventKind::Seg7, TBoardEventKind::Key})
+        wild.Set(kind, index, 0xFFFFFFFF);
+    wild.Set(TBoardEventKind::Stepper, -1, 0xFFFFFFFF);
+    wild.Set(TBoardEventKind::Dac, -1, 0x1FF);
+    panel_->Show(wild);
+    panel_->grab();
+    QCOMPARE(Find<TStepperView>("stepperView")->AngleText(), QString("236.25°"));
+    QCOMPARE(Find<QLabel>("lblDac")->text(), QString("FFh  4.98 V"));
     panel_->SetLayout(TBoardLayout{});
     QCOMPARE(Find<QLabel>("lblNoBoard")->text(), QString(kNoBoardHint));
     QVERIFY(!panel_->findChild<TLedRow*>("ledRow"));
