@@ -33,6 +33,7 @@ class TDac0832 : public TBoardChip, public TBoardEventSource {
   uint8_t InputLatch() const { return input_latch_; }
   uint8_t Output() const { return dac_register_; }
   double Volts() const { return config_.vref * dac_register_ / 256.0; }
+  const TDac0832Config& Config() const { return config_; }
 
   void OnOutput(TOutput callback) { output_ = std::move(callback); }
 

@@ -16,6 +16,7 @@
 
 #include "adc0809.h"
 #include "board_events.h"
+#include "board_layout.h"
 #include "dac0832.h"
 #include "lab_devices.h"
 #include "pic8259.h"
@@ -82,6 +83,8 @@ class TLabBoard {
   TPic8259* Pic() { return pic_.get(); }
   TAdc0809* Adc() { return adc_.get(); }
   TDac0832* Dac() { return dac_.get(); }
+  // What a panel draws for this board: the devices wired and where the chips sit.
+  TBoardLayout Layout() const;
 
   // The bus.
   uint32_t Read(uint16_t port, int size);

@@ -136,6 +136,7 @@ class TStepper : public TLabDevice {
   int64_t HalfSteps() const { return half_steps_; }  // signed: forward is A→B→C→D
   int Direction() const { return direction_; }
   double Angle() const;  // 0 <= angle < 360
+  const TStepperConfig& Config() const { return config_; }
   void Reset() override;
 
  private:
@@ -159,6 +160,7 @@ class TTrafficLights : public TLabDevice {
 
   void SetLevels(uint8_t levels);
   uint8_t Lit() const { return lit_; }  // bits 0..2 road 1 R, Y, G; 3..5 road 2
+  const TTrafficLightsConfig& Config() const { return config_; }
   void Reset() override { lit_ = 0; }
 
  private:

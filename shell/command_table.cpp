@@ -41,6 +41,7 @@ constexpr std::array kCommands = std::to_array<TCommandSpec>({
     {"avBreakpoint", "断点窗口(&B)", "显示断点窗口", "", "", true, None},
     {"avUserScreen", "用户窗口(&U)", "用户程序的人机界面", "", "", true, None},
     {"avStack", "堆栈窗口(&K)", "显示堆栈窗口", "", "", true, None},
+    {"avBoard", "实验板(&B)", "显示实验板", "", "", true, None},
     {"avOsc", "示波器窗口(&O)...", "打开示波器窗口", "", "osc", true, None},
     // Compile
     {"apDebug", "编译并调试(&C)", "编译、链接，并进入调试", "Ctrl+F9", "build", true, None},
@@ -103,10 +104,11 @@ constexpr std::array<std::string_view, 14> kEditEntries = {
     "aeCut", "aeCopy", "aePaste", "aeDelete", "aeSelectAll", S,
     "aeFind", "aeFindNext", "aeReplace", S,
     "aeGoto"};
-constexpr std::array<std::string_view, 14> kViewEntries = {
+constexpr std::array<std::string_view, 15> kViewEntries = {
     "avFile", "avRegisters", S,
     "avDisassembly", S,
-    "avCompile", "avMemory", "avIO", "avWatches", "avBreakpoint", "avUserScreen", "avStack", S,
+    "avCompile", "avMemory", "avIO", "avWatches", "avBreakpoint", "avUserScreen", "avStack",
+    "avBoard", S,
     "avOsc"};
 constexpr std::array<std::string_view, 4> kCompileEntries = {
     "apDebug", S,

@@ -37,6 +37,7 @@ class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 class IRunView;
+class TBoardPanel;
 class TDebuggerViews;
 class TfrmEditWin;
 class TPanelDocks;
@@ -136,6 +137,8 @@ class TfrmMainWin : public QMainWindow {
   TTrainerSession& Trainer() { return *trainer_; }
   // The docked pages: which is in front, bringing one forward, the arrangements.
   TPanelDocks& Docks() { return *docks_; }
+  // The virtual lab board's page; it shows a hint until a board is chosen.
+  TBoardPanel* BoardPanel() { return boardPanel_; }
   // The trainer connection: the handshake on the saved port, else the port dialog.
   void asConnectExecute();
   void asCommExecute();
@@ -311,6 +314,7 @@ class TfrmMainWin : public QMainWindow {
   QTableWidget* sgWatch_ = nullptr;
   QTableWidget* sgBreakpoint_ = nullptr;
   QTableWidget* sgStack_ = nullptr;  // filled by the debugger views
+  TBoardPanel* boardPanel_ = nullptr;
   QListWidget* lbMessage_ = nullptr;
   QListWidget* lbIORecord_ = nullptr;
   QListWidget* lbDisassembly_ = nullptr;

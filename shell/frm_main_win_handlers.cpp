@@ -49,6 +49,7 @@ constexpr TViewTarget kViewTargets[] = {
     {"avBreakpoint", TPage::Breakpoints},
     {"avUserScreen", TPage::UserScreen},
     {"avStack", TPage::Stack},
+    {"avBoard", TPage::Board},
 };
 
 }  // namespace

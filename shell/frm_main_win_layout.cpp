@@ -23,6 +23,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include "board_panel.h"
 #include "extent_list.h"
 #include "frm_main_win.h"
 #include "layout_rules.h"
@@ -112,6 +113,8 @@ void TfrmMainWin::BuildPanelDocks() {
   docks_->Add(TPage::Breakpoints, "pnlBreakpoints", "断点", sgBreakpoint_);
   docks_->Add(TPage::UserScreen, "pnlUserScreen", kUserScreenTitle, BuildUserScreen());
   docks_->Add(TPage::Stack, "pnlStack", "堆栈", sgStack_);
+  boardPanel_ = new TBoardPanel;
+  docks_->Add(TPage::Board, "pnlBoard", "实验板", boardPanel_)->setStatusTip("显示实验板");
   docks_->ArrangeDefault();
   docks_->Dock(TPage::Compile)->installEventFilter(this);
 }

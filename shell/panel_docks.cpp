@@ -13,6 +13,7 @@
 #include <QTabBar>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 
 #include "layout_rules.h"
 
@@ -21,6 +22,10 @@ namespace {
 // Bumped when the set of docks changes, so an arrangement saved by another build is not
 // restored over docks it does not know.
 constexpr int kStateVersion = 1;
+
+// Pages that came after arrangements were first saved: an arrangement without them is
+// still a whole one.
+constexpr TPage kNewerPages[] = {TPage::Board};
 
 constexpr int kLeftDockWidth = 200;
 constexpr int kBottomDockHeight = 201;
@@ -148,7 +153,7 @@ void TPanelDocks::ArrangeDefault() {
   }
   Tabify({TPage::Files, TPage::Registers});
   Tabify({TPage::Compile, TPage::Memory, TPage::Io, TPage::Watches, TPage::Breakpoints,
-          TPage::UserScreen, TPage::Stack});
+          TPage::UserScreen, TPage::Stack, TPage::Board});
   SettleTabBars();
   Raise(TPage::Files);
   Raise(TPage::Compile);
@@ -180,7 +185,8 @@ void TPanelDocks::ArrangeDebug() {
   // brings the screen back; the breakpoints stay in view.
   window_.addDockWidget(Qt::BottomDockWidgetArea, Dock(TPage::Compile));
   window_.addDockWidget(Qt::BottomDockWidgetArea, Dock(TPage::Io));
-  Tabify({TPage::UserScreen, TPage::Compile, TPage::Io});
+  window_.addDockWidget(Qt::BottomDockWidgetArea, Dock(TPage::Board));
+  Tabify({TPage::UserScreen, TPage::Compile, TPage::Io, TPage::Board});
   SettleTabBars();
   Raise(TPage::Registers);
   Raise(TPage::UserScreen);
@@ -191,6 +197,25 @@ void TPanelDocks::ArrangeDebug() {
   // The memory grid wants its sixteen columns; the screen takes the rest.
   window_.resizeDocks({Dock(TPage::Memory), Dock(TPage::UserScreen)},
                       {bottom * 3 / 5, bottom - bottom * 3 / 5}, Qt::Horizontal);
+}
+
+void TPanelDocks::PlaceNewPage(TPage page) {
+  QDockWidget* messages = Dock(TPage::Compile);
+  QDockWidget* dock = Dock(page);
+  dock->setFloating(false);
+  if (messages->isFloating() || !messages->isVisibleTo(&window_)) {
+    window_.addDockWidget(Qt::BottomDockWidgetArea, dock);
+    dock->show();
+    SettleTabBars();
+    return;
+  }
+  // Last in the group, behind the page the student left in front.
+  const std::optional<TPage> front = Front(TPage::Compile);
+  window_.tabifyDockWidget(messages, dock);
+  dock->show();
+  SettleTabBars();
+  if (front) Raise(*front);
+  SettleTabBars();
 }
 
 void TPanelDocks::SettleTabBars() {
@@ -285,11 +310,15 @@ QString TPanelDocks::SaveText() const {
 bool TPanelDocks::RestoreText(const QString& text) {
   const QByteArray state = QByteArray::fromBase64(text.toLatin1());
   bool complete = !state.isEmpty();
-  for (const QDockWidget* dock : docks_) {
-    complete = complete && state.contains(StateName(dock->objectName()));
+  QList<TPage> unknown;
+  for (int i = 0; i < kPageCount && complete; ++i) {
+    if (state.contains(StateName(docks_[i]->objectName()))) continue;
+    if (std::ranges::find(kNewerPages, TPage(i)) != std::end(kNewerPages)) unknown << TPage(i);
+    else complete = false;
   }
   if (complete && window_.restoreState(state, kStateVersion)) {
     SettleTabBars();
+    for (const TPage page : unknown) PlaceNewPage(page);
     return true;
   }
   ArrangeDefault();

@@ -17,8 +17,19 @@ class QMainWindow;
 class QTabBar;
 class QWidget;
 
-enum class TPage { Files, Registers, Compile, Memory, Io, Watches, Breakpoints, UserScreen, Stack };
-inline constexpr int kPageCount = 9;
+enum class TPage {
+  Files,
+  Registers,
+  Compile,
+  Memory,
+  Io,
+  Watches,
+  Breakpoints,
+  UserScreen,
+  Stack,
+  Board
+};
+inline constexpr int kPageCount = 10;
 
 // The user screen's tab, and its marks while output or a wait for input is not yet seen.
 inline constexpr const char* kUserScreenTitle = "用户屏幕";
@@ -59,7 +70,9 @@ class TPanelDocks : public QObject {
   QString Title(TPage page) const;
 
   // The arrangement as text for the settings file, and back; false (the default
-  // arrangement then in place) for text that is no arrangement of these docks.
+  // arrangement then in place) for text that is no arrangement of these docks. An
+  // arrangement saved before a page existed still restores; the page takes its place in
+  // the bottom tab group.
   QString SaveText() const;
   bool RestoreText(const QString& text);
 
@@ -75,6 +88,8 @@ class TPanelDocks : public QObject {
   // The page of a tab of one of the window's dock tab bars; none for another dock or no tab.
   std::optional<TPage> PageAt(const QTabBar* bar, int tab) const;
   void Tabify(std::initializer_list<TPage> pages);
+  // Puts a page the restored arrangement did not know behind the messages' tab group.
+  void PlaceNewPage(TPage page);
   void SettleTabBars();
   // The arrows of a title bar show while its dock is one of a tab group.
   void ScheduleArrowUpdate();

@@ -46,6 +46,7 @@ avWatches|观察窗口(&W)|显示观察窗口||enabled
 avBreakpoint|断点窗口(&B)|显示断点窗口||enabled
 avUserScreen|用户窗口(&U)|用户程序的人机界面||enabled
 avStack|堆栈窗口(&K)|显示堆栈窗口||enabled
+avBoard|实验板(&B)|显示实验板||enabled
 avOsc|示波器窗口(&O)...|打开示波器窗口||enabled
 apDebug|编译并调试(&C)|编译、链接，并进入调试|Ctrl+F9|enabled
 apTD|编译并启用DEBUG调试(&D)...|编译、链接，并启用DEBUG调试||enabled
@@ -180,7 +181,7 @@ class TCommandTableTest : public QObject {
     QCOMPARE(EntryNames(menu("mnuView")),
              (QStringList{"mvFile", "mvRegisters", "-", "mvDisassembly", "-", "mvCompile",
                           "mvMemory", "mvIO", "mvWatches", "mvBreakpoint", "mvUserScreen",
-                          "mvStack", "-", "mvOsc"}));
+                          "mvStack", "mvBoard", "-", "mvOsc"}));
     QCOMPARE(EntryNames(menu("mnuCompile")), (QStringList{"mpDebug", "-", "mpTD", "mpTDN"}));
     QCOMPARE(EntryNames(menu("mnuRun")),
              (QStringList{"mrRun", "mrRunIgnoreBreakpoint", "mrRunToCursor", "mrSetIP", "-",

@@ -28,6 +28,7 @@
 #include <QTreeWidget>
 #include <deque>
 
+#include "board_panel.h"
 #include "editor_fonts.h"
 #include "frm_main_win.h"
 #include "ini_file.h"
@@ -88,13 +89,16 @@ class TMainWindowTest : public QObject {
       return texts;
     };
     QCOMPARE(titles(TPage::Registers), (QStringList{"文件管理", "寄存器"}));
-    QCOMPARE(titles(TPage::Memory),
-             (QStringList{"编译", "内存", "I/O读写", "观察", "断点", "用户屏幕", "堆栈"}));
+    QCOMPARE(titles(TPage::Memory), (QStringList{"编译", "内存", "I/O读写", "观察", "断点",
+                                                 "用户屏幕", "堆栈", "实验板"}));
     QCOMPARE(window_->tabPosition(Qt::BottomDockWidgetArea), QTabWidget::South);
     QCOMPARE(window_->tabPosition(Qt::LeftDockWidgetArea), QTabWidget::South);
     QVERIFY(docks.IsShown(TPage::Files) && docks.IsShown(TPage::Compile));
     QVERIFY(!docks.IsShown(TPage::Registers) && !docks.IsShown(TPage::Memory));
     QVERIFY(Find<QTableWidget>("sgStack"));
+    // No board chosen yet: the board's page says where to choose one.
+    QCOMPARE(docks.Dock(TPage::Board)->widget(), window_->BoardPanel());
+    QCOMPARE(Find<QLabel>("lblNoBoard")->text(), QString(kNoBoardHint));
 
     QCOMPARE(Find<QLabel>("sHint")->text(), QString("按 F1 获取帮助"));
     // Resting on the I/O tab names the page in the status bar.
@@ -214,7 +218,8 @@ class TMainWindowTest : public QObject {
         {TPage::Compile, "btnMessageLeft", "编译"},
         {TPage::Compile, "btnMessageRight", "内存"},
         {TPage::Breakpoints, "btnMessageRight", "用户屏幕"},
-        {TPage::Stack, "btnMessageRight", "堆栈"},
+        {TPage::Stack, "btnMessageRight", "实验板"},
+        {TPage::Board, "btnMessageRight", "实验板"},
         {TPage::UserScreen, "btnMessageLeft", "断点"},
         {TPage::Files, "btnWorkspaceRight", "寄存器"},
         {TPage::Registers, "btnWorkspaceRight", "寄存器"},
@@ -241,7 +246,8 @@ class TMainWindowTest : public QObject {
                                "avWatches:pnlWatches",
                                "avBreakpoint:pnlBreakpoints",
                                "avUserScreen:pnlUserScreen",
-                               "avStack:pnlStack"};
+                               "avStack:pnlStack",
+                               "avBoard:pnlBoard"};
     for (const QString& entry : cases) {
       const QByteArray command = entry.section(':', 0, 0).toLatin1();
       const TPage page = docks.PageOf(Find<QDockWidget>(qPrintable(entry.section(':', 1)))).value();

@@ -104,7 +104,7 @@ class TPanelDocksTest : public QObject {
         QVERIFY(editors.width() >= 500 && editors.height() >= 300);
         // And the default arrangement comes back with its tab strips.
         window_->Action("awDefaultLayout")->trigger();
-        QCOMPARE(Docks().Group(TPage::Memory).size(), 7);
+        QCOMPARE(Docks().Group(TPage::Memory).size(), 8);
         QVERIFY(Docks().IsShown(TPage::Compile) && !Docks().IsShown(TPage::Memory));
       }
       Close();
@@ -124,11 +124,18 @@ class TPanelDocksTest : public QObject {
     const QByteArray stack = QByteArray("\0p\0n\0l\0S\0t\0a\0c\0k", 16);
     QVERIFY(renamed.contains(stack));
     renamed.replace(stack, QByteArray("\0p\0n\0l\0S\0t\0a\0c\0x", 16));
+    // But the lab board's page came later: an arrangement from before it still restores,
+    // with the page behind the messages' tabs.
+    QByteArray older = QByteArray::fromBase64(saved.toLatin1());
+    const QByteArray board = QByteArray("\0p\0n\0l\0B\0o\0a\0r\0d", 16);
+    QVERIFY(older.contains(board));
+    older.replace(board, QByteArray("\0p\0n\0l\0O\0l\0d\0e\0r", 16));
     const std::pair<QString, bool> cases[] = {
         {saved, true},
         {"not a layout", false},
         {saved.left(saved.size() / 2), false},
         {QString::fromLatin1(renamed.toBase64()), false},
+        {QString::fromLatin1(older.toBase64()), true},
     };
     for (const auto& [text, restored] : cases) {
       ini.WriteString("Config", "PanelLayout", text.toStdString());
@@ -136,8 +143,11 @@ class TPanelDocksTest : public QObject {
       Open();
       const Qt::DockWidgetArea watches = window_->dockWidgetArea(Docks().Dock(TPage::Watches));
       QCOMPARE(watches, restored ? Qt::RightDockWidgetArea : Qt::BottomDockWidgetArea);
-      QCOMPARE(Docks().Group(TPage::Memory).size(), restored ? 1 : 7);
+      QCOMPARE(Docks().Group(TPage::Memory).size(), restored ? 1 : 8);
       QVERIFY(Docks().IsShown(TPage::Memory) == restored);
+      // The board's page is a tab of the messages' group, never the one in front.
+      QVERIFY(Docks().Group(TPage::Compile).contains(TPage::Board));
+      QVERIFY(!Docks().IsShown(TPage::Board));
       Close();
     }
   }
