@@ -283,7 +283,8 @@ void TfrmMainWin::asOptionsExecute() {
   current.SaveEXEFile = saveExeFile_;
   current.Disassembly = disassembly_;
   current.BiosServices = machine_->simulator.BiosServices();
-  TdlgConfigBox dialog(this, current);
+  current.Board = QString::fromStdString(boardChoice_);
+  TdlgConfigBox dialog(this, current, BoardsFolders());
   if (dialog.exec() != QDialog::Accepted) return;
   const TWorkingModeChoice chosen = dialog.Choice();
   cpuSeries_ = chosen.CPUSeries;
@@ -291,6 +292,7 @@ void TfrmMainWin::asOptionsExecute() {
   saveExeFile_ = chosen.SaveEXEFile;
   disassembly_ = chosen.Disassembly;
   machine_->simulator.SetBiosServices(chosen.BiosServices);
+  if (chosen.Board.toStdString() != boardChoice_) ChooseBoard(chosen.Board.toStdString());
   ChooseCpuType(chosen.CPUType);
 }
 
