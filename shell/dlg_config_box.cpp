@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -14,6 +13,7 @@
 
 #include "board_choice.h"
 #include "dialog_placement.h"
+#include "prompts.h"
 #include "radio_group.h"
 
 namespace {
@@ -41,8 +41,11 @@ int ValidIndex(int value, int count) { return value >= 0 && value < count ? valu
 }  // namespace
 
 TdlgConfigBox::TdlgConfigBox(QWidget* mainWindow, const TWorkingModeChoice& current,
-                             std::vector<std::filesystem::path> boardsFolders)
-    : QDialog(mainWindow), mainWindow_(mainWindow), boardsFolders_(std::move(boardsFolders)) {
+                             std::vector<std::filesystem::path> boardsFolders, IPrompts* prompts)
+    : QDialog(mainWindow),
+      mainWindow_(mainWindow),
+      boardsFolders_(std::move(boardsFolders)),
+      prompts_(prompts) {
   setObjectName("dlgConfigBox");
   setWindowTitle(QStringLiteral("设置工作方式"));
   if (mainWindow_) setFont(mainWindow_->font());
@@ -88,6 +91,7 @@ void TdlgConfigBox::BuildControls() {
   lblBoard->setBuddy(cbBoard_);
   btnBoardBrowse_ = new QPushButton(QStringLiteral("浏览..."), this);
   btnBoardBrowse_->setObjectName("btnBoardBrowse");
+  btnBoardBrowse_->setEnabled(prompts_ != nullptr);
   connect(btnBoardBrowse_, &QPushButton::clicked, this, &TdlgConfigBox::btnBoardBrowseClick);
   auto* boardRow = new QHBoxLayout;
   boardRow->addWidget(lblBoard);
@@ -192,13 +196,14 @@ void TdlgConfigBox::SelectBoard(const QString& choice) {
 
 // Any description file; one in a boards folder is kept by its name.
 void TdlgConfigBox::btnBoardBrowseClick() {
-  const QString start =
-      boardsFolders_.empty() ? QString() : QString::fromStdString(boardsFolders_.back().string());
-  const QString picked =
-      QFileDialog::getOpenFileName(this, QStringLiteral("选择实验板描述文件"), start,
-                                   QStringLiteral("实验板描述文件 (*.ini);;所有文件 (*)"));
-  if (picked.isEmpty()) return;
-  const QFileInfo file(picked);
+  TFileDialogRequest request;
+  request.caption = QStringLiteral("选择实验板描述文件");
+  if (!boardsFolders_.empty())
+    request.directory = QString::fromStdString(boardsFolders_.back().string());
+  request.filters = {QStringLiteral("实验板描述文件 (*.ini)"), QStringLiteral("所有文件 (*)")};
+  const TFileDialogResult result = prompts_->OpenFile(this, request);
+  if (!result.accepted || result.path.isEmpty()) return;
+  const QFileInfo file(result.path);
   for (const std::filesystem::path& folder : boardsFolders_) {
     if (QFileInfo(QString::fromStdString(folder.string())).canonicalFilePath() ==
         file.canonicalPath()) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <vector>
 
+class IPrompts;
 class QCheckBox;
 class QComboBox;
 class QPushButton;
@@ -28,9 +29,10 @@ class TdlgConfigBox : public QDialog {
 
  public:
   // Shows `current`; the series is displayed, not chosen. The board list holds the
-  // descriptions in `boardsFolders`.
+  // descriptions in `boardsFolders`; "浏览..." asks `prompts` for any other file (without
+  // them it is disabled).
   TdlgConfigBox(QWidget* mainWindow, const TWorkingModeChoice& current,
-                std::vector<std::filesystem::path> boardsFolders = {});
+                std::vector<std::filesystem::path> boardsFolders = {}, IPrompts* prompts = nullptr);
 
   // What the controls say now; callers read it after the dialog was accepted.
   TWorkingModeChoice Choice() const;
@@ -59,6 +61,7 @@ class TdlgConfigBox : public QDialog {
   QComboBox* cbBoard_ = nullptr;
   QPushButton* btnBoardBrowse_ = nullptr;
   std::vector<std::filesystem::path> boardsFolders_;
+  IPrompts* prompts_ = nullptr;
   QPushButton* btnOk_ = nullptr;
   QPushButton* btnCancel_ = nullptr;
 };

@@ -284,7 +284,7 @@ void TfrmMainWin::asOptionsExecute() {
   current.Disassembly = disassembly_;
   current.BiosServices = machine_->simulator.BiosServices();
   current.Board = QString::fromStdString(boardChoice_);
-  TdlgConfigBox dialog(this, current, BoardsFolders());
+  TdlgConfigBox dialog(this, current, BoardsFolders(), &prompts_);
   if (dialog.exec() != QDialog::Accepted) return;
   const TWorkingModeChoice chosen = dialog.Choice();
   cpuSeries_ = chosen.CPUSeries;

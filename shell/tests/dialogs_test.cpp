@@ -25,6 +25,7 @@
 #include "dlg_input_box.h"
 #include "editor_fonts.h"
 #include "radio_group.h"
+#include "scripted_prompts.h"
 #include "skins.h"
 
 Q_DECLARE_METATYPE(TSkin)
@@ -205,7 +206,7 @@ void TDialogsTest::configBoxCancelIsRejected() {
 // "无" and the descriptions of both boards folders by name, the current one chosen; a file
 // from elsewhere stands in the list by its path.
 void TDialogsTest::configBoxChoosesTheBoard() {
-  QTemporaryDir mine, shipped;
+  QTemporaryDir mine, shipped, elsewhere;
   const auto write = [](const QTemporaryDir& dir, const char* name, const char* text) {
     QFile file(dir.filePath(name));
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -215,6 +216,7 @@ void TDialogsTest::configBoxChoosesTheBoard() {
   write(shipped, "isa200.ini", "[8255]\nBase=200h\n");
   write(mine, "lab7.ini", "# Lab 7\n[8255]\nBase=200h\n");
   write(mine, "readme.txt", "not a board\n");
+  write(elsewhere, "lab9.ini", "[LATCH]\nBase=300h\n");
   const std::vector<std::filesystem::path> folders{mine.path().toStdString(),
                                                    shipped.path().toStdString()};
   const auto items = [](const QComboBox* combo) {
@@ -237,11 +239,25 @@ void TDialogsTest::configBoxChoosesTheBoard() {
   combo->setCurrentIndex(2);
   QCOMPARE(box.Choice().Board, QString("isa200.ini"));
 
+  QVERIFY(!box.findChild<QPushButton*>("btnBoardBrowse")->isEnabled());  // no one to ask
+
+  // A file picked from elsewhere stands in the list by its path; one from a boards folder
+  // by its name.
   current.Board = "/srv/lab/boards/x.ini";
-  TdlgConfigBox other(main_, current, folders);
+  TScriptedPrompts prompts;
+  prompts.files = {{true, mine.filePath("lab7.ini")}, {true, elsewhere.filePath("lab9.ini")}};
+  TdlgConfigBox other(main_, current, folders, &prompts);
   combo = other.findChild<QComboBox*>("cbBoard");
   QCOMPARE(combo->count(), 5);
   QCOMPARE(other.Choice().Board, current.Board);
+  auto* browse = other.findChild<QPushButton*>("btnBoardBrowse");
+  browse->click();
+  QCOMPARE(other.Choice().Board, QString("lab7.ini"));
+  QCOMPARE(prompts.lastRequest.directory, shipped.path());
+  browse->click();
+  QCOMPARE(other.Choice().Board, elsewhere.filePath("lab9.ini"));
+  browse->click();  // cancelled: the choice stays
+  QCOMPARE(other.Choice().Board, elsewhere.filePath("lab9.ini"));
   current.Board = "NONE";
   QCOMPARE(TdlgConfigBox(main_, current, folders).Choice().Board, QString("none"));
 }
