@@ -16,6 +16,7 @@
 #include <QTableWidget>
 #include <QToolButton>
 
+#include "board_session.h"
 #include "cpu_types.h"
 #include "debugger_views.h"
 #include "dlg_about_box.h"
@@ -292,7 +293,9 @@ void TfrmMainWin::asOptionsExecute() {
   saveExeFile_ = chosen.SaveEXEFile;
   disassembly_ = chosen.Disassembly;
   machine_->simulator.SetBiosServices(chosen.BiosServices);
-  if (chosen.Board.toStdString() != boardChoice_) ChooseBoard(chosen.Board.toStdString());
+  // A board that did not load is tried again: its file may have been put right meanwhile.
+  if (chosen.Board.toStdString() != boardChoice_ || !board_->Loaded())
+    ChooseBoard(chosen.Board.toStdString());
   ChooseCpuType(chosen.CPUType);
 }
 

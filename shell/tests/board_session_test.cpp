@@ -2,6 +2,9 @@
 // built and run in the window drives its LEDs and reads its switches, a click from the panel
 // reaches the next IN, the board leaves the port bus while the trainer serves the ports, and
 // a description that does not load is said once while the window goes on without a board.
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QListWidget>
@@ -173,10 +176,6 @@ class TBoardSessionTest : public QObject {
     Build(kBoardProgram);
     TraceTo(14);
     QCOMPARE(AL(), 0);
-    window_->close();
-    QFile ini(dir_.filePath("Corvale.INI"));
-    QVERIFY(ini.open(QIODevice::ReadOnly));
-    QVERIFY(ini.readAll().contains("Board=none"));
   }
 
   // A description with a mistake, a missing one, a name that climbs out of the folder: each
@@ -208,6 +207,35 @@ class TBoardSessionTest : public QObject {
     // Choosing a good board afterwards loads it.
     window_->ChooseBoard("default.ini");
     QVERIFY(window_->Board().OnBus());
+  }
+
+  // 设置工作方式 loads the board chosen there, tries a board that failed again (its file may
+  // have been put right), and "无" takes the board away; the choice is kept at close.
+  void optionsDialogChoosesTheBoard() {
+    Write("boards/lab.ini", "[LATCH\n");
+    Reopen("[Config]\r\nBoard=lab.ini\r\n");
+    QVERIFY(!window_->Board().Loaded());
+    Write("boards/lab.ini", "; Lab\n[LATCH]\nBase=300h\n[LEDS]\nPort=LATCH\n");
+    const auto choose = [this](const QString& item) {
+      QTimer::singleShot(0, this, [item] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        auto* combo = FindChildOrDie<QComboBox>(dialog, "cbBoard");
+        combo->setCurrentIndex(combo->findText(item));
+        dialog->accept();
+      });
+      Trigger("asOptions");
+    };
+    choose("lab.ini");
+    QVERIFY(window_->Board().OnBus());
+    QCOMPARE(window_->Board().Path().filename().string(), std::string("lab.ini"));
+    choose("无");
+    QVERIFY(!window_->Board().Loaded());
+    QCOMPARE(window_->Machine().simulator.PortDevice(), nullptr);
+    window_->close();
+    QFile ini(dir_.filePath("Corvale.INI"));
+    QVERIFY(ini.open(QIODevice::ReadOnly));
+    QVERIFY(ini.readAll().contains("Board=none"));
   }
 
  private:
