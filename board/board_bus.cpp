@@ -122,10 +122,27 @@ std::string ParseBoardInput(std::string_view text, std::vector<TBoardInput>& eve
   return {};
 }
 
+namespace {
+
+void Apply(TLabBoard& board, const TBoardInput& e) {
+  switch (e.kind) {
+    case TBoardInput::TKind::Switch: board.SetSwitch(e.index, e.value != 0); break;
+    case TBoardInput::TKind::KeyDown: board.PressKey(e.index); break;
+    case TBoardInput::TKind::KeyUp: board.ReleaseKey(e.index); break;
+    case TBoardInput::TKind::Knob: board.SetKnob(e.index, uint8_t(e.value)); break;
+    case TBoardInput::TKind::KnobVolts: board.SetKnobVolts(e.index, e.value); break;
+    case TBoardInput::TKind::Pulse: board.Pulse(); break;
+  }
+}
+
+}  // namespace
+
 TBoardBus::TBoardBus(TLabBoard& board, const TBoardTiming& timing, std::vector<TBoardInput> inputs)
     : board_(board), timing_(timing), inputs_(std::move(inputs)) {}
 
 uint64_t TBoardBus::InstructionsAt(TBoardTime time) const {
+  if (time <= origin_) return 0;
+  time -= origin_;
   const unsigned __int128 per_instruction_ns_num =
       (unsigned __int128)timing_.cycles_per_instruction * 1000000000u;
   const unsigned __int128 n =
@@ -136,21 +153,16 @@ uint64_t TBoardBus::InstructionsAt(TBoardTime time) const {
 
 // The board and the input script catch up with the CPU.
 void TBoardBus::Catch(uint64_t instructions) {
-  const TBoardTime now = timing_.TimeAt(instructions);
+  const TBoardTime now = origin_ + timing_.TimeAt(instructions);
   while (next_input_ < inputs_.size() && inputs_[next_input_].time <= now) {
     const TBoardInput& e = inputs_[next_input_++];
     board_.AdvanceTo(e.time);
-    switch (e.kind) {
-      case TBoardInput::TKind::Switch: board_.SetSwitch(e.index, e.value != 0); break;
-      case TBoardInput::TKind::KeyDown: board_.PressKey(e.index); break;
-      case TBoardInput::TKind::KeyUp: board_.ReleaseKey(e.index); break;
-      case TBoardInput::TKind::Knob: board_.SetKnob(e.index, uint8_t(e.value)); break;
-      case TBoardInput::TKind::KnobVolts: board_.SetKnobVolts(e.index, e.value); break;
-      case TBoardInput::TKind::Pulse: board_.Pulse(); break;
-    }
+    Apply(board_, e);
   }
   board_.AdvanceTo(now);
 }
+
+void TBoardBus::ApplyNow(const TBoardInput& input) { Apply(board_, input); }
 
 uint32_t TBoardBus::In(uint16_t port, int size, uint64_t instructions) {
   Catch(instructions);

@@ -46,6 +46,14 @@ class TBoardBus final : public IPortDevice {
   bool InterruptRequested() const override { return board_.InterruptRequested(); }
   uint8_t AcknowledgeInterrupt() override { return board_.Acknowledge(); }
 
+  // An input from outside the script (a click on a panel), taken at the board's present
+  // time, so the next IN sees it even while the program stands still.
+  void ApplyNow(const TBoardInput& input);
+  // The CPU counts from 0 again (it was attached anew): that count starts at the board's
+  // present time, so the chips go on from where they were instead of waiting for the
+  // count to catch up with them. After TLabBoard::Reset it starts at 0.
+  void Restart() { origin_ = board_.Now(); }
+
  private:
   void Catch(uint64_t instructions);
   uint64_t InstructionsAt(TBoardTime time) const;
@@ -54,4 +62,5 @@ class TBoardBus final : public IPortDevice {
   TBoardTiming timing_;
   std::vector<TBoardInput> inputs_;
   size_t next_input_ = 0;
+  TBoardTime origin_ = 0;  // the board time at instruction count 0
 };

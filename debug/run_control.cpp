@@ -135,6 +135,7 @@ void TRunControl::ResetMachine() {
   cpu_.ForgetBiosNotices();
   history_.Clear();
   breakpoints_.ResetHits();
+  view_.MachineReset();
   if (trainer_ && trainer_->Online()) trainer_->Reset(build_.LoadInfo.DataLength > 0);
   if (RunsOnTrainer()) trainer_->WriteIP(uint16_t(s.EIP));
 }

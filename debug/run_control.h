@@ -50,6 +50,9 @@ class IRunView {
   // undone.
   virtual size_t ConsoleOutputSize() { return 0; }
   virtual void TrimConsoleOutput(size_t /*size*/) {}
+  // The machine was reset (a reset, a reload, a new build): what hangs on its ports goes
+  // back to power-on too.
+  virtual void MachineReset() {}
 };
 
 // Why the last command that ran code stopped.

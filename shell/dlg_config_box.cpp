@@ -1,20 +1,25 @@
 #include "dlg_config_box.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include <array>
 
+#include "board_choice.h"
 #include "dialog_placement.h"
+#include "prompts.h"
 #include "radio_group.h"
 
 namespace {
 
 constexpr int kClientWidth = 441;
-constexpr int kClientHeight = 345;
+constexpr int kClientHeight = 377;
 
 struct TSeriesItems {
   const char* series;
@@ -35,8 +40,12 @@ int ValidIndex(int value, int count) { return value >= 0 && value < count ? valu
 
 }  // namespace
 
-TdlgConfigBox::TdlgConfigBox(QWidget* mainWindow, const TWorkingModeChoice& current)
-    : QDialog(mainWindow), mainWindow_(mainWindow) {
+TdlgConfigBox::TdlgConfigBox(QWidget* mainWindow, const TWorkingModeChoice& current,
+                             std::vector<std::filesystem::path> boardsFolders, IPrompts* prompts)
+    : QDialog(mainWindow),
+      mainWindow_(mainWindow),
+      boardsFolders_(std::move(boardsFolders)),
+      prompts_(prompts) {
   setObjectName("dlgConfigBox");
   setWindowTitle(QStringLiteral("设置工作方式"));
   if (mainWindow_) setFont(mainWindow_->font());
@@ -76,6 +85,19 @@ void TdlgConfigBox::BuildControls() {
   otherLayout->addWidget(cbAutoDisassembly_);
   otherLayout->addWidget(cbBiosServices_);
 
+  auto* lblBoard = new QLabel(QStringLiteral("实验板："), this);
+  cbBoard_ = new QComboBox(this);
+  cbBoard_->setObjectName("cbBoard");
+  lblBoard->setBuddy(cbBoard_);
+  btnBoardBrowse_ = new QPushButton(QStringLiteral("浏览..."), this);
+  btnBoardBrowse_->setObjectName("btnBoardBrowse");
+  btnBoardBrowse_->setEnabled(prompts_ != nullptr);
+  connect(btnBoardBrowse_, &QPushButton::clicked, this, &TdlgConfigBox::btnBoardBrowseClick);
+  auto* boardRow = new QHBoxLayout;
+  boardRow->addWidget(lblBoard);
+  boardRow->addWidget(cbBoard_, 1);
+  boardRow->addWidget(btnBoardBrowse_);
+
   btnOk_ = new QPushButton(QStringLiteral("确定"), this);
   btnOk_->setObjectName("btnOk");
   btnOk_->setDefault(true);
@@ -101,6 +123,7 @@ void TdlgConfigBox::BuildControls() {
   auto* page = new QVBoxLayout(this);
   page->addLayout(groups, 1);
   page->addWidget(gbOther);
+  page->addLayout(boardRow);
   page->addLayout(buttons);
 }
 
@@ -112,6 +135,7 @@ void TdlgConfigBox::ShowChoice(const TWorkingModeChoice& current) {
   cbCreateBINFile_->setChecked(current.SaveEXEFile);
   cbAutoDisassembly_->setChecked(current.Disassembly);
   cbBiosServices_->setChecked(current.BiosServices);
+  FillBoards(current.Board);
   ApplySeries(series);
   rgCPUType_->SetItemIndex(ValidIndex(current.CPUType, rgCPUType_->ItemCount()));
 }
@@ -134,7 +158,60 @@ TWorkingModeChoice TdlgConfigBox::Choice() const {
   choice.SaveEXEFile = cbCreateBINFile_->isChecked();
   choice.Disassembly = cbAutoDisassembly_->isChecked();
   choice.BiosServices = cbBiosServices_->isChecked();
+  choice.Board = cbBoard_->currentData().toString();
   return choice;
+}
+
+// "无" first, then every description in the boards folders by name, its first comment line
+// as its tooltip.
+void TdlgConfigBox::FillBoards(const QString& current) {
+  cbBoard_->clear();
+  cbBoard_->addItem(QStringLiteral("无"), QString::fromUtf8(kNoBoard.data(), kNoBoard.size()));
+  for (const std::string& name : BoardFileNames(boardsFolders_)) {
+    const QString text = QString::fromStdString(name);
+    cbBoard_->addItem(text, text);
+    const TBoardFile file = BoardFilePath(name, boardsFolders_);
+    const std::string summary = BoardFileSummary(file.path);
+    if (!summary.empty())
+      cbBoard_->setItemData(cbBoard_->count() - 1, QString::fromStdString(summary),
+                            Qt::ToolTipRole);
+  }
+  SelectBoard(current);
+}
+
+void TdlgConfigBox::SelectBoard(const QString& choice) {
+  const QString wanted = choice.isEmpty() ? QString::fromUtf8(kDefaultBoard.data()) : choice;
+  int index = -1;
+  for (int i = 0; i < cbBoard_->count() && index < 0; ++i) {
+    const QString data = cbBoard_->itemData(i).toString();
+    const bool none = i == 0;  // "none" in any case
+    if (none ? wanted.compare(data, Qt::CaseInsensitive) == 0 : wanted == data) index = i;
+  }
+  if (index < 0) {
+    cbBoard_->addItem(wanted, wanted);
+    index = cbBoard_->count() - 1;
+  }
+  cbBoard_->setCurrentIndex(index);
+}
+
+// Any description file; one in a boards folder is kept by its name.
+void TdlgConfigBox::btnBoardBrowseClick() {
+  TFileDialogRequest request;
+  request.caption = QStringLiteral("选择实验板描述文件");
+  if (!boardsFolders_.empty())
+    request.directory = QString::fromStdString(boardsFolders_.back().string());
+  request.filters = {QStringLiteral("实验板描述文件 (*.ini)"), QStringLiteral("所有文件 (*)")};
+  const TFileDialogResult result = prompts_->OpenFile(this, request);
+  if (!result.accepted || result.path.isEmpty()) return;
+  const QFileInfo file(result.path);
+  for (const std::filesystem::path& folder : boardsFolders_) {
+    if (QFileInfo(QString::fromStdString(folder.string())).canonicalFilePath() ==
+        file.canonicalPath()) {
+      SelectBoard(file.fileName());
+      return;
+    }
+  }
+  SelectBoard(file.absoluteFilePath());
 }
 
 void TdlgConfigBox::showEvent(QShowEvent* event) {

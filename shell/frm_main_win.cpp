@@ -15,6 +15,7 @@
 #include <QTreeWidget>
 #include <QWindow>
 
+#include "board_session.h"
 #include "debugger_views.h"
 #include "dlg_about_box.h"
 #include "editor_fonts.h"
@@ -125,6 +126,7 @@ void TfrmMainWin::FormCreate() {
   bridgUsb_ = created.BridgUSB;
   baudRate_ = created.CommBaud;
   machine_->simulator.SetBiosServices(created.BIOSService);
+  ChooseBoard(created.Board);
 
   ApplyCpuType();
   SetConnected(false);
@@ -222,6 +224,7 @@ void TfrmMainWin::FormClose() {
   closing.CommPort = portName_;
   closing.SaveEXEFile = saveExeFile_;
   closing.BIOSService = machine_->simulator.BiosServices();
+  closing.Board = boardChoice_;
   closing.Disassembly = disassembly_;
   closing.AutoCommPort = autoCommPort_;
   closing.PanelLayout = docks_->SaveText().toStdString();
@@ -266,6 +269,7 @@ void TfrmMainWin::SetConnected(bool online) {
   SetFieldColour(sConnect_, online ? QColor(Qt::blue) : QColor(Qt::red));
   Action("asConnect")->setEnabled(!online);
   if (trainer_) trainer_->ModeChanged();
+  if (board_) board_->FollowMode();
 }
 
 bool TfrmMainWin::event(QEvent* event) {

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "editor_rules.h"
 #include "recent_files.h"
@@ -38,6 +39,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class IRunView;
 class TBoardPanel;
+class TBoardSession;
 class TDebuggerViews;
 class TfrmEditWin;
 class TPanelDocks;
@@ -156,6 +158,26 @@ class TfrmMainWin : public QMainWindow {
   void lbMessageDblClick();
   // The breakpoints listed in the grid.
   int BreakpointCount() const { return breakpointCount_; }
+
+  // The lab board (frm_main_win_board.cpp). The settings' "Board" says which description
+  // is loaded; offline, the board serves the simulator's ports.
+  TBoardSession& Board() { return *board_; }
+  const std::string& BoardChoice() const { return boardChoice_; }
+  // Where board descriptions are looked for: beside the settings file, then beside the
+  // program.
+  std::vector<std::filesystem::path> BoardsFolders() const;
+  // Loads the board a choice names ("none": no board); a file that does not load is said
+  // in the message list and leaves the window without a board.
+  void ChooseBoard(const std::string& choice);
+  // A board was loaded or unloaded.
+  void BoardChanged();
+  // After each command and at each look at the window during a run: the board catches up
+  // with the program, so what it shows is what the program has done.
+  void BoardRefresh();
+
+ signals:
+  void boardChanged();
+  void boardRefreshed();
 
  public slots:
   // A second instance asked this one to come forward.
@@ -342,4 +364,6 @@ class TfrmMainWin : public QMainWindow {
   std::unique_ptr<TDebuggerViews> views_;
   std::unique_ptr<TTrainerSession> trainer_;
   int breakpointCount_ = 0;
+  std::unique_ptr<TBoardSession> board_;
+  std::string boardChoice_ = "default.ini";
 };

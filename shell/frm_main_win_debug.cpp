@@ -22,6 +22,7 @@
 #include <QWindow>
 #include <algorithm>
 
+#include "board_session.h"
 #include "build_program.h"
 #include "compile_command.h"
 #include "debugger_views.h"
@@ -81,14 +82,20 @@ class TfrmMainWin::TRunView final : public IRunView {
   void ShowRunState(bool running) override { w_.ShowRunState(running); }
   void ShowRegisters() override { w_.views_->ShowRegisters(); }
   void ShowCurrentLine() override { w_.ShowCurrentLine(); }
-  void RefreshMemoryViews() override { w_.views_->RefreshMemoryViews(); }
+  void RefreshMemoryViews() override {
+    w_.views_->RefreshMemoryViews();
+    w_.BoardRefresh();
+  }
   void SnapshotRegisters() override { w_.views_->SnapshotRegisters(); }
   bool AskProgramExited() override {
     w_.lastAnswer_ =
         w_.prompts_.Ask(&w_, kProgramExited, w_.windowTitle(), pbYes | pbNo, TPromptIcon::Question);
     return w_.lastAnswer_ == paYes;
   }
-  void ProcessEvents() override { QCoreApplication::processEvents(); }
+  void ProcessEvents() override {
+    w_.BoardRefresh();
+    QCoreApplication::processEvents();
+  }
   void SetUserScreenIdle() override { w_.userScreen_->SetState(TConsoleState::Idle); }
   void TellNoProgram() override {
     w_.ShowHint(Text(kBuildFirst));
@@ -96,6 +103,9 @@ class TfrmMainWin::TRunView final : public IRunView {
   }
   size_t ConsoleOutputSize() override { return w_.userScreen_->Length(); }
   void TrimConsoleOutput(size_t size) override { w_.userScreen_->TrimTo(size); }
+  void MachineReset() override {
+    if (w_.board_) w_.board_->Reset();
+  }
   int ExecutionLine() override {
     const TfrmEditWin* editor = w_.ActiveEditor();
     return editor ? editor->Debugger().ExecutionLine : -1;

@@ -16,6 +16,7 @@
 #include <QTableWidget>
 #include <QToolButton>
 
+#include "board_session.h"
 #include "cpu_types.h"
 #include "debugger_views.h"
 #include "dlg_about_box.h"
@@ -284,7 +285,8 @@ void TfrmMainWin::asOptionsExecute() {
   current.SaveEXEFile = saveExeFile_;
   current.Disassembly = disassembly_;
   current.BiosServices = machine_->simulator.BiosServices();
-  TdlgConfigBox dialog(this, current);
+  current.Board = QString::fromStdString(boardChoice_);
+  TdlgConfigBox dialog(this, current, BoardsFolders(), &prompts_);
   if (dialog.exec() != QDialog::Accepted) return;
   const TWorkingModeChoice chosen = dialog.Choice();
   cpuSeries_ = chosen.CPUSeries;
@@ -292,6 +294,9 @@ void TfrmMainWin::asOptionsExecute() {
   saveExeFile_ = chosen.SaveEXEFile;
   disassembly_ = chosen.Disassembly;
   machine_->simulator.SetBiosServices(chosen.BiosServices);
+  // A board that did not load is tried again: its file may have been put right meanwhile.
+  if (chosen.Board.toStdString() != boardChoice_ || !board_->Loaded())
+    ChooseBoard(chosen.Board.toStdString());
   ChooseCpuType(chosen.CPUType);
 }
 

@@ -71,3 +71,37 @@ TEST(BoardBus, InputAtItsTime) {
   EXPECT_EQ(bus.In(0x10, 2, 318), 0xFF04u);
   EXPECT_EQ(bus.Advance(319), 319 + TBoardBus::kLookAgain);
 }
+
+// A click from a panel is seen by the next IN at once; after the CPU is attached anew (its
+// count back at 0) board time goes on from where the board was, so a timer keeps counting.
+TEST(BoardBus, ClicksAndAttachingAnew) {
+  TLabBoard board;
+  TBoardTiming timing;  // 1 ms is 318 instructions
+  ASSERT_EQ(LoadBoardDescription("[BUFFER]\nBase=10h\n[SWITCHES]\nPort=BUFFER\n"
+                                 "[8253]\nBase=40h\nClock0=1000000\n",
+                                 board, timing),
+            "");
+  TBoardBus bus(board, timing);
+  bus.ApplyNow({.kind = TBoardInput::TKind::Switch, .index = 5, .value = 1});
+  EXPECT_EQ(bus.In(0x10, 1, 0), 0x20u);
+
+  const auto count = [&](uint64_t instructions) {
+    bus.Out(0x43, 0x00, 1, instructions);  // latch counter 0
+    const uint32_t low = bus.In(0x40, 1, instructions);
+    return low | bus.In(0x40, 1, instructions) << 8;
+  };
+  bus.Out(0x43, 0x34, 1, 0);  // counter 0, LSB then MSB, mode 2, binary
+  bus.Out(0x40, 0x50, 1, 0);
+  bus.Out(0x40, 0xC3, 1, 0);            // 50000
+  const uint32_t before = count(3180);  // 10 ms on
+  EXPECT_NEAR(double(before), 50000 - 10000, 2);
+  bus.Restart();
+  const uint32_t after = count(318);  // 1 ms after attaching anew
+  EXPECT_NEAR(double(before) - double(after), 1000, 2);
+  // A reset board starts from 0 again.
+  board.Reset();
+  bus.Restart();
+  EXPECT_EQ(board.Now(), 0u);
+  bus.Advance(318);
+  EXPECT_EQ(board.Now(), timing.TimeAt(318));
+}

@@ -1,5 +1,6 @@
 ; ports.asm - writes a running pattern to the output port at 8000H and reads the input
-; port back, the way the trainer's I/O experiments do. Offline, IN gives 0.
+; port back, the way the trainer's I/O experiments do. Offline without a lab board IN gives 0;
+; on the course board the DAC at 8000H is write-only and IN reads FFH (the bus floats).
 PORTOUT EQU 8000H
 PORTIN  EQU 8000H
 

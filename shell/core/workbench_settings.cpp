@@ -19,7 +19,7 @@ struct TKey {
 };
 
 // In the order they are read.
-constexpr std::array<TKey<TCreationSettings>, 11> kCreationKeys{{
+constexpr std::array<TKey<TCreationSettings>, 12> kCreationKeys{{
     {"CPUSeries", &TCreationSettings::CPUSeries},
     {"CPUType", &TCreationSettings::CPUType},
     {"Assembler", &TCreationSettings::Assembler},
@@ -31,6 +31,7 @@ constexpr std::array<TKey<TCreationSettings>, 11> kCreationKeys{{
     {"BridgUSB", &TCreationSettings::BridgUSB},
     {"CommBaud", &TCreationSettings::CommBaud},
     {"BIOSService", &TCreationSettings::BIOSService},
+    {"Board", &TCreationSettings::Board},
 }};
 
 constexpr std::array<TKey<TShowSettings>, 5> kShowKeys{{
@@ -42,7 +43,7 @@ constexpr std::array<TKey<TShowSettings>, 5> kShowKeys{{
 }};
 
 // Written after Font, Skin and WindowState, in this order.
-constexpr std::array<TKey<TCloseSettings>, 10> kCloseKeys{{
+constexpr std::array<TKey<TCloseSettings>, 11> kCloseKeys{{
     {"CPUSeries", &TCloseSettings::CPUSeries},
     {"CPUType", &TCloseSettings::CPUType},
     {"Assembler", &TCloseSettings::Assembler},
@@ -52,6 +53,7 @@ constexpr std::array<TKey<TCloseSettings>, 10> kCloseKeys{{
     {"Disassembly", &TCloseSettings::Disassembly},
     {"AutoCommPort", &TCloseSettings::AutoCommPort},
     {"BIOSService", &TCloseSettings::BIOSService},
+    {"Board", &TCloseSettings::Board},
     {"PanelLayout", &TCloseSettings::PanelLayout},
 }};
 

@@ -32,6 +32,8 @@ struct TCreationSettings {
   int CommBaud = 57600;
   // The simulator serves the common BIOS video and keyboard services (INT 10h, INT 16h).
   bool BIOSService = false;
+  // The lab board: a description's file name in the boards folder, a full path, or "none".
+  std::string Board = "default.ini";
 };
 TCreationSettings ReadCreationSettings(const TIniFile& ini);
 
@@ -64,6 +66,7 @@ struct TCloseSettings {
   bool Disassembly = false;
   bool AutoCommPort = true;
   bool BIOSService = false;
+  std::string Board;
   std::string PanelLayout;
 };
 void WriteCloseSettings(TIniFile& ini, const TCloseSettings& s);

@@ -2,6 +2,7 @@
 // fonts, driven the way a user drives them.
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDate>
 #include <QElapsedTimer>
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -23,6 +25,7 @@
 #include "dlg_input_box.h"
 #include "editor_fonts.h"
 #include "radio_group.h"
+#include "scripted_prompts.h"
 #include "skins.h"
 
 Q_DECLARE_METATYPE(TSkin)
@@ -65,6 +68,7 @@ class TDialogsTest : public QObject {
   void configBoxShowsAndReturnsTheChoice();
   void configBoxFrameAndOddValues();
   void configBoxCancelIsRejected();
+  void configBoxChoosesTheBoard();
 
   void inputBoxReturnsTextAndBase_data();
   void inputBoxReturnsTextAndBase();
@@ -179,7 +183,7 @@ void TDialogsTest::configBoxFrameAndOddValues() {
   TdlgConfigBox box(main_, TWorkingModeChoice{7, -3, "", false, false});
   box.show();
   QVERIFY(QTest::qWaitForWindowExposed(&box));
-  QCOMPARE(box.size(), QSize(441, 345));
+  QCOMPARE(box.size(), QSize(441, 377));
   QCOMPARE(box.windowTitle(), QString("设置工作方式"));
   QCOMPARE(box.font(), main_->font());
   QVERIFY((box.geometry().center() - main_->geometry().center()).manhattanLength() <= 2);
@@ -197,6 +201,65 @@ void TDialogsTest::configBoxCancelIsRejected() {
   QTest::mouseClick(box.findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
   QCOMPARE(box.result(), int(QDialog::Rejected));
   QVERIFY(!box.isVisible());
+}
+
+// "无" and the descriptions of both boards folders by name, the current one chosen; a file
+// from elsewhere stands in the list by its path.
+void TDialogsTest::configBoxChoosesTheBoard() {
+  QTemporaryDir mine, shipped, elsewhere;
+  const auto write = [](const QTemporaryDir& dir, const char* name, const char* text) {
+    QFile file(dir.filePath(name));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+  };
+  write(shipped, "default.ini", "; The course board\n[LATCH]\nBase=8010h\n");
+  write(shipped, "isa200.ini", "[8255]\nBase=200h\n");
+  write(mine, "lab7.ini", "# Lab 7\n[8255]\nBase=200h\n");
+  write(mine, "readme.txt", "not a board\n");
+  write(elsewhere, "lab9.ini", "[LATCH]\nBase=300h\n");
+  const std::vector<std::filesystem::path> folders{mine.path().toStdString(),
+                                                   shipped.path().toStdString()};
+  const auto items = [](const QComboBox* combo) {
+    QStringList texts;
+    for (int i = 0; i < combo->count(); ++i) texts << combo->itemText(i);
+    return texts;
+  };
+
+  TWorkingModeChoice current;
+  current.Board = "lab7.ini";
+  TdlgConfigBox box(main_, current, folders);
+  auto* combo = box.findChild<QComboBox*>("cbBoard");
+  QVERIFY(combo && box.findChild<QPushButton*>("btnBoardBrowse"));
+  QCOMPARE(items(combo), (QStringList{"无", "default.ini", "isa200.ini", "lab7.ini"}));
+  QCOMPARE(combo->currentText(), QString("lab7.ini"));
+  QCOMPARE(combo->itemData(1, Qt::ToolTipRole).toString(), QString("The course board"));
+  QCOMPARE(combo->itemData(3, Qt::ToolTipRole).toString(), QString("Lab 7"));
+  combo->setCurrentIndex(0);
+  QCOMPARE(box.Choice().Board, QString("none"));
+  combo->setCurrentIndex(2);
+  QCOMPARE(box.Choice().Board, QString("isa200.ini"));
+
+  QVERIFY(!box.findChild<QPushButton*>("btnBoardBrowse")->isEnabled());  // no one to ask
+
+  // A file picked from elsewhere stands in the list by its path; one from a boards folder
+  // by its name.
+  current.Board = "/srv/lab/boards/x.ini";
+  TScriptedPrompts prompts;
+  prompts.files = {{true, mine.filePath("lab7.ini")}, {true, elsewhere.filePath("lab9.ini")}};
+  TdlgConfigBox other(main_, current, folders, &prompts);
+  combo = other.findChild<QComboBox*>("cbBoard");
+  QCOMPARE(combo->count(), 5);
+  QCOMPARE(other.Choice().Board, current.Board);
+  auto* browse = other.findChild<QPushButton*>("btnBoardBrowse");
+  browse->click();
+  QCOMPARE(other.Choice().Board, QString("lab7.ini"));
+  QCOMPARE(prompts.lastRequest.directory, shipped.path());
+  browse->click();
+  QCOMPARE(other.Choice().Board, elsewhere.filePath("lab9.ini"));
+  browse->click();  // cancelled: the choice stays
+  QCOMPARE(other.Choice().Board, elsewhere.filePath("lab9.ini"));
+  current.Board = "NONE";
+  QCOMPARE(TdlgConfigBox(main_, current, folders).Choice().Board, QString("none"));
 }
 
 void TDialogsTest::inputBoxReturnsTextAndBase_data() {

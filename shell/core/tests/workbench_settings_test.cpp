@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 
+#include "board_choice.h"
 #include "recent_files.h"
 
 namespace {
@@ -30,6 +31,7 @@ TEST(WorkbenchSettings, DefaultsWhenTheFileSaysNothing) {
   EXPECT_FALSE(c.SkipDisassembly);
   EXPECT_TRUE(c.BridgUSB);
   EXPECT_EQ(c.CommBaud, 57600);
+  EXPECT_EQ(c.Board, "default.ini");
   const TShowSettings s = ReadShowSettings(ini);
   EXPECT_EQ(s.WindowState, "Maximized");
   EXPECT_EQ(s.Skin, "Office 2007 Blue");
@@ -42,7 +44,7 @@ TEST(WorkbenchSettings, ReadsEveryKeyFromConfig) {
       "[Config]\r\nCPUSeries=1\r\nCPUType=1\r\nAssembler=MASM\r\nCommType=0\r\n"
       "CommPort=/dev/ttyUSB0\r\nCommBaud=9600\r\nSaveEXEFile=1\r\nDisassembly=5\r\ndasm=1\r\n"
       "BridgUSB=0\r\nWindowState=\r\nSkin=Office 2007 Silver\r\nFont=Fixedsys\r\n"
-      "AutoCommPort=0\r\n[Other]\r\nCPUType=0\r\n");
+      "AutoCommPort=0\r\nBoard=none\r\n[Other]\r\nCPUType=0\r\n");
   const TCreationSettings c = ReadCreationSettings(ini);
   EXPECT_EQ(c.CPUSeries, 1);
   EXPECT_EQ(c.CPUType, 1);
@@ -54,6 +56,7 @@ TEST(WorkbenchSettings, ReadsEveryKeyFromConfig) {
   EXPECT_TRUE(c.Disassembly);
   EXPECT_TRUE(c.SkipDisassembly);
   EXPECT_FALSE(c.BridgUSB);
+  EXPECT_EQ(c.Board, "none");
   const TShowSettings s = ReadShowSettings(ini);
   EXPECT_EQ(s.WindowState, "");  // not "Normal": the caller maximises
   EXPECT_EQ(s.Skin, "Office 2007 Silver");
@@ -76,12 +79,14 @@ TEST(WorkbenchSettings, CloseWritesItsKeysInOrderAndNeverTheHandEditedOnes) {
   s.Disassembly = false;
   s.AutoCommPort = false;
   s.BIOSService = true;
+  s.Board = "isa200.ini";
   s.PanelLayout = "AAAA/w==";
   WriteCloseSettings(fresh, s);
   EXPECT_EQ(fresh.Text(),
             "[Config]\r\nFont=Fixedsys\r\nSkin=\r\nWindowState=Normal\r\nCPUSeries=0\r\n"
             "CPUType=1\r\nAssembler=MASM\r\nCommType=0\r\nCommPort=COM3\r\nSaveEXEFile=1\r\n"
-            "Disassembly=0\r\nAutoCommPort=0\r\nBIOSService=1\r\nPanelLayout=AAAA/w==\r\n");
+            "Disassembly=0\r\nAutoCommPort=0\r\nBIOSService=1\r\nBoard=isa200.ini\r\nPanelLayout="
+            "AAAA/w==\r\n");
   EXPECT_EQ(ReadShowSettings(fresh).PanelLayout, "AAAA/w==");
 
   // Hand-edited keys keep their values; the written ones are replaced in place.
@@ -202,6 +207,47 @@ TEST_F(SettingsPath, InTheUserFolderOtherwise) {
   if (std::ofstream(root_ / "bin" / "probe"))
     GTEST_SKIP() << "permissions are not enforced for this user";
   EXPECT_EQ(ChooseSettingsPath(root_ / "bin" / "corvale", cfg), cfg / "corvale.INI");
+}
+
+// The key "Board" names a description in the boards folders, one beside the settings file
+// (where a teacher adds boards) before the shipped one beside the program.
+TEST_F(SettingsPath, BoardChoiceResolvesInTheBoardsFolders) {
+  const auto mine = root_ / "cfg" / "boards", shipped = root_ / "bin" / "boards";
+  std::filesystem::create_directories(mine);
+  std::filesystem::create_directories(shipped);
+  for (const auto& file : {mine / "lab7.ini", shipped / "default.ini", shipped / "lab7.ini"})
+    std::ofstream(file) << "; Lab 7: the 8255 at 200h\n[8255]\nBase=200h\n";
+  std::ofstream(shipped / "notes.txt") << "not a board\n";
+  const auto folders = BoardsFolders(root_ / "cfg", root_ / "bin");
+  ASSERT_EQ(folders, (std::vector{mine, shipped}));
+  EXPECT_EQ(BoardsFolders(root_ / "bin", root_ / "bin").size(), 1u);
+
+  struct TCase {
+    std::string choice;
+    std::filesystem::path path;
+    bool refused;
+  } cases[] = {
+      {"", shipped / "default.ini", false},  // an empty key is the default board
+      {"default.ini", shipped / "default.ini", false},
+      {"lab7.ini", mine / "lab7.ini", false},  // the teacher's copy wins
+      {"NONE", "", false},
+      {"none", "", false},
+      {"gone.ini", mine / "gone.ini", false},  // it fails to load, with its path
+      {(root_ / "elsewhere.ini").string(), root_ / "elsewhere.ini", false},
+      {"../corvale.INI", "", true},
+      {"sub/../../x.ini", "", true},
+  };
+  for (const TCase& c : cases) {
+    const TBoardFile file = BoardFilePath(c.choice, folders);
+    EXPECT_EQ(file.path, c.path) << c.choice;
+    EXPECT_EQ(!file.error.empty(), c.refused) << c.choice;
+    if (c.refused) {
+      EXPECT_NE(file.error.find(c.choice), std::string::npos) << file.error;
+    }
+  }
+  EXPECT_EQ(BoardFileNames(folders), (std::vector<std::string>{"default.ini", "lab7.ini"}));
+  EXPECT_EQ(BoardFileSummary(mine / "lab7.ini"), "Lab 7: the 8255 at 200h");
+  EXPECT_EQ(BoardFileSummary(root_ / "missing.ini"), "");
 }
 
 }  // namespace
