@@ -122,6 +122,17 @@ std::string ParseBoardInput(std::string_view text, std::vector<TBoardInput>& eve
   return {};
 }
 
+void ApplyBoardInput(TLabBoard& board, const TBoardInput& e) {
+  switch (e.kind) {
+    case TBoardInput::TKind::Switch: board.SetSwitch(e.index, e.value != 0); break;
+    case TBoardInput::TKind::KeyDown: board.PressKey(e.index); break;
+    case TBoardInput::TKind::KeyUp: board.ReleaseKey(e.index); break;
+    case TBoardInput::TKind::Knob: board.SetKnob(e.index, uint8_t(e.value)); break;
+    case TBoardInput::TKind::KnobVolts: board.SetKnobVolts(e.index, e.value); break;
+    case TBoardInput::TKind::Pulse: board.Pulse(); break;
+  }
+}
+
 TBoardBus::TBoardBus(TLabBoard& board, const TBoardTiming& timing, std::vector<TBoardInput> inputs)
     : board_(board), timing_(timing), inputs_(std::move(inputs)) {}
 
@@ -140,14 +151,7 @@ void TBoardBus::Catch(uint64_t instructions) {
   while (next_input_ < inputs_.size() && inputs_[next_input_].time <= now) {
     const TBoardInput& e = inputs_[next_input_++];
     board_.AdvanceTo(e.time);
-    switch (e.kind) {
-      case TBoardInput::TKind::Switch: board_.SetSwitch(e.index, e.value != 0); break;
-      case TBoardInput::TKind::KeyDown: board_.PressKey(e.index); break;
-      case TBoardInput::TKind::KeyUp: board_.ReleaseKey(e.index); break;
-      case TBoardInput::TKind::Knob: board_.SetKnob(e.index, uint8_t(e.value)); break;
-      case TBoardInput::TKind::KnobVolts: board_.SetKnobVolts(e.index, e.value); break;
-      case TBoardInput::TKind::Pulse: board_.Pulse(); break;
-    }
+    ApplyBoardInput(board_, e);
   }
   board_.AdvanceTo(now);
 }

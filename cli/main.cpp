@@ -9,9 +9,9 @@
 #include <fmt/format.h>
 
 #include "board_bus.h"
+#include "board_options.h"
 #include "cpu86.h"
 #include "debug_session.h"
-#include "input_file.h"
 #include "program_run.h"
 #include "source_build.h"
 #include "state_json.h"
@@ -61,22 +61,10 @@ constexpr std::string_view kUsage =
     "A SOURCE.C is built the same way with TCC and TLINK and loaded as the workbench loads\n"
     "a C program: its _TEXT at 1000:0000, its _DATA at 2000:0000 (within its paragraph),\n"
     "DS = ES = SS = 2000h, SP = 0080h, IP = the offset of main.\n"
-    "\n"
-    "  --board FILE      attach the lab board FILE describes (an INI board description, as in\n"
-    "                    boards/): the program's IN and OUT reach its chips, its interrupt\n"
-    "                    controller's requests enter through the vector table, and time\n"
-    "                    passes at the description's CPU clock and cycles per instruction\n"
-    "  --board-log[=FILE] print each visible change of the board as one line on standard\n"
-    "                    output (or in FILE): LEDS 01011010, SEG7 2 3F, DAC 80, STEPPER 45°,\n"
-    "                    SWITCHES, KEY 5 DOWN, PULSE 1, LIGHTS ...\n"
-    "  --board-input FILE play timed input on the board, one event a line, TIME COMMAND:\n"
-    "                    TIME is 0, 10ms, 250us, 1.5s, 2000ns (plain numbers are ms) of\n"
-    "                    simulated time since the start; '#' starts a comment line\n"
-    "                      10ms SWITCH 3 ON      switch 0..7 ON or OFF\n"
-    "                      50ms KEY 5            key 0..15 (or 0..F), released 20 ms later\n"
-    "                      50ms KEYDOWN 5 / KEYUP 5\n"
-    "                      0 KNOB 0 128          ADC channel 0..7 to code 0..255, or 2.5V\n"
-    "                      20ms PULSE            the single-pulse button\n"
+    "\n";
+
+// After the board options.
+constexpr std::string_view kUsageOptions =
     "  --bios            serve the common BIOS services on the console: INT 10h AH = 00h,\n"
     "                    02h, 03h, 06h, 07h, 09h, 0Ah, 0Eh and INT 16h AH = 00h, 01h, 02h\n"
     "                    (without it they are skipped, and the first of each is named on\n"
@@ -105,10 +93,7 @@ struct TOptions {
   std::string stateJson;
   std::optional<uint64_t> maxSteps;
   bool help = false;
-  std::string board;
-  bool boardLog = false;
-  std::string boardLogFile;
-  std::string boardInput;
+  TBoardOptions board;
 };
 
 int Usage(std::string_view problem) {
@@ -128,7 +113,9 @@ std::string ParseArguments(int argc, char** argv, TOptions& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     const bool hasValue = i + 1 < argc;
-    if (arg == "--help" || arg == "-h") {
+    if (std::string error; TakeBoardOption(argc, argv, i, o.board, error)) {
+      if (!error.empty()) return error;
+    } else if (arg == "--help" || arg == "-h") {
       o.help = true;
     } else if (arg == "--max-steps") {
       if (!hasValue) return "--max-steps needs a number";
@@ -147,18 +134,6 @@ std::string ParseArguments(int argc, char** argv, TOptions& o) {
     } else if (arg == "--script") {
       if (!hasValue) return "--script needs a file";
       o.script = argv[++i];
-    } else if (arg == "--board") {
-      if (!hasValue) return "--board needs a board description file";
-      o.board = argv[++i];
-    } else if (arg == "--board-log") {
-      o.boardLog = true;
-    } else if (arg.starts_with("--board-log=")) {
-      o.boardLog = true;
-      o.boardLogFile = arg.substr(12);
-      if (o.boardLogFile.empty()) return "--board-log= needs a file";
-    } else if (arg == "--board-input") {
-      if (!hasValue) return "--board-input needs a file";
-      o.boardInput = argv[++i];
     } else if (arg == "--state-json") {
       if (!hasValue) return "--state-json needs a file";
       o.stateJson = argv[++i];
@@ -182,9 +157,8 @@ std::string ParseArguments(int argc, char** argv, TOptions& o) {
   if (!o.stateJson.empty() && o.bios) return "--state-json takes no --bios";
   if (o.debug && !IsBuildableSourcePath(o.program)) return "debug takes a source (.ASM or .C)";
   if (!o.debug && !o.script.empty()) return "--script is for debug";
-  if (o.board.empty() && (o.boardLog || !o.boardInput.empty()))
-    return "--board-log and --board-input need --board";
-  if (!o.board.empty() && (o.debug || o.buildOnly || !o.stateJson.empty()))
+  if (std::string problem = CheckBoardOptions(o.board); !problem.empty()) return problem;
+  if (!o.board.file.empty() && (o.debug || o.buildOnly || !o.stateJson.empty()))
     return "--board is for running a program";
   if (o.dosLoad && !IsDosExecutablePath(o.program)) return "--dos takes a DOS executable (.EXE)";
   return {};
@@ -220,47 +194,16 @@ int DebugSourceFile(const TOptions& o) {
   return status;
 }
 
-// The lab board of a run, when --board gives one.
-struct TBoardRun {
-  TLabBoard board;
-  TBoardTiming timing;
-  std::optional<TBoardBus> bus;
-  std::FILE* log = nullptr;
-  ~TBoardRun() {
-    if (log && log != stdout) std::fclose(log);
-  }
-};
-
-// Reads the description and the input script and opens the log; a one-line reason when
-// any of them fails.
-std::string OpenBoard(const TOptions& o, TBoardRun& run) {
-  if (std::string error = LoadBoardFile(o.board, run.board, run.timing); !error.empty())
-    return error;
-  std::vector<TBoardInput> inputs;
-  if (!o.boardInput.empty()) {
-    constexpr size_t kMaxInputScript = 4u << 20;
-    const TInputFile file = ReadInputFile(o.boardInput, kMaxInputScript + 1);
-    if (!file.error.empty()) return file.error;
-    if (file.bytes.size() > kMaxInputScript) return fmt::format("{} is too large", o.boardInput);
-    if (std::string error = ParseBoardInput(file.bytes, inputs); !error.empty())
-      return fmt::format("{}: {}", o.boardInput, error);
-  }
-  if (o.boardLog) {
-    run.log = o.boardLogFile.empty() ? stdout : std::fopen(o.boardLogFile.c_str(), "wb");
-    if (!run.log) return fmt::format("cannot write the board log {}", o.boardLogFile);
-    run.board.OnEvent([log = run.log](const TBoardEvent& e) { fmt::print(log, "{}\n", e.text); });
-  }
-  run.bus.emplace(run.board, run.timing, std::move(inputs));
-  return {};
-}
-
 int RunProgramFile(const TOptions& o) {
-  TBoardRun boardRun;
-  if (!o.board.empty()) {
-    if (const std::string error = OpenBoard(o, boardRun); !error.empty()) {
+  TBoardSetup board;
+  std::optional<TBoardBus> boardBus;
+  if (!o.board.file.empty()) {
+    if (const std::string error = OpenBoard(o.board, board); !error.empty()) {
       fmt::print(stderr, "corvale-run: {}\n", error);
       return kExitBadUsage;
     }
+    if (board.log) board.board.OnEvent([&board](const TBoardEvent& e) { board.Log(e); });
+    boardBus.emplace(board.board, board.timing, std::move(board.inputs));
   }
   TCPUState state;
   TMemImage mem;
@@ -289,7 +232,7 @@ int RunProgramFile(const TOptions& o) {
   TStdioConsole console(stdin, stdout, StdinIsTerminal());
   cpu.SetConsole(&console);
   cpu.SetBiosServices(o.bios);
-  if (boardRun.bus) cpu.SetPortDevice(&*boardRun.bus);
+  if (boardBus) cpu.SetPortDevice(&*boardBus);
   const TRunResult result = RunProgram(cpu, console, o.maxSteps);
   console.Flush();
   switch (result.outcome) {
@@ -319,7 +262,7 @@ int main(int argc, char** argv) {
   if (const std::string problem = ParseArguments(argc, argv, options); !problem.empty())
     return Usage(problem);
   if (options.help) {
-    fmt::print("{}", kUsage);
+    fmt::print("{}{}{}", kUsage, kBoardOptionsHelp, kUsageOptions);
     return 0;
   }
   if (!options.stateJson.empty()) return RunStateJsonFile(options.stateJson, stdout, stderr);

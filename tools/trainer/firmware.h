@@ -39,16 +39,31 @@
 //   (instructions per second / sample rate) instructions, so the trace follows what the
 //   program wrote when it wrote it; otherwise samples follow the wall clock, in batches of
 //   about 10 ms. LinkNotice is accepted silently; the protected-mode parameters are kept.
+// - With a lab board attached (AttachBoard), the ports it decodes are its chips (the wire's
+//   port commands and the program's IN and OUT alike) and the others stay latches; its DAC,
+//   when it has one, is what the stream's DAC samples show. A program running here takes
+//   the board's interrupt requests, and the box's own after them, as the 8086 takes INTR:
+//   through its vector table, with IF and TF cleared. The interrupt poll hands the
+//   workbench the board's request first. See board_ports.h for the board's time.
+// - BoardExchange (2Bh), answered only with a board attached (the format: board_wire.h):
+//   the request's inputs are worked on the board at its present time, then the reply shows
+//   every value the board shows, in one frame; should they not fit, the first of them (in
+//   kind and index order) with the "more" flag set. A malformed request gets no reply.
+//   It is served while a program runs too, like every command: the reply goes out whole
+//   between two slices of the program, never inside a console exchange or a stop byte.
 #pragma once
 
 #include <array>
 #include <bitset>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <span>
 #include <vector>
 
+#include "board_ports.h"
+#include "board_state.h"
 #include "byte_link.h"
 #include "cpu86.h"
 #include "devices.h"
@@ -101,6 +116,14 @@ class TFirmware {
   // Any thread.
   void RaiseInterrupt(uint8_t type) { irqs_.Raise(type); }
 
+  // Puts a lab board in the box, before the first Poll; it must outlive the firmware. The
+  // script plays against board time. Every visible change goes to the board state and then
+  // to `observer` (the board log), when given.
+  void AttachBoard(TLabBoard& board, const TBoardTiming& timing, std::vector<TBoardInput> script,
+                   TBoardEventSink observer = {});
+  bool HasBoard() const { return board_ != nullptr; }
+  const TBoardState& BoardState() const { return boardState_; }
+
   TCPUState& State() { return state_; }
   TMemImage& Memory() { return mem_; }
   TPortSpace& Ports() { return ports_; }
@@ -145,9 +168,11 @@ class TFirmware {
   void HandleFrame(const TFrame& frame);
   void RunSlice(Clock::time_point now);
   void FinishRun();
+  void BecomeIdle();  // board time follows the wall clock again
   void StopRun();
   bool SamplesFollowProgram() const;
   uint8_t SampleValue(uint64_t n) const;
+  uint8_t DacLevel() const;
   void SendSamples(Clock::time_point now);
   void TimerInterrupts(Clock::time_point now);
   int WaitBudget(int waitMs, Clock::time_point now) const;
@@ -181,6 +206,7 @@ class TFirmware {
   void StopSampling(const TFrame& f);
   void Bridge(const TFrame& f);
   void PollInterrupt(const TFrame& f);
+  void BoardExchange(const TFrame& f);
 
   void ReadBlock(uint8_t code, uint16_t seg, uint16_t offset, uint8_t size);
   void WriteBlock(uint16_t seg, uint16_t offset, uint8_t size, std::span<const uint8_t> bytes);
@@ -216,6 +242,11 @@ class TFirmware {
   bool bridge_ = false;
   bool bridgeRunning_ = false;  // between NotifyRunning and NotifyIdle
   std::array<uint16_t, 8> protectedModeParams_{};
+
+  TLabBoard* board_ = nullptr;
+  std::unique_ptr<TBoardPorts> boardPorts_;
+  TBoardState boardState_;
+  TBoardEventSink boardObserver_;
 };
 
 }  // namespace trainer
