@@ -193,7 +193,8 @@ std::optional<TProgramOptions> ParseOptions(int argc, char** argv) {
     }
   }
   if (const std::string problem = CheckBoardOptions(o.board); !problem.empty()) {
-    std::fprintf(stderr, "corvale-trainer: %s\n", problem.c_str());
+    std::fprintf(stderr, "corvale-trainer: %s\ncorvale-trainer: --help lists the options\n",
+                 problem.c_str());
     return std::nullopt;
   }
   return o;
