@@ -107,6 +107,7 @@ void TBoardPorts::Apply(std::span<const TBoardInput> inputs) {
 }
 
 bool TBoardPorts::TakeBoardInterrupt(uint8_t& type) {
+  Tick(Clock::now());
   if (!board_.InterruptRequested()) return false;
   type = board_.Acknowledge();
   return true;

@@ -100,6 +100,21 @@ TEST(Board, TheTimersRequestEntersTheProgramThroughThe8259) {
   b.m.Load(0x100, {0x43, 0xB0, 0x20, 0xE6, 0x20, 0xCF});  // INC BX; EOI; IRET
   EXPECT_EQ(b.m.TalkUntil(kRun, 0x0A), (Bytes{0x0A, 0x00, 0x0A}));
   EXPECT_EQ(b.m.fw.State().EBX & 0xFFFF, 3u);
+
+  // With no program running here the timer counts on the wall clock, and the interrupt
+  // poll hands its request to the workbench (bridge mode), once until the EOI.
+  const Bytes poll = {0x29, 0x00, 0x29};
+  for (int round = 0; round < 2; ++round) {
+    b.m.Talk({0x05, 0x02, 0x20, 0x00, 0x20});  // EOI
+    Bytes reply;
+    for (int i = 0; i < 200 && reply != Bytes{0x29, 0x01, 0x08}; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      reply = b.m.Talk(poll, 1);
+    }
+    EXPECT_EQ(reply, (Bytes{0x29, 0x01, 0x08}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    EXPECT_EQ(b.m.Talk(poll), (Bytes{0x29, 0x00, 0x00}));
+  }
 }
 
 TEST(Board, ThePanelsExchangeWorksItsInputsAndShowsTheState) {
