@@ -3,9 +3,10 @@
 // the box's ports, streams oscilloscope samples and raises interrupt requests.
 //
 // Choices where the protocol leaves the monitor free:
-// - Unknown codes (01-03, 1B, 2B-FF), console answer frames (1F-22) that no console
-//   request is waiting for, and frames too short for their command get no reply at all;
-//   the workbench then times out, as it would with a box that ignores them.
+// - Unknown codes (01-03, 1B, 2C-FF, and 2B without a board), console answer frames
+//   (1F-22) that no console request is waiting for, and frames too short for their
+//   command get no reply at all; the workbench then times out, as it would with a box
+//   that ignores them.
 // - A frame whose bytes stop coming is dropped after 200 ms of silence, so a lost byte
 //   costs one command and never leaves the monitor out of step with the workbench.
 // - While a program runs, every command is served except a second run or step (ignored);
@@ -51,6 +52,8 @@
 //   kind and index order) with the "more" flag set. A malformed request gets no reply.
 //   It is served while a program runs too, like every command: the reply goes out whole
 //   between two slices of the program, never inside a console exchange or a stop byte.
+//   (The workbench asks only while no program runs here: its writes flush unread input,
+//   which could take a stop byte or a console request with them.)
 #pragma once
 
 #include <array>
