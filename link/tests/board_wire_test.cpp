@@ -10,7 +10,7 @@ namespace {
 TEST(BoardWire, AStateTooLargeForOneFrameIsCutAndFlagged) {
   TBoardState board;
   for (int key = 0; key < 60; ++key) board.Set(TBoardEventKind::Key, key, key & 1);
-  board.Set(TBoardEventKind::Stepper, -1, 0x123456789);  // past 24 bits: cut to FFFFFFh
+  board.Set(TBoardEventKind::Stepper, -1, 0x12345678);  // past 24 bits: cut to FFFFFFh
   const std::vector<uint8_t> data = EncodeBoardState(board);
   ASSERT_LE(data.size(), kMaxWireReplyData);
   EXPECT_EQ(data[0], kWireMoreValues);
@@ -24,7 +24,7 @@ TEST(BoardWire, AStateTooLargeForOneFrameIsCutAndFlagged) {
   EXPECT_EQ(panel.Value(TBoardEventKind::Key, 59), 1u);
 
   TBoardState small;
-  small.Set(TBoardEventKind::Stepper, -1, 0x123456789);
+  small.Set(TBoardEventKind::Stepper, -1, 0x12345678);
   TBoardState shown;
   ASSERT_TRUE(DecodeBoardState(EncodeBoardState(small), shown));
   EXPECT_EQ(shown.Value(TBoardEventKind::Stepper), 0xFFFFFFu);
