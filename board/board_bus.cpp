@@ -122,9 +122,7 @@ std::string ParseBoardInput(std::string_view text, std::vector<TBoardInput>& eve
   return {};
 }
 
-namespace {
-
-void Apply(TLabBoard& board, const TBoardInput& e) {
+void ApplyBoardInput(TLabBoard& board, const TBoardInput& e) {
   switch (e.kind) {
     case TBoardInput::TKind::Switch: board.SetSwitch(e.index, e.value != 0); break;
     case TBoardInput::TKind::KeyDown: board.PressKey(e.index); break;
@@ -134,8 +132,6 @@ void Apply(TLabBoard& board, const TBoardInput& e) {
     case TBoardInput::TKind::Pulse: board.Pulse(); break;
   }
 }
-
-}  // namespace
 
 TBoardBus::TBoardBus(TLabBoard& board, const TBoardTiming& timing, std::vector<TBoardInput> inputs)
     : board_(board), timing_(timing), inputs_(std::move(inputs)) {}
@@ -157,12 +153,12 @@ void TBoardBus::Catch(uint64_t instructions) {
   while (next_input_ < inputs_.size() && inputs_[next_input_].time <= now) {
     const TBoardInput& e = inputs_[next_input_++];
     board_.AdvanceTo(e.time);
-    Apply(board_, e);
+    ApplyBoardInput(board_, e);
   }
   board_.AdvanceTo(now);
 }
 
-void TBoardBus::ApplyNow(const TBoardInput& input) { Apply(board_, input); }
+void TBoardBus::ApplyNow(const TBoardInput& input) { ApplyBoardInput(board_, input); }
 
 uint32_t TBoardBus::In(uint16_t port, int size, uint64_t instructions) {
   Catch(instructions);

@@ -32,6 +32,9 @@ struct TBoardInput {
 // Returns "" or the first mistake with its line number; events come back sorted by time.
 std::string ParseBoardInput(std::string_view text, std::vector<TBoardInput>& events);
 
+// Works one input on the board, at the board's present time.
+void ApplyBoardInput(TLabBoard& board, const TBoardInput& input);
+
 class TBoardBus final : public IPortDevice {
  public:
   // How many instructions may pass without a look at the board: what it shows then moves on

@@ -325,6 +325,13 @@ void TLabBoard::OnEvent(TBoardEventSink sink) {
 
 // ---- the bus -------------------------------------------------------------------------------
 
+bool TLabBoard::Decodes(uint16_t port) const {
+  return std::ranges::any_of(decode_, [port](const TDecode& d) {
+    const uint32_t offset = uint32_t(uint16_t(port - d.base));
+    return offset % d.stride == 0 && offset / d.stride < d.chip->PortCount();
+  });
+}
+
 uint8_t TLabBoard::ReadByte(uint16_t port) {
   for (const TDecode& d : decode_) {
     const uint32_t offset = uint32_t(uint16_t(port - d.base));

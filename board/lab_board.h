@@ -87,6 +87,8 @@ class TLabBoard {
   TBoardLayout Layout() const;
 
   // The bus.
+  // Whether a chip answers this byte port (the others float and read FFh).
+  bool Decodes(uint16_t port) const;
   uint32_t Read(uint16_t port, int size);
   void Write(uint16_t port, uint32_t value, int size);
   // Moves every chip and device on to `now` (never backwards; an earlier time is ignored).

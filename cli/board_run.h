@@ -10,23 +10,16 @@
 #include <vector>
 
 #include "board_bus.h"
+#include "board_options.h"
 #include "board_state.h"
 
 class TCPU86;
-
-struct TBoardOptions {
-  std::string description;  // the board description file; empty: no board
-  bool log = false;
-  std::string logFile;  // empty: standard output
-  std::string input;    // the input script; empty: none
-};
 
 class TBoardRun {
  public:
   TBoardRun() = default;
   TBoardRun(const TBoardRun&) = delete;
   TBoardRun& operator=(const TBoardRun&) = delete;
-  ~TBoardRun();
 
   // Reads the description and the input script and opens the log: "" or a one-line reason.
   std::string Open(const TBoardOptions& options);
@@ -40,11 +33,8 @@ class TBoardRun {
   std::vector<std::string> ShownTexts() const;
 
  private:
-  TLabBoard board_;
-  TBoardTiming timing_;
-  std::vector<TBoardInput> inputs_;
+  TBoardSetup setup_;
   std::optional<TBoardBus> bus_;
   TBoardState shown_;
   std::map<TBoardState::TKey, std::string> texts_;
-  std::FILE* log_ = nullptr;
 };

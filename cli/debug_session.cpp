@@ -165,7 +165,7 @@ class TDebugSession {
 
   // "" or why the board cannot be opened.
   std::string OpenBoard() {
-    if (options_.board.description.empty()) return {};
+    if (options_.board.file.empty()) return {};
     if (std::string error = board_.Open(options_.board); !error.empty()) return error;
     board_.Attach(machine_.simulator);
     hasBoard_ = true;

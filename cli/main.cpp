@@ -8,10 +8,10 @@
 
 #include <fmt/format.h>
 
+#include "board_options.h"
 #include "board_run.h"
 #include "cpu86.h"
 #include "debug_session.h"
-#include "input_file.h"
 #include "program_run.h"
 #include "source_build.h"
 #include "state_json.h"
@@ -62,25 +62,13 @@ constexpr std::string_view kUsage =
     "A SOURCE.C is built the same way with TCC and TLINK and loaded as the workbench loads\n"
     "a C program: its _TEXT at 1000:0000, its _DATA at 2000:0000 (within its paragraph),\n"
     "DS = ES = SS = 2000h, SP = 0080h, IP = the offset of main.\n"
-    "\n"
-    "  --board FILE      attach the lab board FILE describes (an INI board description, as in\n"
-    "                    boards/): the program's IN and OUT reach its chips, its interrupt\n"
-    "                    controller's requests enter through the vector table, and time\n"
-    "                    passes at the description's CPU clock and cycles per instruction;\n"
-    "                    with debug, reset and reload reset the board too and 'board' shows\n"
-    "                    it; with --state-json each case runs on a fresh board and its\n"
-    "                    result carries what the board shows (\"board\": leds, digits, dac...)\n"
-    "  --board-log[=FILE] print each visible change of the board as one line on standard\n"
-    "                    output (or in FILE): LEDS 01011010, SEG7 2 3F, DAC 80, STEPPER 45°,\n"
-    "                    SWITCHES, KEY 5 DOWN, PULSE 1, LIGHTS ...\n"
-    "  --board-input FILE play timed input on the board, one event a line, TIME COMMAND:\n"
-    "                    TIME is 0, 10ms, 250us, 1.5s, 2000ns (plain numbers are ms) of\n"
-    "                    simulated time since the start; '#' starts a comment line\n"
-    "                      10ms SWITCH 3 ON      switch 0..7 ON or OFF\n"
-    "                      50ms KEY 5            key 0..15 (or 0..F), released 20 ms later\n"
-    "                      50ms KEYDOWN 5 / KEYUP 5\n"
-    "                      0 KNOB 0 128          ADC channel 0..7 to code 0..255, or 2.5V\n"
-    "                      20ms PULSE            the single-pulse button\n"
+    "With --board, debug's reset and reload reset the board too and its 'board' command\n"
+    "shows it; with --state-json each case runs on a fresh board and its result carries\n"
+    "what the board shows (\"board\": leds, digits, dac...).\n"
+    "\n";
+
+// After the board options.
+constexpr std::string_view kUsageOptions =
     "  --bios            serve the common BIOS services on the console: INT 10h AH = 00h,\n"
     "                    02h, 03h, 06h, 07h, 09h, 0Ah, 0Eh and INT 16h AH = 00h, 01h, 02h\n"
     "                    (without it they are skipped, and the first of each is named on\n"
@@ -109,10 +97,7 @@ struct TOptions {
   std::string stateJson;
   std::optional<uint64_t> maxSteps;
   bool help = false;
-  std::string board;
-  bool boardLog = false;
-  std::string boardLogFile;
-  std::string boardInput;
+  TBoardOptions board;
 };
 
 int Usage(std::string_view problem) {
@@ -132,7 +117,9 @@ std::string ParseArguments(int argc, char** argv, TOptions& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     const bool hasValue = i + 1 < argc;
-    if (arg == "--help" || arg == "-h") {
+    if (std::string error; TakeBoardOption(argc, argv, i, o.board, error)) {
+      if (!error.empty()) return error;
+    } else if (arg == "--help" || arg == "-h") {
       o.help = true;
     } else if (arg == "--max-steps") {
       if (!hasValue) return "--max-steps needs a number";
@@ -151,18 +138,6 @@ std::string ParseArguments(int argc, char** argv, TOptions& o) {
     } else if (arg == "--script") {
       if (!hasValue) return "--script needs a file";
       o.script = argv[++i];
-    } else if (arg == "--board") {
-      if (!hasValue) return "--board needs a board description file";
-      o.board = argv[++i];
-    } else if (arg == "--board-log") {
-      o.boardLog = true;
-    } else if (arg.starts_with("--board-log=")) {
-      o.boardLog = true;
-      o.boardLogFile = arg.substr(12);
-      if (o.boardLogFile.empty()) return "--board-log= needs a file";
-    } else if (arg == "--board-input") {
-      if (!hasValue) return "--board-input needs a file";
-      o.boardInput = argv[++i];
     } else if (arg == "--state-json") {
       if (!hasValue) return "--state-json needs a file";
       o.stateJson = argv[++i];
@@ -186,10 +161,9 @@ std::string ParseArguments(int argc, char** argv, TOptions& o) {
   if (!o.stateJson.empty() && o.bios) return "--state-json takes no --bios";
   if (o.debug && !IsBuildableSourcePath(o.program)) return "debug takes a source (.ASM or .C)";
   if (!o.debug && !o.script.empty()) return "--script is for debug";
-  if (o.board.empty() && (o.boardLog || !o.boardInput.empty()))
-    return "--board-log and --board-input need --board";
-  if (!o.board.empty() && o.buildOnly) return "build runs nothing: --board does not apply";
-  if (!o.stateJson.empty() && (o.boardLog || !o.boardInput.empty()))
+  if (std::string problem = CheckBoardOptions(o.board); !problem.empty()) return problem;
+  if (!o.board.file.empty() && o.buildOnly) return "build runs nothing: --board does not apply";
+  if (!o.stateJson.empty() && (o.board.log || !o.board.input.empty()))
     return "--state-json takes --board alone, not --board-log or --board-input";
   if (o.dosLoad && !IsDosExecutablePath(o.program)) return "--dos takes a DOS executable (.EXE)";
   return {};
@@ -208,17 +182,13 @@ int BuildSourceFile(const TOptions& o, TCPUState& state, TMemImage& mem) {
   return kExitBadUsage;
 }
 
-TBoardOptions BoardOptions(const TOptions& o) {
-  return {o.board, o.boardLog, o.boardLogFile, o.boardInput};
-}
-
 int DebugSourceFile(const TOptions& o) {
   TDebugOptions debug;
   debug.source = o.program;
   debug.assembler = o.masm ? "MASM" : "TASM";
   debug.bios = o.bios;
   if (o.maxSteps) debug.maxSteps = *o.maxSteps;
-  debug.board = BoardOptions(o);
+  debug.board = o.board;
   if (o.script.empty()) return RunDebugSession(debug, stdin, stdin, stdout);
   std::FILE* script = std::fopen(o.script.c_str(), "rb");
   if (!script) {
@@ -232,8 +202,8 @@ int DebugSourceFile(const TOptions& o) {
 
 int RunProgramFile(const TOptions& o) {
   TBoardRun boardRun;
-  if (!o.board.empty()) {
-    if (const std::string error = boardRun.Open(BoardOptions(o)); !error.empty()) {
+  if (!o.board.file.empty()) {
+    if (const std::string error = boardRun.Open(o.board); !error.empty()) {
       fmt::print(stderr, "corvale-run: {}\n", error);
       return kExitBadUsage;
     }
@@ -295,11 +265,11 @@ int main(int argc, char** argv) {
   if (const std::string problem = ParseArguments(argc, argv, options); !problem.empty())
     return Usage(problem);
   if (options.help) {
-    fmt::print("{}", kUsage);
+    fmt::print("{}{}{}", kUsage, kBoardOptionsHelp, kUsageOptions);
     return 0;
   }
   if (!options.stateJson.empty())
-    return RunStateJsonFile(options.stateJson, stdout, stderr, options.board);
+    return RunStateJsonFile(options.stateJson, stdout, stderr, options.board.file);
   if (options.debug) return DebugSourceFile(options);
   return RunProgramFile(options);
 }

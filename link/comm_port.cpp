@@ -4,7 +4,9 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <vector>
 
+#include "board_wire.h"
 #include "run_thread.h"
 
 using namespace linkcode;
@@ -27,6 +29,8 @@ uint32_t ReplyDelayMs(uint8_t code) {
     case ReadSS: return 50;
     case Step:
     case ReadRegisters: return 20;
+    // The emulator answers between two slices of its loop, a few milliseconds apart.
+    case kBoardExchangeCode: return 10;
     default: return 3;
   }
 }
@@ -141,6 +145,7 @@ void TCommPort::SetLineLostHandler(std::function<void()> handler) {
 
 bool TCommPort::Open(const std::string& name, uint32_t baud) {
   Close();
+  boardAbsent_ = false;  // another device, or the same one started again
   if (name.empty()) return false;
   return line_.Open(name, baud);
 }
@@ -260,6 +265,25 @@ bool TCommPort::LeaveBridge() { return SimpleEcho(linkcode::LeaveBridge); }
 uint16_t TCommPort::PollInterrupt() {
   if (!Simple(linkcode::PollInterrupt)) return 0;
   return static_cast<uint16_t>(Frame[1] | Frame[2] << 8);
+}
+
+// Not while a run is pending: every write flushes the line's unread input (as the box's
+// protocol requires), so a request sent beside the run-wait thread could erase a stop byte
+// or a console request that had just arrived, and the run would never end or never be
+// served. The panel shows the board again once the program has stopped.
+bool TCommPort::BoardExchange(std::span<const TBoardInput> inputs, TBoardState& state) {
+  std::vector<uint8_t> data;
+  if (boardAbsent_ || RunThreadActive() || !EncodeBoardInputs(inputs, data)) return false;
+  Frame[0] = kBoardExchangeCode;
+  Frame[1] = static_cast<uint8_t>(data.size() - 1);
+  std::copy(data.begin(), data.end(), Frame.begin() + 2);
+  if (!Transact(data.size() + 2)) {
+    if (fault_ == TLinkFault::NoAnswer) boardAbsent_ = true;
+    return false;
+  }
+  if (!CodeIs(kBoardExchangeCode)) return false;
+  const std::span<const uint8_t> reply(&Frame[2], size_t(Frame[1]) + 1);
+  return DecodeBoardState(reply, state) || Fail(TLinkFault::Unrecognised);
 }
 
 // ---- Ports

@@ -16,9 +16,12 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
+#include "board_bus.h"
+#include "board_state.h"
 #include "cpu_state.h"
 #include "mem_image.h"
 #include "serial_line.h"
@@ -158,6 +161,14 @@ class TCommPort {
   bool LeaveBridge();
   // Pending flag + 256 × interrupt type; 0 on failure.
   uint16_t PollInterrupt();
+  // The lab board's panel (only the trainer emulator has one; board_wire.h): sends the
+  // panel's inputs and takes what the board shows into `state`. False, with `state`
+  // unchanged, when the inputs do not fit one frame, on a malformed reply, while a program
+  // runs on the trainer (the run-wait thread owns the line then), and when no board
+  // answers. A trainer that once left it unanswered is not asked again until the port is
+  // opened anew (BoardAbsent).
+  bool BoardExchange(std::span<const TBoardInput> inputs, TBoardState& state);
+  bool BoardAbsent() const { return boardAbsent_; }
 
   // ---- The console dialogue, made on the main thread while the run-wait thread waits
   // for the hand-over of "!" to return.
@@ -233,6 +244,7 @@ class TCommPort {
   std::function<void(size_t, size_t)> progress_;
   std::function<void()> lineLost_;
   TLinkFault fault_ = TLinkFault::None;
+  bool boardAbsent_ = false;
   std::unique_ptr<TRunThread> RunThread;
 
   friend class TRunThread;

@@ -540,6 +540,15 @@ uint16_t TTrainerSession::PollInterrupt() {
   return request;
 }
 
+// ---- the board panel -------------------------------------------------------------------
+
+bool TTrainerSession::BoardExchange(std::span<const TBoardInput> inputs, TBoardState& state) {
+  // A refresh that fires while another exchange waits for the line must not cut into it.
+  const bool streaming = oscStop_ && !*oscStop_;
+  if (!Online() || waiting_ > 0 || streaming) return false;
+  return port_->BoardExchange(inputs, state);
+}
+
 // ---- the I/O panel --------------------------------------------------------------------
 
 bool TTrainerSession::In(int width, uint16_t port, uint32_t& value) {

@@ -101,6 +101,12 @@ class TTrainerSession final : public QObject,
   // The reader is told to end; then up to four stops of the stream between input purges.
   void StopSamplingStream();
 
+  // The board panel's refresh when online: sends the panel's inputs and takes what the
+  // trainer emulator's lab board shows (see TCommPort::BoardExchange). Never asks to retry:
+  // false, `state` unchanged, offline, while a program runs on the trainer or the
+  // oscilloscope streams, inside another exchange, and with a box that has no board.
+  bool BoardExchange(std::span<const TBoardInput> inputs, TBoardState& state);
+
   // IIoPorts (the I/O panel).
   bool In(int width, uint16_t port, uint32_t& value) override;
   bool Out(int width, uint16_t port, uint32_t value) override;

@@ -170,7 +170,7 @@ TEST_P(DebugSession, AnswersTheScript) {
   TDebugOptions options;
   options.source = (dir_ / s.source).string();
   options.maxSteps = 1000;
-  if (s.board) options.board.description = (dir_ / "board.ini").string();
+  if (s.board) options.board.file = (dir_ / "board.ini").string();
   const int status = RunDebugSession(options, in, keyIn, out);
   std::fclose(out);
   std::fclose(in);

@@ -334,6 +334,60 @@ TEST_F(CommPortTest, OpenWithoutNameClosesAndTouchesNothing) {
 
 // ---- The run-wait thread
 
+// The board panel's exchange: the inputs go out as records, the reply replaces the state;
+// a malformed reply changes nothing, and a box that never answers is not asked again
+// until the port is opened anew.
+TEST_F(CommPortTest, BoardExchange) {
+  using TKind = TBoardInput::TKind;
+  const TBoardInput switch3{0, TKind::Switch, 3, 1};
+  const TBoardInput knob{0, TKind::Knob, 1, 200};
+  const TBoardInput volts{0, TKind::KnobVolts, 0, 2.5};
+  const Bytes shows = Answer(0x2B, {0x00, 0x00, 0xFF, 0x5A, 0, 0, 0x02, 0x01, 0x3F, 0, 0});
+  const struct {
+    std::vector<TBoardInput> inputs;
+    Bytes reply;
+    bool ok;
+    Bytes sent;  // empty: nothing goes out
+  } cases[] = {
+      {{}, shows, true, {0x2B, 0x00, 0x2B}},
+      {{switch3, knob}, shows, true, {0x2B, 0x05, 0x00, 0x03, 0x01, 0x03, 0x01, 200}},
+      {{volts}, shows, false, {}},  // not on the wire
+      {{}, Answer(0x2B, {0x00, 0x09, 0xFF, 0, 0, 0}), false, {0x2B, 0x00, 0x2B}},  // kind
+      {{}, Answer(0x2B, {0x00, 0x00, 0xFF}), false, {0x2B, 0x00, 0x2B}},           // cut record
+      {{}, Answer(0x2A, {0x00}), false, {0x2B, 0x00, 0x2B}},                       // wrong code
+  };
+  for (const auto& c : cases) {
+    TBoardState state;
+    state.Set(TBoardEventKind::Dac, -1, 0x80);
+    const size_t writes = line_.Writes().size();
+    if (!c.sent.empty()) line_.Reply(c.reply);
+    EXPECT_EQ(port_.BoardExchange(c.inputs, state), c.ok);
+    if (c.sent.empty()) EXPECT_EQ(line_.Writes().size(), writes);
+    else EXPECT_EQ(line_.Writes().back(), c.sent);
+    if (c.ok) {
+      EXPECT_EQ(state.Values().size(), 2u);
+      EXPECT_EQ(state.Value(TBoardEventKind::Leds), 0x5Au);
+      EXPECT_EQ(state.Value(TBoardEventKind::Seg7, 1), 0x3Fu);
+    } else {
+      EXPECT_EQ(state.Values().size(), 1u);
+      EXPECT_EQ(state.Value(TBoardEventKind::Dac), 0x80u);
+    }
+  }
+
+  // A real box does not know the command: one time-out, then no more asking.
+  TBoardState state;
+  line_.Reply({});
+  EXPECT_FALSE(port_.BoardExchange({}, state));
+  EXPECT_TRUE(port_.BoardAbsent());
+  const size_t writes = line_.Writes().size();
+  EXPECT_FALSE(port_.BoardExchange({}, state));
+  EXPECT_EQ(line_.Writes().size(), writes);
+  port_.Open("ttyFake", 57600);
+  line_.Reply(shows);
+  EXPECT_TRUE(port_.BoardExchange({}, state));
+  EXPECT_EQ(waits_.back(), 10u);
+}
+
 class RunThreadTest : public CommPortTest {
  protected:
   RunThreadTest() {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "board_wire.h"
+
 namespace trainer {
 namespace {
 
@@ -81,6 +83,7 @@ const TFirmware::TCommand TFirmware::kCommands[] = {
     {linkcode::EnterBridge, 0, &TFirmware::Bridge},
     {linkcode::PollInterrupt, 0, &TFirmware::PollInterrupt},
     {linkcode::LeaveBridge, 0, &TFirmware::Bridge},
+    {kBoardExchangeCode, 0, &TFirmware::BoardExchange},
 };
 
 // ---- the box's devices as the simulator sees them ---------------------------------------
@@ -127,6 +130,21 @@ TFirmware::TFirmware(IByteLink& link, const TFirmwareOptions& options)
   nextIrq_ = now + milliseconds(opt_.irqEveryMs);
 }
 
+void TFirmware::AttachBoard(TLabBoard& board, const TBoardTiming& timing,
+                            std::vector<TBoardInput> script, TBoardEventSink observer) {
+  board_ = &board;
+  boardObserver_ = std::move(observer);
+  board.OnEvent([this](const TBoardEvent& e) {
+    boardState_.Take(e);
+    if (boardObserver_) boardObserver_(e);
+  });
+  boardPorts_ = std::make_unique<TBoardPorts>(board, timing, std::move(script), ports_, irqs_,
+                                              [this] { return !console_.Waiting(); });
+  // The program's ports and interrupt requests now come through the port device.
+  bridge86_.SetMode(TWorkingMode::Offline);
+  cpu_.SetPortDevice(boardPorts_.get());
+}
+
 bool TFirmware::Poll(int waitMs) {
   if (closed_) return false;
   uint8_t buffer[512];
@@ -144,6 +162,7 @@ bool TFirmware::Poll(int waitMs) {
   }
   if (closed_) return false;
   if (runMode_ != TRunMode::Idle) RunSlice(now);
+  else if (boardPorts_) boardPorts_->Tick(now);
   if (sampling_) SendSamples(now);
   return true;
 }
@@ -211,7 +230,7 @@ void TFirmware::RunSlice(Clock::time_point now) {
     cpu_.Step();
     if (sampleHere && ++sinceSample_ >= perSample) {
       sinceSample_ = 0;
-      captured_.push_back(ports_.Dac());
+      captured_.push_back(DacLevel());
     }
     if (console_.Waiting()) return;  // the INT 21h runs again once its answer is here
     if (runMode_ == TRunMode::Step || breakpoints_[uint16_t(state_.EIP)]) return FinishRun();
@@ -220,7 +239,7 @@ void TFirmware::RunSlice(Clock::time_point now) {
 
 void TFirmware::FinishRun() {
   const bool step = runMode_ == TRunMode::Step;
-  runMode_ = TRunMode::Idle;
+  BecomeIdle();
   if (step && console_.TakeRequestSent()) {
     Send(AckFrame(linkcode::Step), false);  // the workbench reads three bytes after a request
   } else {
@@ -229,8 +248,13 @@ void TFirmware::FinishRun() {
   }
 }
 
-void TFirmware::StopRun() {
+void TFirmware::BecomeIdle() {
+  if (boardPorts_ && runMode_ != TRunMode::Idle) boardPorts_->FollowWallClock(Clock::now());
   runMode_ = TRunMode::Idle;
+}
+
+void TFirmware::StopRun() {
+  BecomeIdle();
   console_.Cancel();
   console_.TakeRequestSent();
 }
@@ -239,6 +263,10 @@ void TFirmware::StartProgram(const TFrame& f) {
   if (runMode_ != TRunMode::Idle) return;  // one program at a time
   runMode_ = f.code == linkcode::Run ? TRunMode::Run : TRunMode::Step;
   console_.TakeRequestSent();
+  if (boardPorts_) {
+    boardPorts_->Tick(Clock::now());
+    boardPorts_->FollowProgram(cpu_.DeviceInstructions());
+  }
   lastSlice_ = Clock::now();
   credit_ = 0;
   sinceSample_ = 0;
@@ -394,8 +422,9 @@ void TFirmware::WriteMemory386(const TFrame& f) {
 
 void TFirmware::InPort(const TFrame& f) {
   const int size = PortSize(f.code);
+  const uint16_t port = f.Word(0);
   std::vector<uint8_t> out;
-  PutLE(out, ports_.In(f.Word(0), size), size);
+  PutLE(out, boardPorts_ ? boardPorts_->WireIn(port, size) : ports_.In(port, size), size);
   Reply(f.code, out);
 }
 
@@ -403,15 +432,23 @@ void TFirmware::OutPort(const TFrame& f) {
   const int size = PortSize(f.code);
   uint32_t value = size == 1 ? f.At(2) : f.Word(2);
   if (size == 4 && f.len >= 5) value = f.Dword(2);
-  ports_.Out(f.Word(0), value, size);
+  if (boardPorts_) boardPorts_->WireOut(f.Word(0), value, size);
+  else ports_.Out(f.Word(0), value, size);
   Ack(f.code);
 }
 
 void TFirmware::PollInterrupt(const TFrame& f) {
   uint8_t type = 0;
-  const bool pending = irqs_.Take(type);
+  const bool pending = (boardPorts_ && boardPorts_->TakeBoardInterrupt(type)) || irqs_.Take(type);
   const uint8_t reply[] = {f.code, uint8_t(pending ? 1 : 0), type};
   Send(reply, true);
+}
+
+void TFirmware::BoardExchange(const TFrame& f) {
+  std::vector<TBoardInput> inputs;
+  if (!boardPorts_ || !DecodeBoardInputs(f.Data(), inputs)) return;  // no reply
+  boardPorts_->Apply(inputs);
+  Reply(f.code, EncodeBoardState(boardState_));
 }
 
 void TFirmware::TimerInterrupts(Clock::time_point now) {
@@ -453,8 +490,12 @@ bool TFirmware::SamplesFollowProgram() const {
          opt_.instructionsPerSecond != 0 && !console_.Waiting();
 }
 
+uint8_t TFirmware::DacLevel() const {
+  return board_ && board_->Dac() ? board_->Dac()->Output() : ports_.Dac();
+}
+
 uint8_t TFirmware::SampleValue(uint64_t n) const {
-  if (opt_.wave == TWave::Dac) return ports_.Dac();
+  if (opt_.wave == TWave::Dac) return DacLevel();
   return WaveSample(opt_.wave, n, opt_.sampleRate / std::max<uint32_t>(1, opt_.waveHz));
 }
 

@@ -3,9 +3,10 @@
 // the box's ports, streams oscilloscope samples and raises interrupt requests.
 //
 // Choices where the protocol leaves the monitor free:
-// - Unknown codes (01-03, 1B, 2B-FF), console answer frames (1F-22) that no console
-//   request is waiting for, and frames too short for their command get no reply at all;
-//   the workbench then times out, as it would with a box that ignores them.
+// - Unknown codes (01-03, 1B, 2C-FF, and 2B without a board), console answer frames
+//   (1F-22) that no console request is waiting for, and frames too short for their
+//   command get no reply at all; the workbench then times out, as it would with a box
+//   that ignores them.
 // - A frame whose bytes stop coming is dropped after 200 ms of silence, so a lost byte
 //   costs one command and never leaves the monitor out of step with the workbench.
 // - While a program runs, every command is served except a second run or step (ignored);
@@ -39,16 +40,33 @@
 //   (instructions per second / sample rate) instructions, so the trace follows what the
 //   program wrote when it wrote it; otherwise samples follow the wall clock, in batches of
 //   about 10 ms. LinkNotice is accepted silently; the protected-mode parameters are kept.
+// - With a lab board attached (AttachBoard), the ports it decodes are its chips (the wire's
+//   port commands and the program's IN and OUT alike) and the others stay latches; its DAC,
+//   when it has one, is what the stream's DAC samples show. A program running here takes
+//   the board's interrupt requests, and the box's own after them, as the 8086 takes INTR:
+//   through its vector table, with IF and TF cleared. The interrupt poll hands the
+//   workbench the board's request first. See board_ports.h for the board's time.
+// - BoardExchange (2Bh), answered only with a board attached (the format: board_wire.h):
+//   the request's inputs are worked on the board at its present time, then the reply shows
+//   every value the board shows, in one frame; should they not fit, the first of them (in
+//   kind and index order) with the "more" flag set. A malformed request gets no reply.
+//   It is served while a program runs too, like every command: the reply goes out whole
+//   between two slices of the program, never inside a console exchange or a stop byte.
+//   (The workbench asks only while no program runs here: its writes flush unread input,
+//   which could take a stop byte or a console request with them.)
 #pragma once
 
 #include <array>
 #include <bitset>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <span>
 #include <vector>
 
+#include "board_ports.h"
+#include "board_state.h"
 #include "byte_link.h"
 #include "cpu86.h"
 #include "devices.h"
@@ -101,6 +119,14 @@ class TFirmware {
   // Any thread.
   void RaiseInterrupt(uint8_t type) { irqs_.Raise(type); }
 
+  // Puts a lab board in the box, before the first Poll; it must outlive the firmware. The
+  // script plays against board time. Every visible change goes to the board state and then
+  // to `observer` (the board log), when given.
+  void AttachBoard(TLabBoard& board, const TBoardTiming& timing, std::vector<TBoardInput> script,
+                   TBoardEventSink observer = {});
+  bool HasBoard() const { return board_ != nullptr; }
+  const TBoardState& BoardState() const { return boardState_; }
+
   TCPUState& State() { return state_; }
   TMemImage& Memory() { return mem_; }
   TPortSpace& Ports() { return ports_; }
@@ -145,9 +171,11 @@ class TFirmware {
   void HandleFrame(const TFrame& frame);
   void RunSlice(Clock::time_point now);
   void FinishRun();
+  void BecomeIdle();  // board time follows the wall clock again
   void StopRun();
   bool SamplesFollowProgram() const;
   uint8_t SampleValue(uint64_t n) const;
+  uint8_t DacLevel() const;
   void SendSamples(Clock::time_point now);
   void TimerInterrupts(Clock::time_point now);
   int WaitBudget(int waitMs, Clock::time_point now) const;
@@ -181,6 +209,7 @@ class TFirmware {
   void StopSampling(const TFrame& f);
   void Bridge(const TFrame& f);
   void PollInterrupt(const TFrame& f);
+  void BoardExchange(const TFrame& f);
 
   void ReadBlock(uint8_t code, uint16_t seg, uint16_t offset, uint8_t size);
   void WriteBlock(uint16_t seg, uint16_t offset, uint8_t size, std::span<const uint8_t> bytes);
@@ -216,6 +245,11 @@ class TFirmware {
   bool bridge_ = false;
   bool bridgeRunning_ = false;  // between NotifyRunning and NotifyIdle
   std::array<uint16_t, 8> protectedModeParams_{};
+
+  TLabBoard* board_ = nullptr;
+  std::unique_ptr<TBoardPorts> boardPorts_;
+  TBoardState boardState_;
+  TBoardEventSink boardObserver_;
 };
 
 }  // namespace trainer

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "board_options.h"
 #include "firmware.h"
 #include "pty.h"
 
@@ -42,6 +43,9 @@ constexpr char kUsage[] =
     "  --log                 show every byte on the line on standard error\n"
     "  --leds                show the eight LEDs at port 8010h on standard error whenever\n"
     "                        a program changes them (bit 7 left)\n"
+    "a lab board in the box, served on its ports to downloaded programs and to the wire's\n"
+    "port commands (bridge mode too); its board log follows the device line:\n"
+    "%s"
     "misbehaviour, for testing the link:\n"
     "  --silent              never answer\n"
     "  --garbage             answer random bytes\n"
@@ -55,6 +59,7 @@ constexpr char kUsage[] =
 
 struct TProgramOptions {
   TFirmwareOptions firmware;
+  TBoardOptions board;
   std::string linkPath;
   bool log = false;
   bool leds = false;
@@ -117,8 +122,11 @@ std::optional<TProgramOptions> ParseOptions(int argc, char** argv) {
     };
     uint32_t n = 0;
     bool ok = true;
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
+    if (std::string error; TakeBoardOption(argc, argv, i, o.board, error)) {
+      if (!error.empty()) std::fprintf(stderr, "corvale-trainer: %s\n", error.c_str());
+      ok = error.empty();
+    } else if (arg == "--help" || arg == "-h") {
+      std::printf(kUsage, kBoardOptionsHelp);
       std::exit(0);
     } else if (arg == "--cpu") {
       const std::string_view v = value();
@@ -183,6 +191,11 @@ std::optional<TProgramOptions> ParseOptions(int argc, char** argv) {
       std::fputs("corvale-trainer: --help lists the options\n", stderr);
       return std::nullopt;
     }
+  }
+  if (const std::string problem = CheckBoardOptions(o.board); !problem.empty()) {
+    std::fprintf(stderr, "corvale-trainer: %s\ncorvale-trainer: --help lists the options\n",
+                 problem.c_str());
+    return std::nullopt;
   }
   return o;
 }
@@ -274,6 +287,13 @@ void ShowLeds(uint8_t pattern) {
 int main(int argc, char** argv) {
   const std::optional<TProgramOptions> options = ParseOptions(argc, argv);
   if (!options) return 2;
+  TBoardSetup board;
+  if (!options->board.file.empty()) {
+    if (const std::string error = OpenBoard(options->board, board); !error.empty()) {
+      std::fprintf(stderr, "corvale-trainer: %s\n", error.c_str());
+      return 2;
+    }
+  }
   InstallSignals();
   try {
     TPseudoTerminal pty;
@@ -285,6 +305,17 @@ int main(int argc, char** argv) {
     TFirmware firmware(line, options->firmware);
     TCommandInput commands(options->firmware.irqType);
     if (options->leds) firmware.Ports().OnLedsChanged(ShowLeds);
+    if (!options->board.file.empty()) {
+      TBoardEventSink log;
+      if (board.log) log = [&board](const TBoardEvent& e) { board.Log(e); };
+      // The board's own LEDs, when --leds asks for them.
+      if (options->leds)
+        log = [&board, log](const TBoardEvent& e) {
+          if (log) log(e);
+          if (e.kind == TBoardEventKind::Leds) ShowLeds(uint8_t(e.value));
+        };
+      firmware.AttachBoard(board.board, board.timing, std::move(board.inputs), log);
+    }
 
     std::printf("%s\n", pty.SlavePath().c_str());
     std::fflush(stdout);
@@ -296,6 +327,7 @@ int main(int argc, char** argv) {
       for (int n = gIrqSignals.exchange(0); n > 0; --n)
         firmware.RaiseInterrupt(options->firmware.irqType);
       if (!commands.Poll(firmware)) break;
+      if (board.log) std::fflush(board.log);  // a teacher's script reads it as it comes
     }
     pty.Drain(500);
     pty.Close();

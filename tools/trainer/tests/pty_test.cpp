@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -65,7 +66,7 @@ class TTrainerProcess {
     ::close(stdout_);
   }
 
-  // The first line of standard output: the device.
+  // The next line of standard output: first the device, then the board log.
   std::string Device() {
     std::string line;
     for (uint8_t c : ReadFor(stdout_, 1, 5000)) line += char(c);
@@ -156,9 +157,39 @@ TEST(Process, DropAfterAnswersThenClosesTheLine) {
 }
 
 TEST(Process, RejectsABadCommandLine) {
-  TTrainerProcess trainer({"--irq-type", "300"});
-  EXPECT_TRUE(trainer.Device().empty());
-  EXPECT_EQ(trainer.Exit(false), 2);
+  const std::string badBoard =
+      (std::filesystem::temp_directory_path() / ("corvale-board-" + std::to_string(getpid())))
+          .string();
+  {
+    std::FILE* f = std::fopen(badBoard.c_str(), "wb");
+    ASSERT_TRUE(f);
+    std::fputs("[8255]\nBase=270h\nnonsense\n", f);
+    std::fclose(f);
+  }
+  const std::vector<std::vector<std::string>> cases = {
+      {"--irq-type", "300"}, {"--board", badBoard}, {"--board", badBoard + ".missing"},
+      {"--board-log"},  // without --board
+      {"--board"},
+  };
+  for (const auto& args : cases) {
+    TTrainerProcess trainer(args);
+    EXPECT_TRUE(trainer.Device().empty()) << args[0];
+    EXPECT_EQ(trainer.Exit(false), 2) << args[0];
+  }
+  std::filesystem::remove(badBoard);
+}
+
+// With a board, a port write from the wire shows in the board log after the device line.
+TEST(Process, BoardLogFollowsTheDeviceLine) {
+  TTrainerProcess trainer({"--board", CORVALE_BOARDS_DIR "/default.ini", "--board-log"});
+  const int line = ::open(trainer.Device().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(line, 0);
+  const Bytes out = {0x05, 0x02, 0x10, 0x80, 0x5A};  // OutPort8 8010h: the board's LEDs
+  ASSERT_EQ(::write(line, out.data(), out.size()), 5);
+  EXPECT_EQ(ReadFor(line, 3, 2000), (Bytes{0x05, 0x00, 0x05}));
+  EXPECT_EQ(trainer.Device(), "LEDS 01011010");  // the next line of standard output
+  ::close(line);
+  EXPECT_EQ(trainer.Exit(), 0);
 }
 
 }  // namespace
