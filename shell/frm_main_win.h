@@ -7,6 +7,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -14,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "board_bus.h"
+#include "board_state.h"
 #include "editor_rules.h"
 #include "recent_files.h"
 
@@ -34,6 +37,7 @@ class QTabWidget;
 class QTableView;
 class QTableWidget;
 class QToolBar;
+class QTimer;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -174,6 +178,9 @@ class TfrmMainWin : public QMainWindow {
   // After each command and at each look at the window during a run: the board catches up
   // with the program, so what it shows is what the program has done.
   void BoardRefresh();
+  // Online, the trainer's own board as the panel last fetched it (the trainer emulator
+  // answers; a box without a virtual board does not).
+  const TBoardState& TrainerBoard() const;
 
  signals:
   void boardChanged();
@@ -337,6 +344,14 @@ class TfrmMainWin : public QMainWindow {
   QTableWidget* sgBreakpoint_ = nullptr;
   QTableWidget* sgStack_ = nullptr;  // filled by the debugger views
   TBoardPanel* boardPanel_ = nullptr;
+  // The panel online: the trainer board's state, the clicks not yet sent, and the timer
+  // that asks while the program is stopped (frm_main_win_board.cpp).
+  TBoardState trainerBoard_;
+  std::vector<TBoardInput> trainerInputs_;
+  QTimer* boardTimer_ = nullptr;
+  std::chrono::steady_clock::time_point boardAsked_{};
+  void ExchangeTrainerBoard();
+  void ConnectBoardPanel();
   QListWidget* lbMessage_ = nullptr;
   QListWidget* lbIORecord_ = nullptr;
   QListWidget* lbDisassembly_ = nullptr;

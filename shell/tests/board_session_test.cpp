@@ -12,7 +12,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include "board_panel.h"
 #include "board_session.h"
+#include "board_views.h"
 #include "frm_edit_win.h"
 #include "frm_main_win.h"
 #include "machine.h"
@@ -121,8 +123,17 @@ class TBoardSessionTest : public QObject {
     TraceTo(9);
     QCOMPARE(dac, std::vector<uint8_t>{0x80});
 
-    // A click on switch 3 while the program stands still: the next IN sees it.
-    window_->Board().Apply({.kind = TBoardInput::TKind::Switch, .index = 3, .value = 1});
+    // The panel draws it: LED 1 lit, LED 0 dark (5Ah).
+    auto* leds = FindChildOrDie<TLedRow>(window_->BoardPanel(), "ledRow");
+    const auto led = [leds](int i) {
+      return leds->grab().toImage().pixel(QRectF(leds->Led(i)).center().toPoint());
+    };
+    QVERIFY(led(1) != led(0));
+    QCOMPARE(led(1), led(3));
+
+    // A click on the panel's switch 3 while the program stands still: the next IN sees it.
+    auto* switches = FindChildOrDie<TSwitchRow>(window_->BoardPanel(), "switchRow");
+    QTest::mouseClick(switches, Qt::LeftButton, {}, switches->Switch(3).center());
     QCOMPARE(Shown(TBoardEventKind::Switches), 0x08u);
     TraceTo(14);
     QCOMPARE(AL(), 0x08);

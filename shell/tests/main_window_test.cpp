@@ -29,6 +29,7 @@
 #include <deque>
 
 #include "board_panel.h"
+#include "board_session.h"
 #include "editor_fonts.h"
 #include "frm_main_win.h"
 #include "ini_file.h"
@@ -96,9 +97,13 @@ class TMainWindowTest : public QObject {
     QVERIFY(docks.IsShown(TPage::Files) && docks.IsShown(TPage::Compile));
     QVERIFY(!docks.IsShown(TPage::Registers) && !docks.IsShown(TPage::Memory));
     QVERIFY(Find<QTableWidget>("sgStack"));
-    // No board chosen yet: the board's page says where to choose one.
+    // The default board is loaded at start, and its page draws its devices: the chips'
+    // places and the DAC, no hint to choose one.
     QCOMPARE(docks.Dock(TPage::Board)->widget(), window_->BoardPanel());
-    QCOMPARE(Find<QLabel>("lblNoBoard")->text(), QString(kNoBoardHint));
+    QVERIFY(window_->Board().Loaded());
+    QVERIFY(Find<QLabel>("lblBoardChips")->text().contains("8255@270h"));
+    QVERIFY(Find<QLabel>("lblDac"));
+    QVERIFY(!window_->BoardPanel()->findChild<QLabel*>("lblNoBoard"));
 
     QCOMPARE(Find<QLabel>("sHint")->text(), QString("按 F1 获取帮助"));
     // Resting on the I/O tab names the page in the status bar.

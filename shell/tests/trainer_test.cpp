@@ -23,6 +23,9 @@
 #include <QTimer>
 #include <set>
 
+#include "board_panel.h"
+#include "board_session.h"
+#include "board_views.h"
 #include "comm_port.h"
 #include "debugger_views.h"
 #include "dlg_comm_box.h"
@@ -239,6 +242,34 @@ class TTrainerTest : public QObject {
     const TCPUState& cpu = window_->Machine().cpu;
     QCOMPARE(cpu.EBX & 0xFF, 0x5Au);
     QCOMPARE(cpu.ECX & 0xFF, 1u);
+  }
+
+  // Online, the board page shows the trainer emulator's own board and sends it the clicks:
+  // a port written through the I/O page lights its LEDs, a switch clicked on the panel is
+  // what the trainer's 8255 then reads.
+  void boardPanelShowsTheTrainersBoard() {
+    const QString board = QCoreApplication::applicationDirPath() + "/boards/default.ini";
+    QVERIFY(Online({"--board", board}, true));
+    QVERIFY(window_->IsOnline() && window_->Board().Loaded() && !window_->Board().OnBus());
+    Trigger("avBoard");
+    Find<QLineEdit>("edtIOAddr")->setText("8010");
+    Find<QLineEdit>("edtWriteData")->setText("5A");
+    Find<QPushButton>("btnWrite")->click();
+    const auto shown = [&](TBoardEventKind kind) {
+      return window_->TrainerBoard().Value(kind).value_or(0xFFFF);
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(shown(TBoardEventKind::Leds), 0x5Au, 5000);
+    auto* switches = FindChildOrDie<TSwitchRow>(window_->BoardPanel(), "switchRow");
+    QTest::mouseClick(switches, Qt::LeftButton, {}, switches->Switch(3).center());
+    QTRY_COMPARE_WITH_TIMEOUT(shown(TBoardEventKind::Switches), 0x08u, 5000);
+    Find<QLineEdit>("edtIOAddr")->setText("273");
+    Find<QLineEdit>("edtWriteData")->setText("82");  // mode 0, port B an input
+    Find<QPushButton>("btnWrite")->click();
+    Find<QLineEdit>("edtIOAddr")->setText("271");
+    Find<QPushButton>("btnRead")->click();
+    auto* record = Find<QListWidget>("lbIORecord");
+    QVERIFY2(record->item(record->count() - 1)->text().endsWith("0271  读出8-bit数据：08"),
+             qPrintable(record->item(record->count() - 1)->text()));
   }
 
   // In bridge mode the memory view reads the trainer's data window only: DS rows from 2000h.
