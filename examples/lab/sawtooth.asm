@@ -1,8 +1,8 @@
-; sawtooth.asm —— DAC0832 锯齿波、三角波实验（实验板 boards/default.ini）
-; DAC0832 接成单缓冲方式，口地址 8000H。数字量从 00H 逐一加到 FFH 再回到 00H，
-; 示波器上看到锯齿波；输出两个周期后，再输出一个三角波（先升后降），然后返回 DOS。
-DAC     EQU 8000H           ; DAC0832 的口地址
-PERIODS EQU 2               ; 锯齿波的周期数
+; sawtooth.asm ���� DAC0832 ��ݲ������ǲ�ʵ�飨ʵ��� boards/default.ini��
+; DAC0832 �ӳɵ����巽ʽ���ڵ�ַ 8000H���������� 00H ��һ�ӵ� FFH �ٻص� 00H��
+; ʾ�����Ͽ�����ݲ�������������ں������һ�����ǲ��������󽵣���Ȼ�󷵻� DOS��
+DAC     EQU 8000H           ; DAC0832 �Ŀڵ�ַ
+PERIODS EQU 2               ; ��ݲ���������
 
 SSTACK  SEGMENT STACK
         DW 64 DUP(?)
@@ -12,20 +12,20 @@ CODE    SEGMENT
         ASSUME CS:CODE, SS:SSTACK
 START:  MOV DX, DAC
         MOV BX, PERIODS
-SAW:    MOV AL, 0           ; 一个锯齿：00H→FFH
+SAW:    MOV AL, 0           ; һ����ݣ�00H��FFH
 SAW1:   OUT DX, AL
         CALL DELAY
         INC AL
-        JNZ SAW1            ; 加到 FFH 后再加 1 变成 00H，本周期结束
+        JNZ SAW1            ; �ӵ� FFH ���ټ� 1 ��� 00H�������ڽ���
         DEC BX
         JNZ SAW
-        MOV AL, 0           ; 三角波上升沿：00H→FFH
+        MOV AL, 0           ; ���ǲ������أ�00H��FFH
 UP:     OUT DX, AL
         CALL DELAY
         INC AL
         CMP AL, 0FFH
         JNE UP
-DOWN:   OUT DX, AL          ; 下降沿：FFH→00H
+DOWN:   OUT DX, AL          ; �½��أ�FFH��00H
         CALL DELAY
         DEC AL
         JNZ DOWN
@@ -33,7 +33,7 @@ DOWN:   OUT DX, AL          ; 下降沿：FFH→00H
         MOV AX, 4C00H
         INT 21H
 
-; 每个台阶停留的时间，决定波形的周期
+; ÿ��̨��ͣ����ʱ�䣬�������ε�����
 DELAY   PROC NEAR
         PUSH CX
         MOV CX, 10
