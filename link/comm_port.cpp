@@ -1,6 +1,7 @@
 #include "comm_port.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -146,6 +147,7 @@ void TCommPort::SetLineLostHandler(std::function<void()> handler) {
 bool TCommPort::Open(const std::string& name, uint32_t baud) {
   Close();
   boardAbsent_ = false;  // another device, or the same one started again
+  boardPresent_ = false;
   if (name.empty()) return false;
   return line_.Open(name, baud);
 }
@@ -283,7 +285,32 @@ bool TCommPort::BoardExchange(std::span<const TBoardInput> inputs, TBoardState& 
   }
   if (!CodeIs(kBoardExchangeCode)) return false;
   const std::span<const uint8_t> reply(&Frame[2], size_t(Frame[1]) + 1);
-  return DecodeBoardState(reply, state) || Fail(TLinkFault::Unrecognised);
+  if (!DecodeBoardState(reply, state)) return Fail(TLinkFault::Unrecognised);
+  boardPresent_ = true;
+  return true;
+}
+
+bool TCommPort::SendBoardExchangeDuringRun(std::span<const TBoardInput> inputs) {
+  std::vector<uint8_t> data;
+  if (!boardPresent_ || !EncodeBoardInputs(inputs, data)) return false;
+  std::array<uint8_t, 258> request{kBoardExchangeCode, static_cast<uint8_t>(data.size() - 1)};
+  std::copy(data.begin(), data.end(), request.begin() + 2);
+  const size_t n = data.size() + 2;
+  return line_.WriteKeepingInput(request.data(), n) == n;
+}
+
+bool TCommPort::ReadBoardReply(TBoardState& state) {
+  // Its own buffer: the console dialogue may hold Frame.
+  std::array<uint8_t, 256> reply{};
+  uint8_t length = 0;
+  if (ReadBytes(&length, 1) != 1) return false;
+  const size_t want = size_t(length) + 1;
+  for (size_t got = 0; got < want;) {
+    const size_t n = ReadBytes(reply.data() + got, want - got);
+    if (n == 0) return false;
+    got += n;
+  }
+  return DecodeBoardState(std::span<const uint8_t>(reply.data(), want), state);
 }
 
 // ---- Ports

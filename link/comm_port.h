@@ -169,6 +169,17 @@ class TCommPort {
   // opened anew (BoardAbsent).
   bool BoardExchange(std::span<const TBoardInput> inputs, TBoardState& state);
   bool BoardAbsent() const { return boardAbsent_; }
+  // An exchange has been answered since the port was opened: the trainer has a board.
+  bool BoardPresent() const { return boardPresent_; }
+  // While a program runs on the trainer: sends the exchange's request without discarding
+  // what the run-wait thread has not read yet. Its reply comes in with the run's bytes;
+  // when the thread hands over its code (kBoardExchangeCode), ReadBoardReply reads the rest.
+  // Only to a trainer whose board has answered before (false otherwise, and when the
+  // inputs do not fit one frame or the write failed).
+  bool SendBoardExchangeDuringRun(std::span<const TBoardInput> inputs);
+  // The reply's length and data after its code; false, `state` unchanged, when it is cut
+  // short or malformed.
+  bool ReadBoardReply(TBoardState& state);
 
   // ---- The console dialogue, made on the main thread while the run-wait thread waits
   // for the hand-over of "!" to return.
@@ -245,6 +256,7 @@ class TCommPort {
   std::function<void()> lineLost_;
   TLinkFault fault_ = TLinkFault::None;
   bool boardAbsent_ = false;
+  bool boardPresent_ = false;
   std::unique_ptr<TRunThread> RunThread;
 
   friend class TRunThread;

@@ -85,6 +85,7 @@ class TPosixSerialLine final : public ISerialLine {
   void Close() override;
   bool IsOpen() const override { return fd_ >= 0; }
   size_t Write(const uint8_t* bytes, size_t count) override;
+  size_t WriteKeepingInput(const uint8_t* bytes, size_t count) override;
   size_t Read(uint8_t* buffer, size_t count) override;
   void PurgeInput() override {
     if (const int fd = fd_; fd >= 0) tcflush(fd, TCIFLUSH);
@@ -213,9 +214,13 @@ void TPosixSerialLine::Close() {
 }
 
 size_t TPosixSerialLine::Write(const uint8_t* bytes, size_t count) {
+  if (const int fd = fd_; fd >= 0 && !lost_) tcflush(fd, TCIOFLUSH);
+  return WriteKeepingInput(bytes, count);
+}
+
+size_t TPosixSerialLine::WriteKeepingInput(const uint8_t* bytes, size_t count) {
   const int fd = fd_;
   if (fd < 0 || lost_) return 0;
-  tcflush(fd, TCIOFLUSH);
   const auto deadline = TClock::now() + milliseconds(WriteTimeoutMs(baud_, count));
   size_t done = 0;
   while (done < count) {

@@ -47,6 +47,11 @@ class ISerialLine {
   // Discards both queues, then writes; returns the number of bytes the driver took before
   // the write time-out (0 when no port is open).
   virtual size_t Write(const uint8_t* bytes, size_t count) = 0;
+  // The same without discarding anything: for a request sent while the run-wait thread
+  // listens, whose unread bytes (a stop byte, a console request) must stay.
+  virtual size_t WriteKeepingInput(const uint8_t* bytes, size_t count) {
+    return Write(bytes, count);
+  }
   // One read of up to count bytes (at most kMaxReadCount) under the read time-outs above;
   // returns the number received, 0 on failure or silence. Never loops to top up a short
   // read.

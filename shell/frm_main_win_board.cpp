@@ -66,8 +66,11 @@ void TfrmMainWin::ConnectBoardPanel() {
     trainerInputs_.push_back(input);
     ExchangeTrainerBoard();
   });
-  // Online, the trainer's board keeps changing while the program is stopped (its timers
-  // follow the wall clock), so the panel asks four times a second while it is in view.
+  // During a run on the trainer the reply comes in with the run's bytes, later.
+  if (trainer_) trainer_->OnBoardReply([this] { boardPanel_->Show(trainerBoard_); });
+  // Online, the trainer's board keeps changing (its timers follow the wall clock, or the
+  // program running there drives it), so the panel asks four times a second while it is
+  // in view.
   boardTimer_ = new QTimer(this);
   boardTimer_->setInterval(250);
   connect(boardTimer_, &QTimer::timeout, this, [this] {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "board_wire.h"
 #include "build_program.h"
 
 #include "frm_main_win.h"
@@ -546,7 +547,13 @@ bool TTrainerSession::BoardExchange(std::span<const TBoardInput> inputs, TBoardS
   // A refresh that fires while another exchange waits for the line must not cut into it.
   const bool streaming = oscStop_ && !*oscStop_;
   if (!Online() || waiting_ > 0 || streaming) return false;
-  return port_->BoardExchange(inputs, state);
+  if (!port_->RunThreadActive()) return port_->BoardExchange(inputs, state);
+  // The run-wait thread reads the line: the reply will come through it (Completion).
+  if (boardTarget_ && boardAsked_.isValid() && boardAsked_.elapsed() < 500) return false;
+  if (!port_->SendBoardExchangeDuringRun(inputs)) return false;
+  boardTarget_ = &state;
+  boardAsked_.start();
+  return true;
 }
 
 // ---- the I/O panel --------------------------------------------------------------------
@@ -573,6 +580,11 @@ void TTrainerSession::Completion(uint8_t byte) {
     w_.RunControl().TrainerRunCompleted(port_->RunMode == 1);
   } else if (byte == kConsoleRequest) {
     ConsoleService();
+  } else if (byte == kBoardExchangeCode && boardTarget_) {
+    // The reply to the board panel's request sent during the run. Without a request
+    // waiting, the byte is what it always was: one the run does not know, passed over.
+    TBoardState* target = std::exchange(boardTarget_, nullptr);
+    if (port_->ReadBoardReply(*target) && boardReplied_) boardReplied_();
   }
 }
 

@@ -105,7 +105,12 @@ class TTrainerSession final : public QObject,
   // trainer emulator's lab board shows (see TCommPort::BoardExchange). Never asks to retry:
   // false, `state` unchanged, offline, while a program runs on the trainer or the
   // oscilloscope streams, inside another exchange, and with a box that has no board.
+  // While a program runs on the trainer, a trainer whose board has answered before gets the
+  // request at once (true: the inputs are on their way) and its reply, coming in with the
+  // run's bytes, goes into the same `state`, which must outlive the run; then `replied` is
+  // called. A request still unanswered is not followed by another for half a second.
   bool BoardExchange(std::span<const TBoardInput> inputs, TBoardState& state);
+  void OnBoardReply(std::function<void()> replied) { boardReplied_ = std::move(replied); }
 
   // IIoPorts (the I/O panel).
   bool In(int width, uint16_t port, uint32_t& value) override;
@@ -157,6 +162,11 @@ class TTrainerSession final : public QObject,
   // The oscilloscope's reader; its stop flag outlives it in the chunks it posted.
   std::thread oscThread_;
   std::shared_ptr<std::atomic<bool>> oscStop_;
+  // The board exchange made during a run on the trainer: where its reply goes, and when
+  // the request went.
+  TBoardState* boardTarget_ = nullptr;
+  QElapsedTimer boardAsked_;
+  std::function<void()> boardReplied_;
   std::function<void(const std::vector<uint8_t>&)> oscSink_;
   QElapsedTimer clock_;
   void JoinSamplingThread();

@@ -386,6 +386,20 @@ TEST_F(CommPortTest, BoardExchange) {
   line_.Reply(shows);
   EXPECT_TRUE(port_.BoardExchange({}, state));
   EXPECT_EQ(waits_.back(), 10u);
+
+  // During a run on the trainer: the request goes out alone, and the reply's rest (after
+  // the code the run-wait thread took) is read whole or not at all.
+  EXPECT_TRUE(port_.SendBoardExchangeDuringRun({&switch3, 1}));
+  EXPECT_EQ(line_.Writes().back(), (Bytes{0x2B, 0x02, 0x00, 0x03, 0x01}));
+  TBoardState during;
+  line_.Feed(Bytes(shows.begin() + 1, shows.end()));
+  EXPECT_TRUE(port_.ReadBoardReply(during));
+  EXPECT_EQ(during.Value(TBoardEventKind::Leds), 0x5Au);
+  line_.Feed(Bytes(shows.begin() + 1, shows.end() - 2));
+  EXPECT_FALSE(port_.ReadBoardReply(during));
+  EXPECT_EQ(during.Values().size(), 2u);
+  port_.Open("ttyFake", 57600);  // a trainer not yet heard from is not sent to during a run
+  EXPECT_FALSE(port_.SendBoardExchangeDuringRun({}));
 }
 
 class RunThreadTest : public CommPortTest {

@@ -272,6 +272,45 @@ class TTrainerTest : public QObject {
              qPrintable(record->item(record->count() - 1)->text()));
   }
 
+  // While a program runs on the trainer itself, the board page still follows its board:
+  // a switch clicked there reaches the running program, which copies the switches to the
+  // LEDs, and the LEDs come back into the page before the run ends.
+  void boardPanelFollowsARunOnTheTrainer() {
+    const QString board = QCoreApplication::applicationDirPath() + "/boards/default.ini";
+    QVERIFY(Online({"--board", board}));
+    editor_ = window_->OpenEditor(Write("copy.asm",
+                                        "CODE    SEGMENT\r\n"
+                                        "        ASSUME CS:CODE\r\n"
+                                        "START:  MOV DX, 273H\r\n"
+                                        "        MOV AL, 82H\r\n"
+                                        "        OUT DX, AL\r\n"
+                                        "AGAIN:  MOV DX, 271H\r\n"
+                                        "        IN AL, DX\r\n"
+                                        "        MOV DX, 8010H\r\n"
+                                        "        OUT DX, AL\r\n"
+                                        "        JMP AGAIN\r\n"
+                                        "CODE    ENDS\r\n"
+                                        "        END START\r\n"));
+    Trigger("apDebug");
+    QCOMPARE(Line(), 3);
+    Trigger("avBoard");  // the build left 编译 in front
+    // The first exchange, while stopped, finds the trainer's board.
+    QTRY_VERIFY_WITH_TIMEOUT(window_->Trainer().Port().BoardPresent(), 5000);
+    bool seen = false;
+    Later(100, [&] {
+      QVERIFY(window_->IsRunning());
+      auto* switches = FindChildOrDie<TSwitchRow>(window_->BoardPanel(), "switchRow");
+      QTest::mouseClick(switches, Qt::LeftButton, {}, switches->Switch(3).center());
+      QTRY_COMPARE_WITH_TIMEOUT(window_->TrainerBoard().Value(TBoardEventKind::Leds).value_or(0),
+                                0x08u, 5000);
+      seen = window_->IsRunning();
+      Trigger("arPause");
+    });
+    Trigger("arRun");
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->IsRunning(), 10000);
+    QVERIFY(seen);
+  }
+
   // In bridge mode the memory view reads the trainer's data window only: DS rows from 2000h.
   void bridgedMemoryViewReadsOnlyTheDataWindow() {
     QVERIFY(Online({}, true));
