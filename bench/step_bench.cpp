@@ -45,7 +45,7 @@ constexpr std::array<uint8_t, 10> kCallLoop = {
     0xC3,              // 0009       ret
 };
 
-// W3: one element of the string copy per step.
+// W3: one element of the string copy per step, 60000 bytes, DS:0000 to ES:0000.
 constexpr std::array<uint8_t, 2> kBlockCopy = {
     0xF3, 0xA4,  // 0000 rep movsb
 };
@@ -140,8 +140,10 @@ void BM_RepMovsb(benchmark::State& bm) {
   restart();
   uint64_t copies = 0;
   for (auto _ : bm) {
-    for (int i = 0; i < kStepsPerIteration; ++i) {
-      m.cpu.Step();
+    // As a plain run steps: as many Steps at once as are left of the iteration, which lets
+    // the copy run in blocks.
+    for (int i = 0; i < kStepsPerIteration;) {
+      i += int(m.cpu.StepUpTo(uint64_t(kStepsPerIteration - i)));
       // EIP moves past the instruction only in the step that finds CX run out, so a copy
       // takes one step per element and one more.
       if (s.EIP != 0) [[unlikely]] {
@@ -155,6 +157,8 @@ void BM_RepMovsb(benchmark::State& bm) {
   if (copies != steps / stepsPerCopy || s.ECX != kBlockCopyLength - steps % stepsPerCopy)
     bm.SkipWithError("W3 did not take one step per element");
   ReportSteps(bm, "steps/s");
+  bm.counters["bytes/s"] = benchmark::Counter(double(steps - copies), benchmark::Counter::kIsRate,
+                                              benchmark::Counter::kIs1000);
 }
 
 // Steps code on a machine with the bench board attached; false when it left its code.

@@ -60,6 +60,12 @@ class TCPU86 {
   // transfer. In bridged execution it then takes at most one pending trainer interrupt, and
   // offline with a port device at most one of the device's requests.
   void Step();
+  // As many Steps as maxSteps allows (at least one), as far as a repeated MOVS, STOS, LODS,
+  // SCAS or CMPS goes: its elements then run as one block when nothing watches them one by
+  // one (offline, no journal, no write on the instruction's own bytes, no point inside where
+  // the port device wants to look again). Anything else is one Step. Returns how many Steps
+  // the call stands for; the machine is then exactly as after that many Steps.
+  uint64_t StepUpTo(uint64_t maxSteps);
 
   // The next instruction ends the program: INT 21h with AH = 4Ch, or INT 20h.
   bool AtProgramEnd();
@@ -335,6 +341,13 @@ class TCPU86 {
   bool StringElement(uint8_t op);
   template <class T>
   bool StringElementT(uint8_t op);
+  // Several elements of the repeated string instruction at once (string_blocks.cpp); false
+  // when the element loop has to run it.
+  bool RepeatBlock(uint8_t prefix, uint8_t op, uint32_t count);
+  template <class T>
+  bool RepeatBlockT(uint8_t prefix, uint8_t op, uint32_t count, uint64_t limit);
+  // How many elements may run before one writes a byte of the instruction itself.
+  uint64_t ElementsBeforeCodeWrite(uint32_t dst, int size, bool down) const;
 
   // ---- prefixes, I/O and system registers (system.cpp) ----------------------------------
   void SegPrefix(uint8_t op);
@@ -417,6 +430,8 @@ class TCPU86 {
   uint64_t haltedAt_ = ~uint64_t{0};  // the device count when a HLT last executed
   uint64_t stiAt_ = ~uint64_t{0};     // ... and when an STI did
   std::vector<TMemWrite>* journal_ = nullptr;
+  uint64_t blockLimit_ = 1;  // the Steps the current StepUpTo allows
+  uint64_t blockSteps_ = 1;  // ... and the Steps it took
   uint64_t outsideDealings_ = 0;
   IConsole* console_;
   TDetachedConsole detached_;

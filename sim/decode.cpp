@@ -89,6 +89,14 @@ void TCPU86::Step() {
     DeviceStep();
 }
 
+uint64_t TCPU86::StepUpTo(uint64_t maxSteps) {
+  blockLimit_ = maxSteps;
+  blockSteps_ = 1;
+  Step();
+  blockLimit_ = 1;
+  return blockSteps_;
+}
+
 void TCPU86::Journal(uint32_t linear, int size) {
   journal_->push_back({linear, LoadLE<4>(m_ + linear), uint8_t(size)});
 }

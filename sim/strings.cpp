@@ -1,6 +1,7 @@
 // String instructions and the repeat prefixes. A repeated instruction runs one element per
 // Step and leaves EIP on its first prefix until it is finished, so every element can be
-// traced and the run loop sees user input between elements.
+// traced and the run loop sees user input between elements. StepUpTo may run many elements
+// in one call (string_blocks.cpp), counting each as the Step it would have been.
 #include "alu_flags.h"
 
 bool TCPU86::IsStringOpcode(uint8_t op) {
@@ -81,6 +82,7 @@ void TCPU86::RepeatPrefix(uint8_t op) {
     s_.EIP += 2;
     return;
   }
+  if (blockLimit_ > 1 && RepeatBlock(op, next, count)) return;
   const bool compare = StringElement(next);
   if (AddrSize == 4) s_.ECX = count - 1;
   else SetReg<uint16_t>(1, uint16_t(count - 1));

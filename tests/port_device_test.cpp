@@ -5,43 +5,6 @@
 
 namespace {
 
-// A device that records the port traffic and raises a request once its clock passes a
-// given count.
-class TPortDeviceDouble : public IPortDevice {
- public:
-  struct TAccess {
-    bool out;
-    uint16_t port;
-    uint32_t value;
-    int size;
-    uint64_t instructions;
-  };
-
-  uint32_t In(uint16_t port, int size, uint64_t instructions) override {
-    accesses.push_back({false, port, 0, size, instructions});
-    return 0xA5A5A5A5u;
-  }
-  void Out(uint16_t port, uint32_t value, int size, uint64_t instructions) override {
-    accesses.push_back({true, port, value, size, instructions});
-  }
-  uint64_t Advance(uint64_t instructions) override {
-    ++advances;
-    now = instructions;
-    return std::max(instructions + 1, request_at);
-  }
-  bool InterruptRequested() const override { return now >= request_at && !acknowledged; }
-  uint8_t AcknowledgeInterrupt() override {
-    acknowledged = true;
-    return 0x0B;
-  }
-
-  std::vector<TAccess> accesses;
-  uint64_t request_at = ~uint64_t{0};
-  uint64_t now = 0;
-  int advances = 0;
-  bool acknowledged = false;
-};
-
 TEST_F(SimTest, PortDeviceServesPortsWithItsClock) {
   TPortDeviceDouble device;
   cpu.SetPortDevice(&device);
