@@ -60,5 +60,6 @@ struct TRunResult {
 // Steps until the program-end test holds, the step limit is reached (none when empty), a
 // console wait is abandoned because the input ended, or EIP reaches 10000h (where the
 // workbench's run stops too, instead of running on through memory). The console is set running
-// before every step, as the run control does.
+// before every step, as the run control does; the elements of a repeated string instruction
+// between two of those tests may run as one block.
 TRunResult RunProgram(TCPU86& cpu, TStdioConsole& console, std::optional<uint64_t> maxSteps);

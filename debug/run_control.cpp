@@ -256,8 +256,19 @@ void TRunControl::RunOnSimulator(const TRunGoal& goal) {
       const bool returning =
           goal.untilReturn && IsReturnInstruction(cpu_.Memory(), s.CS, uint16_t(s.EIP));
       if (record) BeforeRecordedStep();
-      cpu_.Step();
-      ++steps;
+      // A repeated string instruction may run many elements in one call, up to the next look
+      // at events, the step limit or the history's next snapshot; one at a time where a stop
+      // at this address is watched for (its elements all stand there).
+      uint64_t allowed = 1;
+      if (s.EIP <= 0xFFFF && !flags[s.EIP] && !(goal.lines && goal.lines[s.EIP]) &&
+          s.EIP != cpu_.StopAddress) {
+        allowed = clockMask + 1 - (steps & clockMask);
+        if (stepLimit_) allowed = std::min(allowed, stepLimit_ - steps);
+        if (record) allowed = std::min(allowed, history_.BlockRoom());
+      }
+      const uint64_t done = cpu_.StepUpTo(allowed);
+      if (record) history_.MoreSteps(done - 1);
+      steps += done;
       if (cpu_.AtProgramEnd()) {
         lastStop_ = TStopReason::ProgramEnd;
         RefreshViews(3);

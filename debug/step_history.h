@@ -29,6 +29,10 @@ class TStepHistory {
     }
     ++steps_;
   }
+  // After BeforeStep: how many steps, that one included, may run as one block before the
+  // next snapshot is due; and the steps such a block took beyond the first.
+  uint64_t BlockRoom() const { return nextSnapshot_ - steps_ + 1; }
+  void MoreSteps(uint64_t steps) { steps_ += steps; }
   // A change made outside the simulator's execution (setting IP) that stepping back undoes
   // like a step: `before` is the state before it.
   void ChangedOutside(const TCPUState& before, size_t outputSize);

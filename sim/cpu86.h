@@ -51,7 +51,8 @@ class TCPU86 {
   // this count can be executed again with the same result.
   uint64_t OutsideDealings() const { return outsideDealings_; }
   // nullptr (the default): writes are not recorded. Otherwise every memory write of the
-  // following steps is appended, the console services' included.
+  // following steps is appended, the console services' included; a block of string
+  // elements appends the bytes it overwrites, as they were before it, in pieces.
   void SetJournal(std::vector<TMemWrite>* journal) { journal_ = journal; }
   std::vector<TMemWrite>* CurrentJournal() const { return journal_; }
 
@@ -62,8 +63,8 @@ class TCPU86 {
   void Step();
   // As many Steps as maxSteps allows (at least one), as far as a repeated MOVS, STOS, LODS,
   // SCAS or CMPS goes: its elements then run as one block when nothing watches them one by
-  // one (offline, no journal, no write on the instruction's own bytes, no point inside where
-  // the port device wants to look again). Anything else is one Step. Returns how many Steps
+  // one (offline, no write on the instruction's own bytes, no point inside where the port
+  // device wants to look again). Anything else is one Step. Returns how many Steps
   // the call stands for; the machine is then exactly as after that many Steps.
   uint64_t StepUpTo(uint64_t maxSteps);
 
@@ -346,6 +347,8 @@ class TCPU86 {
   bool RepeatBlock(uint8_t prefix, uint8_t op, uint32_t count);
   template <class T>
   bool RepeatBlockT(uint8_t prefix, uint8_t op, uint32_t count, uint64_t limit);
+  // Journals the bytes from linear on, in pieces of up to 4 bytes.
+  void JournalRange(uint32_t linear, size_t len);
   // How many elements may run before one writes a byte of the instruction itself.
   uint64_t ElementsBeforeCodeWrite(uint32_t dst, int size, bool down) const;
 

@@ -3,8 +3,9 @@
 // happening in between, so it ends where that would stop being true: at the count, at the
 // caller's limit, before a pointer wraps within its segment, before an element writes the
 // instruction's own bytes (the next element is decoded again from memory), and before the
-// port device's next look. Offline without a journal only: bridged memory and recorded
-// writes see every element.
+// port device's next look. Offline only: bridged memory sees every element. A journal gets
+// the bytes a block overwrites as they were before it, which undoes it as well as the
+// elements' own entries would.
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -63,8 +64,13 @@ uint64_t TCPU86::ElementsBeforeCodeWrite(uint32_t dst, int size, bool down) cons
   return t < 0 ? 0 : uint64_t(t / size + 1);
 }
 
+void TCPU86::JournalRange(uint32_t linear, size_t len) {
+  for (size_t at = 0; at < len; at += 4)
+    Journal(linear + uint32_t(at), int(std::min<size_t>(4, len - at)));
+}
+
 bool TCPU86::RepeatBlock(uint8_t prefix, uint8_t op, uint32_t count) {
-  if (op < 0xA4 || journal_ || bridged_) return false;  // INS and OUTS: ports see each element
+  if (op < 0xA4 || bridged_) return false;  // INS and OUTS: ports see each element
   uint64_t limit = std::min<uint64_t>(count, blockLimit_);
   if (portDevice_) {
     // The element loop asks the device only once its count reaches deviceAttention_.
@@ -99,6 +105,8 @@ bool TCPU86::RepeatBlockT(uint8_t prefix, uint8_t op, uint32_t count, uint64_t l
   auto at = [&](uint64_t i) { return size_t(down ? span - i * N : i * N); };
   uint64_t done = limit;
   bool ended = false;  // a compare ended the repetition
+  if (journal_ && writesDi) [[unlikely]]
+    JournalRange(uint32_t(dst - m_), len);
   switch (op) {
     case 0xA4:
     case 0xA5: CopyAsElements<N>(dst, src, len, down); break;

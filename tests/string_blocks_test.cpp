@@ -164,7 +164,7 @@ TEST(StringBlockTest, BlocksLeaveTheMachineAsTheElementLoopDoes) {
 }
 
 // A step limit and the port device's next look end a block where the element loop would be;
-// a journal of writes keeps one element per call.
+// a journal of writes can undo a block.
 TEST(StringBlockTest, BlocksEndWhereStepsAreWatched) {
   TBlockCase copy{"", {0xF3, 0xA4}, 200, 0x2000, 0x10, 0x3000, 0x20};
   {
@@ -173,10 +173,16 @@ TEST(StringBlockTest, BlocksEndWhereStepsAreWatched) {
     EXPECT_EQ(m.cpu.StepUpTo(37), 37u);
     EXPECT_EQ(m.s.ECX, 163u);
     EXPECT_EQ(m.s.EIP, kIP);
+    // Journaled, a block records what it overwrote: undone latest first, the image is back.
+    const std::vector<uint8_t> before(m.mem.Data(), m.mem.Data() + TMemImage::kSize);
     std::vector<TCPU86::TMemWrite> journal;
     m.cpu.SetJournal(&journal);
-    EXPECT_EQ(m.cpu.StepUpTo(50), 1u);
-    EXPECT_EQ(journal.size(), 1u);
+    EXPECT_EQ(m.cpu.StepUpTo(50), 50u);
+    EXPECT_EQ(m.s.ECX, 113u);
+    for (auto w = journal.rbegin(); w != journal.rend(); ++w)
+      for (uint32_t b = 0; b < w->size; ++b)
+        m.mem.SetByte(w->linear + b, uint8_t(w->old >> (8 * b)));
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), m.mem.Data()));
   }
   // The request comes due at instruction 50, in the middle of the copy; the handler is IRET.
   TMachine block, element;

@@ -153,6 +153,37 @@ TEST(RunProgram, StepLimitStopsBeforeTheProgramEnd) {
   EXPECT_EQ(m.State().EIP, 4u);
 }
 
+// Each element of REP MOVSB is a step, however the copy runs, so a limit falls between two.
+TEST(RunProgram, StepLimitCountsEachStringElement) {
+  const struct {
+    std::optional<uint64_t> limit;
+    TRunOutcome outcome;
+    uint64_t steps;
+    uint16_t copied;
+    uint32_t ip;
+  } cases[] = {
+      {403, TRunOutcome::StepLimit, 403, 400, 0x9},
+      {1003, TRunOutcome::StepLimit, 1003, 1000, 0x9},
+      {1004, TRunOutcome::StepLimit, 1004, 1000, 0xB},
+      {std::nullopt, TRunOutcome::ProgramEnded, 1005, 1000, 0xE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.steps);
+    // mov cx,1000 / mov si,200h / mov di,600h / rep movsb / mov ax,4C00h / int 21h
+    Machine m({0xB9, 0xE8, 0x03, 0xBE, 0x00, 0x02, 0xBF, 0x00, 0x06, 0xF3, 0xA4, 0xB8, 0x00, 0x4C,
+               0xCD, 0x21},
+              "");
+    for (uint16_t i = 0; i < 1000; ++i) m.Poke(uint16_t(0x200 + i), uint8_t(i % 251));
+    const TRunResult r = m.Run(c.limit);
+    EXPECT_EQ(r.outcome, c.outcome);
+    EXPECT_EQ(r.steps, c.steps);
+    EXPECT_EQ(m.State().EIP, c.ip);
+    EXPECT_EQ(uint16_t(m.State().ECX), 1000 - c.copied);
+    EXPECT_EQ(m.Byte(uint16_t(0x600 + c.copied - 1)), uint8_t((c.copied - 1) % 251));
+    EXPECT_EQ(m.Byte(uint16_t(0x600 + c.copied)), 0xFF);
+  }
+}
+
 TEST(RunProgram, EndReachedExactlyAtTheLimitCountsAsEnded) {
   Machine m(kKeyTwice, "x");
   EXPECT_EQ(m.Run(6).outcome, TRunOutcome::ProgramEnded);

@@ -190,4 +190,68 @@ TEST_F(RunControlTest, A32BitRunStopsWhenEIPPassesTheSegment) {
   EXPECT_EQ(view_.exitQuestions, 0);
 }
 
+// The elements of a repeated string instruction all stand at its address: a breakpoint
+// there stops after each one, and a step limit or a pause falls between two of them, as
+// long runs of them go in blocks, recorded for stepping back or not.
+TEST_F(RunControlTest, RepeatedStringElementsStopAsSingleSteps) {
+  // 1000:0000 REP STOSB counting ECX (67h), then MOV AH,4Ch / INT 21h.
+  const uint8_t code[] = {0x67, 0xF3, 0xAA, 0xB4, 0x4C, 0xCD, 0x21};
+  constexpr uint16_t kDI = 0x0123;
+  for (size_t i = 0; i < sizeof code; ++i)
+    m_.memory.SetByte(TMemImage::Linear(0x1000, uint16_t(i)), code[i]);
+  const struct {
+    const char* what;
+    bool history;
+    std::vector<uint16_t> breakpoints;
+    uint64_t stepLimit;
+    int pauseAtEvents;
+    uint32_t ecx;
+    uint64_t wantSteps;  // 0: any multiple of the 4096 steps between looks at events
+    uint32_t wantIP;
+  } cases[] = {
+      {"to the program's end", true, {}, 0, 0, 100000, 100002, 0x5},
+      {"to the program's end, no history", false, {}, 0, 0, 100000, 100002, 0x5},
+      {"a breakpoint on it", true, {0x0}, 0, 0, 100000, 1, 0x0},
+      {"a step limit", true, {}, 1000, 0, 100000, 1000, 0x0},
+      {"a step limit, no history", false, {}, 1000, 0, 100000, 1000, 0x0},
+      {"a pause", true, {}, 0, 3, 0xFFFFFFFF, 0, 0x0},
+      {"a pause, no history", false, {}, 0, 3, 0xFFFFFFFF, 0, 0x0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    run_.SetHistoryEnabled(c.history);
+    run_.arResetExecute();
+    for (uint32_t a = 0; a < 0x10000; ++a) m_.memory.SetByte(0x30000 + a, 0xFF);
+    // DI starts where its wrap-around does not fall on a look at events.
+    m_.cpu.ECX = c.ecx, m_.cpu.ES = 0x3000, m_.cpu.EDI = kDI, m_.cpu.EAX = 0x77;
+    view_.breakpoints = c.breakpoints;
+    run_.SetStepLimit(c.stepLimit);
+    int events = 0;
+    view_.onEvents = [&] {
+      if (++events == c.pauseAtEvents) run_.arPauseExecute();
+    };
+    run_.arRunExecute(false);
+    const uint64_t steps = run_.LastRunSteps();
+    if (c.wantSteps) EXPECT_EQ(steps, c.wantSteps);
+    else EXPECT_TRUE(steps > 0 && steps % 4096 == 0) << steps;
+    const uint64_t elements = std::min<uint64_t>(steps, c.ecx);
+    EXPECT_EQ(m_.cpu.ECX, c.ecx - elements);
+    EXPECT_EQ(m_.cpu.EDI, uint16_t(kDI + elements));
+    EXPECT_EQ(IP(), c.wantIP);
+    const auto stored = [&](uint64_t element) {
+      return m_.memory.Byte(TMemImage::Linear(0x3000, uint16_t(kDI + element)));
+    };
+    EXPECT_EQ(stored(elements - 1), 0x77);
+    EXPECT_EQ(stored(elements), elements >= 0x10000 ? 0x77 : 0xFF);
+    if (c.history && c.stepLimit) {  // back over 300 of the recorded elements
+      EXPECT_EQ(run_.StepBack(300), 300u);
+      EXPECT_EQ(m_.cpu.ECX, c.ecx - elements + 300);
+      EXPECT_EQ(stored(elements - 301), 0x77);
+      EXPECT_EQ(stored(elements - 300), 0xFF);
+    }
+  }
+  run_.SetStepLimit(0);
+  run_.SetHistoryEnabled(true);
+}
+
 }  // namespace
