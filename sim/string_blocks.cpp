@@ -96,7 +96,7 @@ bool TCPU86::RepeatBlockT(uint8_t prefix, uint8_t op, uint32_t count, uint64_t l
   if (writesDi) limit = std::min(limit, ElementsBeforeCodeWrite(dstAt, N, down));
   if (limit < 2) return false;
 
-  // The lowest byte each run of `limit` elements touches.
+  // The lowest bytes the `limit` elements read and write.
   const uint32_t span = uint32_t(limit - 1) * N;
   uint8_t* src = m_ + (down ? srcAt - span : srcAt);
   uint8_t* dst = m_ + (down ? dstAt - span : dstAt);

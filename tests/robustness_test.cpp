@@ -1,6 +1,6 @@
-// Random code at random places with random registers: every Step returns and nothing
-// reads or writes outside the image (the sanitizer build is the real check). The seed is
-// printed; CORVALE_SIM_SEED replays a run.
+// Random code at random places with random registers: every Step (and StepUpTo) returns
+// and nothing reads or writes outside the image (the sanitizer build is the real check).
+// The seed is printed; CORVALE_SIM_SEED replays a run.
 #include <cstdlib>
 #include <iostream>
 #include <random>
@@ -86,7 +86,9 @@ TEST(Robustness, RandomCodeNeverCrashesOrHangs) {
     trainer.SetMode(pick(3) == 0 ? TWorkingMode::Online : TWorkingMode::Bridged);
     cpu.SetBridge(pick(8) == 0 ? &trainer : nullptr);
     for (int k = 0; k < 6; ++k) {
-      cpu.Step();
+      // Every other call may run a repeated string instruction as a block.
+      if (k % 2) cpu.StepUpTo(pick(4) == 0 ? 1 + pick(0x20000) : 1 + pick(64));
+      else cpu.Step();
       ASSERT_TRUE((cpu.OpSize == 2 || cpu.OpSize == 4) && (cpu.AddrSize == 2 || cpu.AddrSize == 4))
           << "case " << i << " step " << k;
     }
