@@ -127,7 +127,7 @@ class TDebuggingTest : public QObject {
     QCOMPARE(window_->BreakpointCount(), 1);
     QCOMPARE(window_->Docks().Title(TPage::Breakpoints), QString("断点(1)"));
     QCOMPARE(GlyphOfFlags(editor_->Debugger().LineFlags(14)), TLineGlyph::Breakpoint);
-    Later([&] {
+    WhenWaiting([&] {
       QCOMPARE(Find<QLabel>("lblINT21")->text(),
                QString("人机交互窗口(单击此处清屏) -- 等待按键              "));
       Type("x");
@@ -140,7 +140,7 @@ class TDebuggingTest : public QObject {
 
     // Run to cursor through a line of input: at most capacity - 1 characters.
     Caret(16);
-    Later([&] { Type("abcdef\r"); });
+    WhenWaiting([&] { Type("abcdef\r"); });
     Trigger("arRunToCursor");
     QCOMPARE(Line(), 16);
     const uint32_t buffer = Cpu().DS * 16u + 3;
