@@ -27,8 +27,9 @@ TRunResult RunProgram(TCPU86& cpu, TStdioConsole& console, std::optional<uint64_
     if (cpu.AtProgramEnd()) return {TRunOutcome::ProgramEnded, steps};
     if (maxSteps && steps >= *maxSteps) return {TRunOutcome::StepLimit, steps};
     console.SetRunning(true);
-    // A repeated string instruction may take many steps at once, never past the limit.
-    steps += cpu.StepUpTo(maxSteps ? *maxSteps - steps : ~uint64_t{0});
+    // Many steps at once, never past the limit; the run comes back before an INT (which may
+    // end the program), after a console service and past the end of the segment.
+    steps += cpu.Run(maxSteps ? *maxSteps - steps : ~uint64_t{0});
     // Idle after a step can only mean a wait gave up because the input ended; nobody is
     // left to type, so waiting again would loop for ever.
     if (!console.Running()) return {TRunOutcome::InputEnded, steps};

@@ -11,22 +11,14 @@ using simflags::kMsb;
 using simflags::Signed;
 using simflags::SZP;
 
-namespace {
-enum AluOp : unsigned { kAdd, kOr, kAdc, kSbb, kAnd, kSub, kXor, kCmp };
-}  // namespace
+using enum simflags::AluOp;
 
 template <class T>
 inline T TCPU86::Alu(unsigned op, T a, T b) {
-  switch (op) {
-    case kAdd: return AddFlags<T>(a, b, 0);
-    case kOr: return LogicFlags<T>(a | b);
-    case kAdc: return AddFlags<T>(a, b, s_.EFLAGS & flags::CF);
-    case kSbb: return SubFlags<T>(a, b, s_.EFLAGS & flags::CF);
-    case kAnd: return LogicFlags<T>(a & b);
-    case kSub:
-    case kCmp: return SubFlags<T>(a, b, 0);
-    default: return LogicFlags<T>(a ^ b);
-  }
+  uint32_t f;
+  const T r = simflags::Alu<T>(op, a, b, s_.EFLAGS, f);
+  SetStatus(f);
+  return r;
 }
 
 // ---- the eight ALU operations in their six forms (00h-3Dh) --------------------------------

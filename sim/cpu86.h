@@ -67,6 +67,14 @@ class TCPU86 {
   // device wants to look again). Anything else is one Step. Returns how many Steps
   // the call stands for; the machine is then exactly as after that many Steps.
   uint64_t StepUpTo(uint64_t maxSteps);
+  // StepUpTo again and again, up to maxSteps Steps in all, ending early before an
+  // instruction the caller has to see: one at an offset whose stopAt byte is not zero
+  // (stopAt: 64 KB by offset in CS, or nullptr), at StopAddress, past the end of the code
+  // segment (IP above FFFFh), or an INT (program ends and console services are the caller's
+  // to notice), and after a Step that dealt with the world outside (OutsideDealings
+  // changed) or ran on the trainer. The first Step is taken whatever the address; it runs
+  // one element only where stopAt or StopAddress marks it. Returns the Steps taken.
+  uint64_t Run(uint64_t maxSteps, const uint8_t* stopAt = nullptr);
 
   // The next instruction ends the program: INT 21h with AH = 4Ch, or INT 20h.
   bool AtProgramEnd();
@@ -115,6 +123,13 @@ class TCPU86 {
   };
 
  private:
+  friend class TCommonRun;  // the run's fast path (common_run.cpp)
+
+  // Runs the common instructions the fast path takes, up to budget, from CS:IP until one
+  // it does not take or one where Run has to look (stopAt, StopAddress, the end of the
+  // segment). Returns how many it executed, possibly none.
+  uint64_t RunCommon(uint64_t budget, const uint8_t* stopAt);
+
   // ---- handler tables: each instruction family registers its opcodes -------------------
   struct Tables {
     std::array<Handler, 256> oneByte;
@@ -134,6 +149,8 @@ class TCPU86 {
 
   // ---- memory, code fetch and registers --------------------------------------------
   void RefreshMode();
+  // One instruction, as Step describes; Step and Run share it.
+  [[gnu::always_inline]] inline void Execute();
   void ContinueAfterPrefix();
   void Journal(uint32_t linear, int size);
   // A byte a console service stores at a linear address (not through a segment as Wr does),

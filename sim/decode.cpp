@@ -1,6 +1,6 @@
 // Instruction fetch, prefixes, dispatch through the one-byte and 0Fh maps, ModR/M and
 // SIB decoding, and the memory and port access that every instruction family uses.
-#include "cpu86.h"
+#include "alu_flags.h"
 
 TCPU86::TCPU86(TCPUState& state, TMemImage& mem)
     : s_(state),
@@ -68,7 +68,7 @@ void TCPU86::RefreshMode() {
   }
 }
 
-void TCPU86::Step() {
+inline void TCPU86::Execute() {
   RefreshMode();
   ForceRegOperand = false;
   OpSize = 2;
@@ -89,12 +89,35 @@ void TCPU86::Step() {
     DeviceStep();
 }
 
+void TCPU86::Step() { Execute(); }
+
 uint64_t TCPU86::StepUpTo(uint64_t maxSteps) {
   blockLimit_ = maxSteps;
   blockSteps_ = 1;
-  Step();
+  Execute();
   blockLimit_ = 1;
   return blockSteps_;
+}
+
+uint64_t TCPU86::Run(uint64_t maxSteps, const uint8_t* stopAt) {
+  if (maxSteps == 0) return 0;
+  const uint64_t dealings = outsideDealings_;
+  const bool watched =
+      s_.EIP == StopAddress || (stopAt && s_.EIP <= 0xFFFF && stopAt[s_.EIP] != 0);
+  uint64_t steps = StepUpTo(watched ? 1 : maxSteps);
+  while (steps < maxSteps && !online_ && outsideDealings_ == dealings) {
+    steps += RunCommon(maxSteps - steps, stopAt);
+    if (steps >= maxSteps) break;
+    const uint32_t eip = s_.EIP;
+    if (eip > 0xFFFF || eip == StopAddress || (stopAt && stopAt[eip] != 0)) break;
+    if (m_[TMemImage::Linear(s_.CS, uint16_t(eip))] == 0xCD) break;
+    blockLimit_ = maxSteps - steps;
+    blockSteps_ = 1;
+    Execute();
+    steps += blockSteps_;
+  }
+  blockLimit_ = 1;
+  return steps;
 }
 
 void TCPU86::Journal(uint32_t linear, int size) {
@@ -250,22 +273,7 @@ uint32_t* TCPU86::SystemReg(unsigned kind, unsigned n) {
   }
 }
 
-bool TCPU86::Condition(unsigned cc) const {
-  const uint32_t f = s_.EFLAGS;
-  const bool cf = f & flags::CF, zf = f & flags::ZF, sf = f & flags::SF, of = f & flags::OF;
-  bool r;
-  switch (cc >> 1) {
-    case 0: r = of; break;
-    case 1: r = cf; break;
-    case 2: r = zf; break;
-    case 3: r = cf || zf; break;
-    case 4: r = sf; break;
-    case 5: r = f & flags::PF; break;
-    case 6: r = sf != of; break;
-    default: r = zf || sf != of; break;
-  }
-  return (cc & 1) ? !r : r;
-}
+bool TCPU86::Condition(unsigned cc) const { return simflags::Condition(s_.EFLAGS, cc); }
 
 // ---- ModR/M -------------------------------------------------------------------------------
 
