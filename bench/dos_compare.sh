@@ -11,16 +11,16 @@
 # Each program repeats its work R times (R in BP) and then ends with INT 21h AH=4Ch. Every
 # figure comes from a pair of runs, R1 and R2 repetitions, so that start-up (DOSBox's is
 # most of a second) cancels: rate = (R2 - R1) * work per repetition / (t(R2) - t(R1)),
-# the median of the pairs. The programs use relative jumps and set up their own segments
+# the median of the pairs. The two tools' pairs alternate. The programs use relative jumps and set up their own segments
 # (DS = CS + 1000h, ES = CS + 2000h, SP = FFF0h), so the same bytes run as a raw program
 # at 1000:0000 in corvale-run and as a .COM at PSP:0100 in DOSBox.
 #
-# Usage: bench/dos_compare.sh [BUILD_DIR] [PAIRS]   (default build, 3 pairs)
+# Usage: bench/dos_compare.sh [BUILD_DIR] [PAIRS]   (default build, 5 pairs)
 # Needs dosbox (apt-get install dosbox); nothing else is started.
 set -euo pipefail
 
 build=${1:-build}
-pairs=${2:-3}
+pairs=${2:-5}
 run="$build/cli/corvale-run"
 [[ -x "$run" ]] || { echo "no $run: build first" >&2; exit 2; }
 command -v dosbox >/dev/null || { echo "dosbox is not installed (apt-get install dosbox)" >&2; exit 2; }
@@ -102,25 +102,33 @@ time_dos() {  # FILE (a name in $work)
 
 median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
 
-rate() {  # TOOL KIND -> rate in millions per second
-  local tool=$1 kind=$2 reps r1 r2
+# One pair of runs of a tool: prints its rate in millions per second.
+pair_rate() {  # TOOL KIND
+  local tool=$1 kind=$2 reps r1 r2 ta tb
   if [[ $tool == sim ]]; then reps=${reps_sim[$kind]}; else reps=${reps_dos[$kind]}; fi
   read -r r1 r2 <<< "$reps"
-  write_program "$kind" "$r1" "$work/${kind}A.COM"
-  write_program "$kind" "$r2" "$work/${kind}B.COM"
-  local i
-  for ((i = 0; i < pairs; i++)); do
-    local ta tb
-    ta=$("time_$tool" "$work/${kind}A.COM")
-    tb=$("time_$tool" "$work/${kind}B.COM")
-    calc "($r2 - $r1) * ${per_rep[$kind]} / ($tb - $ta) / 1000000"
-  done | median
+  ta=$("time_$tool" "$work/${tool}${kind}A.COM")
+  tb=$("time_$tool" "$work/${tool}${kind}B.COM")
+  calc "($r2 - $r1) * ${per_rep[$kind]} / ($tb - $ta) / 1000000"
 }
 
 printf '%-4s %14s %14s %8s   %s\n' "" "corvale-run" "DOSBox normal" "ratio" "unit"
 for kind in W1 W2 W3; do
-  sim=$(rate sim "$kind")
-  dos=$(rate dos "$kind")
+  for tool in sim dos; do
+    if [[ $tool == sim ]]; then reps=${reps_sim[$kind]}; else reps=${reps_dos[$kind]}; fi
+    read -r r1 r2 <<< "$reps"
+    write_program "$kind" "$r1" "$work/${tool}${kind}A.COM"
+    write_program "$kind" "$r2" "$work/${tool}${kind}B.COM"
+  done
+  # The two tools' pairs alternate, so a busy moment of the machine falls on both.
+  : > "$work/sim.rates"
+  : > "$work/dos.rates"
+  for ((i = 0; i < pairs; i++)); do
+    pair_rate sim "$kind" >> "$work/sim.rates"
+    pair_rate dos "$kind" >> "$work/dos.rates"
+  done
+  sim=$(median < "$work/sim.rates")
+  dos=$(median < "$work/dos.rates")
   printf '%-4s %14.1f %14.1f %8.2f   %s\n' "$kind" "$sim" "$dos" "$(calc "$sim / $dos")" \
     "${unit[$kind]}"
 done

@@ -229,6 +229,10 @@ void TRunControl::RunOnSimulator(const TRunGoal& goal) {
   uint64_t steps = 0;
   std::vector<uint8_t> flags(0x10000);
   if (goal.breakpoints) MarkBreakpointFlags(flags);
+  // Where the run has to look before the instruction: breakpoints and run-to lines.
+  std::vector<uint8_t> stops = flags;
+  if (goal.lines)
+    for (size_t i = 0; i < stops.size(); ++i) stops[i] |= goal.lines[i];
   lastStop_ = TStopReason::Reached;
   // Started on the instruction that ends the program: it would only be skipped over.
   if (cpu_.AtProgramEnd()) {
@@ -256,17 +260,18 @@ void TRunControl::RunOnSimulator(const TRunGoal& goal) {
       const bool returning =
           goal.untilReturn && IsReturnInstruction(cpu_.Memory(), s.CS, uint16_t(s.EIP));
       if (record) BeforeRecordedStep();
-      // A repeated string instruction may run many elements in one call, up to the next look
-      // at events, the step limit or the history's next snapshot; one at a time where a stop
-      // at this address is watched for (its elements all stand there).
+      // Many steps in one call, up to the next look at events, the step limit or the
+      // history's next snapshot; the simulator hands back before a breakpoint, a run-to line
+      // or the stop address (and runs a repeated string instruction standing on one an
+      // element at a time), and after anything that dealt with the console or a port. A run
+      // until return looks at every step.
       uint64_t allowed = 1;
-      if (s.EIP <= 0xFFFF && !flags[s.EIP] && !(goal.lines && goal.lines[s.EIP]) &&
-          s.EIP != cpu_.StopAddress) {
+      if (!goal.untilReturn) {
         allowed = clockMask + 1 - (steps & clockMask);
         if (stepLimit_) allowed = std::min(allowed, stepLimit_ - steps);
         if (record) allowed = std::min(allowed, history_.BlockRoom());
       }
-      const uint64_t done = cpu_.StepUpTo(allowed);
+      const uint64_t done = cpu_.Run(allowed, stops.data());
       if (record) history_.MoreSteps(done - 1);
       steps += done;
       if (cpu_.AtProgramEnd()) {

@@ -14,6 +14,10 @@
 
 class TStepHistory {
  public:
+  // Steps between two snapshots at most: going back re-executes fewer than this many steps,
+  // and a full-speed run hands over to the history once per this many.
+  static constexpr uint64_t kInterval = 512;
+
   // At least `capacity` steps are kept.
   explicit TStepHistory(size_t capacity = 10000);
 
@@ -48,7 +52,6 @@ class TStepHistory {
   size_t Back(size_t steps, TCPU86& cpu);
 
  private:
-  static constexpr uint64_t kInterval = 64;
   struct TSnapshot {
     TCPUState state;
     uint64_t serial;      // the number of the step this state comes before

@@ -28,6 +28,10 @@ class TCommonRun {
   uint64_t Run(uint64_t budget, const uint8_t* stopAt);
 
  private:
+  template <bool kWatched>
+  uint64_t Loop(uint64_t budget, const uint8_t* stopAt);
+
+ private:
   // The last offset where the longest instruction taken here (6 bytes) ends inside the
   // segment, so its bytes are read in one piece.
   static constexpr uint32_t kLastFastOffset = 0xFFF0;
@@ -155,7 +159,7 @@ class TCommonRun {
     }
   }
   // Executes the instruction at IP when it is one of the forms taken here.
-  bool Execute();
+  [[gnu::always_inline]] inline bool Execute();
 
   TCPU86& c_;
   TCPUState& s_;
@@ -271,7 +275,7 @@ constexpr std::array<TForm, 256> kForms = [] {
 
 }  // namespace
 
-bool TCommonRun::Execute() {
+inline bool TCommonRun::Execute() {
   const uint8_t* p = code_ + ip_;
   const uint8_t op = p[0];
   switch (kForms[op]) {
@@ -419,11 +423,14 @@ bool TCommonRun::Execute() {
   return false;
 }
 
-uint64_t TCommonRun::Run(uint64_t budget, const uint8_t* stopAt) {
+template <bool kWatched>
+uint64_t TCommonRun::Loop(uint64_t budget, const uint8_t* stopAt) {
   IPortDevice* const device = c_.portDevice_;
   uint64_t steps = 0;
-  while (steps < budget && ip_ <= kLastFastOffset && ip_ != c_.StopAddress &&
-         !(stopAt && stopAt[ip_])) {
+  while (steps < budget && ip_ <= kLastFastOffset) {
+    if constexpr (kWatched) {
+      if (ip_ == c_.StopAddress || (stopAt && stopAt[ip_])) break;
+    }
     if (!Execute()) break;
     ++steps;
     // The port device counts this instruction as the table's step does, and when it wants
@@ -437,6 +444,12 @@ uint64_t TCommonRun::Run(uint64_t budget, const uint8_t* stopAt) {
   }
   WriteBack();
   return steps;
+}
+
+uint64_t TCommonRun::Run(uint64_t budget, const uint8_t* stopAt) {
+  // Without a stop map or a stop address in the segment there is nothing to watch for.
+  if (stopAt || c_.StopAddress <= 0xFFFF) return Loop<true>(budget, stopAt);
+  return Loop<false>(budget, nullptr);
 }
 
 uint64_t TCPU86::RunCommon(uint64_t budget, const uint8_t* stopAt) {

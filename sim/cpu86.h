@@ -129,6 +129,10 @@ class TCPU86 {
   // it does not take or one where Run has to look (stopAt, StopAddress, the end of the
   // segment). Returns how many it executed, possibly none.
   uint64_t RunCommon(uint64_t budget, const uint8_t* stopAt);
+  // Run goes on to the next instruction: within its budget, offline, no outside dealing
+  // since `dealings`, and the instruction at CS:IP is none that Run hands back before.
+  bool RunMayGoOn(uint64_t steps, uint64_t maxSteps, uint64_t dealings,
+                  const uint8_t* stopAt) const;
 
   // ---- handler tables: each instruction family registers its opcodes -------------------
   struct Tables {

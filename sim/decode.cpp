@@ -99,18 +99,27 @@ uint64_t TCPU86::StepUpTo(uint64_t maxSteps) {
   return blockSteps_;
 }
 
+bool TCPU86::RunMayGoOn(uint64_t steps, uint64_t maxSteps, uint64_t dealings,
+                        const uint8_t* stopAt) const {
+  if (steps >= maxSteps || online_ || outsideDealings_ != dealings) return false;
+  const uint32_t eip = s_.EIP;
+  if (eip > 0xFFFF || eip == StopAddress || (stopAt && stopAt[eip] != 0)) return false;
+  return m_[TMemImage::Linear(s_.CS, uint16_t(eip))] != 0xCD;
+}
+
 uint64_t TCPU86::Run(uint64_t maxSteps, const uint8_t* stopAt) {
   if (maxSteps == 0) return 0;
+  RefreshMode();
   const uint64_t dealings = outsideDealings_;
   const bool watched =
       s_.EIP == StopAddress || (stopAt && s_.EIP <= 0xFFFF && stopAt[s_.EIP] != 0);
-  uint64_t steps = StepUpTo(watched ? 1 : maxSteps);
-  while (steps < maxSteps && !online_ && outsideDealings_ == dealings) {
+  // The first step is taken whatever the address: by the fast path unless it is watched or
+  // not one the fast path takes.
+  uint64_t steps = online_ || watched ? 0 : RunCommon(maxSteps, stopAt);
+  if (steps == 0) steps = StepUpTo(watched ? 1 : maxSteps);
+  while (RunMayGoOn(steps, maxSteps, dealings, stopAt)) {
     steps += RunCommon(maxSteps - steps, stopAt);
-    if (steps >= maxSteps) break;
-    const uint32_t eip = s_.EIP;
-    if (eip > 0xFFFF || eip == StopAddress || (stopAt && stopAt[eip] != 0)) break;
-    if (m_[TMemImage::Linear(s_.CS, uint16_t(eip))] == 0xCD) break;
+    if (!RunMayGoOn(steps, maxSteps, dealings, stopAt)) break;
     blockLimit_ = maxSteps - steps;
     blockSteps_ = 1;
     Execute();

@@ -43,8 +43,10 @@ TEST(StepHistory, GoingBackMatchesARunOfThatLength) {
   ASSERT_LE(history.Size(), 12000u);
   uint64_t at = kSteps;
   // Descending: each target lies before the last.
-  for (uint64_t target : {kSteps - 1, kSteps - 2, kSteps - 63, kSteps - 64, kSteps - 65,
-                          kSteps - 200, kSteps - 3000, kSteps - 9999, kSteps - 10000}) {
+  constexpr uint64_t kInterval = TStepHistory::kInterval;
+  for (uint64_t target : {kSteps - 1, kSteps - 2, kSteps - kInterval + 1, kSteps - kInterval,
+                          kSteps - kInterval - 1, kSteps - 2 * kInterval - 200, kSteps - 3000,
+                          kSteps - 9999, kSteps - 10000}) {
     SCOPED_TRACE(target);
     const size_t output = history.Back(size_t(at - target), recorded->cpu);
     at = target;
@@ -59,7 +61,7 @@ TEST(StepHistory, GoingBackMatchesARunOfThatLength) {
                 plain->memory.Byte(TMemImage::Linear(0x2000, offset)));
     // The console output's length is the one the snapshot before the target was given.
     EXPECT_LE(output, target);
-    EXPECT_GT(output + 64, target);
+    EXPECT_GT(output + kInterval, target);
   }
   // No further back than what is kept.
   const size_t kept = history.Size();
