@@ -242,17 +242,23 @@ TEST(StringBlockTest, SelfModifyingCodeRunsAsWritten) {
        kCS, 0x104, 8, 0x90, true, 10, 0x90, 4, 0x100, 0x105},
       // clang-format on
   };
+  // A whole run through Run (its fast path included) ends as the single Steps do.
+  auto runWhole = [](TMachine& m, uint64_t steps) {
+    for (uint64_t done = 0; done < steps;) done += m.cpu.Run(steps - done);
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    TMachine block, element;
-    for (TMachine* m : {&block, &element}) {
+    TMachine block, element, run;
+    for (TMachine* m : {&block, &element, &run}) {
       m->s.DS = 0x2000, m->s.ES = c.es, m->s.EDI = c.di, m->s.ECX = c.ecx, m->s.EAX = c.eax;
       m->s.EFLAGS = (c.down ? DF : 0) | Reserved1;
       m->PutRange(kCS, kIP, c.code);
     }
     RunSteps(block, c.steps, true);
     RunSteps(element, c.steps, false);
+    runWhole(run, c.steps);
     ExpectSameMachine(block, element);
+    ExpectSameMachine(run, element);
     const TCPUState& s = block.s;
     EXPECT_EQ(s.EAX, c.wantEAX);
     EXPECT_EQ(s.EIP, c.wantEIP);
@@ -269,6 +275,18 @@ TEST(StringBlockTest, SelfModifyingCodeRunsAsWritten) {
   RunSteps(m, 8, true);
   EXPECT_EQ(m.s.EAX, 3u);
   EXPECT_EQ(m.s.EIP, 0x105u);
+  // Without a prefix, in the run's fast path: MOV [BX+7],AX turns DEC AX / DEC AX two
+  // instructions on into INC AX / INC AX.
+  TMachine fast, single;
+  for (TMachine* p : {&fast, &single}) {
+    p->s.DS = kCS, p->s.EBX = kIP;
+    p->Put(kCS, kIP, {0xB8, 0x40, 0x40, 0x89, 0x47, 0x07, 0x90, 0x48, 0x48, 0xEB, 0xFE});
+  }
+  runWhole(fast, 6);
+  RunSteps(single, 6, false);
+  ExpectSameMachine(fast, single);
+  EXPECT_EQ(fast.s.EAX, 0x4042u);
+  EXPECT_EQ(fast.s.EIP, 0x109u);
 }
 
 }  // namespace
