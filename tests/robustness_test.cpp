@@ -65,6 +65,8 @@ TEST(Robustness, RandomCodeNeverCrashesOrHangs) {
   TDetachedConsole console;
   TNoisyTrainer trainer(rng);
   cpu.SetConsole(&console);
+  std::vector<uint8_t> stops(0x10000);
+  for (int k = 0; k < 256; ++k) stops[rng() & 0xFFFF] = 1;
 
   for (int i = 0; i < 1000000; ++i) {
     s.CS = segment();
@@ -86,8 +88,10 @@ TEST(Robustness, RandomCodeNeverCrashesOrHangs) {
     trainer.SetMode(pick(3) == 0 ? TWorkingMode::Online : TWorkingMode::Bridged);
     cpu.SetBridge(pick(8) == 0 ? &trainer : nullptr);
     for (int k = 0; k < 6; ++k) {
-      // Every other call may run a repeated string instruction as a block.
-      if (k % 2) cpu.StepUpTo(pick(4) == 0 ? 1 + pick(0x20000) : 1 + pick(64));
+      // Every other call may run a repeated string instruction as a block, and some run
+      // many steps as a run does (its fast path included), with or without a stop map.
+      if (k == 5) cpu.Run(1 + pick(64), pick(2) ? stops.data() : nullptr);
+      else if (k % 2) cpu.StepUpTo(pick(4) == 0 ? 1 + pick(0x20000) : 1 + pick(64));
       else cpu.Step();
       ASSERT_TRUE((cpu.OpSize == 2 || cpu.OpSize == 4) && (cpu.AddrSize == 2 || cpu.AddrSize == 4))
           << "case " << i << " step " << k;

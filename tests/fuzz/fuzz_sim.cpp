@@ -37,9 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     console.PushKey(data[size - 1]);
     TCPU86 cpu(s, mem);
     cpu.SetConsole(&console);
-    // As a run steps: repeated string instructions may go in blocks.
+    // As a run steps: whole stretches, repeated string instructions in blocks.
     for (uint64_t step = 0; step < kMaxSteps && !cpu.AtProgramEnd();)
-      step += cpu.StepUpTo(kMaxSteps - step);
+      step += cpu.Run(kMaxSteps - step);
   }
   // Programs write anywhere; the next input starts from a clean image.
   std::memset(mem.Data(), 0xFF, TMemImage::kSize);
