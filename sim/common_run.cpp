@@ -1,10 +1,10 @@
-// The run's fast path: the instructions that make up most of a program's time (moves,
-// arithmetic and logic on registers and memory, increments, pushes and pops, jumps, calls,
-// returns and loops), 16-bit and without prefixes, executed with IP, the flags and the
-// general registers held in locals. Each one does exactly what its handler in the tables
-// does; everything else, and every instruction close to the end of the code segment, goes
-// back to the caller, which executes it through the tables. Offline only: bridged memory
-// and the trainer's ports never come here.
+// The run's fast path: the instructions that make up most of a program's time (moves and
+// exchanges, arithmetic and logic on registers and memory, increments, pushes and pops,
+// jumps, calls, returns, loops and the flag instructions), 16-bit and without prefixes, executed
+// with IP, the flags and the general registers held in locals. Each one does exactly what its
+// handler in the tables does; everything else, and every instruction close to the end of the code
+// segment, goes back to the caller, which executes it through the tables. Offline only: bridged
+// memory and the trainer's ports never come here.
 #include <array>
 #include <utility>
 
@@ -242,7 +242,13 @@ enum class TForm : uint8_t {
   Jcxz,
   Call,
   JmpNear,
-  JmpShort
+  JmpShort,
+  Xchg,
+  XchgAcc,
+  Cbw,
+  Cwd,
+  FlagOp,
+  Group4
 };
 
 constexpr std::array<TForm, 256> kForms = [] {
@@ -259,6 +265,7 @@ constexpr std::array<TForm, 256> kForms = [] {
   for (unsigned op = 0xB8; op < 0xC0; ++op) t[op] = TForm::MovRegImm16;
   for (unsigned op = 0x88; op < 0x8C; ++op) t[op] = TForm::Mov;
   for (unsigned op = 0xE0; op < 0xE3; ++op) t[op] = TForm::Loop;
+  for (unsigned op = 0x91; op < 0x98; ++op) t[op] = TForm::XchgAcc;
   const std::pair<uint8_t, TForm> single[] = {
       {0x80, TForm::Group1Byte},  {0x82, TForm::Group1Byte},
       {0x81, TForm::Group1Word},  {0x83, TForm::Group1SignedByte},
@@ -268,7 +275,12 @@ constexpr std::array<TForm, 256> kForms = [] {
       {0xC2, TForm::Ret},         {0xC3, TForm::Ret},
       {0xC6, TForm::MovRMImm},    {0xC7, TForm::MovRMImm},
       {0xE3, TForm::Jcxz},        {0xE8, TForm::Call},
-      {0xE9, TForm::JmpNear},     {0xEB, TForm::JmpShort}};
+      {0xE9, TForm::JmpNear},     {0xEB, TForm::JmpShort},
+      {0x86, TForm::Xchg},        {0x87, TForm::Xchg},
+      {0x98, TForm::Cbw},         {0x99, TForm::Cwd},
+      {0xF5, TForm::FlagOp},      {0xF8, TForm::FlagOp},
+      {0xF9, TForm::FlagOp},      {0xFC, TForm::FlagOp},
+      {0xFD, TForm::FlagOp},      {0xFE, TForm::Group4}};
   for (auto [op, form] : single) t[op] = form;
   return t;
 }();
@@ -419,6 +431,65 @@ inline bool TCommonRun::Execute() {
     }
     case TForm::JmpNear: Jump(true, LoadLE<2>(p + 1), 3); return true;
     case TForm::JmpShort: Jump(true, uint32_t(int8_t(p[1])), 2); return true;
+    case TForm::Xchg: {  // the operand is read, then written with the register
+      TOperand o{};
+      unsigned len;
+      const unsigned reg = (p[1] >> 3) & 7;
+      if (op == 0x86) {
+        const uint8_t a = ReadRM<uint8_t>(p, o, len);
+        WriteRM<uint8_t>(p, o, Get8(reg));
+        Set8(reg, a);
+      } else {
+        const uint16_t a = ReadRM<uint16_t>(p, o, len);
+        WriteRM<uint16_t>(p, o, Get16(reg));
+        Set16(reg, a);
+      }
+      ip_ += len;
+      return true;
+    }
+    case TForm::XchgAcc: {
+      const uint16_t a = Get16(0);
+      Set16(0, Get16(op & 7));
+      Set16(op & 7, a);
+      ip_ += 1;
+      return true;
+    }
+    case TForm::Cbw:
+      Set16(0, uint16_t(int8_t(Get8(0))));
+      ip_ += 1;
+      return true;
+    case TForm::Cwd:
+      Set16(2, (Get16(0) & 0x8000u) ? 0xFFFF : 0);
+      ip_ += 1;
+      return true;
+    case TForm::FlagOp:  // CMC, CLC, STC, CLD, STD; CLI and STI are the tables'
+      switch (op) {
+        case 0xF5: f_ ^= flags::CF; break;
+        case 0xF8: f_ &= ~flags::CF; break;
+        case 0xF9: f_ |= flags::CF; break;
+        case 0xFC: f_ &= ~flags::DF; break;
+        default: f_ |= flags::DF; break;
+      }
+      ip_ += 1;
+      return true;
+    case TForm::Group4: {  // FE /0 INC, /1 DEC; /2-/7 do nothing
+      TOperand o{};
+      unsigned len = 2;
+      const unsigned reg = (p[1] >> 3) & 7;
+      if (reg <= 1) {
+        const uint32_t cf = f_ & flags::CF;
+        uint32_t status;
+        const uint8_t v = ReadRM<uint8_t>(p, o, len);
+        WriteRM<uint8_t>(p, o,
+                         reg ? simflags::Sub<uint8_t>(v, 1, 0, status)
+                             : simflags::Add<uint8_t>(v, 1, 0, status));
+        SetStatus((status & ~flags::CF) | cf);
+      } else if (p[1] < 0xC0) {
+        len = 1 + Memory(p).len;
+      }
+      ip_ += len;
+      return true;
+    }
   }
   return false;
 }

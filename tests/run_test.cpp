@@ -12,7 +12,8 @@
 namespace {
 
 // The opcodes the fast path takes, and some it leaves to the tables (prefixes, string
-// instructions, far transfers, shifts, flag instructions), so the two alternate.
+// instructions, shifts, multiply and divide, port instructions, INT), so the two alternate.
+// None of them leaves the code segment or stops for good (HLT, far transfers, FF /7).
 constexpr uint8_t kCommon[] = {
     0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x10, 0x11, 0x12,
     0x13, 0x14, 0x15, 0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x1D, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25,
@@ -20,10 +21,11 @@ constexpr uint8_t kCommon[] = {
     0x3B, 0x3C, 0x3D, 0x40, 0x43, 0x44, 0x47, 0x48, 0x49, 0x4C, 0x4F, 0x50, 0x53, 0x54, 0x57,
     0x58, 0x5B, 0x5C, 0x5F, 0x70, 0x72, 0x74, 0x75, 0x76, 0x7A, 0x7C, 0x7F, 0x80, 0x81, 0x82,
     0x83, 0x84, 0x85, 0x88, 0x89, 0x8A, 0x8B, 0x8D, 0x90, 0xA8, 0xA9, 0xB0, 0xB4, 0xB8, 0xBC,
-    0xBF, 0xC2, 0xC3, 0xC6, 0xC7, 0xE0, 0xE1, 0xE2, 0xE3, 0xE8, 0xE9, 0xEB};
-constexpr uint8_t kOthers[] = {0x26, 0x2E, 0x36, 0x3E, 0x66, 0x67, 0xF3, 0xA4, 0xAA, 0xD1,
-                               0xF8, 0xF9, 0xFC, 0xFD, 0x9C, 0x9D, 0xFB, 0xFA, 0x86, 0x87,
-                               0xF7, 0xE4, 0xE6, 0xEC, 0xEE, 0xCD, 0xCF, 0x0F, 0xFF, 0xF4};
+    0xBF, 0xC2, 0xC3, 0xC6, 0xC7, 0xE0, 0xE1, 0xE2, 0xE3, 0xE8, 0xE9, 0xEB, 0x86, 0x87, 0x91,
+    0x93, 0x97, 0x98, 0x99, 0xF5, 0xF8, 0xF9, 0xFC, 0xFD, 0xFE};
+constexpr uint8_t kOthers[] = {0x26, 0x2E, 0x36, 0x3E, 0x66, 0x67, 0xF3, 0xA4,
+                               0xAA, 0xD1, 0x9C, 0x9D, 0xFB, 0xFA, 0xF7, 0xE4,
+                               0xE6, 0xEC, 0xEE, 0xCD, 0xD3, 0xF6, 0xAC, 0xAE};
 
 struct TRandom {
   std::mt19937 rng;
@@ -32,25 +34,77 @@ struct TRandom {
   bool OneIn(uint32_t n) { return Below(n) == 0; }
 };
 
-// Code for the whole segment: an instruction stream, with short backward jumps and loops
-// (so loops form) and a few bytes that are not instructions at all.
+// Bytes after the opcode: ModR/M with its displacement (modrm), then an immediate.
+struct TShape {
+  bool modrm;
+  int immediate;
+};
+
+TShape ShapeOf(uint8_t op) {
+  if (op < 0x40) return (op & 7) < 4 ? TShape{true, 0} : TShape{false, (op & 7) == 4 ? 1 : 2};
+  switch (op) {
+    case 0x80:
+    case 0x82:
+    case 0x83:
+    case 0xC6: return {true, 1};
+    case 0x81:
+    case 0xC7: return {true, 2};
+    case 0x84:
+    case 0x85:
+    case 0x86:
+    case 0x87:
+    case 0x88:
+    case 0x89:
+    case 0x8A:
+    case 0x8B:
+    case 0x8D:
+    case 0xFE:
+    case 0xD1:
+    case 0xD3:
+    case 0xF6:
+    case 0xF7: return {true, 0};
+    case 0xA8:
+    case 0xCD:
+    case 0xE4:
+    case 0xE6: return {false, 1};
+    case 0xA9:
+    case 0xC2:
+    case 0xE8:
+    case 0xE9: return {false, 2};
+    default: break;
+  }
+  if ((op >= 0x70 && op <= 0x7F) || (op >= 0xE0 && op <= 0xE3) || op == 0xEB) return {false, 1};
+  if (op >= 0xB0 && op <= 0xBF) return {false, op < 0xB8 ? 1 : 2};
+  return {false, 0};
+}
+
+// Code for the whole segment: an instruction stream, each instruction whole (so execution
+// stays in step with it), any ModR/M form, short relative jumps mostly a little way back
+// (so loops form), and now and then a byte that is not an instruction at all.
 void WriteProgram(TMachine& m, TRandom& r, uint16_t cs) {
   uint8_t* code = m.mem.Data() + TMemImage::Linear(cs, 0);
-  uint32_t at = 0;
-  while (at < 0x10000) {
-    if (r.OneIn(20)) {
-      code[at++] = r.Byte();
+  std::vector<uint8_t> bytes;
+  while (bytes.size() < 0x10000) {
+    if (r.OneIn(50)) {
+      bytes.push_back(r.Byte());
       continue;
     }
     const uint8_t op =
         r.OneIn(6) ? kOthers[r.Below(sizeof kOthers)] : kCommon[r.Below(sizeof kCommon)];
-    code[at++] = op;
-    // ModR/M (any form), displacements and immediates: random bytes, with the relative
-    // jumps pointing mostly a little way back.
-    const bool relative = (op >= 0x70 && op <= 0x7F) || (op >= 0xE0 && op <= 0xE3) || op == 0xEB;
-    for (int k = 0; k < 5 && at < 0x10000; ++k)
-      code[at++] = relative && k == 0 ? uint8_t(0xE0 + r.Below(0x30)) : r.Byte();
+    bytes.push_back(op);
+    const TShape shape = ShapeOf(op);
+    if (shape.modrm) {
+      const uint8_t modrm = r.Byte();
+      bytes.push_back(modrm);
+      const unsigned mod = modrm >> 6, rm = modrm & 7;
+      const int disp = mod == 1 ? 1 : mod == 2 || (mod == 0 && rm == 6) ? 2 : 0;
+      for (int k = 0; k < disp; ++k) bytes.push_back(r.Byte());
+    }
+    const bool shortJump = (op >= 0x70 && op <= 0x7F) || (op >= 0xE0 && op <= 0xE3) || op == 0xEB;
+    for (int k = 0; k < shape.immediate; ++k)
+      bytes.push_back(shortJump ? uint8_t(0xE0 + r.Below(0x30)) : r.Byte());
   }
+  std::copy_n(bytes.begin(), 0x10000, code);
   // The interrupt vectors the device and INT n use, into the code.
   for (unsigned v = 0; v < 256; ++v) {
     m.PutW(0, uint16_t(4 * v), uint16_t(r.rng()));
@@ -155,8 +209,8 @@ TEST(RunTest, RunEqualsSingleSteps) {
   }
 }
 
-// The figures W1 and W2 run on, at full length: Run's count and end state are those of the
-// same number of single Steps.
+// Whole programs, among them the loops W1 and W2 run and flag edge cases: Run's count and
+// end state are those of the same number of single Steps.
 TEST(RunTest, LoopsEndWhereSingleStepsEnd) {
   const std::vector<std::vector<uint8_t>> programs = {
       // mov cx,1000 / mov ax,[si] / add ax,cx / mov [si+2],ax / xor bx,ax / dec cx / jnz
@@ -167,6 +221,10 @@ TEST(RunTest, LoopsEndWhereSingleStepsEnd) {
       {0xE8, 0x05, 0x00, 0x4A, 0x75, 0xFA, 0xCD, 0x20, 0x53, 0x01, 0xC3, 0x5B, 0xC3},
       // lea ax,[bp-2] / push ax / pop ax in a LOOP / dec dx / jnz / int 20h
       {0xB9, 0x10, 0x00, 0x8D, 0x46, 0xFE, 0x50, 0x58, 0xE2, 0xF9, 0x4A, 0x75, 0xF3, 0xCD, 0x20},
+      // clc / mov byte [si],0FFh / inc byte [si] and dec byte [si] across the wrap, which
+      // leave CF alone / stc / dec / inc / cbw / cwd / int 20h
+      {0xF8, 0xC6, 0x04, 0xFF, 0xFE, 0x04, 0xFE, 0x0C, 0xF9, 0xFE, 0x0C, 0xFE, 0x04, 0x98, 0x99,
+       0xCD, 0x20},
   };
   for (size_t i = 0; i < programs.size(); ++i) {
     TMachine run, step;
