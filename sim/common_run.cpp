@@ -1,10 +1,10 @@
 // The run's fast path: the instructions that make up most of a program's time (moves and
 // exchanges, arithmetic and logic on registers and memory, increments, pushes and pops,
-// jumps, calls, returns, loops and the flag instructions), 16-bit and without prefixes, executed
-// with IP, the flags and the general registers held in locals. Each one does exactly what its
-// handler in the tables does; everything else, and every instruction close to the end of the code
-// segment, goes back to the caller, which executes it through the tables. Offline only: bridged
-// memory and the trainer's ports never come here.
+// jumps, calls, returns, loops and the flag instructions), 16-bit and without prefixes,
+// executed with IP, the flags and the general registers held in locals. Each one does
+// exactly what its handler in the tables does; everything else, and every instruction close
+// to the end of the code segment, goes back to the caller, which executes it through the
+// tables. Offline only: bridged memory and the trainer's ports never come here.
 #include <array>
 #include <utility>
 
@@ -31,7 +31,6 @@ class TCommonRun {
   template <bool kWatched>
   uint64_t Loop(uint64_t budget, const uint8_t* stopAt);
 
- private:
   // The last offset where the longest instruction taken here (6 bytes) ends inside the
   // segment, so its bytes are read in one piece.
   static constexpr uint32_t kLastFastOffset = 0xFFF0;
