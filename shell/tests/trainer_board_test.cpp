@@ -21,39 +21,12 @@
 #include "trainer_emulator.h"
 #include "trainer_session.h"
 
-class TTrainerBoardTest : public QObject {
+class TTrainerBoardTest : public TTrainerWindowTest {
   Q_OBJECT
-
- private:
-  template <typename T>
-  T* Find(const char* name) {
-    return FindChildOrDie<T>(window_.get(), name);
-  }
-  QString Write(const QString& name, const QByteArray& text) {
-    return WriteTestFile(dir_, name, text);
-  }
-  // An emulator with these options, and a window connected to it.
-  bool Online(const QStringList& options, bool bridged = false) {
-    const QString port = StartTrainerEmulator(trainer_, options);
-    if (port.isEmpty()) return false;
-    Write("Corvale.INI", QByteArray("[Config]\r\nCommType=0\r\nAutoCommPort=0\r\nBridgUSB=") +
-                             (bridged ? "1" : "0") + "\r\nCommPort=" + port.toLocal8Bit() + "\r\n");
-    window_ = std::make_unique<TfrmMainWin>(prompts_, dir_.filePath("Corvale.INI").toStdString());
-    window_->show();
-    return QTest::qWaitForWindowExposed(window_.get());
-  }
-  void Trigger(const char* command) { window_->Action(command)->trigger(); }
-  int Line() { return editor_->Debugger().ExecutionLine; }
-  void Later(int ms, std::function<void()> what) { QTimer::singleShot(ms, window_.get(), what); }
 
  private slots:
   void initTestCase() { qputenv("CORVALE_NO_SPLASH", "1"); }
-  void cleanup() {
-    if (window_) window_->close();
-    window_.reset();
-    trainer_.kill();
-    trainer_.waitForFinished();
-  }
+  void cleanup() { CloseWindowAndTrainer(); }
 
   // Online, the board page shows the trainer emulator's own board and sends it the clicks:
   // a port written through the I/O page lights its LEDs, a switch clicked on the panel is
@@ -123,11 +96,6 @@ class TTrainerBoardTest : public QObject {
   }
 
  private:
-  QTemporaryDir dir_;
-  TScriptedPrompts prompts_;
-  QProcess trainer_;
-  std::unique_ptr<TfrmMainWin> window_;
-  TfrmEditWin* editor_ = nullptr;
 };
 
 QTEST_MAIN(TTrainerBoardTest)

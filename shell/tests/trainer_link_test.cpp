@@ -25,58 +25,30 @@
 #include "trainer_emulator.h"
 #include "trainer_session.h"
 
-class TTrainerLinkTest : public QObject {
+class TTrainerLinkTest : public TTrainerWindowTest {
   Q_OBJECT
 
  private:
-  QString Write(const QString& name, const QByteArray& text) {
-    return WriteTestFile(dir_, name, text);
-  }
-  QString StartTrainer(QProcess& trainer, const QStringList& options) {
-    return StartTrainerEmulator(trainer, options);
-  }
-  void Open(const QByteArray& settings) {
-    Write("Corvale.INI", "[Config]\r\n" + settings);
-    window_ = std::make_unique<TfrmMainWin>(prompts_, dir_.filePath("Corvale.INI").toStdString());
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-  }
-  void OpenOnline(const QString& port, bool bridged) {
-    Open("CommType=0\r\nAutoCommPort=0\r\nBridgUSB=" + QByteArray(bridged ? "1" : "0") +
-         "\r\nCommPort=" + port.toLocal8Bit() + "\r\n");
-  }
   // The emulator with these options, the window online with it, and this program open.
   void OnlineWithProgram(const QStringList& options, bool bridged, const QString& name,
                          const QByteArray& program) {
-    const QString port = StartTrainer(trainer_, options);
+    const QString port = StartTrainerEmulator(trainer_, options);
     QVERIFY(!port.isEmpty());
-    OpenOnline(port, bridged);
+    QVERIFY(Open(port, bridged));
     QVERIFY(window_->IsOnline());
     window_->OpenEditor(Write(name, program));
-  }
-  void Trigger(const char* command) { window_->Action(command)->trigger(); }
-  QStringList Messages() {
-    QStringList lines;
-    auto* list = FindChildOrDie<QListWidget>(window_.get(), "lbMessage");
-    for (int i = 0; i < list->count(); ++i) lines << list->item(i)->text();
-    return lines;
   }
   QString Status() { return FindChildOrDie<QLabel>(window_.get(), "sConnect")->text(); }
 
  private slots:
   void initTestCase() { qputenv("CORVALE_NO_SPLASH", "1"); }
   void init() { prompts_ = TScriptedPrompts{}; }
-  void cleanup() {
-    if (window_) window_->close();
-    window_.reset();
-    trainer_.kill();
-    trainer_.waitForFinished();
-  }
+  void cleanup() { CloseWindowAndTrainer(); }
 
   // No saved port, automatic mode: the dialog comes up over the shown window, lists the
   // emulator's terminal, finds the box in one click while it stays up, and ends with OK.
   void detectionInTheModalDialogGoesOnline() {
-    const QString port = StartTrainer(trainer_, {});
+    const QString port = StartTrainerEmulator(trainer_, {});
     QVERIFY(!port.isEmpty());
     bool overWindow = false, listed = false, stayedUp = true;
     QString found;
@@ -106,7 +78,7 @@ class TTrainerLinkTest : public QObject {
     };
     QElapsedTimer clock;
     clock.start();
-    Open("AutoCommPort=1\r\nBridgUSB=0\r\n");
+    QVERIFY(OpenWithSettings("AutoCommPort=1\r\nBridgUSB=0\r\n"));
     QVERIFY(listed);
     QVERIFY(overWindow);
     QVERIFY(stayedUp);
@@ -132,14 +104,14 @@ class TTrainerLinkTest : public QObject {
         {{"--garbage"}, {"训练机的应答不完整，无法识别。", "训练机应答的命令码不对。"}},
     };
     for (const auto& c : cases) {
-      const QString port = StartTrainer(trainer_, c.options);
+      const QString port = StartTrainerEmulator(trainer_, c.options);
       QVERIFY(!port.isEmpty());
       QString said;
       prompts_.dialogHandler = [&](QDialog& dialog) {
         said = static_cast<TdlgCommBox&>(dialog).FaultText();
         return int(QDialog::Rejected);
       };
-      OpenOnline(port, false);
+      QVERIFY(Open(port, false));
       QVERIFY(!window_->IsOnline());
       QVERIFY2(said.startsWith("联机失败：") && c.reasons.contains(said.mid(5)), qPrintable(said));
       cleanup();
@@ -216,8 +188,8 @@ class TTrainerLinkTest : public QObject {
   // program is gone from it and downloads it again when asked.
   void restartedBoxOffersTheDownloadAgain() {
     const QString link = dir_.filePath("box");
-    QVERIFY(!StartTrainer(trainer_, {"--link", link}).isEmpty());
-    OpenOnline(link, false);
+    QVERIFY(!StartTrainerEmulator(trainer_, {"--link", link}).isEmpty());
+    QVERIFY(Open(link, false));
     QVERIFY(window_->IsOnline());
     window_->OpenEditor(Write("t.asm", kSessionProgram));
     Trigger("apDebug");
@@ -226,7 +198,7 @@ class TTrainerLinkTest : public QObject {
     prompts_.answers = {paCancel};
     Trigger("arReset");
     QVERIFY(!window_->IsOnline());
-    QVERIFY(!StartTrainer(trainer_, {"--link", link}).isEmpty());
+    QVERIFY(!StartTrainerEmulator(trainer_, {"--link", link}).isEmpty());
     prompts_.asked.clear();
     prompts_.answers = {paYes};
     Trigger("asConnect");
@@ -239,10 +211,6 @@ class TTrainerLinkTest : public QObject {
   }
 
  private:
-  QTemporaryDir dir_;
-  TScriptedPrompts prompts_;
-  QProcess trainer_;
-  std::unique_ptr<TfrmMainWin> window_;
 };
 
 QTEST_MAIN(TTrainerLinkTest)

@@ -41,45 +41,11 @@
 #include "user_screen.h"
 #include "watch_list.h"
 
-class TTrainerTest : public QObject {
+class TTrainerTest : public TTrainerWindowTest {
   Q_OBJECT
 
  private:
-  template <typename T>
-  T* Find(const char* name) {
-    return FindChildOrDie<T>(window_.get(), name);
-  }
-  QString Write(const QString& name, const QByteArray& text) {
-    return WriteTestFile(dir_, name, text);
-  }
-  // An emulator on a pseudo-terminal of its own; returns the terminal's path.
-  QString StartTrainer(QProcess& trainer, const QStringList& options) {
-    return StartTrainerEmulator(trainer, options);
-  }
-  // An emulator with these options, and a window connected to it.
-  bool Online(const QStringList& options, bool bridged = false) {
-    const QString port = StartTrainer(trainer_, options);
-    if (port.isEmpty()) return false;
-    Open(port, bridged);
-    return window_ != nullptr;
-  }
-  void Open(const QString& port, bool bridged = false) {
-    Write("Corvale.INI", QByteArray("[Config]\r\nCommType=0\r\nAutoCommPort=0\r\nBridgUSB=") +
-                             (bridged ? "1" : "0") + "\r\nCommPort=" + port.toLocal8Bit() + "\r\n");
-    window_ = std::make_unique<TfrmMainWin>(prompts_, dir_.filePath("Corvale.INI").toStdString());
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-  }
-  void Trigger(const char* command) { window_->Action(command)->trigger(); }
-  int Line() { return editor_->Debugger().ExecutionLine; }
-  void Later(int ms, std::function<void()> what) { QTimer::singleShot(ms, window_.get(), what); }
   void Type(const QString& keys) { TypeLater(Find<QPlainTextEdit>("mmINT21"), keys, 20); }
-  QStringList Messages() {
-    QStringList lines;
-    auto* list = Find<QListWidget>("lbMessage");
-    for (int i = 0; i < list->count(); ++i) lines << list->item(i)->text();
-    return lines;
-  }
   void Build() {
     editor_ = window_->OpenEditor(Write("t.asm", kSessionProgram));
     QVERIFY(editor_);
@@ -90,17 +56,12 @@ class TTrainerTest : public QObject {
  private slots:
   void initTestCase() { qputenv("CORVALE_NO_SPLASH", "1"); }
   void init() { prompts_ = TScriptedPrompts{}; }
-  void cleanup() {
-    if (window_) window_->close();
-    window_.reset();
-    trainer_.kill();
-    trainer_.waitForFinished();
-  }
+  void cleanup() { CloseWindowAndTrainer(); }
 
   void programRunsOnTheTrainerAndTalksToTheUserScreen() {
-    const QString port = StartTrainer(trainer_, {});
+    const QString port = StartTrainerEmulator(trainer_, {});
     QVERIFY(!port.isEmpty());
-    Open(port);
+    QVERIFY(Open(port));
     QVERIFY(window_->IsOnline());
     QCOMPARE(Find<QLabel>("sConnect")->text(), QString("联机调试"));
     Build();
@@ -299,8 +260,8 @@ class TTrainerTest : public QObject {
   // The port dialog's detection tries every listed port until one answers as a trainer.
   void detectionFindsTheTrainerOnTheThirdPort() {
     QProcess silent;
-    const QString quiet = StartTrainer(silent, {"--silent"});
-    const QString port = StartTrainer(trainer_, {});
+    const QString quiet = StartTrainerEmulator(silent, {"--silent"});
+    const QString port = StartTrainerEmulator(trainer_, {});
     QVERIFY(!quiet.isEmpty() && !port.isEmpty());
     QString shown;
     prompts_.dialogHandler = [&](QDialog& dialog) {
@@ -340,7 +301,7 @@ class TTrainerTest : public QObject {
   // The manual page: the saved port selected in the list; OK opens the chosen port whatever
   // the mode, and a port that does not open is reported while the chosen mode still applies.
   void manualPortPage() {
-    const QString port = StartTrainer(trainer_, {});
+    const QString port = StartTrainerEmulator(trainer_, {});
     QVERIFY(!port.isEmpty());
     Write("Corvale.INI", "[Config]\r\nAutoCommPort=0\r\nCommType=1\r\nCommPort=/dev/null\r\n");
     QString selected;
@@ -454,7 +415,7 @@ class TTrainerTest : public QObject {
   // The oscilloscope offline: the flat centre line, the read-out, zoom limits, saving the
   // exact picture; start does nothing. While a program with INT 21h runs it is refused.
   void oscilloscopeDrawsZoomsAndSaves() {
-    Open("");
+    QVERIFY(Open(""));
     QVERIFY(!window_->IsOnline());
     QTemporaryDir sources;  // the picture is saved beside the source by default
     const QString source = sources.filePath("scope.asm");
@@ -630,11 +591,11 @@ class TTrainerTest : public QObject {
   }
   void misbehavingTrainerEndsOffline() {
     QFETCH(QStringList, options);
-    const QString port = StartTrainer(trainer_, options);
+    const QString port = StartTrainerEmulator(trainer_, options);
     QVERIFY(!port.isEmpty());
     QElapsedTimer clock;
     clock.start();
-    Open(port);
+    QVERIFY(Open(port));
     QVERIFY(!window_->IsOnline());
     QCOMPARE(Find<QLabel>("sConnect")->text(), QString("脱机模拟"));
     QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
@@ -742,11 +703,6 @@ class TTrainerTest : public QObject {
   }
 
  private:
-  QTemporaryDir dir_;
-  TScriptedPrompts prompts_;
-  QProcess trainer_;
-  std::unique_ptr<TfrmMainWin> window_;
-  TfrmEditWin* editor_ = nullptr;
 };
 
 QTEST_MAIN(TTrainerTest)
