@@ -120,12 +120,8 @@ uint64_t TCPU86::Run(uint64_t maxSteps, const uint8_t* stopAt) {
   while (RunMayGoOn(steps, maxSteps, dealings, stopAt)) {
     steps += RunCommon(maxSteps - steps, stopAt);
     if (!RunMayGoOn(steps, maxSteps, dealings, stopAt)) break;
-    blockLimit_ = maxSteps - steps;
-    blockSteps_ = 1;
-    Execute();
-    steps += blockSteps_;
+    steps += StepUpTo(maxSteps - steps);  // one the fast path does not take
   }
-  blockLimit_ = 1;
   return steps;
 }
 
